@@ -1,0 +1,79 @@
+// Every text the program shows or writes, in one place. ANSI texts are in
+// code page 1252, where "\x99" is the trade mark sign; UTF-16 texts carry it
+// as U+2122.
+#pragma once
+
+#include <windows.h>
+
+// Captions.
+inline constexpr char kCaptionSetup[] = "Tesh\x99 Reader Setup";
+inline constexpr char kCaptionError[] = "Error";
+inline constexpr char kCaptionDebug[] = "Debug";
+inline constexpr char kCaptionDeviceInformation[] = "Device Information";
+inline constexpr char kCaptionCopyError[] = "Error 151";
+inline constexpr char kCaptionSetupInfoButton[] = "Corvex Reader Setup Info";
+inline constexpr char kCaptionSetupInfoHotKey[] = "Tesh\x99 Reader Setup Info";
+inline constexpr char kCaptionUpdateProblem[] = "Corvex Reader Setup Problem";
+inline constexpr char kCaptionFileError[] = "File Error";
+
+// Questions and messages.
+inline constexpr char kTextAbortQuestion[] = "Do you really want to abort the program?";
+inline constexpr char kTextNoConnection[] = "No device connection has been established.";
+inline constexpr char kTextConnectFailure[] = "Failure";
+inline constexpr char kTextRegistryUnavailable[] = "Unable to open registry";
+inline constexpr char kTextCopyError[] = "Error while copying file to CE Device.";
+inline constexpr char kTextEmulatorRefused[] =
+    "The Tesh\x99 Reader cannot be installed in the Windows CE emulation environment.";
+inline constexpr char kTextReaderInUse[] =
+    "Tesh\x99 Reader Setup was unable to update your Corvex Reader because it is currently in use. "
+    "Please close the Tesh\x99 Reader on your Windows CE device and try again.";
+inline constexpr char kTextSetupVersion[] = "Tesh\x99 Reader Setup Version 1.1";
+inline constexpr char kTextDeviceReportFormat[] = "Processor: %d, Platform: %d, Major: %d, Minor: %d, Platform ID: %s";
+inline constexpr char kTextBookOpenFailed[] = "Failed to open book";
+inline constexpr char kTextTitleUnreadable[] = "Unable to read file title.";
+// Shown when the system has no text of its own for an error code.
+inline constexpr char kTextUnknownErrorFormat[] = "Error %lu (0x%08lX).";
+
+// Progress window lines written by a file copy.
+inline constexpr char kTextCopyingFrom[] = "Copying from host file";
+inline constexpr char kTextCopyingTo[] = "to device file";
+
+// Reader installation status lines.
+inline constexpr char kTextDeterminingProcessor[] = "Determining Processor Type...";
+inline constexpr char kTextDeterminingVersion[] = "Determining Windows CE Version...";
+inline constexpr char kTextCreatingDirectory[] = "Creating Program Directory...";
+inline constexpr char kTextInstallingReader[] = "Installing Latest Version of the Tesh Reader...";
+inline constexpr char kTextCreatingShortcuts[] = "Creating Shortcuts...";
+
+// Reader removal status lines.
+inline constexpr char kTextShuttingDown[] = "Shutting down Tesh Reader...";
+inline constexpr char kTextRemovingFiles[] = "Removing program files...";
+inline constexpr char kTextRemovingDirectory[] = "Removing program directory...";
+inline constexpr char kTextRemovingShortcuts[] = "Removing shortcuts...";
+inline constexpr char kTextItemHelper[] = "tarnlib.dll";
+inline constexpr char kTextItemReader[] = "Tesh Reader.exe";
+inline constexpr char kTextItemInstallFolder[] = "\\Program Files\\Corvex Press";
+inline constexpr char kTextFromStartMenu[] = "From Start Menu...";
+inline constexpr char kTextFromDesktop[] = "From Desktop...";
+
+// The device install layout (UTF-16 device paths and names).
+inline constexpr wchar_t kDeviceProgramFiles[] = L"\\Program Files";
+inline constexpr wchar_t kDeviceInstallFolder[] = L"\\Program Files\\Corvex Press";
+inline constexpr wchar_t kDeviceReaderPath[] = L"\\Program Files\\Corvex Press\\Tesh Reader.exe";
+inline constexpr wchar_t kDeviceHelperPath[] = L"\\Program Files\\Corvex Press\\tarnlib.dll";
+inline constexpr wchar_t kDeviceOldReaderPath[] = L"\\Program Files\\Corvex Press\\Corvex Reader.exe";
+inline constexpr wchar_t kDeviceOldStatePath[] = L"\\Program Files\\Corvex Press\\Corvex Reader.exe.state";
+inline constexpr wchar_t kShortcutReader[] = L"\\Tesh\u2122 Reader";
+inline constexpr wchar_t kShortcutOldReader[] = L"\\Corvex Reader";
+inline constexpr wchar_t kReaderWindowClass[] = L"READER";
+inline constexpr wchar_t kReaderWindowTitle[] = L"Tesh\u2122 Reader";
+inline constexpr wchar_t kOldReaderWindowTitle[] = L"Corvex Reader";
+inline constexpr wchar_t kCloseAppFunction[] = L"CloseApp";
+
+// The same install paths as ANSI text, for the file copy.
+inline constexpr char kDeviceReaderPathAnsi[] = "\\Program Files\\Corvex Press\\Tesh Reader.exe";
+inline constexpr char kDeviceHelperPathAnsi[] = "\\Program Files\\Corvex Press\\tarnlib.dll";
+
+// The device registry value that names the platform.
+inline constexpr wchar_t kIdentKey[] = L"Ident";
+inline constexpr wchar_t kOrigNameValue[] = L"OrigName";

@@ -1,0 +1,3 @@
+#include "shell/setup_state.h"
+
+SetupState g_setup;

@@ -1,0 +1,1 @@
+int CeDummy(){return 0;}

@@ -1,0 +1,2 @@
+#include <windows.h>
+extern "C" HRESULT WINAPI CeRapiUninit(void){return 0;}

@@ -1,0 +1,60 @@
+// A simulated device for tests: a fresh image folder in a temporary folder,
+// served by a device service on a thread of the test process, on the pipe
+// that CEDEVICE_PIPE names (the pipe the stand-in rapi.dll reaches).
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+class TestDevice {
+public:
+    // Creates the image from a built-in profile ("pocketpc", "hpc2000",
+    // "hpcpro", "teshsize", "emulator"). The device is not plugged in yet.
+    explicit TestDevice(const std::string &profile = "pocketpc");
+    // Unplugs and deletes the image folder.
+    ~TestDevice();
+    TestDevice(const TestDevice &) = delete;
+    TestDevice &operator=(const TestDevice &) = delete;
+
+    // Starts / stops serving: plugging the device in and pulling it out.
+    void Plug();
+    void Unplug();
+
+    const std::wstring &ImageFolder() const;
+
+    // Device settings and faults, effective at once, docked or not.
+    // Names: "refuse_startup" (0/1), "drop_after_calls" (N), "drop_after_bytes" (N),
+    // "capacity" (bytes), "ignore_close" (0/1), "no_ident" (0/1),
+    // "origname" (text), "origname_type" ("string", "dword" or "missing"),
+    // "special_folder_fail" (0/1), "invoke_result" (number), "version" ("3.0"),
+    // "processor" (number).
+    void SetFault(const std::string &name, const std::string &value);
+
+    // Storage cards: a root folder carrying directory + temporary attributes.
+    void InsertCard(const std::wstring &name);
+    void RemoveCard(const std::wstring &name);
+
+    // The device's contents, read and written in the image folder directly.
+    bool Exists(const std::wstring &devicePath) const;
+    std::string ReadFile(const std::wstring &devicePath) const;
+    void WriteFile(const std::wstring &devicePath, const std::string &content);
+    void MakeFolder(const std::wstring &devicePath);
+    // Attributes, or INVALID_FILE_ATTRIBUTES when the item does not exist.
+    DWORD Attributes(const std::wstring &devicePath) const;
+    bool Times(const std::wstring &devicePath, FILETIME *creation, FILETIME *lastAccess, FILETIME *lastWrite) const;
+    void SetTimes(const std::wstring &devicePath, const FILETIME &creation, const FILETIME &lastAccess,
+                  const FILETIME &lastWrite);
+
+    // Programs: start one by hand (as a user taps it), and ask what runs.
+    bool StartProgram(const std::wstring &devicePath);
+    bool IsRunning(const std::wstring &devicePath) const;
+
+    // The service's log lines so far, one per device operation.
+    std::vector<std::string> Log() const;
+
+private:
+    struct Impl;
+    Impl *impl_;
+};
