@@ -1,0 +1,85 @@
+// Windows CE remote API (RAPI): the records, constants and function
+// signatures, declared from the platform's public documentation (MinGW
+// ships no rapi.h). Shared by the program's loader and by any library that
+// provides the functions.
+#pragma once
+
+#include <windows.h>
+
+#ifndef CSIDL_PROGRAMS
+#define CSIDL_PROGRAMS 2
+#endif
+#ifndef CSIDL_DESKTOP
+#define CSIDL_DESKTOP 0
+#endif
+
+struct RAPIINIT {
+    DWORD cbSize;
+    HANDLE heRapiInit;
+    HRESULT hrRapiInit;
+};
+
+struct CEOSVERSIONINFO {
+    DWORD dwOSVersionInfoSize;
+    DWORD dwMajorVersion;
+    DWORD dwMinorVersion;
+    DWORD dwBuildNumber;
+    DWORD dwPlatformId;
+    WCHAR szCSDVersion[128];
+};
+static_assert(sizeof(CEOSVERSIONINFO) == 276, "CEOSVERSIONINFO layout");
+
+struct CE_FIND_DATA {
+    DWORD dwFileAttributes;
+    FILETIME ftCreationTime;
+    FILETIME ftLastAccessTime;
+    FILETIME ftLastWriteTime;
+    DWORD nFileSizeHigh;
+    DWORD nFileSizeLow;
+    DWORD dwOID;
+    WCHAR cFileName[MAX_PATH];
+};
+
+// The remote-invocation stream interface; this program only ever passes
+// no stream (block mode), so the interface stays opaque.
+struct IRAPIStream;
+
+// Function signatures, shared by the loader and by any library that
+// provides them.
+typedef HRESULT(WINAPI *CeRapiInitExFn)(RAPIINIT *init);
+typedef HRESULT(WINAPI *CeRapiInitFn)(void);
+typedef HRESULT(WINAPI *CeRapiUninitFn)(void);
+typedef DWORD(WINAPI *CeGetLastErrorFn)(void);
+typedef BOOL(WINAPI *CeGetVersionExFn)(CEOSVERSIONINFO *info);
+typedef void(WINAPI *CeGetSystemInfoFn)(SYSTEM_INFO *info);
+typedef LONG(WINAPI *CeRegOpenKeyExFn)(HKEY key, LPCWSTR subKey, DWORD options, REGSAM access, PHKEY result);
+typedef LONG(WINAPI *CeRegQueryValueExFn)(HKEY key, LPCWSTR name, LPDWORD reserved, LPDWORD type, LPBYTE data,
+                                          LPDWORD dataSize);
+typedef LONG(WINAPI *CeRegCloseKeyFn)(HKEY key);
+typedef HANDLE(WINAPI *CeCreateFileFn)(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                                       DWORD disposition, DWORD flags, HANDLE templateFile);
+typedef BOOL(WINAPI *CeReadFileFn)(HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD read, LPOVERLAPPED overlapped);
+typedef BOOL(WINAPI *CeWriteFileFn)(HANDLE file, LPCVOID buffer, DWORD toWrite, LPDWORD written,
+                                    LPOVERLAPPED overlapped);
+typedef DWORD(WINAPI *CeSetFilePointerFn)(HANDLE file, LONG distance, PLONG distanceHigh, DWORD method);
+typedef DWORD(WINAPI *CeGetFileSizeFn)(HANDLE file, LPDWORD sizeHigh);
+typedef BOOL(WINAPI *CeGetFileTimeFn)(HANDLE file, FILETIME *creation, FILETIME *lastAccess, FILETIME *lastWrite);
+typedef BOOL(WINAPI *CeSetFileTimeFn)(HANDLE file, const FILETIME *creation, const FILETIME *lastAccess,
+                                      const FILETIME *lastWrite);
+typedef BOOL(WINAPI *CeCloseHandleFn)(HANDLE handle);
+typedef BOOL(WINAPI *CeDeleteFileFn)(LPCWSTR path);
+typedef BOOL(WINAPI *CeCreateDirectoryFn)(LPCWSTR path, LPSECURITY_ATTRIBUTES security);
+typedef BOOL(WINAPI *CeRemoveDirectoryFn)(LPCWSTR path);
+typedef DWORD(WINAPI *CeGetFileAttributesFn)(LPCWSTR path);
+typedef HANDLE(WINAPI *CeFindFirstFileFn)(LPCWSTR pattern, CE_FIND_DATA *found);
+typedef BOOL(WINAPI *CeFindNextFileFn)(HANDLE search, CE_FIND_DATA *found);
+typedef BOOL(WINAPI *CeFindCloseFn)(HANDLE search);
+typedef DWORD(WINAPI *CeGetSpecialFolderPathFn)(int folder, DWORD bufferLength, LPWSTR buffer);
+typedef DWORD(WINAPI *CeSHCreateShortcutFn)(LPWSTR shortcut, LPWSTR target);
+typedef HRESULT(WINAPI *CeRapiInvokeFn)(LPCWSTR dllPath, LPCWSTR function, DWORD inputSize, BYTE *input,
+                                        DWORD *outputSize, BYTE **output, IRAPIStream **stream, DWORD reserved);
+typedef BOOL(WINAPI *CeCreateProcessFn)(LPCWSTR image, LPCWSTR commandLine, LPSECURITY_ATTRIBUTES processSecurity,
+                                        LPSECURITY_ATTRIBUTES threadSecurity, BOOL inherit, DWORD flags,
+                                        LPVOID environment, LPWSTR currentDir, LPSTARTUPINFOW startup,
+                                        LPPROCESS_INFORMATION info);
+
