@@ -1,0 +1,67 @@
+#include "devicefiles/reader_shutdown.h"
+
+#include <string.h>
+
+#include "device/rapi.h"
+#include "resources/texts.h"
+#include "shell/message_box.h"
+
+namespace {
+
+void CopyCut(BYTE *half, const wchar_t *text) {
+    size_t length = wcsnlen(text, kCloseRequestMaxChars);
+    memcpy(half, text, length * sizeof(wchar_t));
+    memset(half + length * sizeof(wchar_t), 0, sizeof(wchar_t));
+}
+
+bool HelperLibraryPresent() {
+    HANDLE library =
+        CeCreateFile(kDeviceHelperPath, GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (library == INVALID_HANDLE_VALUE) return false;
+    CeCloseHandle(library);
+    return true;
+}
+
+// Codes by which the remote invocation reports that "CloseApp" did not run.
+bool InvocationFailed(HRESULT result) {
+    return result < 0 || result == ERROR_FILE_NOT_FOUND || result == ERROR_CALL_NOT_IMPLEMENTED ||
+           result == ERROR_EXCEPTION_IN_SERVICE;
+}
+
+// The host's own error for the failed call; when it has none, the
+// invocation's result, so the box never reports a failure as success.
+DWORD FailureCode(DWORD hostError, HRESULT invocationResult) {
+    return hostError != 0 ? hostError : static_cast<DWORD>(invocationResult);
+}
+
+}  // namespace
+
+void FillCloseRequest(BYTE *block, const wchar_t *windowClass, const wchar_t *windowTitle) {
+    CopyCut(block, windowClass);
+    CopyCut(block + kCloseRequestTitleOffset, windowTitle);
+}
+
+int CloseReaderOnDevice(const wchar_t *windowClass, const wchar_t *windowTitle) {
+    if (!HelperLibraryPresent()) return 1;
+
+    // Zero-filled, so no leftover host memory travels to the device.
+    BYTE *request = static_cast<BYTE *>(LocalAlloc(LPTR, kCloseRequestBytes));
+    if (!request) {
+        ShowSystemErrorBox(GetLastError());
+        return 0;
+    }
+    FillCloseRequest(request, windowClass, windowTitle);
+
+    DWORD outputSize = 0;
+    BYTE *output = nullptr;
+    // The interface takes the request block over and frees it.
+    HRESULT result =
+        CeRapiInvoke(kDeviceHelperPath, kCloseAppFunction, kCloseRequestBytes, request, &outputSize, &output, nullptr, 0);
+    DWORD hostError = GetLastError();
+    LocalFree(output);
+    if (InvocationFailed(result)) {
+        ShowSystemErrorBox(FailureCode(hostError, result));
+        return 0;
+    }
+    return 1;
+}

@@ -1,0 +1,21 @@
+// Asks a running reader on the device to close, through the "CloseApp"
+// function of the helper library installed beside it.
+#pragma once
+
+#include <windows.h>
+
+// The request block "CloseApp" takes: the window class (UTF-16, terminated)
+// at offset 0 and the window title at offset 512.
+const DWORD kCloseRequestBytes = 1024;
+const DWORD kCloseRequestTitleOffset = 512;
+// Characters of each string that fit its half with the terminator.
+const int kCloseRequestMaxChars = 255;
+
+// Writes class and title into block (kCloseRequestBytes long); a string
+// longer than kCloseRequestMaxChars is cut to that length.
+void FillCloseRequest(BYTE *block, const wchar_t *windowClass, const wchar_t *windowTitle);
+
+// Asks the window of this class and title on the device to close. Returns 1
+// when the request was delivered or when the helper library is not on the
+// device (nothing to ask), 0 when it failed (the user has been told).
+int CloseReaderOnDevice(const wchar_t *windowClass, const wchar_t *windowTitle);
