@@ -52,16 +52,19 @@ bool DeviceFileIsCurrent(HANDLE host, const wchar_t *devicePath) {
     return timesRead && CompareFileTime(&hostTimes.lastWrite, &deviceTimes.lastWrite) <= 0;
 }
 
+// A failure is reported by a code that is never 0 (success) and never the
+// in-use result, which the device's own "path not found" (3) would be.
+static_assert(kCopyDeviceFileInUse == ERROR_PATH_NOT_FOUND, "the collision this guards against");
+DWORD FailureResult(DWORD code, DWORD fallback) {
+    if (code == 0) return fallback;
+    if (code == ERROR_PATH_NOT_FOUND) return ERROR_BAD_PATHNAME;
+    return code;
+}
+
 // The device's code for a failed create, as the copy reports it.
 DWORD CreateFailureResult(DWORD deviceError) {
     if (deviceError == ERROR_SHARING_VIOLATION) return kCopyDeviceFileInUse;
-    return deviceError != 0 ? deviceError : ERROR_GEN_FAILURE;
-}
-
-// A failure in the middle of a copy must be told apart from success and
-// from the in-use result.
-DWORD MidCopyFailureResult(DWORD code, DWORD fallback) {
-    return (code == 0 || code == kCopyDeviceFileInUse) ? fallback : code;
+    return FailureResult(deviceError, ERROR_GEN_FAILURE);
 }
 
 void ShowCopyingLines(const char *hostFile, const char *devicePath) {
@@ -90,11 +93,11 @@ DWORD CopyChunks(HANDLE host, HANDLE device, DWORD fileSize) {
     for (;;) {
         DWORD read = 0;
         if (!ReadFile(host, buffer, kChunkBytes, &read, nullptr))
-            return MidCopyFailureResult(GetLastError(), ERROR_READ_FAULT);
+            return FailureResult(GetLastError(), ERROR_READ_FAULT);
         if (read == 0) return 0;
         DWORD written = 0;
         if (!CeWriteFile(device, buffer, read, &written, nullptr))
-            return MidCopyFailureResult(CeGetLastError(), ERROR_WRITE_FAULT);
+            return FailureResult(CeGetLastError(), ERROR_WRITE_FAULT);
         // The device took only part of the chunk without an error: its store is full.
         if (written != read) return ERROR_DISK_FULL;
         done += read;

@@ -14,6 +14,7 @@ const DWORD kCopyDeviceFileInUse = 3;
 // gives the copy the host file's three times.
 // Returns 0 when copied, not needed, or the host file could not be opened
 // (already shown to the user); kCopyDeviceFileInUse; or the error code of
-// the device (or of the host read) for any other failure, never 0.
+// the device (or of the host read) for any other failure, never 0 or 3 (a
+// device "path not found" is reported as ERROR_BAD_PATHNAME).
 // The caller shows the progress window first; the copy never shows or hides it.
 DWORD CopyFileToDevice(const char *hostFile, const char *devicePath);

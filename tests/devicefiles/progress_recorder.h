@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <string>
 #include <vector>
 
 #include "devicefiles/progress_window.h"
@@ -17,8 +18,15 @@ inline void PrepareForDialogs() {
     g_setup.instance = GetModuleHandleA(nullptr);
 }
 
+inline std::string LineText(int line) {
+    char text[512] = "";
+    GetWindowTextA(g_setup.progressLine[line - 1], text, sizeof text);
+    return text;
+}
+
 // Subclasses the current progress bar and records every position and range
-// it is sent, in order, until Detach (or destruction).
+// it is sent, in order, until Detach (or destruction); with each position,
+// the four lines as they stood then ("1|2|3|4").
 class BarRecorder {
 public:
     BarRecorder() {
@@ -38,6 +46,7 @@ public:
     }
 
     std::vector<int> positions;
+    std::vector<std::string> linesAtPosition;
     std::vector<LPARAM> ranges;
 
 private:
@@ -47,7 +56,10 @@ private:
     }
     static LRESULT CALLBACK Proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
         BarRecorder *self = Current();
-        if (message == PBM_SETPOS) self->positions.push_back(static_cast<int>(wParam));
+        if (message == PBM_SETPOS) {
+            self->positions.push_back(static_cast<int>(wParam));
+            self->linesAtPosition.push_back(LineText(1) + "|" + LineText(2) + "|" + LineText(3) + "|" + LineText(4));
+        }
         if (message == PBM_SETRANGE) self->ranges.push_back(lParam);
         return CallWindowProcA(self->original_, window, message, wParam, lParam);
     }
@@ -55,12 +67,6 @@ private:
     HWND bar_ = nullptr;
     WNDPROC original_ = nullptr;
 };
-
-inline std::string LineText(int line) {
-    char text[512] = "";
-    GetWindowTextA(g_setup.progressLine[line - 1], text, sizeof text);
-    return text;
-}
 
 inline int BarPosition() { return static_cast<int>(SendMessageA(g_setup.progressBar, PBM_GETPOS, 0, 0)); }
 
