@@ -44,6 +44,13 @@ void PressKey(WORD virtualKey);
 void KeyDown(WORD virtualKey);
 void KeyUp(WORD virtualKey);
 
+// The window that has the keyboard focus in the thread that owns window
+// (any process); nullptr when there is none.
+HWND FocusOf(HWND window);
+// True when window becomes the foreground window in time (keys typed with
+// PressKey go to it); a test failure otherwise.
+bool WaitForForeground(HWND window, DWORD timeoutMs = kDefaultTimeoutMs);
+
 // Every visible top-level window with its class, caption and child texts.
 std::string DescribeScreen();
 
