@@ -101,10 +101,32 @@ std::vector<HWND> VisibleTopLevelWindows(bool oursOnly) {
     return search.found;
 }
 
-HWND FindVisibleWindow(const std::string &caption, const char *windowClass) {
+bool IsMessageBox(HWND window);
+
+// The first visible window of ours with this caption and class; with
+// messageBoxOnly, only a message box (a dialog that has the box's text
+// control), which tells a box apart from a dialog of the same caption.
+HWND FindVisibleWindow(const std::string &caption, const char *windowClass, bool messageBoxOnly = false) {
     for (HWND window : VisibleTopLevelWindows(true)) {
-        if (ClassOf(window) == windowClass && Text(window) == caption) return window;
+        if (ClassOf(window) != windowClass || Text(window) != caption) continue;
+        if (messageBoxOnly && !IsMessageBox(window)) continue;
+        return window;
     }
+    return nullptr;
+}
+
+HWND WaitForVisibleWindow(const std::string &caption, const char *windowClass, bool messageBoxOnly,
+                          DWORD timeoutMs) {
+    const DWORD deadline = GetTickCount() + timeoutMs;
+    for (;;) {
+        HWND window = FindVisibleWindow(caption, windowClass, messageBoxOnly);
+        if (window) return window;
+        if (static_cast<LONG>(deadline - GetTickCount()) <= 0) break;
+        Sleep(kPollMs);
+    }
+    ADD_FAILURE() << "robot: no " << (messageBoxOnly ? "message box" : "window") << " \"" << caption << "\" ("
+                  << windowClass << ") within " << timeoutMs << " ms. Screen:\n"
+                  << DescribeScreen();
     return nullptr;
 }
 
@@ -225,17 +247,7 @@ DWORD WINAPI RobotThread(LPVOID parameter) {
 // ---- Public interface -----------------------------------------------------------
 
 HWND WaitForWindow(const std::string &caption, const char *windowClass, DWORD timeoutMs) {
-    const DWORD deadline = GetTickCount() + timeoutMs;
-    for (;;) {
-        HWND window = FindVisibleWindow(caption, windowClass);
-        if (window) return window;
-        if (!TimeLeft(deadline)) break;
-        Sleep(kPollMs);
-    }
-    ADD_FAILURE() << "robot: no window \"" << caption << "\" (" << windowClass << ") within " << timeoutMs
-                  << " ms. Screen:\n"
-                  << DescribeScreen();
-    return nullptr;
+    return WaitForVisibleWindow(caption, windowClass, false, timeoutMs);
 }
 
 bool WaitForWindowGone(HWND window, DWORD timeoutMs) {
@@ -304,7 +316,7 @@ void CloseBox(HWND window) {
 }
 
 std::string AnswerMessageBox(const std::string &caption, int buttonId, DWORD timeoutMs) {
-    HWND box = WaitForWindow(caption, "#32770", timeoutMs);
+    HWND box = WaitForVisibleWindow(caption, "#32770", true, timeoutMs);
     if (!box) return std::string();
     std::string text = ControlText(box, kMessageBoxTextId);
     PostCommand(box, buttonId);

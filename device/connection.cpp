@@ -1,0 +1,62 @@
+#include "device/connection.h"
+
+#include "device/connect_dialog.h"
+#include "device/identification.h"
+#include "device/message_wait.h"
+#include "device/rapi.h"
+#include "resources/texts.h"
+#include "shell/message_box.h"
+#include "shell/setup_state.h"
+
+namespace {
+
+// A device that is docked already answers well within this time.
+const DWORD kQuickAttemptMs = 250;
+
+}  // namespace
+
+HRESULT TryConnect(HANDLE cancelEvent, DWORD limitMs) {
+    RAPIINIT init = {};
+    init.cbSize = sizeof init;
+    const HRESULT started = CeRapiInitEx(&init);
+    if (FAILED(started)) return started;
+
+    // The start-up event first: only index 0 means the start-up has ended.
+    const HANDLE handles[2] = {init.heRapiInit, cancelEvent};
+    const DWORD handleCount = cancelEvent ? 2 : 1;
+    if (WaitWithMessages(handleCount, handles, limitMs) != 0) {
+        // Cancelled, out of time, or the wait itself failed: give up the
+        // start-up so that the next attempt begins afresh.
+        CeRapiUninit();
+        return E_FAIL;
+    }
+    if (FAILED(init.hrRapiInit)) CeRapiUninit();
+    return init.hrRapiInit;
+}
+
+int ConnectWithPrompt() {
+    if (TryConnect(nullptr, kQuickAttemptMs) >= 0) return 1;
+    return ShowConnectDialog();
+}
+
+int EnsureDeviceReady() {
+    if (g_setup.connected == 0) {
+        if (ConnectWithPrompt() == 0) {
+            g_setup.connected = 0;
+            ShowMessage(kTextNoConnection, kCaptionDeviceInformation, MB_ICONERROR);
+            return 0;
+        }
+        g_setup.connected = 1;
+    }
+    // Every action works with a freshly read platform code.
+    SetPlatformCode(ClassifyPlatform());
+    return g_setup.connected;
+}
+
+int Disconnect() {
+    if (g_setup.connected != 0) {
+        CeRapiUninit();
+        g_setup.connected = 0;
+    }
+    return 1;
+}

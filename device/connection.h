@@ -1,0 +1,25 @@
+// The connection to the handheld: opened on demand by the first action that
+// needs the device, kept open until the program ends.
+#pragma once
+
+#include <windows.h>
+
+// Connects when not connected yet (quick attempt, then the "Establishing
+// Connection" dialog), and on every call classifies the device again and
+// stores its platform code. 1 when connected; 0 when no connection could
+// be made, after the "No device connection has been established." box.
+int EnsureDeviceReady();
+
+// The quick attempt of 250 ms, then the connection dialog when that fails.
+// 1 connected, 0 the user cancelled. Leaves SetupState.connected alone.
+int ConnectWithPrompt();
+
+// Starts the remote API and waits for its start-up to end, for at most
+// limitMs (or INFINITE), and until cancelEvent is signalled when one is
+// given. 0 or more: started and connected, and it stays started. Negative:
+// not connected, and the remote API is stopped again (unless the start-up
+// call itself refused).
+HRESULT TryConnect(HANDLE cancelEvent, DWORD limitMs);
+
+// Ends the connection when one is open. Always 1.
+int Disconnect();
