@@ -7,11 +7,7 @@
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 repo=$(dirname "$here")
-"$here/install-deps.sh"
-
 build=${TESH_BUILD_DIR:-$repo/build}
-cmake -S "$repo" -B "$build" -G Ninja \
-  -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/mingw-w64-x86_64.cmake" -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$build"
+"$here/build.sh" "$build"
 cd "$build"
 ctest --output-on-failure "$@"

@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Installs what the build needs (Debian) and builds everything for 64-bit
+# Windows with MinGW-w64: setup.exe, cedevice.exe, the stand-in rapi.dll
+# and the tests.
+#
+#   tools/build.sh [BUILD_DIR [TARGET...]]
+#
+# BUILD_DIR defaults to TESH_BUILD_DIR, else ./build; TARGETs limit the
+# build to those programs (e.g. setup cedevice rapi).
+set -euo pipefail
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+repo=$(dirname "$here")
+"$here/install-deps.sh"
+
+build=${1:-${TESH_BUILD_DIR:-$repo/build}}
+shift $(( $# > 0 ? 1 : 0 ))
+targets=()
+for target in "$@"; do targets+=(--target "$target"); done
+cmake -S "$repo" -B "$build" -G Ninja \
+  -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/mingw-w64-x86_64.cmake" -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build "$build" "${targets[@]}"

@@ -1,0 +1,58 @@
+#!/usr/bin/env bash
+# Builds everything, docks a simulated handheld and starts setup.exe on your
+# display, as a user would start it from a setup folder.
+#
+#   tools/run.sh [PROFILE]   PROFILE: pocketpc (default), hpc2000, hpcpro,
+#                            teshsize, emulator
+#
+# The device keeps its contents in build/device-image (created from the
+# profile on first use; delete the folder to start afresh) and prints one
+# line per device operation here. It is unplugged when setup.exe ends.
+set -euo pipefail
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+repo=$(dirname "$here")
+profile=${1:-pocketpc}
+
+if [ -z "${DISPLAY:-}" ]; then
+  echo "No display: set DISPLAY, or try: xvfb-run tools/run.sh $*" >&2
+  exit 1
+fi
+
+build=$repo/build
+"$here/build.sh" "$build" setup cedevice rapi
+
+# The setup folder: the program, the stand-in remote API beside it (which
+# Windows loads before the system's own), and the reader variant files.
+setupfolder=$build/setupfolder
+mkdir -p "$setupfolder"
+cp "$build/bin/setup.exe" "$build/bin/rapi.dll" "$setupfolder/"
+if [ -x "$here/make-variants.sh" ]; then
+  "$here/make-variants.sh" "$setupfolder"
+fi
+
+# Real windows on this display, in the project's display prefix; both
+# programs share it, so they share the device's pipe (the default one).
+export TESH_WINE_DISPLAY=1
+unset CEDEVICE_PIPE
+
+device_pid=
+stop_device() {
+  if [ -n "$device_pid" ] && kill -0 "$device_pid" 2>/dev/null; then
+    kill "$device_pid" 2>/dev/null || true
+    wait "$device_pid" 2>/dev/null || true
+  fi
+  device_pid=
+}
+trap stop_device EXIT
+trap 'exit 130' INT TERM
+
+echo "Docking a simulated '$profile' device (image: build/device-image)"
+(cd "$build" && exec "$here/wine-run.sh" "$build/bin/cedevice.exe" device-image --profile "$profile") &
+device_pid=$!
+
+echo "Starting setup.exe in $setupfolder"
+status=0
+(cd "$setupfolder" && exec "$here/wine-run.sh" setup.exe) || status=$?
+stop_device
+echo "setup.exe ended with exit code $status"
+exit "$status"
