@@ -1,1 +1,245 @@
-int main(){return 0;}
+// cedevice.exe: the simulated Windows CE device. Docks the device kept in an
+// image folder (creating it from a profile the first time), serves it to the
+// stand-in rapi.dll on a named pipe and prints one line per operation.
+// Options change the device instead: set a fault, insert or remove a
+// storage card, start a program, list what is on it.
+#include <windows.h>
+#include <stdio.h>
+
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "core/device.h"
+#include "core/host_files.h"
+#include "core/pipe_service.h"
+#include "core/profiles.h"
+#include "core/text_util.h"
+#include "core/wire.h"
+
+namespace {
+
+const char kUsage[] =
+    "usage: cedevice IMAGE [options]\n"
+    "  Serves the device kept in the folder IMAGE until stopped (Ctrl+C),\n"
+    "  printing one line per device operation. A missing IMAGE is created.\n"
+    "options:\n"
+    "  --profile NAME      profile for a new image: pocketpc (default), hpc2000,\n"
+    "                      hpcpro, teshsize, emulator\n"
+    "  --pipe NAME         pipe to serve on (default: CEDEVICE_PIPE, else\n"
+    "                      \\\\.\\pipe\\cedevice)\n"
+    "  --fault NAME=VALUE  set a fault (an empty VALUE clears it)\n"
+    "  --insert-card NAME  insert a storage card (a root folder)\n"
+    "  --remove-card NAME  pull a storage card out\n"
+    "  --start PATH        start a program on the device, as a user taps it\n"
+    "  --list              show the device's state and files\n"
+    "  --serve             serve after the changes above (otherwise the\n"
+    "                      changes are made and the program ends)\n"
+    "Changes go to the running cedevice that serves IMAGE on the pipe, if any;\n"
+    "otherwise they are made in IMAGE directly.\n";
+
+HANDLE g_stop = nullptr;
+
+void Print(const std::string &line) {
+    std::string text = line + "\n";
+    DWORD written = 0;
+    WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+}
+
+BOOL WINAPI OnConsoleEvent(DWORD) {
+    SetEvent(g_stop);
+    return TRUE;
+}
+
+struct Options {
+    std::wstring image;
+    std::string profile = "pocketpc";
+    std::wstring pipe;
+    std::vector<std::pair<wire::Op, std::wstring>> changes;  // in the order given
+    bool list = false;
+    bool serve = false;
+};
+
+bool ParseOptions(int argc, wchar_t **argv, Options *options, std::string *error) {
+    for (int i = 1; i < argc; ++i) {
+        std::wstring arg = argv[i];
+        bool hasValue = i + 1 < argc;
+        if (arg == L"--list") {
+            options->list = true;
+        } else if (arg == L"--serve") {
+            options->serve = true;
+        } else if (arg == L"--profile" && hasValue) {
+            options->profile = WideToUtf8(argv[++i]);
+        } else if (arg == L"--pipe" && hasValue) {
+            options->pipe = argv[++i];
+        } else if (arg == L"--fault" && hasValue) {
+            options->changes.emplace_back(wire::kAdminSetFault, argv[++i]);
+        } else if (arg == L"--insert-card" && hasValue) {
+            options->changes.emplace_back(wire::kAdminInsertCard, argv[++i]);
+        } else if (arg == L"--remove-card" && hasValue) {
+            options->changes.emplace_back(wire::kAdminRemoveCard, argv[++i]);
+        } else if (arg == L"--start" && hasValue) {
+            options->changes.emplace_back(wire::kAdminStartProgram, argv[++i]);
+        } else if (arg.compare(0, 2, L"--") != 0 && options->image.empty()) {
+            options->image = arg;
+        } else {
+            *error = "unknown or incomplete option " + WideToUtf8(arg);
+            return false;
+        }
+    }
+    if (options->image.empty()) {
+        *error = "no image folder given";
+        return false;
+    }
+    if (options->pipe.empty()) options->pipe = wire::PipeNameFromEnvironment();
+    return true;
+}
+
+// A plain, blocking conversation with a running service.
+class AdminLink {
+public:
+    explicit AdminLink(const std::wstring &pipe) {
+        handle_ = CreateFileW(pipe.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    }
+    ~AdminLink() {
+        if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
+    }
+    bool Open() const { return handle_ != INVALID_HANDLE_VALUE; }
+    bool Call(wire::Writer &request, std::vector<uint8_t> *body) {
+        std::vector<uint8_t> &frame = request.Finish();
+        uint8_t header[4];
+        if (!Move(frame.data(), frame.size(), false) || !Move(header, 4, true)) return false;
+        uint32_t length = header[0] | (header[1] << 8) | (header[2] << 16) | (static_cast<uint32_t>(header[3]) << 24);
+        if (length > wire::kMaxFrameBytes) return false;
+        body->resize(length);
+        return Move(body->data(), length, true);
+    }
+
+private:
+    bool Move(uint8_t *data, size_t count, bool reading) {
+        while (count > 0) {
+            DWORD moved = 0;
+            BOOL ok = reading ? ReadFile(handle_, data, static_cast<DWORD>(count), &moved, nullptr)
+                              : WriteFile(handle_, data, static_cast<DWORD>(count), &moved, nullptr);
+            if (!ok || moved == 0) return false;
+            data += moved;
+            count -= moved;
+        }
+        return true;
+    }
+    HANDLE handle_;
+};
+
+// Sends the changes to the service that serves this image, if there is one.
+// False when there is none (the changes are then made directly).
+bool SendToService(const Options &options, bool *allOk) {
+    AdminLink link(options.pipe);
+    if (!link.Open()) return false;
+    wire::Writer ask;
+    ask.U32(wire::kAdminImage);
+    std::vector<uint8_t> body;
+    if (!link.Call(ask, &body)) return false;
+    wire::Reader in(body.data(), body.size());
+    in.U32();
+    if (!SameName(in.Text(), FullHostPath(options.image))) {
+        Print("the service on this pipe serves another image; changing " + WideToUtf8(options.image) + " directly");
+        return false;
+    }
+    for (const auto &change : options.changes) {
+        wire::Writer request;
+        request.U32(change.first);
+        std::wstring value = change.second;
+        if (change.first == wire::kAdminSetFault) {
+            size_t at = value.find(L'=');
+            request.Text(value.substr(0, at));
+            request.Text(at == std::wstring::npos ? std::wstring() : value.substr(at + 1));
+        } else {
+            request.Text(value);
+        }
+        if (!link.Call(request, &body)) {
+            Print("the service stopped answering");
+            *allOk = false;
+            return true;
+        }
+        wire::Reader answer(body.data(), body.size());
+        answer.U32();
+        bool ok = answer.U32() != 0;
+        std::string error = WideToUtf8(answer.Text());
+        Print(WideToUtf8(change.second) + ": " + (ok ? "done (by the running service)" : error));
+        *allOk = *allOk && ok;
+    }
+    return true;
+}
+
+bool ChangeDirectly(Device &device, const Options &options) {
+    bool allOk = true;
+    for (const auto &change : options.changes) {
+        std::string error;
+        bool ok = false;
+        if (change.first == wire::kAdminSetFault) {
+            std::string text = WideToUtf8(change.second);
+            size_t at = text.find('=');
+            ok = device.SetFault(text.substr(0, at), at == std::string::npos ? "" : text.substr(at + 1), &error);
+        } else if (change.first == wire::kAdminInsertCard) {
+            ok = device.InsertCard(change.second, &error);
+        } else if (change.first == wire::kAdminRemoveCard) {
+            ok = device.RemoveCard(change.second, &error);
+        } else {
+            ok = device.StartProgram(change.second, &error);
+        }
+        Print(WideToUtf8(change.second) + ": " + (ok ? "done" : error));
+        allOk = allOk && ok;
+    }
+    return allOk;
+}
+
+int Serve(Device &device, const Options &options) {
+    device.SetLogSink(Print);
+    PipeService service(device, options.pipe);
+    std::string error;
+    if (!service.Start(&error)) {
+        Print("cedevice: " + error);
+        return 1;
+    }
+    g_stop = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
+    Print("docked: " + WideToUtf8(device.Image()) + " on " + WideToUtf8(options.pipe) + " (Ctrl+C to undock)");
+    WaitForSingleObject(g_stop, INFINITE);
+    service.Stop();
+    Print("undocked");
+    return 0;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t **argv) {
+    SetConsoleOutputCP(CP_UTF8);
+    Options options;
+    std::string error;
+    if (!ParseOptions(argc, argv, &options, &error)) {
+        Print("cedevice: " + error + "\n\n" + kUsage);
+        return 2;
+    }
+    if (GetFileAttributesW(options.image.c_str()) == INVALID_FILE_ATTRIBUTES) {
+        if (!Device::CreateImage(options.image, options.profile, &error)) {
+            Print("cedevice: " + error);
+            return 1;
+        }
+        Print("created a " + options.profile + " device in " + WideToUtf8(FullHostPath(options.image)));
+    }
+    bool actions = options.list || !options.changes.empty();
+    bool allOk = true;
+    if (!options.changes.empty() && !options.serve && SendToService(options, &allOk)) {
+        options.changes.clear();
+    }
+    std::unique_ptr<Device> device = Device::Load(options.image, &error);
+    if (!device) {
+        Print("cedevice: " + error);
+        return 1;
+    }
+    if (!options.changes.empty()) allOk = ChangeDirectly(*device, options) && allOk;
+    if (options.list) Print(device->Describe());
+    if ((actions && !options.serve) || !allOk) return allOk ? 0 : 1;
+    return Serve(*device, options);
+}

@@ -1,0 +1,211 @@
+// The simulated Windows CE device: identity, registry, object store,
+// storage cards, programs and faults, kept in an image folder on the host.
+//
+// Image folder layout:
+//   device.txt   identity (profile, platform, version, processor, folders)
+//   store\       the device's files and folders as plain host files
+//   meta.txt     per item: attributes and the three file times, which the
+//                host cannot keep exactly (creation times, temporary flag)
+//   cards.txt    the storage cards inserted (root folders of the store)
+//   cards\       the contents of removed cards, until they are inserted
+//   running.txt  the programs running, with the window each one has
+//   faults.txt   the faults in effect
+// Every change is on disk before the call that made it returns: the text
+// files are replaced as a whole (temporary file, then rename), so killing
+// the service never leaves one half written.
+//
+// One lock guards the whole model: the pipe service calls it from one
+// thread per session, and tests read and change the image directly.
+#pragma once
+
+#include <windows.h>
+#include <stdint.h>
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "core/device_faults.h"
+#include "core/wire.h"
+
+class Device {
+public:
+    using LogSink = std::function<void(const std::string &line)>;
+    enum class Outcome { kAnswer, kDrop };
+
+    // Creates a new image folder from a built-in profile.
+    static bool CreateImage(const std::wstring &image, const std::string &profile, std::string *error);
+    // Loads an existing image; nullptr and a message when it cannot.
+    static std::unique_ptr<Device> Load(const std::wstring &image, std::string *error);
+    ~Device();
+    Device(const Device &) = delete;
+    Device &operator=(const Device &) = delete;
+
+    // Where each operation's log line goes (none by default).
+    void SetLogSink(LogSink sink);
+    // The image folder, as a full host path.
+    const std::wstring &Image() const { return image_; }
+
+    // Sessions: one per client connection. Closing one closes every handle
+    // it left open.
+    uint32_t OpenSession();
+    void CloseSession(uint32_t session);
+    // Answers one request body. kDrop: the link is to break now, unanswered.
+    Outcome Serve(uint32_t session, const uint8_t *body, size_t size, wire::Writer *answer);
+
+    // Writes a line to the log (the pipe service's own notes).
+    void Note(const std::string &line);
+
+    // Direct use by tests and cedevice.exe options. Paths are device paths.
+    bool SetFault(const std::string &name, const std::string &value, std::string *error);
+    bool InsertCard(const std::wstring &name, std::string *error);
+    bool RemoveCard(const std::wstring &name, std::string *error);
+    bool StartProgram(const std::wstring &path, std::string *error);
+    bool IsRunning(const std::wstring &path);
+    bool Exists(const std::wstring &path);
+    bool ReadContent(const std::wstring &path, std::string *content);
+    // Creates or replaces a file (and any missing parent folders).
+    bool WriteContent(const std::wstring &path, const std::string &content);
+    bool MakeFolder(const std::wstring &path);
+    DWORD Attributes(const std::wstring &path);
+    bool Times(const std::wstring &path, FILETIME *creation, FILETIME *access, FILETIME *write);
+    bool SetTimes(const std::wstring &path, const FILETIME &creation, const FILETIME &access,
+                  const FILETIME &write);
+    // A listing of everything on the device, for a user to read.
+    std::string Describe();
+
+private:
+    struct Identity {
+        std::string profile;
+        std::wstring platform;
+        DWORD major = 0, minor = 0, build = 0, processor = 0;
+        std::wstring programs, desktop;
+    };
+    struct Record {
+        std::wstring path;
+        DWORD attributes = 0;
+        uint64_t creation = 0, access = 0, write = 0;
+    };
+    struct Item {
+        bool exists = false;
+        bool directory = false;
+        DWORD attributes = 0;
+        uint64_t creation = 0, access = 0, write = 0;
+        uint64_t size = 0;
+    };
+    struct FoundEntry {
+        Item item;
+        std::wstring name;
+        DWORD oid = 0;
+    };
+    enum class Kind { kFile, kSearch, kKey };
+    struct Handle {
+        uint32_t session = 0;
+        Kind kind = Kind::kFile;
+        std::wstring path;  // canonical device path (file) or pattern (search)
+        HANDLE host = INVALID_HANDLE_VALUE;
+        DWORD access = 0, share = 0;
+        bool wrote = false;        // written since the times were last set
+        uint64_t writeTime = 0;    // time of the latest write
+        bool gone = false;         // its card was pulled out
+        std::vector<FoundEntry> found;
+        size_t next = 0;
+    };
+    struct Program {
+        std::wstring path;
+        std::wstring windowClass, title;
+        uint32_t processId = 0;
+    };
+    // What a call did: success, the last error it leaves in the session
+    // (wire::kErrorUnchanged: none), and its result for the log line.
+    struct Result {
+        bool ok = true;
+        DWORD lastError = wire::kErrorUnchanged;
+        std::string note;
+    };
+    static Result Fail(DWORD error);
+    static Result Done(const std::string &note);
+
+    Device() = default;
+    bool SetFaultLocked(const std::string &name, const std::string &value, std::string *error);
+    bool InsertCardLocked(const std::wstring &name, std::string *error);
+    bool RemoveCardLocked(const std::wstring &name, std::string *error);
+    // Image files.
+    std::wstring ImageFile(const wchar_t *name) const;
+    std::wstring HostPath(const std::wstring &canonical) const;
+    bool LoadIdentity(std::string *error);
+    void LoadRecords();
+    void LoadCards();
+    void LoadRunning();
+    void LoadFaults();
+    void SaveRecords();
+    void SaveCards();
+    void SaveRunning();
+    void SaveFaults();
+    void Log(const std::string &line);
+
+    // The object store.
+    Item LookUp(const std::wstring &canonical);
+    DWORD MissingError(const std::wstring &canonical);
+    bool IsCardRoot(const std::wstring &canonical) const;
+    bool IsOpen(const std::wstring &canonical) const;
+    bool IsRunningLocked(const std::wstring &canonical) const;
+    bool ShareConflict(const std::wstring &canonical, DWORD access, DWORD share) const;
+    void SetRecord(const std::wstring &canonical, DWORD attributes, uint64_t creation, uint64_t access,
+                   uint64_t write);
+    void ForgetRecord(const std::wstring &canonical);
+    uint64_t UsedBytes();
+    Handle *FindHandle(uint32_t session, uint32_t id, Kind kind, DWORD *error);
+    void CloseHandleLocked(uint32_t id);
+    uint32_t NewHandle(Handle handle);
+    bool EnsureFolders(const std::wstring &canonical);
+
+    // Operations, the lock held. Each returns its result and fills `answer`.
+    Result DoCreateFile(uint32_t session, const std::wstring &path, DWORD access, DWORD share, DWORD disposition,
+                        DWORD flags, uint32_t *handle);
+    Result DoReadFile(uint32_t session, uint32_t id, uint32_t count, std::vector<uint8_t> *data);
+    Result DoWriteFile(uint32_t session, uint32_t id, const uint8_t *data, uint32_t count, uint32_t *written,
+                       bool *drop);
+    Result DoSetFilePointer(uint32_t session, uint32_t id, int64_t distance, DWORD method, int64_t *position);
+    Result DoGetFileSize(uint32_t session, uint32_t id, uint64_t *size);
+    Result DoGetFileTime(uint32_t session, uint32_t id, uint64_t times[3]);
+    Result DoSetFileTime(uint32_t session, uint32_t id, uint32_t which, const uint64_t times[3]);
+    Result DoCloseHandle(uint32_t session, uint32_t id);
+    Result DoDeleteFile(const std::wstring &path);
+    Result DoCreateDirectory(const std::wstring &path);
+    Result DoRemoveDirectory(const std::wstring &path);
+    Result DoGetFileAttributes(const std::wstring &path, DWORD *attributes);
+    Result DoFindFirstFile(uint32_t session, const std::wstring &pattern, uint32_t *handle, FoundEntry *first);
+    Result DoFindNextFile(uint32_t session, uint32_t id, FoundEntry *entry);
+    Result DoRegOpenKey(uint32_t session, uint32_t root, const std::wstring &subKey, uint32_t *key);
+    Result DoRegQueryValue(uint32_t session, uint32_t key, const std::wstring &name, bool wantData,
+                           uint32_t bufferSize, DWORD *type, std::vector<uint8_t> *data, uint32_t *size);
+    Result DoGetSpecialFolder(int32_t folder, std::wstring *path);
+    Result DoCreateShortcut(const std::wstring &shortcut, const std::wstring &target);
+    Result DoCreateProcess(const std::wstring &image, uint32_t *processId);
+    Result DoInvoke(const std::wstring &library, const std::wstring &function, const uint8_t *input,
+                    uint32_t inputSize, int32_t *returned, std::vector<uint8_t> *output);
+    Result DoStartProgram(const std::wstring &canonical, uint32_t *processId);
+    std::vector<FoundEntry> ListFolder(const std::wstring &canonical, const std::wstring &pattern);
+    Outcome ServeLocked(uint32_t session, wire::Reader *request, wire::Writer *answer);
+
+    std::mutex mutex_;
+    std::wstring image_;      // full host path of the image folder
+    std::wstring storeRoot_;  // host path of store\, with the \\?\ prefix
+    LogSink sink_;
+    Identity identity_;
+    DeviceFaults faults_;
+    std::map<std::wstring, Record> records_;  // by CaseKey(canonical path)
+    std::vector<std::wstring> cards_;
+    std::vector<Program> running_;
+    std::map<uint32_t, Handle> handles_;
+    std::map<uint32_t, bool> sessions_;
+    uint32_t nextHandle_ = 0x1000;
+    uint32_t nextSession_ = 1;
+    uint32_t nextProcessId_ = 0x0E000100;
+    bool usedKnown_ = false;
+    uint64_t used_ = 0;
+};

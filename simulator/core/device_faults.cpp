@@ -1,0 +1,116 @@
+#include "core/device_faults.h"
+
+#include "core/text_util.h"
+
+namespace {
+
+bool ParseFlag(const std::string &value, bool *flag) {
+    if (value == "1" || value == "true" || value == "on") {
+        *flag = true;
+        return true;
+    }
+    if (value == "0" || value == "false" || value == "off" || value.empty()) {
+        *flag = false;
+        return true;
+    }
+    return false;
+}
+
+// A count or size; empty or "off" turns the fault off (-1).
+bool ParseLimit(const std::string &value, int64_t *limit) {
+    if (value.empty() || value == "off" || value == "-1") {
+        *limit = -1;
+        return true;
+    }
+    uint64_t number = 0;
+    if (!ParseUnsigned(value, &number) || number > 0x7FFFFFFFFFFFFFFFull) return false;
+    *limit = static_cast<int64_t>(number);
+    return true;
+}
+
+bool ParseVersion(const std::string &value, DWORD *major, DWORD *minor) {
+    std::vector<std::string> parts = SplitFields(value, '.');
+    uint64_t high = 0, low = 0;
+    if (parts.size() != 2 || !ParseUnsigned(parts[0], &high) || !ParseUnsigned(parts[1], &low)) return false;
+    if (high > 0xFFFFFFFFull || low > 0xFFFFFFFFull) return false;
+    *major = static_cast<DWORD>(high);
+    *minor = static_cast<DWORD>(low);
+    return true;
+}
+
+bool Cleared(const std::string &value) { return value.empty() || value == "off"; }
+
+}  // namespace
+
+bool DeviceFaults::Set(const std::string &name, const std::string &value, std::string *error) {
+    if (value.find_first_of("\r\n") != std::string::npos) {
+        *error = "a fault value is one line";
+        return false;
+    }
+    bool ok = true;
+    if (name == "refuse_startup") {
+        ok = ParseFlag(value, &refuseStartup);
+    } else if (name == "drop_after_calls") {
+        ok = ParseLimit(value, &dropAfterCalls);
+    } else if (name == "drop_after_bytes") {
+        ok = ParseLimit(value, &dropAfterBytes);
+    } else if (name == "capacity") {
+        ok = ParseLimit(value, &capacity);
+    } else if (name == "ignore_close") {
+        ok = ParseFlag(value, &ignoreClose);
+    } else if (name == "no_ident") {
+        ok = ParseFlag(value, &noIdent);
+    } else if (name == "origname") {
+        hasOrigName = !value.empty();
+        origName = Utf8ToWide(value);
+    } else if (name == "origname_type") {
+        if (Cleared(value)) {
+            origNameType = "string";
+        } else if (value == "string" || value == "dword" || value == "missing") {
+            origNameType = value;
+        } else {
+            ok = false;
+        }
+    } else if (name == "special_folder_fail") {
+        ok = ParseFlag(value, &specialFolderFail);
+    } else if (name == "invoke_result") {
+        int64_t number = 0;
+        hasInvokeResult = !Cleared(value);
+        if (hasInvokeResult) {
+            // Accepts -2147467259 as well as 2147500037 for 0x80004005.
+            ok = ParseSigned(value, &number) && number >= INT32_MIN && number <= UINT32_MAX;
+            invokeResult = static_cast<int32_t>(static_cast<uint32_t>(number));
+        }
+    } else if (name == "version") {
+        hasVersion = !Cleared(value);
+        if (hasVersion) ok = ParseVersion(value, &major, &minor);
+    } else if (name == "processor") {
+        uint64_t number = 0;
+        hasProcessor = !Cleared(value);
+        if (hasProcessor) ok = ParseUnsigned(value, &number) && number <= 0xFFFFFFFFull;
+        processor = static_cast<DWORD>(number);
+    } else {
+        *error = "unknown fault \"" + name + "\"";
+        return false;
+    }
+    if (!ok) *error = "bad value \"" + value + "\" for fault " + name;
+    return ok;
+}
+
+std::string DeviceFaults::Serialize() const {
+    std::string text;
+    auto line = [&text](const std::string &name, const std::string &value) { text += name + "=" + value + "\n"; };
+    if (refuseStartup) line("refuse_startup", "1");
+    if (dropAfterCalls >= 0) line("drop_after_calls", std::to_string(dropAfterCalls));
+    if (dropAfterBytes >= 0) line("drop_after_bytes", std::to_string(dropAfterBytes));
+    if (capacity >= 0) line("capacity", std::to_string(capacity));
+    if (ignoreClose) line("ignore_close", "1");
+    if (noIdent) line("no_ident", "1");
+    if (hasOrigName) line("origname", WideToUtf8(origName));
+    if (origNameType != "string") line("origname_type", origNameType);
+    if (specialFolderFail) line("special_folder_fail", "1");
+    if (hasInvokeResult) line("invoke_result", std::to_string(invokeResult));
+    if (hasVersion) line("version", std::to_string(major) + "." + std::to_string(minor));
+    if (hasProcessor) line("processor", std::to_string(processor));
+    return text;
+}

@@ -1,0 +1,223 @@
+// Identity queries, the registry, special folders, shortcut files,
+// programs and remote invocation of library functions.
+//
+// Program and library files are recognised by their first line:
+//   CEAPP<TAB>WINDOW<TAB>class<TAB>title    a program with that window
+//   CELIB<TAB>EXPORTS<TAB>name[<TAB>name]   a library exporting functions
+// Any other file is a program that opens no window: it runs and ends at
+// once, so it never stays in use.
+#include <algorithm>
+
+#include "core/device.h"
+#include "core/device_path.h"
+#include "core/host_files.h"
+#include "core/text_util.h"
+
+namespace {
+
+const int kProgramsFolder = 2;   // CSIDL_PROGRAMS
+const int kDesktopFolder = 0;    // CSIDL_DESKTOP
+const int kDocumentsFolder = 5;  // CSIDL_PERSONAL
+const int kStartMenuFolder = 11; // CSIDL_STARTMENU
+const size_t kCloseRequestBytes = 1024;
+const size_t kCloseRequestHalf = 512;
+
+// The first line of a device file (at most 4 KB), without "\r\n".
+std::string FirstLine(const std::wstring &hostPath) {
+    HANDLE file = CreateFileW(hostPath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return std::string();
+    char buffer[4096];
+    DWORD got = 0;
+    if (!ReadFile(file, buffer, sizeof buffer, &got, nullptr)) got = 0;
+    CloseHandle(file);
+    std::string line(buffer, got);
+    line = line.substr(0, line.find('\n'));
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    return line;
+}
+
+// The UTF-16 string in one half of a close request, up to its terminator
+// (or the whole half when it has none).
+std::wstring RequestString(const uint8_t *half) {
+    std::wstring text;
+    for (size_t i = 0; i + 1 < kCloseRequestHalf; i += 2) {
+        wchar_t unit = static_cast<wchar_t>(half[i] | (half[i + 1] << 8));
+        if (unit == 0) break;
+        text += unit;
+    }
+    return text;
+}
+
+std::string Quoted(const std::wstring &text) { return "\"" + WideToUtf8(text) + "\""; }
+
+}  // namespace
+
+Device::Result Device::DoRegOpenKey(uint32_t session, uint32_t root, const std::wstring &subKey, uint32_t *key) {
+    // Only HKEY_LOCAL_MACHINE\Ident exists on this device's registry.
+    if (root != wire::kRootLocalMachine) return Fail(ERROR_INVALID_HANDLE);
+    std::wstring name = subKey;
+    while (!name.empty() && name.front() == L'\\') name.erase(0, 1);
+    while (!name.empty() && name.back() == L'\\') name.pop_back();
+    if (!SameName(name, L"Ident") || faults_.noIdent) return Fail(ERROR_FILE_NOT_FOUND);
+    Handle handle;
+    handle.session = session;
+    handle.kind = Kind::kKey;
+    handle.path = L"HKEY_LOCAL_MACHINE\\Ident";
+    *key = NewHandle(std::move(handle));
+    return Done("key " + std::to_string(*key));
+}
+
+Device::Result Device::DoRegQueryValue(uint32_t session, uint32_t key, const std::wstring &name, bool wantData,
+                                       uint32_t bufferSize, DWORD *type, std::vector<uint8_t> *data, uint32_t *size) {
+    DWORD error = 0;
+    if (!FindHandle(session, key, Kind::kKey, &error)) return Fail(error);
+    if (!SameName(name, L"OrigName") || faults_.origNameType == "missing") return Fail(ERROR_FILE_NOT_FOUND);
+    std::vector<uint8_t> value;
+    if (faults_.origNameType == "dword") {
+        *type = REG_DWORD;
+        value = {1, 0, 0, 0};
+    } else {
+        *type = REG_SZ;
+        std::wstring text = faults_.hasOrigName ? faults_.origName : identity_.platform;
+        for (wchar_t unit : text) {
+            value.push_back(static_cast<uint8_t>(unit & 0xFF));
+            value.push_back(static_cast<uint8_t>(unit >> 8));
+        }
+        value.push_back(0);
+        value.push_back(0);
+    }
+    *size = static_cast<uint32_t>(value.size());
+    if (!wantData) return Done("size " + std::to_string(*size));
+    if (bufferSize < value.size()) return Fail(ERROR_MORE_DATA);
+    *data = value;
+    return Done(*type == REG_SZ ? Quoted(faults_.hasOrigName ? faults_.origName : identity_.platform)
+                                : std::string("dword 1"));
+}
+
+Device::Result Device::DoGetSpecialFolder(int32_t folder, std::wstring *path) {
+    if (faults_.specialFolderFail) return Fail(ERROR_FILE_NOT_FOUND);
+    switch (folder) {
+    case kProgramsFolder:
+        *path = identity_.programs;
+        break;
+    case kDesktopFolder:
+        *path = identity_.desktop;
+        break;
+    case kDocumentsFolder:
+        *path = L"\\My Documents";
+        break;
+    case kStartMenuFolder:  // the folder above Programs
+        path->assign(identity_.programs, 0, identity_.programs.rfind(L'\\'));
+        break;
+    default:
+        return Fail(ERROR_INVALID_PARAMETER);
+    }
+    if (path->empty()) return Fail(ERROR_FILE_NOT_FOUND);  // no such folder on this platform
+    return Done(Quoted(*path));
+}
+
+Device::Result Device::DoCreateShortcut(const std::wstring &shortcut, const std::wstring &target) {
+    std::wstring canonical, parent, name;
+    DWORD error = NormalizeDevicePath(shortcut, false, &canonical);
+    if (error) return Fail(error);
+    SplitDevicePath(canonical, &parent, &name);
+    Item folder = LookUp(parent);
+    if (name.empty() || !folder.exists || !folder.directory) return Fail(ERROR_PATH_NOT_FOUND);
+    Item item = LookUp(canonical);
+    if (item.exists && item.directory) return Fail(ERROR_ACCESS_DENIED);
+    if (item.exists && (IsOpen(canonical) || IsRunningLocked(canonical))) return Fail(ERROR_SHARING_VIOLATION);
+    // The device's shortcut form: the target's length in characters, "#",
+    // then the target (stored here as UTF-8).
+    std::string content = std::to_string(target.size()) + "#" + WideToUtf8(target);
+    if (!WriteHostFile(HostPath(canonical), content)) return Fail(GetLastError());
+    uint64_t now = FileTimeValue(DeviceNow());
+    SetRecord(canonical, FILE_ATTRIBUTE_ARCHIVE, item.exists ? item.creation : now, now, now);
+    SaveRecords();
+    usedKnown_ = false;
+    return Done("\"" + content + "\"");
+}
+
+Device::Result Device::DoStartProgram(const std::wstring &canonical, uint32_t *processId) {
+    for (const Program &program : running_) {
+        if (SameName(program.path, canonical)) {
+            // One copy at a time: starting it again leaves the running one.
+            *processId = program.processId;
+            return Done("already running");
+        }
+    }
+    std::vector<std::string> fields = SplitFields(FirstLine(HostPath(canonical)), '\t');
+    if (fields[0] == "CELIB") return Fail(ERROR_BAD_EXE_FORMAT);  // a library is no program
+    *processId = nextProcessId_++;
+    if (fields.size() < 4 || fields[0] != "CEAPP" || fields[1] != "WINDOW") return Done("ran and ended");
+    Program program;
+    program.path = canonical;
+    program.windowClass = Utf8ToWide(fields[2]);
+    program.title = Utf8ToWide(fields[3]);
+    program.processId = *processId;
+    running_.push_back(program);
+    SaveRunning();
+    return Done("running, window " + Quoted(program.windowClass) + " " + Quoted(program.title));
+}
+
+Device::Result Device::DoCreateProcess(const std::wstring &image, uint32_t *processId) {
+    std::wstring canonical;
+    DWORD error = NormalizeDevicePath(image, false, &canonical);
+    if (error) return Fail(error);
+    Item item = LookUp(canonical);
+    if (!item.exists) return Fail(ERROR_FILE_NOT_FOUND);
+    if (item.directory) return Fail(ERROR_ACCESS_DENIED);
+    return DoStartProgram(canonical, processId);
+}
+
+Device::Result Device::DoInvoke(const std::wstring &library, const std::wstring &function, const uint8_t *input,
+                                uint32_t inputSize, int32_t *returned, std::vector<uint8_t> *output) {
+    output->clear();
+    std::wstring canonical;
+    Result result;
+    Item item;
+    if (NormalizeDevicePath(library, false, &canonical) != 0 || !(item = LookUp(canonical)).exists ||
+        item.directory) {
+        result = Fail(ERROR_FILE_NOT_FOUND);
+    } else {
+        std::vector<std::string> fields = SplitFields(FirstLine(HostPath(canonical)), '\t');
+        std::string wanted = WideToUtf8(function);
+        bool isLibrary = fields.size() >= 2 && fields[0] == "CELIB" && fields[1] == "EXPORTS";
+        if (!isLibrary) {
+            result = Fail(ERROR_BAD_EXE_FORMAT);
+        } else if (std::find(fields.begin() + 2, fields.end(), wanted) == fields.end()) {
+            result = Fail(ERROR_CALL_NOT_IMPLEMENTED);
+        } else if (wanted != "CloseApp") {
+            result = Done("ran " + wanted);  // a function this device knows nothing more about
+            *output = {0, 0, 0, 0};
+        } else if (inputSize < kCloseRequestBytes) {
+            result = Fail(ERROR_INVALID_PARAMETER);
+        } else {
+            std::wstring windowClass = RequestString(input);
+            std::wstring title = RequestString(input + kCloseRequestHalf);
+            // Window class and title compare as FindWindow compares them.
+            auto match = std::find_if(running_.begin(), running_.end(), [&](const Program &program) {
+                return SameName(program.windowClass, windowClass) && SameName(program.title, title);
+            });
+            bool found = match != running_.end();
+            if (found && !faults_.ignoreClose) {
+                result = Done("CloseApp " + Quoted(windowClass) + " " + Quoted(title) + ": closed " +
+                              Quoted(match->path));
+                running_.erase(match);
+                SaveRunning();
+            } else {
+                result = Done("CloseApp " + Quoted(windowClass) + " " + Quoted(title) +
+                              (found ? ": the program ignores it" : ": no such window"));
+            }
+            // The output block: 1 when a window was asked to close, else 0.
+            *output = {static_cast<uint8_t>(found ? 1 : 0), 0, 0, 0};
+        }
+    }
+    *returned = result.ok ? 0 : static_cast<int32_t>(result.lastError);
+    if (faults_.hasInvokeResult) {
+        *returned = faults_.invokeResult;
+        result.note += " (result forced to " + std::to_string(*returned) + ")";
+    }
+    if (*returned != 0) output->clear();
+    return result;
+}

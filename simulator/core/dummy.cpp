@@ -1,1 +1,0 @@
-int CeDummy(){return 0;}

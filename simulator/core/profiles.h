@@ -1,0 +1,25 @@
+// The built-in device profiles an image is created from.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+struct DeviceProfile {
+    const char *name;
+    const wchar_t *platform;  // registry HKLM\Ident value OrigName
+    DWORD major;
+    DWORD minor;
+    DWORD build;
+    DWORD processor;           // SYSTEM_INFO dwProcessorType
+    const wchar_t *programs;   // CSIDL_PROGRAMS
+    const wchar_t *desktop;    // CSIDL_DESKTOP; empty: the platform has none
+    const wchar_t *card;       // storage card inserted at creation; empty: none
+};
+
+// nullptr for an unknown name.
+const DeviceProfile *FindProfile(const std::string &name);
+// "pocketpc, hpc2000, ..." for messages.
+std::string ProfileNames();
+// The processor architecture code a processor type belongs to.
+WORD ArchitectureOfProcessor(DWORD processor);

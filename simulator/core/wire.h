@@ -1,0 +1,112 @@
+// The conversation between the stand-in rapi.dll and the device service over
+// a byte-mode named pipe. Every request and every answer is one frame: a
+// 32-bit little-endian body length, then the body. A request body starts
+// with the operation code; an answer body starts with the last error the
+// call leaves in the caller's session (kErrorUnchanged when it leaves it as
+// it was), then the operation's own results.
+//
+// Values: u32/i32/u64/i64 little-endian; a text is a u32 count of UTF-16
+// code units and the units; a byte block is a u32 count and the bytes.
+#pragma once
+
+#include <stddef.h>
+#include <stdint.h>
+
+#include <string>
+#include <vector>
+
+namespace wire {
+
+const uint32_t kProtocolVersion = 1;
+// Frames above this size are refused as malformed; the stand-in splits big
+// reads and writes into pieces well below it.
+const uint32_t kMaxFrameBytes = 4u << 20;
+const uint32_t kMaxPiece = 1u << 20;
+const uint32_t kMaxTextUnits = 32768;
+const uint32_t kErrorUnchanged = 0xFFFFFFFFu;
+
+// The device's own HKEY_LOCAL_MACHINE, whatever the host's constant is.
+const uint32_t kRootLocalMachine = 0x80000002u;
+
+enum Op : uint32_t {
+    kHello = 1,
+    kGetVersion,
+    kGetSystemInfo,
+    kRegOpenKey,
+    kRegQueryValue,
+    kRegCloseKey,
+    kCreateFile,
+    kReadFile,
+    kWriteFile,
+    kSetFilePointer,
+    kGetFileSize,
+    kGetFileTime,
+    kSetFileTime,
+    kCloseHandle,
+    kDeleteFile,
+    kCreateDirectory,
+    kRemoveDirectory,
+    kGetFileAttributes,
+    kFindFirstFile,
+    kFindNextFile,
+    kFindClose,
+    kGetSpecialFolder,
+    kCreateShortcut,
+    kInvoke,
+    kCreateProcess,
+    // Administration by a second cedevice.exe while the first serves.
+    kAdminImage = 100,
+    kAdminSetFault,
+    kAdminInsertCard,
+    kAdminRemoveCard,
+    kAdminStartProgram,
+};
+
+// Builds a frame: the length is filled in by Finish().
+class Writer {
+public:
+    Writer() : bytes_(4, 0) {}
+    void U32(uint32_t value);
+    void I32(int32_t value) { U32(static_cast<uint32_t>(value)); }
+    void U64(uint64_t value);
+    void I64(int64_t value) { U64(static_cast<uint64_t>(value)); }
+    void Text(const std::wstring &text);
+    void Bytes(const void *data, size_t count);
+    // Reserves room for a byte block of `count` bytes and returns where its
+    // bytes go (so a reader can fill them without another copy).
+    uint8_t *ReserveBytes(size_t count);
+    // Shrinks the block reserved last to the bytes actually filled.
+    void ShrinkReserved(size_t reserved, size_t used);
+    // The finished frame, length prefix included.
+    std::vector<uint8_t> &Finish();
+
+private:
+    std::vector<uint8_t> bytes_;
+};
+
+// Reads a body; any read past the end makes ok() false and returns zeros,
+// so a truncated or garbled body can never read outside its buffer.
+class Reader {
+public:
+    Reader(const uint8_t *data, size_t size) : data_(data), size_(size) {}
+    uint32_t U32();
+    int32_t I32() { return static_cast<int32_t>(U32()); }
+    uint64_t U64();
+    int64_t I64() { return static_cast<int64_t>(U64()); }
+    std::wstring Text();
+    // A view of a byte block inside the body (nullptr when malformed).
+    const uint8_t *Bytes(uint32_t *count);
+    bool ok() const { return ok_; }
+
+private:
+    bool Take(size_t count);
+    const uint8_t *data_;
+    size_t size_;
+    size_t at_ = 0;
+    bool ok_ = true;
+};
+
+// The pipe the device is served on: CEDEVICE_PIPE, or \\.\pipe\cedevice.
+std::wstring PipeNameFromEnvironment();
+
+}  // namespace wire

@@ -1,2 +1,0 @@
-#include <windows.h>
-extern "C" HRESULT WINAPI CeRapiUninit(void){return 0;}

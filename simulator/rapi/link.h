@@ -1,0 +1,36 @@
+// The stand-in's link to the device service: the start-up attempt that
+// CeRapiInitEx begins, and one round trip per remote call. The link is one
+// per process and may be used from any thread; round trips are serialised.
+#pragma once
+
+#include <windows.h>
+#include <stdint.h>
+
+#include <vector>
+
+#include "core/wire.h"
+#include "device/rapi_types.h"
+
+namespace rapilink {
+
+// The error a call reports when there is no device to make it.
+const DWORD kNoDevice = ERROR_DEVICE_NOT_CONNECTED;
+
+HRESULT BeginStartup(RAPIINIT *record);
+HRESULT End();
+
+// An answer body, with its reader placed after the last-error field.
+struct Answer {
+    std::vector<uint8_t> body;
+    wire::Reader in{nullptr, 0};
+};
+
+// Sends one request frame and receives the answer. False when the link is
+// down or breaks (the session's last error then says so); the link stays
+// down until the next start-up.
+bool Call(wire::Writer &request, Answer *answer);
+
+DWORD LastError();
+void SetLastError(DWORD error);
+
+}  // namespace rapilink

@@ -1,0 +1,143 @@
+// Docking: the start-up that CeRapiInitEx begins, plugging the device in
+// while it waits, a refused start-up, ending a pending start-up, and
+// unplugging.
+#include <atomic>
+#include <thread>
+
+#include "tests/simulator/docked.h"
+
+using simtest::Connect;
+
+namespace {
+
+const DWORD kPlenty = 10000;
+
+DWORD Elapsed(DWORD since) { return GetTickCount() - since; }
+
+class Docking : public ::testing::Test {
+protected:
+    void TearDown() override { CeRapiUninit(); }
+    TestDevice device;
+};
+
+TEST_F(Docking, PluggedDeviceAnswersTheStartUpQuickly) {
+    device.Plug();
+    RAPIINIT init = {sizeof(RAPIINIT), nullptr, E_FAIL};
+    DWORD start = GetTickCount();
+    ASSERT_EQ(CeRapiInitEx(&init), S_OK);
+    ASSERT_NE(init.heRapiInit, nullptr);
+    ASSERT_EQ(WaitForSingleObject(init.heRapiInit, kPlenty), WAIT_OBJECT_0);
+    // The program's quick attempt waits 250 ms; stay well inside it even on
+    // a busy machine.
+    EXPECT_LT(Elapsed(start), 2000u);
+    EXPECT_EQ(init.hrRapiInit, S_OK);
+    EXPECT_NE(simtest::Attributes(L"\\Windows"), INVALID_FILE_ATTRIBUTES);
+}
+
+TEST_F(Docking, PluggingInCompletesAPendingStartUp) {
+    RAPIINIT init = {sizeof(RAPIINIT), nullptr, E_FAIL};
+    ASSERT_EQ(CeRapiInitEx(&init), S_OK);
+    EXPECT_EQ(WaitForSingleObject(init.heRapiInit, 300), static_cast<DWORD>(WAIT_TIMEOUT))
+        << "signalled with no device";
+    device.Plug();
+    DWORD plugged = GetTickCount();
+    ASSERT_EQ(WaitForSingleObject(init.heRapiInit, kPlenty), WAIT_OBJECT_0);
+    EXPECT_LT(Elapsed(plugged), 1000u);
+    EXPECT_EQ(init.hrRapiInit, S_OK);
+}
+
+TEST_F(Docking, RefusedStartUpCarriesANegativeResult) {
+    device.SetFault("refuse_startup", "1");
+    device.Plug();
+    HRESULT result = Connect();
+    EXPECT_TRUE(FAILED(result)) << std::hex << result;
+    EXPECT_NE(result, E_ABORT) << "the start-up never ended";
+    // No link was made.
+    EXPECT_EQ(simtest::Attributes(L"\\Windows"), INVALID_FILE_ATTRIBUTES);
+    CeRapiUninit();
+    device.SetFault("refuse_startup", "0");
+    EXPECT_EQ(Connect(), S_OK);
+}
+
+TEST_F(Docking, UninitEndsAPendingStartUpAndLeavesTheRecordAlone) {
+    RAPIINIT init = {sizeof(RAPIINIT), nullptr, E_FAIL};
+    ASSERT_EQ(CeRapiInitEx(&init), S_OK);
+    HRESULT before = init.hrRapiInit;
+    DWORD start = GetTickCount();
+    EXPECT_EQ(CeRapiUninit(), S_OK);
+    EXPECT_LT(Elapsed(start), 2000u);
+    device.Plug();
+    // A fresh start-up connects, and the abandoned one never did.
+    EXPECT_EQ(Connect(), S_OK);
+    EXPECT_EQ(init.hrRapiInit, before);
+    size_t hellos = 0;
+    for (const std::string &line : device.Log()) hellos += line.find("CeRapiInit") != std::string::npos;
+    EXPECT_EQ(hellos, 1u);
+}
+
+TEST_F(Docking, UninitWhileConnectingFromAnotherThreadIsSafe) {
+    // The program starts the link on a worker thread and may give up on it
+    // from there at any moment; repeat to shake out races.
+    device.Plug();
+    for (int round = 0; round < 20; ++round) {
+        RAPIINIT *init = new RAPIINIT{sizeof(RAPIINIT), nullptr, E_FAIL};
+        std::thread worker([init, round] {
+            if (SUCCEEDED(CeRapiInitEx(init))) WaitForSingleObject(init->heRapiInit, static_cast<DWORD>(round % 3) * 5);
+        });
+        worker.join();
+        EXPECT_EQ(CeRapiUninit(), S_OK);
+        delete init;  // nothing of the stand-in may write to it now
+    }
+    EXPECT_EQ(Connect(), S_OK);
+    EXPECT_NE(simtest::Attributes(L"\\Windows"), INVALID_FILE_ATTRIBUTES);
+}
+
+TEST_F(Docking, StartUpRecordIsChecked) {
+    RAPIINIT wrongSize = {sizeof(RAPIINIT) - 1, nullptr, E_FAIL};
+    EXPECT_TRUE(FAILED(CeRapiInitEx(&wrongSize)));
+    EXPECT_TRUE(FAILED(CeRapiInitEx(nullptr)));
+    RAPIINIT first = {sizeof(RAPIINIT), nullptr, E_FAIL};
+    RAPIINIT second = {sizeof(RAPIINIT), nullptr, E_FAIL};
+    ASSERT_EQ(CeRapiInitEx(&first), S_OK);
+    EXPECT_TRUE(FAILED(CeRapiInitEx(&second))) << "a second start-up without CeRapiUninit";
+}
+
+TEST_F(Docking, UnpluggingMakesLaterCallsFail) {
+    device.Plug();
+    ASSERT_EQ(Connect(), S_OK);
+    ASSERT_EQ(simtest::Attributes(L"\\Windows"), static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY));
+    device.Unplug();
+    EXPECT_EQ(simtest::Attributes(L"\\Windows"), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(CeGetLastError(), static_cast<DWORD>(ERROR_DEVICE_NOT_CONNECTED));
+    EXPECT_EQ(CeCreateFile(L"\\x", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr),
+              INVALID_HANDLE_VALUE);
+    // Plugged in again, the old link stays down until a new start-up.
+    device.Plug();
+    EXPECT_EQ(simtest::Attributes(L"\\Windows"), INVALID_FILE_ATTRIBUTES);
+    CeRapiUninit();
+    ASSERT_EQ(Connect(), S_OK);
+    EXPECT_EQ(simtest::Attributes(L"\\Windows"), static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY));
+}
+
+TEST_F(Docking, ConnectionWorksFromAnyThread) {
+    device.Plug();
+    HRESULT result = E_FAIL;
+    std::thread worker([&result] { result = Connect(); });
+    worker.join();
+    ASSERT_EQ(result, S_OK);
+    // Calls from several threads at once each get their own answer.
+    std::atomic<int> wrong{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&wrong] {
+            for (int i = 0; i < 50; ++i) {
+                if (simtest::Attributes(L"\\Windows") != FILE_ATTRIBUTE_DIRECTORY) ++wrong;
+                if (simtest::Attributes(L"\\nothing") != INVALID_FILE_ATTRIBUTES) ++wrong;
+            }
+        });
+    }
+    for (std::thread &thread : threads) thread.join();
+    EXPECT_EQ(wrong.load(), 0);
+}
+
+}  // namespace
