@@ -1,0 +1,278 @@
+// Shortcuts, programs and their windows, CloseApp through CeRapiInvoke, and
+// the faults that change what a call does.
+#include <gtest/gtest-spi.h>
+#include <string.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/simulator/docked.h"
+
+using simtest::Docked;
+
+namespace {
+
+const wchar_t kReader[] = L"\\Program Files\\Corvex Press\\Tesh Reader.exe";
+const wchar_t kLibrary[] = L"\\Program Files\\Corvex Press\\tarnlib.dll";
+const char kReaderHeader[] = "CEAPP\tWINDOW\tREADER\tTesh\xE2\x84\xA2 Reader\nreader body";
+const char kLibraryHeader[] = "CELIB\tEXPORTS\tCloseApp\nlibrary body";
+
+HANDLE Open(const wchar_t *path, DWORD access, DWORD disposition) {
+    return CeCreateFile(path, access, 0, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+BOOL Start(const wchar_t *path, PROCESS_INFORMATION *info = nullptr) {
+    PROCESS_INFORMATION ignored;
+    return CeCreateProcess(path, nullptr, nullptr, nullptr, FALSE, 0, nullptr, nullptr, nullptr,
+                           info ? info : &ignored);
+}
+
+// A close request as the program sends it: LocalAlloc'd, 1024 bytes, two
+// terminated UTF-16 strings at 0 and 512, the rest left as it was.
+BYTE *CloseRequest(const std::wstring &windowClass, const std::wstring &title) {
+    BYTE *block = static_cast<BYTE *>(LocalAlloc(LMEM_FIXED, 1024));
+    memset(block, 0xCD, 1024);
+    memcpy(block, windowClass.c_str(), (windowClass.size() + 1) * sizeof(wchar_t));
+    memcpy(block + 512, title.c_str(), (title.size() + 1) * sizeof(wchar_t));
+    return block;
+}
+
+struct InvokeResult {
+    HRESULT result;
+    DWORD outputSize;
+    bool hasOutput;
+    DWORD firstOutputByte;
+};
+
+InvokeResult CloseApp(const wchar_t *library, const std::wstring &windowClass, const std::wstring &title,
+                      const wchar_t *function = L"CloseApp") {
+    DWORD outputSize = 77;
+    BYTE *output = reinterpret_cast<BYTE *>(1);
+    HRESULT result = CeRapiInvoke(library, function, 1024, CloseRequest(windowClass, title), &outputSize, &output,
+                                  nullptr, 0);
+    InvokeResult what = {result, outputSize, output != nullptr, output ? output[0] : 0xFFFFFFFFu};
+    // The caller owns the output block and frees it with LocalFree.
+    if (output) {
+        EXPECT_EQ(LocalFree(output), nullptr);
+    }
+    return what;
+}
+
+class Shortcuts : public Docked {};
+
+TEST_F(Shortcuts, WrittenInTheDeviceTextForm) {
+    const std::wstring kTarget = L"\"\\Program Files\\Corvex Press\\Tesh Reader.exe\"";
+    std::wstring shortcut = L"\\Windows\\Start Menu\\Programs\\Tesh\u2122 Reader.lnk";
+    EXPECT_NE(CeSHCreateShortcut(&shortcut[0], const_cast<wchar_t *>(kTarget.c_str())), 0u);
+    EXPECT_EQ(device.ReadFile(shortcut), "45#\"\\Program Files\\Corvex Press\\Tesh Reader.exe\"");
+    EXPECT_EQ(device.Attributes(shortcut), static_cast<DWORD>(FILE_ATTRIBUTE_ARCHIVE));
+
+    // Created again, it replaces the old one; the count is in characters.
+    std::wstring target = L"\"\\Tesh\u2122.exe\"";
+    EXPECT_NE(CeSHCreateShortcut(&shortcut[0], &target[0]), 0u);
+    EXPECT_EQ(device.ReadFile(shortcut), "12#\"\\Tesh\xE2\x84\xA2.exe\"");
+}
+
+TEST_F(Shortcuts, FailsWhenTheFolderIsMissing) {
+    std::wstring shortcut = L"\\Windows\\Desktop\\Tesh Reader.lnk";  // a Pocket PC has no desktop folder
+    std::wstring target = L"\"\\x.exe\"";
+    EXPECT_EQ(CeSHCreateShortcut(&shortcut[0], &target[0]), 0u);
+    EXPECT_EQ(CeGetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+    EXPECT_FALSE(device.Exists(shortcut));
+}
+
+class Programs : public Docked {
+protected:
+    void SetUp() override {
+        Docked::SetUp();
+        device.WriteFile(kReader, kReaderHeader);
+        device.WriteFile(kLibrary, kLibraryHeader);
+    }
+};
+
+TEST_F(Programs, RunningProgramKeepsItsFileInUse) {
+    PROCESS_INFORMATION info = {};
+    ASSERT_TRUE(Start(kReader, &info));
+    EXPECT_NE(info.dwProcessId, 0u);
+    EXPECT_TRUE(device.IsRunning(kReader));
+
+    struct Case {
+        const char *what;
+        DWORD access;
+        DWORD disposition;
+    };
+    const Case kBlocked[] = {{"write", GENERIC_WRITE, OPEN_EXISTING}, {"replace", GENERIC_WRITE, CREATE_ALWAYS},
+                             {"truncate", GENERIC_WRITE, TRUNCATE_EXISTING}};
+    for (const Case &c : kBlocked) {
+        EXPECT_EQ(Open(kReader, c.access, c.disposition), INVALID_HANDLE_VALUE) << c.what;
+        EXPECT_EQ(CeGetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION)) << c.what;
+    }
+    EXPECT_FALSE(CeDeleteFile(kReader));
+    EXPECT_EQ(CeGetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    // Reading it is allowed; its contents are untouched.
+    HANDLE reading = Open(kReader, GENERIC_READ, OPEN_EXISTING);
+    EXPECT_NE(reading, INVALID_HANDLE_VALUE);
+    CeCloseHandle(reading);
+    EXPECT_EQ(device.ReadFile(kReader), kReaderHeader);
+
+    // Starting it again leaves the one copy running.
+    PROCESS_INFORMATION again = {};
+    EXPECT_TRUE(Start(kReader, &again));
+    EXPECT_EQ(again.dwProcessId, info.dwProcessId);
+}
+
+TEST_F(Programs, StartingWhatIsNoProgram) {
+    EXPECT_FALSE(Start(L"\\Program Files\\Corvex Press\\missing.exe"));
+    EXPECT_EQ(CeGetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    EXPECT_FALSE(Start(kLibrary));
+    EXPECT_EQ(CeGetLastError(), static_cast<DWORD>(ERROR_BAD_EXE_FORMAT));
+    // A program that opens no window runs and ends: its file stays free.
+    device.WriteFile(L"\\tool.exe", "opaque program bytes");
+    EXPECT_TRUE(Start(L"\\tool.exe"));
+    EXPECT_FALSE(device.IsRunning(L"\\tool.exe"));
+    EXPECT_TRUE(CeDeleteFile(L"\\tool.exe"));
+}
+
+TEST_F(Programs, CloseAppClosesTheMatchingWindowOnly) {
+    ASSERT_TRUE(Start(kReader));
+    InvokeResult other = CloseApp(kLibrary, L"READER", L"Corvex Reader");
+    EXPECT_EQ(other.result, S_OK);
+    EXPECT_TRUE(other.hasOutput);
+    EXPECT_EQ(other.firstOutputByte, 0u) << "no window was asked to close";
+    EXPECT_TRUE(device.IsRunning(kReader));
+
+    InvokeResult closed = CloseApp(kLibrary, L"READER", L"Tesh\u2122 Reader");
+    EXPECT_EQ(closed.result, S_OK);
+    EXPECT_GT(closed.outputSize, 0u);
+    EXPECT_EQ(closed.firstOutputByte, 1u);
+    EXPECT_FALSE(device.IsRunning(kReader));
+    EXPECT_TRUE(CeDeleteFile(kReader)) << "its file is free once it has closed";
+}
+
+TEST_F(Programs, CloseAppFailures) {
+    device.WriteFile(L"\\other.dll", "CELIB\tEXPORTS\tSomethingElse\n");
+    device.WriteFile(L"\\plain.dll", "not a library");
+    struct Case {
+        const wchar_t *library;
+        const wchar_t *function;
+        HRESULT result;
+    };
+    const Case kCases[] = {
+        {L"\\Program Files\\Corvex Press\\missing.dll", L"CloseApp", ERROR_FILE_NOT_FOUND},
+        {L"\\other.dll", L"CloseApp", ERROR_CALL_NOT_IMPLEMENTED},
+        {L"\\plain.dll", L"CloseApp", ERROR_BAD_EXE_FORMAT},
+        {kLibrary, L"closeapp", ERROR_CALL_NOT_IMPLEMENTED},  // exported names match exactly
+    };
+    for (const Case &c : kCases) {
+        SetLastError(0);
+        InvokeResult what = CloseApp(c.library, L"READER", L"Tesh\u2122 Reader", c.function);
+        EXPECT_EQ(what.result, c.result) << simtest::Narrow(c.library);
+        EXPECT_FALSE(what.hasOutput);
+        EXPECT_EQ(what.outputSize, 0u);
+        // The program reports the host thread's error after a failure.
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(c.result));
+    }
+}
+
+TEST_F(Programs, ProgramThatIgnoresCloseRequests) {
+    device.SetFault("ignore_close", "1");
+    ASSERT_TRUE(Start(kReader));
+    InvokeResult what = CloseApp(kLibrary, L"READER", L"Tesh\u2122 Reader");
+    EXPECT_EQ(what.result, S_OK);
+    EXPECT_TRUE(device.IsRunning(kReader));
+    EXPECT_EQ(Open(kReader, GENERIC_WRITE, CREATE_ALWAYS), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(CeGetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+}
+
+TEST_F(Programs, ForcedInvokeResults) {
+    struct Case {
+        const char *value;
+        HRESULT result;
+        bool output;
+    };
+    const Case kCases[] = {{"0", 0, true},
+                           {"1", 1, false},
+                           {"5", 5, false},
+                           {"1064", 1064, false},
+                           {"-2147467259", static_cast<HRESULT>(0x80004005), false},
+                           {"2147500037", static_cast<HRESULT>(0x80004005), false}};
+    for (const Case &c : kCases) {
+        device.SetFault("invoke_result", c.value);
+        InvokeResult what = CloseApp(kLibrary, L"READER", L"Tesh\u2122 Reader");
+        EXPECT_EQ(what.result, c.result) << c.value;
+        EXPECT_EQ(what.hasOutput, c.output) << c.value;
+    }
+}
+
+TEST_F(Programs, ProgramsStartedByHandShowInTheRunningList) {
+    EXPECT_TRUE(device.StartProgram(kReader));
+    EXPECT_TRUE(device.IsRunning(kReader));
+    EXPECT_FALSE(device.StartProgram(L"\\missing.exe"));
+}
+
+class Faults : public Docked {};
+
+TEST_F(Faults, FullStoreRefusesWritesPastItsCapacity) {
+    // A fresh device stores folders only: all 10000 bytes are free.
+    device.SetFault("capacity", "10000");
+    HANDLE file = Open(L"\\big.bin", GENERIC_WRITE, CREATE_ALWAYS);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    std::string chunk(4096, 'b');
+    DWORD written = 0;
+    EXPECT_TRUE(CeWriteFile(file, chunk.data(), 4096, &written, nullptr));
+    EXPECT_TRUE(CeWriteFile(file, chunk.data(), 4096, &written, nullptr));
+    EXPECT_FALSE(CeWriteFile(file, chunk.data(), 4096, &written, nullptr));
+    EXPECT_EQ(CeGetLastError(), static_cast<DWORD>(ERROR_DISK_FULL));
+    EXPECT_EQ(written, 0u);
+    // Overwriting inside the file needs no room.
+    EXPECT_EQ(CeSetFilePointer(file, 0, nullptr, FILE_BEGIN), 0u);
+    EXPECT_TRUE(CeWriteFile(file, chunk.data(), 4096, &written, nullptr));
+    CeCloseHandle(file);
+    EXPECT_EQ(device.ReadFile(L"\\big.bin").size(), 8192u) << "nothing partial beyond the capacity";
+    // Deleting makes room again.
+    EXPECT_TRUE(CeDeleteFile(L"\\big.bin"));
+    file = Open(L"\\again.bin", GENERIC_WRITE, CREATE_ALWAYS);
+    EXPECT_TRUE(CeWriteFile(file, chunk.data(), 4096, &written, nullptr));
+    CeCloseHandle(file);
+}
+
+TEST_F(Faults, LinkDropsAfterSoManyBytesWritten) {
+    device.SetFault("drop_after_bytes", "10000");
+    HANDLE file = Open(L"\\copy.bin", GENERIC_WRITE, CREATE_ALWAYS);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    std::string chunk(4096, 'c');
+    DWORD written = 0;
+    EXPECT_TRUE(CeWriteFile(file, chunk.data(), 4096, &written, nullptr));
+    EXPECT_TRUE(CeWriteFile(file, chunk.data(), 4096, &written, nullptr));
+    EXPECT_FALSE(CeWriteFile(file, chunk.data(), 4096, &written, nullptr));
+    EXPECT_EQ(CeGetLastError(), static_cast<DWORD>(ERROR_DEVICE_NOT_CONNECTED));
+    EXPECT_EQ(simtest::Attributes(L"\\Windows"), INVALID_FILE_ATTRIBUTES) << "the link stays down";
+    // The device kept what came across, and closed the file for the lost session.
+    EXPECT_EQ(device.ReadFile(L"\\copy.bin").size(), 10000u);
+    CeRapiUninit();
+    ASSERT_EQ(simtest::Connect(), S_OK);
+    file = Open(L"\\copy.bin", GENERIC_WRITE, OPEN_EXISTING);
+    EXPECT_NE(file, INVALID_HANDLE_VALUE) << "still held by the lost session";
+    CeCloseHandle(file);
+}
+
+TEST_F(Faults, LinkDropsAfterSoManyCalls) {
+    device.SetFault("drop_after_calls", "3");
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_NE(simtest::Attributes(L"\\Windows"), INVALID_FILE_ATTRIBUTES) << i;
+    }
+    EXPECT_EQ(simtest::Attributes(L"\\Windows"), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(CeGetLastError(), static_cast<DWORD>(ERROR_DEVICE_NOT_CONNECTED));
+    CeRapiUninit();
+    ASSERT_EQ(simtest::Connect(), S_OK);
+    EXPECT_NE(simtest::Attributes(L"\\Windows"), INVALID_FILE_ATTRIBUTES) << "the fault fires once";
+}
+
+TEST_F(Faults, UnknownFaultsAndBadValuesAreRefused) {
+    EXPECT_NONFATAL_FAILURE(device.SetFault("no_such_fault", "1"), "unknown fault");
+    EXPECT_NONFATAL_FAILURE(device.SetFault("capacity", "lots"), "bad value");
+    EXPECT_NONFATAL_FAILURE(device.SetFault("version", "3"), "bad value");
+    EXPECT_NONFATAL_FAILURE(device.SetFault("origname_type", "binary"), "bad value");
+}
+
+}  // namespace
