@@ -1,5 +1,7 @@
 #include "core/pipe_service.h"
 
+#include <string.h>
+
 #include <vector>
 
 #include "core/device.h"
@@ -22,20 +24,67 @@ bool Complete(HANDLE pipe, OVERLAPPED *overlapped, HANDLE stop, DWORD *moved) {
     return GetOverlappedResult(pipe, overlapped, moved, FALSE) != FALSE;
 }
 
-bool Transfer(HANDLE pipe, HANDLE event, HANDLE stop, uint8_t *data, size_t count, bool reading) {
+// Reads or writes once: the bytes moved, or 0 when the link ended or
+// `stop` was set.
+DWORD MoveOnce(HANDLE pipe, HANDLE event, HANDLE stop, uint8_t *data, size_t count, bool reading) {
+    OVERLAPPED overlapped = {};
+    overlapped.hEvent = event;
+    DWORD moved = 0;
+    BOOL started = reading ? ReadFile(pipe, data, static_cast<DWORD>(count), nullptr, &overlapped)
+                           : WriteFile(pipe, data, static_cast<DWORD>(count), nullptr, &overlapped);
+    if (started) return GetOverlappedResult(pipe, &overlapped, &moved, FALSE) ? moved : 0;  // done at once
+    if (GetLastError() != ERROR_IO_PENDING) return 0;
+    return Complete(pipe, &overlapped, stop, &moved) ? moved : 0;
+}
+
+bool WriteAll(HANDLE pipe, HANDLE event, HANDLE stop, const uint8_t *data, size_t count) {
     while (count > 0) {
-        OVERLAPPED overlapped = {};
-        overlapped.hEvent = event;
-        DWORD piece = static_cast<DWORD>(count), moved = 0;
-        BOOL started = reading ? ReadFile(pipe, data, piece, nullptr, &overlapped)
-                               : WriteFile(pipe, data, piece, nullptr, &overlapped);
-        if (!started && GetLastError() != ERROR_IO_PENDING) return false;
-        if (!Complete(pipe, &overlapped, stop, &moved) || moved == 0) return false;
+        DWORD moved = MoveOnce(pipe, event, stop, const_cast<uint8_t *>(data), count, false);
+        if (moved == 0) return false;
         data += moved;
         count -= moved;
     }
     return true;
 }
+
+// The requests of one session as they arrive. Each read takes whatever the
+// pipe holds, so a request usually costs one read, length and body alike.
+class Inbox {
+public:
+    enum Status { kFrame, kEnded, kMalformed };
+
+    // The next request body, valid until the next call.
+    Status Next(HANDLE pipe, HANDLE event, HANDLE stop, const uint8_t **body, uint32_t *length) {
+        if (!Fill(pipe, event, stop, 4)) return kEnded;
+        const uint8_t *at = buffer_.data() + begin_;
+        *length = at[0] | (at[1] << 8) | (at[2] << 16) | (static_cast<uint32_t>(at[3]) << 24);
+        if (*length < 4 || *length > wire::kMaxFrameBytes) return kMalformed;
+        if (!Fill(pipe, event, stop, 4 + size_t(*length))) return kEnded;
+        *body = buffer_.data() + begin_ + 4;
+        begin_ += 4 + size_t(*length);
+        return kFrame;
+    }
+    bool Truncated() const { return end_ > begin_; }
+
+private:
+    bool Fill(HANDLE pipe, HANDLE event, HANDLE stop, size_t needed) {
+        if (end_ - begin_ >= needed) return true;
+        if (begin_ > 0) {
+            memmove(buffer_.data(), buffer_.data() + begin_, end_ - begin_);
+            end_ -= begin_;
+            begin_ = 0;
+        }
+        if (buffer_.size() < needed) buffer_.resize(needed);
+        while (end_ < needed) {
+            DWORD moved = MoveOnce(pipe, event, stop, buffer_.data() + end_, buffer_.size() - end_, true);
+            if (moved == 0) return false;
+            end_ += moved;
+        }
+        return true;
+    }
+    std::vector<uint8_t> buffer_ = std::vector<uint8_t>(kPipeBuffer + 4096);
+    size_t begin_ = 0, end_ = 0;
+};
 
 }  // namespace
 
@@ -108,25 +157,24 @@ void PipeService::Listen(HANDLE pipe) {
 void PipeService::RunSession(HANDLE pipe, std::shared_ptr<std::atomic<bool>> done) {
     HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     uint32_t session = device_.OpenSession();
-    std::vector<uint8_t> body;
+    std::string name = "[" + std::to_string(session) + "] ";
+    Inbox inbox;
     for (;;) {
-        uint8_t header[4];
-        if (!Transfer(pipe, event, stop_, header, sizeof header, true)) break;
-        uint32_t length = header[0] | (header[1] << 8) | (header[2] << 16) | (static_cast<uint32_t>(header[3]) << 24);
-        if (length < 4 || length > wire::kMaxFrameBytes) {
-            device_.Note("[" + std::to_string(session) + "] malformed request (frame of " + std::to_string(length) +
-                         " bytes): link dropped");
+        const uint8_t *body = nullptr;
+        uint32_t length = 0;
+        Inbox::Status status = inbox.Next(pipe, event, stop_, &body, &length);
+        if (status == Inbox::kMalformed) {
+            device_.Note(name + "malformed request (frame of " + std::to_string(length) + " bytes): link dropped");
             break;
         }
-        body.resize(length);
-        if (!Transfer(pipe, event, stop_, body.data(), length, true)) {
-            device_.Note("[" + std::to_string(session) + "] request cut short: link dropped");
+        if (status == Inbox::kEnded) {
+            if (inbox.Truncated()) device_.Note(name + "request cut short: link dropped");
             break;
         }
         wire::Writer answer;
-        if (device_.Serve(session, body.data(), length, &answer) == Device::Outcome::kDrop) break;
+        if (device_.Serve(session, body, length, &answer) == Device::Outcome::kDrop) break;
         std::vector<uint8_t> &frame = answer.Finish();
-        if (!Transfer(pipe, event, stop_, frame.data(), frame.size(), false)) break;
+        if (!WriteAll(pipe, event, stop_, frame.data(), frame.size())) break;
     }
     CloseHandle(pipe);
     CloseHandle(event);

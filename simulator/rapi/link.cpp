@@ -21,7 +21,6 @@ struct Link {
     HANDLE stopEvent = nullptr;
     HANDLE attempt = nullptr;       // the attempt thread
     HANDLE pipe = INVALID_HANDLE_VALUE;
-    HANDLE ioEvent = nullptr;
     std::atomic<DWORD> lastError{0};  // the session's last error
 };
 
@@ -30,54 +29,67 @@ Link &TheLink() {
     return *link;
 }
 
-// Moves `count` bytes over the pipe, giving up when `stop` is set.
-bool Transfer(HANDLE pipe, HANDLE event, HANDLE stop, uint8_t *data, size_t count, bool reading) {
+// The link's pipe is synchronous, the cheapest way to make a round trip;
+// only the start-up's wait for the device's first answer must be
+// interruptible, and it polls instead of blocking.
+bool Move(HANDLE pipe, uint8_t *data, size_t count, bool reading) {
     while (count > 0) {
-        OVERLAPPED overlapped = {};
-        overlapped.hEvent = event;
-        DWORD piece = static_cast<DWORD>(count), moved = 0;
-        BOOL started = reading ? ReadFile(pipe, data, piece, nullptr, &overlapped)
-                               : WriteFile(pipe, data, piece, nullptr, &overlapped);
-        if (!started && GetLastError() != ERROR_IO_PENDING) return false;
-        HANDLE events[2] = {event, stop};
-        DWORD which = WaitForMultipleObjects(stop ? 2 : 1, events, FALSE, INFINITE);
-        if (which != WAIT_OBJECT_0) {
-            CancelIoEx(pipe, &overlapped);
-            GetOverlappedResult(pipe, &overlapped, &moved, TRUE);
-            return false;
-        }
-        if (!GetOverlappedResult(pipe, &overlapped, &moved, FALSE) || moved == 0) return false;
+        DWORD moved = 0;
+        BOOL ok = reading ? ReadFile(pipe, data, static_cast<DWORD>(count), &moved, nullptr)
+                          : WriteFile(pipe, data, static_cast<DWORD>(count), &moved, nullptr);
+        if (!ok || moved == 0) return false;
         data += moved;
         count -= moved;
     }
     return true;
 }
 
-// One frame out, one frame back.
-bool RoundTrip(HANDLE pipe, HANDLE event, HANDLE stop, std::vector<uint8_t> &frame, std::vector<uint8_t> *body) {
-    uint8_t header[4];
-    if (!Transfer(pipe, event, stop, frame.data(), frame.size(), false)) return false;
-    if (!Transfer(pipe, event, stop, header, sizeof header, true)) return false;
-    uint32_t length = header[0] | (header[1] << 8) | (header[2] << 16) | (static_cast<uint32_t>(header[3]) << 24);
-    if (length < 4 || length > wire::kMaxFrameBytes) return false;
+// Receives one answer frame. The first read takes whatever has arrived (a
+// whole small answer, usually), so most answers cost one read.
+bool ReceiveAnswer(HANDLE pipe, std::vector<uint8_t> *body) {
+    uint8_t first[4096];
+    DWORD got = 0;
+    if (!ReadFile(pipe, first, sizeof first, &got, nullptr) || got == 0) return false;
+    size_t have = got;
+    while (have < 4) {
+        if (!ReadFile(pipe, first + have, static_cast<DWORD>(4 - have), &got, nullptr) || got == 0) return false;
+        have += got;
+    }
+    uint32_t length = first[0] | (first[1] << 8) | (first[2] << 16) | (static_cast<uint32_t>(first[3]) << 24);
+    if (length < 4 || length > wire::kMaxFrameBytes || have - 4 > length) return false;
+    body->assign(first + 4, first + have);
+    size_t already = body->size();
     body->resize(length);
-    return Transfer(pipe, event, stop, body->data(), length, true);
+    return Move(pipe, body->data() + already, length - already, true);
+}
+
+bool RoundTrip(HANDLE pipe, std::vector<uint8_t> &frame, std::vector<uint8_t> *body) {
+    return Move(pipe, frame.data(), frame.size(), false) && ReceiveAnswer(pipe, body);
+}
+
+// Waits until the pipe has something to read, the pipe breaks (false) or
+// `stop` is set (false).
+bool AwaitAnswer(HANDLE pipe, HANDLE stop) {
+    for (;;) {
+        DWORD available = 0;
+        if (!PeekNamedPipe(pipe, nullptr, 0, nullptr, &available, nullptr)) return false;
+        if (available > 0) return true;
+        if (WaitForSingleObject(stop, 2) != WAIT_TIMEOUT) return false;
+    }
 }
 
 // Connects and says hello; INVALID_HANDLE_VALUE while the device is not
 // there (try again), otherwise the pipe and the device's answer.
 HANDLE TryConnect(const std::wstring &name, HANDLE stop, HRESULT *answer) {
-    HANDLE pipe = CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                              FILE_FLAG_OVERLAPPED, nullptr);
+    HANDLE pipe = CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     if (pipe == INVALID_HANDLE_VALUE) return pipe;
-    HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     wire::Writer hello;
     hello.U32(wire::kHello);
     hello.U32(wire::kProtocolVersion);
     hello.U32(GetCurrentProcessId());
+    std::vector<uint8_t> &frame = hello.Finish();
     std::vector<uint8_t> body;
-    bool ok = RoundTrip(pipe, event, stop, hello.Finish(), &body);
-    CloseHandle(event);
+    bool ok = Move(pipe, frame.data(), frame.size(), false) && AwaitAnswer(pipe, stop) && ReceiveAnswer(pipe, &body);
     wire::Reader in(body.data(), body.size());
     in.U32();
     *answer = static_cast<HRESULT>(in.I32());
@@ -124,7 +136,6 @@ HRESULT BeginStartup(RAPIINIT *record) {
     if (link.started) return kAlreadyStarted;
     link.startupEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     link.stopEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    if (!link.ioEvent) link.ioEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     link.record = record;
     link.ending = false;
     record->heRapiInit = link.startupEvent;
@@ -177,7 +188,7 @@ bool Call(wire::Writer &request, Answer *answer) {
         link.lastError = kNoDevice;
         return false;
     }
-    if (!RoundTrip(pipe, link.ioEvent, nullptr, request.Finish(), &answer->body)) {
+    if (!RoundTrip(pipe, request.Finish(), &answer->body)) {
         // Unplugged, or the link dropped: it stays down.
         std::lock_guard<std::mutex> lock(link.state);
         CloseHandle(link.pipe);
