@@ -16,6 +16,7 @@ struct Link {
     std::mutex calls;        // one round trip at a time
     bool started = false;    // between CeRapiInitEx and CeRapiUninit
     bool ending = false;     // CeRapiUninit is stopping the attempt
+    uint64_t generation = 0; // counts start-ups
     RAPIINIT *record = nullptr;
     HANDLE startupEvent = nullptr;  // handed to the caller; ours to close
     HANDLE stopEvent = nullptr;
@@ -138,6 +139,7 @@ HRESULT BeginStartup(RAPIINIT *record) {
     link.stopEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     link.record = record;
     link.ending = false;
+    ++link.generation;
     record->heRapiInit = link.startupEvent;
     record->hrRapiInit = E_PENDING;
     link.attempt = CreateThread(nullptr, 0, Attempt, nullptr, 0, nullptr);
@@ -154,17 +156,25 @@ HRESULT BeginStartup(RAPIINIT *record) {
 HRESULT End() {
     Link &link = TheLink();
     HANDLE attempt = nullptr;
+    uint64_t generation = 0;
     {
         std::lock_guard<std::mutex> lock(link.state);
         if (!link.started) return S_OK;
         link.ending = true;
         SetEvent(link.stopEvent);
-        attempt = link.attempt;
+        generation = link.generation;
+        // Our own handle to wait on: another thread's CeRapiUninit may close
+        // the link's one meanwhile.
+        DuplicateHandle(GetCurrentProcess(), link.attempt, GetCurrentProcess(), &attempt, SYNCHRONIZE, FALSE, 0);
     }
     // Every wait of the attempt also watches the stop event, so it ends at once.
-    WaitForSingleObject(attempt, INFINITE);
+    if (attempt) {
+        WaitForSingleObject(attempt, INFINITE);
+        CloseHandle(attempt);
+    }
     std::lock_guard<std::mutex> calls(link.calls);
     std::lock_guard<std::mutex> lock(link.state);
+    if (!link.started || link.generation != generation) return S_OK;  // ended by another thread
     CloseHandle(link.attempt);
     CloseHandle(link.stopEvent);
     CloseHandle(link.startupEvent);

@@ -92,6 +92,25 @@ TEST_F(Docking, UninitWhileConnectingFromAnotherThreadIsSafe) {
     EXPECT_NE(simtest::Attributes(L"\\Windows"), INVALID_FILE_ATTRIBUTES);
 }
 
+TEST_F(Docking, UninitFromTwoThreadsAtOnce) {
+    // The program's Cancel and its connection worker may both end the
+    // start-up at the same moment.
+    for (int round = 0; round < 20; ++round) {
+        if (round == 10) device.Plug();  // pending start-ups first, then connected ones
+        RAPIINIT init = {sizeof(RAPIINIT), nullptr, E_FAIL};
+        ASSERT_EQ(CeRapiInitEx(&init), S_OK);
+        if (round >= 10) WaitForSingleObject(init.heRapiInit, kPlenty);
+        HRESULT results[2] = {E_FAIL, E_FAIL};
+        std::thread other([&results] { results[1] = CeRapiUninit(); });
+        results[0] = CeRapiUninit();
+        other.join();
+        EXPECT_EQ(results[0], S_OK);
+        EXPECT_EQ(results[1], S_OK);
+    }
+    EXPECT_EQ(Connect(), S_OK);
+    EXPECT_NE(simtest::Attributes(L"\\Windows"), INVALID_FILE_ATTRIBUTES);
+}
+
 TEST_F(Docking, StartUpRecordIsChecked) {
     RAPIINIT wrongSize = {sizeof(RAPIINIT) - 1, nullptr, E_FAIL};
     EXPECT_TRUE(FAILED(CeRapiInitEx(&wrongSize)));
