@@ -18,7 +18,6 @@ namespace {
 const int kProgramsFolder = 2;   // CSIDL_PROGRAMS
 const int kDesktopFolder = 0;    // CSIDL_DESKTOP
 const int kDocumentsFolder = 5;  // CSIDL_PERSONAL
-const int kStartMenuFolder = 11; // CSIDL_STARTMENU
 const size_t kCloseRequestBytes = 1024;
 const size_t kCloseRequestHalf = 512;
 
@@ -106,9 +105,6 @@ Device::Result Device::DoGetSpecialFolder(int32_t folder, std::wstring *path) {
         break;
     case kDocumentsFolder:
         *path = L"\\My Documents";
-        break;
-    case kStartMenuFolder:  // the folder above Programs
-        path->assign(identity_.programs, 0, identity_.programs.rfind(L'\\'));
         break;
     default:
         return Fail(ERROR_INVALID_PARAMETER);

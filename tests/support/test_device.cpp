@@ -86,7 +86,10 @@ void TestDevice::Unplug() {
     if (impl_->service) impl_->service->Stop();
 }
 
-const std::wstring &TestDevice::ImageFolder() const { return impl_->device->Image(); }
+const std::wstring &TestDevice::ImageFolder() const {
+    static const std::wstring kNone;
+    return impl_->device ? impl_->device->Image() : kNone;
+}
 
 void TestDevice::SetFault(const std::string &name, const std::string &value) {
     std::string error;
