@@ -236,6 +236,17 @@ TEST_F(Faults, FullStoreRefusesWritesPastItsCapacity) {
     CeCloseHandle(file);
 }
 
+TEST_F(Faults, FullStoreRefusesShortcutsToo) {
+    device.SetFault("capacity", "10");
+    std::wstring shortcut = L"\\Windows\\Start Menu\\Programs\\Tesh Reader.lnk";
+    std::wstring target = L"\"\\Program Files\\Corvex Press\\Tesh Reader.exe\"";
+    EXPECT_EQ(CeSHCreateShortcut(&shortcut[0], &target[0]), 0u);
+    EXPECT_EQ(CeGetLastError(), static_cast<DWORD>(ERROR_DISK_FULL));
+    EXPECT_FALSE(device.Exists(shortcut));
+    device.SetFault("capacity", "");
+    EXPECT_NE(CeSHCreateShortcut(&shortcut[0], &target[0]), 0u);
+}
+
 TEST_F(Faults, LinkDropsAfterSoManyBytesWritten) {
     device.SetFault("drop_after_bytes", "10000");
     HANDLE file = Open(L"\\copy.bin", GENERIC_WRITE, CREATE_ALWAYS);
