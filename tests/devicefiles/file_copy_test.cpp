@@ -1,0 +1,235 @@
+// Copying host files to the simulated device: the age test, the chunks and
+// the bar, the file times, and every way a copy can fail.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "device_fixture.h"
+#include "devicefiles/file_copy.h"
+#include "resources/texts.h"
+#include "tests/support/robot.h"
+
+namespace {
+
+class CopyTest : public DeviceTest {};
+
+TEST_F(CopyTest, AbsentDeviceFileIsCopiedWithTheHostTimes) {
+    std::string host = MakeHostFile("book.vbk", 1000);
+    MarkLines();
+    EXPECT_EQ(CopyFileToDevice(host.c_str(), "\\book.vbk"), 0u);
+    EXPECT_EQ(device().ReadFile(L"\\book.vbk"), HostContent(host));
+    ExpectDeviceTimesEqualHost(L"\\book.vbk", host);
+    FILETIME creation, access, write;
+    ASSERT_TRUE(device().Times(L"\\book.vbk", &creation, &access, &write));
+    EXPECT_EQ(Ticks(write), kYear2001);
+    ExpectLinesBlank();
+}
+
+TEST_F(CopyTest, RelativeHostNameAndTradeMarkInDevicePath) {
+    MakeHostFile("notes.vbk", 10);
+    char previous[MAX_PATH];
+    GetCurrentDirectoryA(sizeof previous, previous);
+    SetCurrentDirectoryA(hostFolder_.c_str());
+    DWORD result = CopyFileToDevice("notes.vbk", "\\Tesh\x99 notes.vbk");
+    SetCurrentDirectoryA(previous);
+    EXPECT_EQ(result, 0u);
+    EXPECT_TRUE(device().Exists(L"\\Tesh\u2122 notes.vbk"));
+}
+
+struct AgeCase {
+    const char *what;
+    LONGLONG deviceWriteOffset;  // device last write minus host last write
+    LONGLONG otherTimesOffset;   // device creation and last access, likewise
+    bool copied;
+};
+
+// Only the last-write times decide; creation and last access never do.
+const AgeCase kAgeCases[] = {
+    {"device a tick older", -1, static_cast<LONGLONG>(10 * kOneDay), true},
+    {"device a day older", -static_cast<LONGLONG>(kOneDay), 0, true},
+    {"same last write", 0, -static_cast<LONGLONG>(10 * kOneDay), false},
+    {"device a tick newer", 1, -static_cast<LONGLONG>(10 * kOneDay), false},
+    {"device a year newer", static_cast<LONGLONG>(365 * kOneDay), 0, false},
+};
+
+TEST_F(CopyTest, AgeTestComparesLastWriteTimesOnly) {
+    for (const AgeCase &c : kAgeCases) {
+        std::string host = MakeHostFile("aged.vbk", 3000);
+        device().WriteFile(L"\\aged.vbk", "device's own copy");
+        device().SetTimes(L"\\aged.vbk", MakeFileTime(kYear2001 + c.otherTimesOffset),
+                          MakeFileTime(kYear2001 + c.otherTimesOffset), MakeFileTime(kYear2001 + c.deviceWriteOffset));
+        MarkLines();
+        EXPECT_EQ(CopyFileToDevice(host.c_str(), "\\aged.vbk"), 0u) << c.what;
+        EXPECT_EQ(device().ReadFile(L"\\aged.vbk"), c.copied ? HostContent(host) : "device's own copy") << c.what;
+        if (c.copied) ExpectDeviceTimesEqualHost(L"\\aged.vbk", host);
+        ExpectLinesBlank();
+    }
+}
+
+TEST_F(CopyTest, UnchangedHostFileIsNotCopiedTwice) {
+    std::string host = MakeHostFile("twice.vbk", 20000);
+    ASSERT_EQ(CopyFileToDevice(host.c_str(), "\\twice.vbk"), 0u);
+    size_t logBefore = device().Log().size();
+    // Content the second call would overwrite if it copied again.
+    FILETIME creation, access, write;
+    ASSERT_TRUE(device().Times(L"\\twice.vbk", &creation, &access, &write));
+    device().WriteFile(L"\\twice.vbk", "left alone");
+    device().SetTimes(L"\\twice.vbk", creation, access, write);
+    MarkLines();
+    BarRecorder bar;
+    EXPECT_EQ(CopyFileToDevice(host.c_str(), "\\twice.vbk"), 0u);
+    EXPECT_EQ(device().ReadFile(L"\\twice.vbk"), "left alone");
+    EXPECT_TRUE(bar.positions.empty());
+    EXPECT_EQ(CountLines(device().Log(), "CeWriteFile", logBefore), 0u);
+    ExpectLinesBlank();
+}
+
+struct ChunkCase {
+    DWORD size;
+    std::vector<DWORD> writes;
+    std::vector<int> bar;  // every position sent, the reset to 0 first
+};
+
+const ChunkCase kChunkCases[] = {
+    {0, {}, {0}},
+    {1, {1}, {0, 100}},
+    {16383, {16383}, {0, 100}},
+    {16384, {16384}, {0, 100}},
+    {16385, {16384, 1}, {0, 99, 100}},
+    {40000, {16384, 16384, 7232}, {0, 40, 81, 100}},
+};
+
+TEST_F(CopyTest, OneDeviceWriteAndOneBarUpdatePerChunk) {
+    for (const ChunkCase &c : kChunkCases) {
+        std::string name = "size" + std::to_string(c.size) + ".vbk";
+        std::wstring devicePath = L"\\" + std::wstring(name.begin(), name.end());
+        std::string host = MakeHostFile(name, c.size);
+        size_t logBefore = device().Log().size();
+        BarRecorder bar;
+        EXPECT_EQ(CopyFileToDevice(host.c_str(), ("\\" + name).c_str()), 0u) << c.size;
+        bar.Detach();
+        EXPECT_EQ(DeviceWriteSizes(device().Log(), logBefore), c.writes) << c.size;
+        EXPECT_EQ(bar.positions, c.bar) << c.size;
+        EXPECT_EQ(bar.ranges, std::vector<LPARAM>{MAKELPARAM(0, 100)}) << c.size;
+        EXPECT_EQ(BarPosition(), c.bar.back()) << c.size;
+        EXPECT_EQ(device().ReadFile(devicePath), HostContent(host)) << c.size;
+        ExpectDeviceTimesEqualHost(devicePath, host);
+        ExpectLinesBlank();
+    }
+}
+
+TEST_F(CopyTest, LinesNameBothFilesWhileCopying) {
+    std::string host = MakeHostFile("lines.vbk", 40000);
+    SetProgressLine(1, "Installing Latest Version of the Tesh Reader...");
+    BarRecorder bar;
+    EXPECT_EQ(CopyFileToDevice(host.c_str(), "\\lines.vbk"), 0u);
+    std::string copying = "Copying from host file|" + host + "|to device file|\\lines.vbk";
+    EXPECT_EQ(bar.linesAtPosition, std::vector<std::string>(4, copying));
+    ExpectLinesBlank();
+}
+
+TEST_F(CopyTest, DeviceFileInUseGivesThreeAndTouchesNothing) {
+    std::string host = MakeHostFile("busy.vbk", 5000, kYear2001 + kOneDay);
+    device().WriteFile(L"\\busy.vbk", "open on the device");
+    device().SetTimes(L"\\busy.vbk", MakeFileTime(kYear2001), MakeFileTime(kYear2001), MakeFileTime(kYear2001));
+    HANDLE held =
+        CeCreateFile(L"\\busy.vbk", GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    MarkLines();
+    BarRecorder bar;
+    DWORD result = CopyFileToDevice(host.c_str(), "\\busy.vbk");
+    CeCloseHandle(held);
+    EXPECT_EQ(result, 3u);
+    EXPECT_EQ(device().ReadFile(L"\\busy.vbk"), "open on the device");
+    ExpectLinesMarked();
+    EXPECT_TRUE(bar.positions.empty());
+}
+
+TEST_F(CopyTest, OtherCreateFailureGivesTheDeviceCode) {
+    std::string host = MakeHostFile("nowhere.vbk", 10);
+    MarkLines();
+    DWORD result = CopyFileToDevice(host.c_str(), "\\No Such Folder\\nowhere.vbk");
+    // The device says "path not found" (3), which must not read as "in use".
+    EXPECT_EQ(result, static_cast<DWORD>(ERROR_BAD_PATHNAME));
+    EXPECT_FALSE(device().Exists(L"\\No Such Folder\\nowhere.vbk"));
+    ExpectLinesMarked();
+}
+
+TEST_F(CopyTest, UnopenableHostFileShowsTheSystemTextAndSendsNothing) {
+    struct Case {
+        const char *what;
+        bool lock;
+        DWORD error;
+    } const kCases[] = {{"missing", false, ERROR_FILE_NOT_FOUND}, {"locked", true, ERROR_SHARING_VIOLATION}};
+    for (const Case &c : kCases) {
+        std::string host = hostFolder_ + "unopenable.vbk";
+        HANDLE lock = INVALID_HANDLE_VALUE;
+        if (c.lock) {
+            host = MakeHostFile("locked.vbk", 100);
+            lock = CreateFileA(host.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+            ASSERT_NE(lock, INVALID_HANDLE_VALUE);
+        }
+        MarkLines();
+        size_t logBefore = device().Log().size();
+        std::string shown;
+        DWORD result = 99;
+        robot::RunWithRobot([&] { return static_cast<int>(result = CopyFileToDevice(host.c_str(), "\\target.vbk")); },
+                            [&] { shown = robot::AnswerMessageBox("Error", IDOK); });
+        if (lock != INVALID_HANDLE_VALUE) CloseHandle(lock);
+        EXPECT_EQ(result, 0u) << c.what;
+        EXPECT_EQ(shown, SystemText(c.error)) << c.what;
+        EXPECT_EQ(device().Log().size(), logBefore) << c.what << ": nothing sent to the device";
+        EXPECT_FALSE(device().Exists(L"\\target.vbk"));
+        ExpectLinesMarked();
+    }
+}
+
+TEST_F(CopyTest, OverlongDevicePathWritesNothing) {
+    std::string host = MakeHostFile("long.vbk", 10);
+    std::string longPath = "\\" + std::string(255, 'x');  // 256 characters
+    MarkLines();
+    size_t logBefore = device().Log().size();
+    EXPECT_EQ(CopyFileToDevice(host.c_str(), longPath.c_str()), static_cast<DWORD>(ERROR_FILENAME_EXCED_RANGE));
+    EXPECT_EQ(device().Log().size(), logBefore);
+    EXPECT_FALSE(device().Exists(std::wstring(L"\\") + std::wstring(254, L'x')));
+    ExpectLinesMarked();
+}
+
+// A copy that breaks off must not leave a partial file that a later age
+// test takes for the current copy.
+void ExpectNoPartialFileStampedCurrent(TestDevice &device, const std::wstring &path) {
+    FILETIME creation, access, write;
+    if (device.Exists(path) && device.Times(path, &creation, &access, &write)) {
+        EXPECT_NE(Ticks(write), kYear2001) << "partial file carries the host file's last-write time";
+    }
+}
+
+TEST_F(CopyTest, FullStoreStopsTheCopyAndRemovesThePartialFile) {
+    std::string host = MakeHostFile("big.vbk", 200000);
+    device().SetFault("capacity", std::to_string(100000));
+    std::string shown;
+    DWORD result = 0;
+    robot::RunWithRobot([&] { return static_cast<int>(result = CopyFileToDevice(host.c_str(), "\\big.vbk")); },
+                        [&] { shown = robot::AnswerMessageBox("Error 151", IDOK); });
+    EXPECT_EQ(shown, kTextCopyError);
+    EXPECT_EQ(result, static_cast<DWORD>(ERROR_DISK_FULL));
+    EXPECT_FALSE(device().Exists(L"\\big.vbk"));
+    ExpectLinesBlank();
+}
+
+TEST_F(CopyTest, LinkDroppedMidCopyLeavesNoFileStampedCurrent) {
+    std::string host = MakeHostFile("dropped.vbk", 40000);
+    device().SetFault("drop_after_bytes", "20000");
+    std::string shown;
+    DWORD result = 0;
+    robot::RunWithRobot([&] { return static_cast<int>(result = CopyFileToDevice(host.c_str(), "\\dropped.vbk")); },
+                        [&] { shown = robot::AnswerMessageBox("Error 151", IDOK); });
+    EXPECT_EQ(shown, kTextCopyError);
+    EXPECT_NE(result, 0u);
+    EXPECT_NE(result, 3u);
+    ExpectNoPartialFileStampedCurrent(device(), L"\\dropped.vbk");
+    ExpectLinesBlank();
+}
+
+}  // namespace
