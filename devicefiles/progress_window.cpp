@@ -10,6 +10,24 @@ namespace {
 // Lines 1 to 4 in screen order; line 4 is control 1005, after the bar's 1004.
 const int kLineControls[4] = {IDC_PROGRESS_LINE1, IDC_PROGRESS_LINE2, IDC_PROGRESS_LINE3, IDC_PROGRESS_LINE4};
 
+// A repaint request costs a round trip to the window system even when
+// nothing needs painting, and a copy updates the bar for every 16 KB chunk.
+// So the bar update repaints when the bar moves or a line changed, and
+// otherwise at most every kIdleRepaintMs, which still redraws a window
+// uncovered by another one promptly. This bookkeeping belongs to the
+// progress window alone.
+const DWORD kIdleRepaintMs = 50;
+struct RepaintState {
+    bool linesChanged;
+    DWORD lastRepaintTick;
+};
+RepaintState g_repaint = {true, 0};
+
+bool RepaintDue(WORD newPosition) {
+    WORD shown = static_cast<WORD>(SendMessageA(g_setup.progressBar, PBM_GETPOS, 0, 0));
+    return g_repaint.linesChanged || newPosition != shown || GetTickCount() - g_repaint.lastRepaintTick >= kIdleRepaintMs;
+}
+
 void ForgetProgressWindow() {
     g_setup.progressWindow = nullptr;
     g_setup.progressBar = nullptr;
@@ -57,7 +75,9 @@ void HideProgressWindow() {
 void SetProgressLine(int line, const char *text) {
     if (line < 1 || line > 4) return;
     HWND control = g_setup.progressLine[line - 1];
-    if (control) SendMessageA(control, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text));
+    if (!control) return;
+    SendMessageA(control, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text));
+    g_repaint.linesChanged = true;
 }
 
 WORD ProgressPosition(DWORD total, DWORD done) {
@@ -68,8 +88,12 @@ WORD ProgressPosition(DWORD total, DWORD done) {
 }
 
 void UpdateProgressBar(DWORD total, DWORD done) {
-    if (g_setup.progressWindow) UpdateWindow(g_setup.progressWindow);
     if (!g_setup.progressBar) return;
-    SendMessageA(g_setup.progressBar, PBM_SETPOS, ProgressPosition(total, done), 0);
+    WORD position = ProgressPosition(total, done);
+    bool repaint = RepaintDue(position);
+    if (repaint) UpdateWindow(g_setup.progressWindow);
+    SendMessageA(g_setup.progressBar, PBM_SETPOS, position, 0);
+    if (!repaint) return;
     UpdateWindow(g_setup.progressBar);
+    g_repaint = {false, GetTickCount()};
 }

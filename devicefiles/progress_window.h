@@ -15,7 +15,8 @@ void HideProgressWindow();
 // Sets line 1..4 (top to bottom) of the current window; no repaint.
 void SetProgressLine(int line, const char *text);
 
-// Moves the bar to the percentage of total that done is, and repaints.
+// Moves the bar to the percentage of total that done is, and repaints the
+// window when anything in it changed (or some time has passed).
 void UpdateProgressBar(DWORD total, DWORD done);
 
 // The bar position for done of total: the quotient first, times 100,
