@@ -60,16 +60,6 @@ TEST(VariantSelection, EveryProcessorAndCode) {
     }
 }
 
-TEST(VariantSelection, FullNamesOfTheNamedCases) {
-    ReaderVariant sh3OnCode6 = SelectReaderVariant(10003, 6);
-    EXPECT_STREQ(sh3OnCode6.readerVariantFile, "Tesh Reader.exe.ppc300.arm");
-    EXPECT_STREQ(sh3OnCode6.helperVariantFile, "tarnlib.dll.ppc300.arm");
-    ReaderVariant sh4OnCode3 = SelectReaderVariant(10005, 3);
-    EXPECT_STREQ(sh4OnCode3.readerVariantFile, "Tesh Reader.exe.hpc211.sh4");
-    EXPECT_STREQ(sh4OnCode3.helperVariantFile, "tarnlib.dll.hpc211.sh4");
-    EXPECT_FALSE(sh4OnCode3.refused);
-}
-
 // Across a wide sweep of inputs, every answer is one of the fifteen pairs
 // (the same tag and suffix on both names) or a refusal of an Intel type.
 TEST(VariantSelection, OnlyTheFifteenPairsAndAlwaysAgreeing) {
