@@ -5,9 +5,10 @@
 #   tools/run.sh [PROFILE]   PROFILE: pocketpc (default), hpc2000, hpcpro,
 #                            teshsize, emulator
 #
-# The device keeps its contents in build/device-image (created from the
-# profile on first use; delete the folder to start afresh) and prints one
-# line per device operation here. It is unplugged when setup.exe ends.
+# The device keeps its contents in build/device-image/PROFILE (created from
+# the profile on first use, one image per profile; delete the folder to start
+# afresh) and prints one line per device operation here. It is unplugged
+# when setup.exe ends.
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 repo=$(dirname "$here")
@@ -46,8 +47,10 @@ stop_device() {
 trap stop_device EXIT
 trap 'exit 130' INT TERM
 
-echo "Docking a simulated '$profile' device (image: build/device-image)"
-(cd "$build" && exec "$here/wine-run.sh" "$build/bin/cedevice.exe" device-image --profile "$profile") &
+image=device-image/$profile
+mkdir -p "$build/device-image"
+echo "Docking a simulated '$profile' device (image: build/$image)"
+(cd "$build" && exec "$here/wine-run.sh" "$build/bin/cedevice.exe" "$image" --profile "$profile") &
 device_pid=$!
 
 echo "Starting setup.exe in $setupfolder"
