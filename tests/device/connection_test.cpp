@@ -219,14 +219,4 @@ TEST_F(Connection, AQuickAttemptThatRunsOutStopsTheRemoteApi) {
     EXPECT_EQ(CountLogLines(device_, "RapiInit", logBefore), 0);
 }
 
-TEST_F(Connection, ARefusedStartUpFailsTheQuickAttempt) {
-    device_.SetFault("refuse_startup", "1");
-    device_.Plug();
-    EXPECT_LT(TryConnect(nullptr, 5000), 0);
-    device_.SetFault("refuse_startup", "0");
-    EXPECT_GE(TryConnect(nullptr, 5000), 0);
-    // The remote API stays started after success; stop it again.
-    g_setup.connected = 1;
-}
-
 }  // namespace

@@ -160,17 +160,6 @@ TEST_F(Identification, VersionAndProcessorQueries) {
     }
 }
 
-TEST_F(Identification, SetPlatformCodeKeepsTheLow16Bits) {
-    const struct {
-        int code;
-        WORD stored;
-    } rows[] = {{1, 1}, {6, 6}, {0x10005, 5}, {0xFFFF, 0xFFFF}, {-1, 0xFFFF}};
-    for (const auto &row : rows) {
-        SetPlatformCode(row.code);
-        EXPECT_EQ(g_setup.PlatformCode, row.stored) << row.code;
-    }
-}
-
 // Last in this suite (tests run in the order written): the link goes down,
 // so every query fails.
 TEST_F(Identification, FailedQueriesGiveZero) {

@@ -120,20 +120,6 @@ TEST(WaitWithMessages, DispatchesMessagesWhileWaiting) {
     }
 }
 
-TEST(WaitWithMessages, SentMessagesAreHandledWhileWaiting) {
-    Receiver receiver;
-    Event event;
-    HANDLE handle = event.get();
-    HWND window = receiver.get();
-    std::thread sender([&] {
-        Sleep(100);
-        // Blocks until the waiting thread has handled it.
-        SendMessageA(window, kSignalMessage, 0, reinterpret_cast<LPARAM>(handle));
-    });
-    EXPECT_EQ(WaitWithMessages(1, &handle, 5000), 0u);
-    sender.join();
-}
-
 // Messages that keep arriving do not stretch a limited wait: the time left
 // is always counted from the start.
 TEST(WaitWithMessages, MessagesDoNotStretchTheLimit) {

@@ -22,9 +22,10 @@ long RunSetup(SetupProcess &setup, const std::string &arguments, const std::func
                                kExitTimeoutMs + 5000);
 }
 
+// Command-line text is ignored: the program runs as without it.
 TEST(SetupExe, MenusRoundTripAndExitWithZero) {
     SetupProcess setup;
-    long exitCode = RunSetup(setup, "", [] {
+    long exitCode = RunSetup(setup, "/s /uninstall --profile hpc2000 \"C:\\no such folder\"", [] {
         HWND menu = robot::WaitForWindow(kCaptionSetup);
         EXPECT_EQ(robot::FocusOf(menu), GetDlgItem(menu, IDC_INSTALL_BOOK));
 
@@ -44,17 +45,6 @@ TEST(SetupExe, MenusRoundTripAndExitWithZero) {
         EXPECT_TRUE(IsWindowVisible(menu));
         robot::Click(menu, IDCANCEL);
         robot::AnswerMessageBox(kCaptionSetup, IDYES);
-    });
-    EXPECT_EQ(exitCode, 0);
-}
-
-TEST(SetupExe, CommandLineTextHasNoEffect) {
-    SetupProcess setup;
-    long exitCode = RunSetup(setup, "/s /uninstall --profile hpc2000 \"C:\\no such folder\"", [] {
-        HWND menu = robot::WaitForWindow(kCaptionSetup);
-        EXPECT_EQ(robot::ControlText(menu, IDC_INSTALL_BOOK_LABEL), "Install Book and Reader");
-        if (robot::WaitForForeground(menu)) robot::PressKey(VK_ESCAPE);
-        EXPECT_EQ(robot::AnswerMessageBox(kCaptionSetup, IDYES), kTextAbortQuestion);
     });
     EXPECT_EQ(exitCode, 0);
 }

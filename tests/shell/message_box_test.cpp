@@ -7,20 +7,6 @@
 
 namespace {
 
-TEST(ConfirmAbort, OnlyYesConfirms) {
-    const struct {
-        int answer;
-        bool confirmed;
-    } cases[] = {{IDYES, true}, {IDNO, false}};
-    for (const auto &c : cases) {
-        std::string text;
-        int confirmed = robot::RunWithRobot([] { return ConfirmAbort() ? 1 : 0; },
-                                            [&] { text = robot::AnswerMessageBox(kCaptionSetup, c.answer); });
-        EXPECT_EQ(confirmed, c.confirmed ? 1 : 0) << "answer " << c.answer;
-        EXPECT_EQ(text, kTextAbortQuestion);
-    }
-}
-
 TEST(ShowSystemErrorBox, ShowsTheSystemTextUnderError) {
     std::string text;
     robot::RunWithRobot([] { ShowSystemErrorBox(ERROR_FILE_NOT_FOUND); return 0; },
