@@ -118,15 +118,7 @@ public:
 
 private:
     bool Move(uint8_t *data, size_t count, bool reading) {
-        while (count > 0) {
-            DWORD moved = 0;
-            BOOL ok = reading ? ReadFile(handle_, data, static_cast<DWORD>(count), &moved, nullptr)
-                              : WriteFile(handle_, data, static_cast<DWORD>(count), &moved, nullptr);
-            if (!ok || moved == 0) return false;
-            data += moved;
-            count -= moved;
-        }
-        return true;
+        return wire::MovePipeBytes(handle_, data, count, reading);
     }
     HANDLE handle_;
 };

@@ -100,4 +100,16 @@ std::wstring PipeNameFromEnvironment() {
     return std::wstring(name, length);
 }
 
+bool MovePipeBytes(void *pipe, uint8_t *data, size_t count, bool reading) {
+    while (count > 0) {
+        DWORD moved = 0;
+        BOOL ok = reading ? ReadFile(pipe, data, static_cast<DWORD>(count), &moved, nullptr)
+                          : WriteFile(pipe, data, static_cast<DWORD>(count), &moved, nullptr);
+        if (!ok || moved == 0) return false;
+        data += moved;
+        count -= moved;
+    }
+    return true;
+}
+
 }  // namespace wire

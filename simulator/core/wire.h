@@ -106,6 +106,10 @@ private:
     bool ok_ = true;
 };
 
+// Reads or writes exactly count bytes on a synchronous pipe; false when the
+// pipe breaks or stops moving bytes.
+bool MovePipeBytes(void *pipe, uint8_t *data, size_t count, bool reading);
+
 // The pipe the device is served on: CEDEVICE_PIPE, or \\.\pipe\cedevice.
 std::wstring PipeNameFromEnvironment();
 

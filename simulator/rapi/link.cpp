@@ -34,15 +34,7 @@ Link &TheLink() {
 // only the start-up's wait for the device's first answer must be
 // interruptible, and it polls instead of blocking.
 bool Move(HANDLE pipe, uint8_t *data, size_t count, bool reading) {
-    while (count > 0) {
-        DWORD moved = 0;
-        BOOL ok = reading ? ReadFile(pipe, data, static_cast<DWORD>(count), &moved, nullptr)
-                          : WriteFile(pipe, data, static_cast<DWORD>(count), &moved, nullptr);
-        if (!ok || moved == 0) return false;
-        data += moved;
-        count -= moved;
-    }
-    return true;
+    return wire::MovePipeBytes(pipe, data, count, reading);
 }
 
 // Receives one answer frame. The first read takes whatever has arrived (a
