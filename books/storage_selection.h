@@ -1,0 +1,6 @@
+// The second page of the Install Book wizard: main memory or a storage card
+// of the device. Skipped on a device without cards.
+#pragma once
+
+// Sets storageRoot and returns 1; -1 for Back; 0 for a confirmed Cancel.
+int RunStorageSelection();

@@ -1,0 +1,6 @@
+// Takes the reader application off the connected device.
+#pragma once
+
+// Always 1: nothing it does is reported, apart from the messages of the
+// connection and of the close requests.
+int RemoveReader();
