@@ -18,3 +18,9 @@ const DWORD kCopyDeviceFileInUse = 3;
 // device "path not found" is reported as ERROR_BAD_PATHNAME).
 // The caller shows the progress window first; the copy never shows or hides it.
 DWORD CopyFileToDevice(const char *hostFile, const char *devicePath);
+
+// Copies hostFile to devicePath whatever the two files' times (the
+// newspaper's current issue is replaced by each new issue). What devicePath
+// held stays there until the new file is complete on the device, with the
+// host file's times; results as for CopyFileToDevice.
+DWORD ReplaceFileOnDevice(const char *hostFile, const char *devicePath);
