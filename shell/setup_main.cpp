@@ -21,6 +21,9 @@ void RunOtherOptionsLoop() {
         case IDC_SETUP_INFO:
             ShowSetupVersion(kCaptionSetupInfoButton);
             break;
+        case IDC_DEVICE_INFO:
+            ShowDeviceInfo();
+            break;
         default:
             break;
         }
