@@ -14,19 +14,26 @@
 
 namespace {
 
+// A status text in line 1, painted at once: nothing else repaints the
+// window until the next copy moves the bar.
+void ShowStatus(const char *text) {
+    SetProgressLine(1, text);
+    RepaintProgressWindow();
+}
+
 // Reads the processor type, classifies the device again and stores its
 // code: the variant is chosen from this reading.
 DWORD IdentifyDevice() {
-    SetProgressLine(1, kTextDeterminingProcessor);
+    ShowStatus(kTextDeterminingProcessor);
     const DWORD processor = static_cast<DWORD>(QueryProcessorType());
-    SetProgressLine(1, kTextDeterminingVersion);
+    ShowStatus(kTextDeterminingVersion);
     SetPlatformCode(ClassifyPlatform());
     return processor;
 }
 
 // Folders that exist already are no obstacle, so the results do not matter.
 void CreateInstallFolder() {
-    SetProgressLine(1, kTextCreatingDirectory);
+    ShowStatus(kTextCreatingDirectory);
     CeCreateDirectory(kDeviceProgramFiles, nullptr);
     CeCreateDirectory(kDeviceInstallFolder, nullptr);
 }
@@ -42,7 +49,7 @@ void ClearAwayRunningAndEarlierReader() {
 }
 
 void CreateReaderShortcuts() {
-    SetProgressLine(1, kTextCreatingShortcuts);
+    ShowStatus(kTextCreatingShortcuts);
     CreateProgramsShortcut(kShortcutReader, kDeviceReaderPath);
     CreateDesktopShortcut(kShortcutReader, kDeviceReaderPath);
 }
@@ -74,7 +81,7 @@ void InstallOnConnectedDevice() {
     // The variant names are relative to the setup folder; the book page's
     // Browse may have moved the current directory away from it.
     SetCurrentDirectoryA(g_setup.setupFolder);
-    SetProgressLine(1, kTextInstallingReader);
+    ShowStatus(kTextInstallingReader);
     // The helper library goes first: the close requests run inside it.
     CopyFileToDevice(variant.helperVariantFile, kDeviceHelperPathAnsi);
     ClearAwayRunningAndEarlierReader();

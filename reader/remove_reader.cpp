@@ -9,6 +9,14 @@
 
 namespace {
 
+// The stage in line 1 and the item in line 3 (nullptr: unchanged), painted
+// at once, since nothing else repaints the window while the removal runs.
+void ShowStage(const char *stage, const char *item) {
+    if (stage) SetProgressLine(1, stage);
+    if (item) SetProgressLine(3, item);
+    RepaintProgressWindow();
+}
+
 // The reader's files in the install folder, deleted in this order. Exactly
 // these: anything else in the folder keeps the folder (and stays).
 const wchar_t *const kReaderProgramFiles[] = {kDeviceOldReaderPath, kDeviceReaderPath, kDeviceOldStatePath};
@@ -18,7 +26,7 @@ const wchar_t *const kReaderShortcuts[] = {kShortcutOldReader, kShortcutReader};
 // The close requests run inside the helper library, so they come before it
 // is deleted. Nothing waits for the reader to finish closing.
 void ShutDownReader() {
-    SetProgressLine(1, kTextShuttingDown);
+    ShowStage(kTextShuttingDown, nullptr);
     CloseReaderOnDevice(kReaderWindowClass, kOldReaderWindowTitle);
     CloseReaderOnDevice(kReaderWindowClass, kReaderWindowTitle);
 }
@@ -26,23 +34,20 @@ void ShutDownReader() {
 // Every deletion is attempted whatever happened before; a file the device
 // refuses (a reader still running) simply stays, and so does the folder.
 void RemoveProgramFiles() {
-    SetProgressLine(1, kTextRemovingFiles);
-    SetProgressLine(3, kTextItemHelper);
+    ShowStage(kTextRemovingFiles, kTextItemHelper);
     CeDeleteFile(kDeviceHelperPath);
-    SetProgressLine(3, kTextItemReader);
+    ShowStage(nullptr, kTextItemReader);
     for (const wchar_t *path : kReaderProgramFiles) CeDeleteFile(path);
-    SetProgressLine(1, kTextRemovingDirectory);
-    SetProgressLine(3, kTextItemInstallFolder);
+    ShowStage(kTextRemovingDirectory, kTextItemInstallFolder);
     CeRemoveDirectory(kDeviceInstallFolder);
 }
 
 // Devices without a desktop have nothing to delete there; the desktop
 // operations know that from the platform code.
 void RemoveShortcuts() {
-    SetProgressLine(1, kTextRemovingShortcuts);
-    SetProgressLine(3, kTextFromStartMenu);
+    ShowStage(kTextRemovingShortcuts, kTextFromStartMenu);
     for (const wchar_t *name : kReaderShortcuts) DeleteProgramsShortcut(name);
-    SetProgressLine(3, kTextFromDesktop);
+    ShowStage(nullptr, kTextFromDesktop);
     for (const wchar_t *name : kReaderShortcuts) DeleteDesktopShortcut(name);
 }
 
@@ -54,8 +59,7 @@ int RemoveReader() {
         ShutDownReader();
         RemoveProgramFiles();
         RemoveShortcuts();
-        SetProgressLine(1, "");
-        SetProgressLine(3, "");
+        ShowStage("", "");
     }
     HideProgressWindow();
     return 1;
