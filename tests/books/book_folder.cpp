@@ -107,8 +107,8 @@ std::vector<std::string> BookFolder::SearchOrder() const {
     return names;
 }
 
-BoxRecorder::BoxRecorder(int answer, std::vector<std::string> leaveAlone)
-    : answer_(answer), leaveAlone_(std::move(leaveAlone)) {
+BoxRecorder::BoxRecorder(std::vector<std::string> captions, int answer)
+    : answer_(answer), captions_(std::move(captions)) {
     InitializeCriticalSection(&lock_);
     g_recorder = this;
     hook_ = SetWindowsHookExA(WH_CALLWNDPROCRET, Hook, nullptr, GetCurrentThreadId());
@@ -137,7 +137,7 @@ LRESULT CALLBACK BoxRecorder::Hook(int code, WPARAM wParam, LPARAM lParam) {
 
 void BoxRecorder::Seen(HWND box) {
     Box seen{WindowText(box), WindowText(GetDlgItem(box, kMessageBoxTextId))};
-    if (std::find(leaveAlone_.begin(), leaveAlone_.end(), seen.caption) != leaveAlone_.end()) return;
+    if (std::find(captions_.begin(), captions_.end(), seen.caption) == captions_.end()) return;
     EnterCriticalSection(&lock_);
     boxes_.push_back(seen);
     LeaveCriticalSection(&lock_);

@@ -44,9 +44,10 @@ private:
     std::vector<HANDLE> locks_;
 };
 
-// While it lives, every message box shown on this thread is recorded
-// (caption and text) and answered at once with the given button, unless
-// its caption is one the recorder is told to leave to somebody else.
+// While it lives, every message box shown on this thread under one of the
+// given captions (by default the book titles' and the error helper's) is
+// recorded with its text and answered at once with the given button.
+// Boxes under other captions are left to the robot.
 class BoxRecorder {
 public:
     struct Box {
@@ -54,7 +55,7 @@ public:
         std::string text;
     };
 
-    explicit BoxRecorder(int answer = IDOK, std::vector<std::string> leaveAlone = {});
+    explicit BoxRecorder(std::vector<std::string> captions = {"Error", "File Error"}, int answer = IDOK);
     ~BoxRecorder();
     BoxRecorder(const BoxRecorder &) = delete;
     BoxRecorder &operator=(const BoxRecorder &) = delete;
@@ -69,7 +70,7 @@ private:
     void Seen(HWND box);
 
     int answer_;
-    std::vector<std::string> leaveAlone_;
+    std::vector<std::string> captions_;
     HHOOK hook_;
     mutable CRITICAL_SECTION lock_;
     std::vector<Box> boxes_;
