@@ -6,3 +6,6 @@
 // 0 when the workflow ran to its end or the user confirmed Cancel; -1 after
 // Back on the book page or when no device connection could be made.
 int InstallBooks();
+
+// The completion dialog (template 113): Finish is its only way out. 1.
+int ShowInstallComplete();

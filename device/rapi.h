@@ -24,6 +24,8 @@ BOOL CeGetFileTime(HANDLE file, FILETIME *creation, FILETIME *lastAccess, FILETI
 BOOL CeSetFileTime(HANDLE file, const FILETIME *creation, const FILETIME *lastAccess, const FILETIME *lastWrite);
 BOOL CeCloseHandle(HANDLE handle);
 BOOL CeDeleteFile(LPCWSTR path);
+// Renames a file, as MoveFile does: fails (183) when newPath exists.
+BOOL CeMoveFile(LPCWSTR existingPath, LPCWSTR newPath);
 BOOL CeCreateDirectory(LPCWSTR path, LPSECURITY_ATTRIBUTES security);
 BOOL CeRemoveDirectory(LPCWSTR path);
 HANDLE CeFindFirstFile(LPCWSTR pattern, CE_FIND_DATA *found);

@@ -107,6 +107,11 @@ BOOL CeDeleteFile(LPCWSTR path) {
     return fn ? fn(path) : FALSE;
 }
 
+BOOL CeMoveFile(LPCWSTR existingPath, LPCWSTR newPath) {
+    REMOTE(CeMoveFile);
+    return fn ? fn(existingPath, newPath) : FALSE;
+}
+
 BOOL CeCreateDirectory(LPCWSTR path, LPSECURITY_ATTRIBUTES security) {
     REMOTE(CeCreateDirectory);
     return fn ? fn(path, security) : FALSE;

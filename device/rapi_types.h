@@ -68,6 +68,7 @@ typedef BOOL(WINAPI *CeSetFileTimeFn)(HANDLE file, const FILETIME *creation, con
                                       const FILETIME *lastWrite);
 typedef BOOL(WINAPI *CeCloseHandleFn)(HANDLE handle);
 typedef BOOL(WINAPI *CeDeleteFileFn)(LPCWSTR path);
+typedef BOOL(WINAPI *CeMoveFileFn)(LPCWSTR existingPath, LPCWSTR newPath);
 typedef BOOL(WINAPI *CeCreateDirectoryFn)(LPCWSTR path, LPSECURITY_ATTRIBUTES security);
 typedef BOOL(WINAPI *CeRemoveDirectoryFn)(LPCWSTR path);
 typedef DWORD(WINAPI *CeGetFileAttributesFn)(LPCWSTR path);

@@ -1,6 +1,7 @@
 #include "devicefiles/file_copy.h"
 
 #include <commctrl.h>
+#include <string.h>
 
 #include "device/rapi.h"
 #include "devicefiles/progress_window.h"
@@ -105,57 +106,120 @@ DWORD CopyChunks(HANDLE host, HANDLE device, DWORD fileSize) {
     }
 }
 
-// The device file ends with the host file's times, so that an unchanged
-// host file is not copied again.
-void StampWithHostTimes(HANDLE host, HANDLE device) {
-    FileTimes times;
-    if (ReadHostTimes(host, &times)) {
-        CeSetFileTime(device, &times.creation, &times.lastAccess, &times.lastWrite);
-    } else {
-        ShowMessage(kTextCopyError, kCaptionCopyError, MB_OK);
+// The copy is written under a temporary name in the target's own folder and
+// takes the target's name only once it is complete and carries the host
+// file's times. A dropped link, a full store or a failed host read at any
+// point therefore leaves the target as it was; at worst a partial temporary
+// file stays behind, which the next copy into that folder overwrites. The
+// name is fixed, so such leftovers never pile up.
+const char kTemporaryName[] = "~tesh.tmp";
+
+// The temporary path beside devicePath; false when it does not fit the
+// device's 255 characters.
+bool ToTemporaryPath(const char *devicePath, wchar_t (&wide)[kDevicePathUnits]) {
+    const char *lastSeparator = strrchr(devicePath, '\\');
+    size_t folderLength = lastSeparator ? static_cast<size_t>(lastSeparator - devicePath) + 1 : 0;
+    char path[kDevicePathUnits * 2];
+    if (folderLength + sizeof kTemporaryName > sizeof path) return false;
+    memcpy(path, devicePath, folderLength);
+    memcpy(path + folderLength, kTemporaryName, sizeof kTemporaryName);
+    return ToDevicePath(path, wide);
+}
+
+// Before anything is written: may the target be replaced? 0 when it is
+// absent or free; otherwise the device's code for why not (32 when it is
+// open or its program runs, 5 when it is read-only, 3 when its folder is
+// missing). Opening an existing file for writing changes nothing in it.
+DWORD CheckTargetReplaceable(const wchar_t *targetPath, bool *exists) {
+    HANDLE target = OpenDeviceFile(targetPath, GENERIC_WRITE, OPEN_EXISTING);
+    *exists = target != INVALID_HANDLE_VALUE;
+    if (*exists) {
+        CeCloseHandle(target);
+        return 0;
     }
+    DWORD error = CeGetLastError();
+    return error == ERROR_FILE_NOT_FOUND ? 0 : (error ? error : ERROR_GEN_FAILURE);
 }
 
-// A partial file must not stay behind where a later age test could take it
-// for the current copy.
-void DiscardPartialDeviceFile(HANDLE device, const wchar_t *devicePath) {
-    CeCloseHandle(device);
-    CeDeleteFile(devicePath);
-    ShowMessage(kTextCopyError, kCaptionCopyError, MB_OK);
+// Writes the whole host file to the temporary file and gives it the host
+// file's times, so that the age test of later runs sees it as current.
+// 0, or the code of the first failure: a file without the host times must
+// not take the target's place, where it would look newer than the host
+// file and never be updated again.
+DWORD WriteTemporaryFile(HANDLE host, HANDLE temporary, DWORD fileSize) {
+    DWORD result = CopyChunks(host, temporary, fileSize);
+    if (result != 0) return result;
+    FileTimes times;
+    if (!ReadHostTimes(host, &times)) return FailureResult(GetLastError(), ERROR_READ_FAULT);
+    if (!CeSetFileTime(temporary, &times.creation, &times.lastAccess, &times.lastWrite)) {
+        return FailureResult(CeGetLastError(), ERROR_WRITE_FAULT);
+    }
+    return 0;
 }
 
-}  // namespace
+// Puts the complete temporary file in the target's place. The device has
+// no replacing rename, so an old target is deleted just before the rename.
+DWORD ReplaceTarget(const wchar_t *temporaryPath, const wchar_t *targetPath, bool targetExists) {
+    if (targetExists && !CeDeleteFile(targetPath)) {
+        DWORD error = CeGetLastError();
+        if (error != ERROR_FILE_NOT_FOUND) return FailureResult(error, ERROR_GEN_FAILURE);
+    }
+    if (!CeMoveFile(temporaryPath, targetPath)) return FailureResult(CeGetLastError(), ERROR_GEN_FAILURE);
+    return 0;
+}
 
-DWORD CopyFileToDevice(const char *hostFile, const char *devicePath) {
-    wchar_t widePath[kDevicePathUnits];
-    if (!ToDevicePath(devicePath, widePath)) return ERROR_FILENAME_EXCED_RANGE;
+// Copies hostFile over devicePath through the temporary file. Only the age
+// test differs between the newer-only copy and the forced replace.
+DWORD CopyThroughTemporaryFile(const char *hostFile, const char *devicePath, bool onlyWhenNewer) {
+    wchar_t targetPath[kDevicePathUnits];
+    wchar_t temporaryPath[kDevicePathUnits];
+    if (!ToDevicePath(devicePath, targetPath) || !ToTemporaryPath(devicePath, temporaryPath)) {
+        return ERROR_FILENAME_EXCED_RANGE;
+    }
 
     HANDLE host = OpenHostFile(hostFile);
     if (host == INVALID_HANDLE_VALUE) {
         ShowSystemErrorBox(GetLastError());
         return 0;
     }
+    if (onlyWhenNewer && DeviceFileIsCurrent(host, targetPath)) {
+        CloseHandle(host);
+        BlankProgressLines();
+        return 0;
+    }
 
-    DWORD result = 0;
-    if (!DeviceFileIsCurrent(host, widePath)) {
-        HANDLE device = OpenDeviceFile(widePath, GENERIC_WRITE, CREATE_ALWAYS);
-        if (device == INVALID_HANDLE_VALUE) {
-            DWORD deviceError = CeGetLastError();
-            CloseHandle(host);
-            return CreateFailureResult(deviceError);
-        }
-        DWORD fileSize = GetFileSize(host, nullptr);
-        ShowCopyingLines(hostFile, devicePath);
-        StartProgressBar();
-        result = CopyChunks(host, device, fileSize);
-        if (result == 0) {
-            StampWithHostTimes(host, device);
-            CeCloseHandle(device);
-        } else {
-            DiscardPartialDeviceFile(device, widePath);
-        }
+    bool targetExists = false;
+    DWORD refusal = CheckTargetReplaceable(targetPath, &targetExists);
+    HANDLE temporary = refusal ? INVALID_HANDLE_VALUE : OpenDeviceFile(temporaryPath, GENERIC_WRITE, CREATE_ALWAYS);
+    if (temporary == INVALID_HANDLE_VALUE) {
+        DWORD deviceError = refusal ? refusal : CeGetLastError();
+        CloseHandle(host);
+        return CreateFailureResult(deviceError);
+    }
+
+    DWORD fileSize = GetFileSize(host, nullptr);
+    ShowCopyingLines(hostFile, devicePath);
+    StartProgressBar();
+    DWORD result = WriteTemporaryFile(host, temporary, fileSize);
+    CeCloseHandle(temporary);
+    if (result == 0) result = ReplaceTarget(temporaryPath, targetPath, targetExists);
+    if (result != 0) {
+        // Whatever the temporary file holds is not the copy: remove it now
+        // if the device still answers (else the next copy overwrites it).
+        CeDeleteFile(temporaryPath);
+        ShowMessage(kTextCopyError, kCaptionCopyError, MB_OK);
     }
     CloseHandle(host);
     BlankProgressLines();
     return result;
+}
+
+}  // namespace
+
+DWORD CopyFileToDevice(const char *hostFile, const char *devicePath) {
+    return CopyThroughTemporaryFile(hostFile, devicePath, true);
+}
+
+DWORD ReplaceFileOnDevice(const char *hostFile, const char *devicePath) {
+    return CopyThroughTemporaryFile(hostFile, devicePath, false);
 }

@@ -45,6 +45,11 @@ inline constexpr char kTextUnknownErrorFormat[] = "Error %lu (0x%08lX).";
 inline constexpr char kTextCopyingFrom[] = "Copying from host file";
 inline constexpr char kTextCopyingTo[] = "to device file";
 
+// Install Book: the storage page's main memory entry, and a book the
+// transfer could not copy (its name, then the system's text).
+inline constexpr char kTextMainMemory[] = "Main Memory";
+inline constexpr char kTextBookNotCopiedFormat[] = "%s was not copied to the device.";
+
 // Reader installation status lines.
 inline constexpr char kTextDeterminingProcessor[] = "Determining Processor Type...";
 inline constexpr char kTextDeterminingVersion[] = "Determining Windows CE Version...";

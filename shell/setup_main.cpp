@@ -2,6 +2,7 @@
 
 #include <commctrl.h>
 
+#include "books/book_transfer.h"
 #include "device/connection.h"
 #include "reader/install_reader.h"
 #include "reader/remove_reader.h"
@@ -22,6 +23,9 @@ void RunOtherOptionsLoop() {
             return;
         case IDC_SETUP_INFO:
             ShowSetupVersion(kCaptionSetupInfoButton);
+            break;
+        case IDC_INSTALL_BOOK:
+            InstallBooks();  // the Other Options menu comes back whatever it did
             break;
         case IDC_INSTALL_READER:
         case IDC_UPDATE_READER:
@@ -47,6 +51,11 @@ void RunMainLoop() {
             return;
         case IDC_OTHER_OPTIONS:
             RunOtherOptionsLoop();
+            break;
+        case IDC_INSTALL_BOOK:
+            // A finished or cancelled installation ends the program; Back
+            // from its first page, or no connection, shows the menu again.
+            if (InstallBooks() == 0) return;
             break;
         default:
             break;

@@ -175,6 +175,7 @@ private:
     Result DoSetFileTime(uint32_t session, uint32_t id, uint32_t which, const uint64_t times[3]);
     Result DoCloseHandle(uint32_t session, uint32_t id);
     Result DoDeleteFile(const std::wstring &path);
+    Result DoMoveFile(const std::wstring &source, const std::wstring &target);
     Result DoCreateDirectory(const std::wstring &path);
     Result DoRemoveDirectory(const std::wstring &path);
     Result DoGetFileAttributes(const std::wstring &path, DWORD *attributes);

@@ -256,6 +256,16 @@ Device::Outcome Device::ServeLocked(uint32_t session, wire::Reader *in, wire::Wr
         Log(prefix + name + Quoted(path) + " -> " + result.note);
         return Outcome::kAnswer;
     }
+    case wire::kMoveFile: {
+        std::wstring source = in->Text();
+        std::wstring target = in->Text();
+        if (!in->ok()) return malformed();
+        Result result = DoMoveFile(source, target);
+        answerWith(result);
+        out->U32(result.ok);
+        Log(prefix + "CeMoveFile " + Quoted(source) + " to " + Quoted(target) + " -> " + result.note);
+        return Outcome::kAnswer;
+    }
     case wire::kGetFileAttributes: {
         std::wstring path = in->Text();
         if (!in->ok()) return malformed();

@@ -361,6 +361,32 @@ Device::Result Device::DoDeleteFile(const std::wstring &path) {
     return Done("deleted");
 }
 
+// Renames a file as MoveFile does: the file keeps its attributes and times,
+// and an existing target is never replaced (183). Folders are not moved.
+Device::Result Device::DoMoveFile(const std::wstring &source, const std::wstring &target) {
+    std::wstring from, to, parent, name;
+    DWORD error = NormalizeDevicePath(source, false, &from);
+    if (!error) error = NormalizeDevicePath(target, false, &to);
+    if (error) return Fail(error);
+    Item item = LookUp(from);
+    if (!item.exists) return Fail(MissingError(from));
+    if (item.directory) return Fail(ERROR_ACCESS_DENIED);
+    if (IsRunningLocked(from) || IsOpen(from)) return Fail(ERROR_SHARING_VIOLATION);
+    bool sameItem = CaseKey(from) == CaseKey(to);
+    if (!sameItem) {
+        if (IsRunningLocked(to) || IsOpen(to)) return Fail(ERROR_SHARING_VIOLATION);
+        if (LookUp(to).exists) return Fail(ERROR_ALREADY_EXISTS);
+        SplitDevicePath(to, &parent, &name);
+        Item folder = LookUp(parent);
+        if (!folder.exists || !folder.directory) return Fail(ERROR_PATH_NOT_FOUND);
+    }
+    if (!MoveFileExW(HostPath(from).c_str(), HostPath(to).c_str(), 0)) return Fail(GetLastError());
+    ForgetRecord(from);
+    SetRecord(to, item.attributes, item.creation, item.access, item.write);
+    SaveRecords();
+    return Done("moved");
+}
+
 Device::Result Device::DoCreateDirectory(const std::wstring &path) {
     std::wstring canonical, parent, name;
     DWORD error = NormalizeDevicePath(path, false, &canonical);

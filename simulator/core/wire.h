@@ -54,6 +54,7 @@ enum Op : uint32_t {
     kCreateShortcut,
     kInvoke,
     kCreateProcess,
+    kMoveFile,
     // Administration by a second cedevice.exe while the first serves.
     kAdminImage = 100,
     kAdminSetFault,

@@ -337,6 +337,17 @@ BOOL WINAPI CeCloseHandle(HANDLE handle) {
 
 BOOL WINAPI CeDeleteFile(LPCWSTR path) { return PathCall(wire::kDeleteFile, path); }
 
+BOOL WINAPI CeMoveFile(LPCWSTR existingPath, LPCWSTR newPath) {
+    if (!existingPath || !newPath) return Refuse(FALSE, ERROR_INVALID_PARAMETER);
+    wire::Writer request = Request(wire::kMoveFile);
+    request.Text(existingPath);
+    request.Text(newPath);
+    Answer answer;
+    if (!Call(request, &answer)) return FALSE;
+    BOOL ok = answer.in.U32() != 0;
+    return Decoded(answer) && ok;
+}
+
 BOOL WINAPI CeCreateDirectory(LPCWSTR path, LPSECURITY_ATTRIBUTES security) {
     (void)security;
     return PathCall(wire::kCreateDirectory, path);
@@ -512,6 +523,7 @@ SAME_SIGNATURE(CeGetFileTime);
 SAME_SIGNATURE(CeSetFileTime);
 SAME_SIGNATURE(CeCloseHandle);
 SAME_SIGNATURE(CeDeleteFile);
+SAME_SIGNATURE(CeMoveFile);
 SAME_SIGNATURE(CeCreateDirectory);
 SAME_SIGNATURE(CeRemoveDirectory);
 SAME_SIGNATURE(CeGetFileAttributes);

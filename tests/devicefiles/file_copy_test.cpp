@@ -233,3 +233,122 @@ TEST_F(CopyTest, LinkDroppedMidCopyLeavesNoFileStampedCurrent) {
 }
 
 }  // namespace
+
+namespace {
+
+class ReplaceTest : public DeviceTest {
+protected:
+    // A device file that is newer than any host file made here.
+    void PutNewerDeviceFile(const std::wstring &path, const std::string &content) {
+        device().WriteFile(path, content);
+        device().SetTimes(path, MakeFileTime(kYear2001), MakeFileTime(kYear2001),
+                          MakeFileTime(kYear2001 + 365 * kOneDay));
+    }
+};
+
+TEST_F(ReplaceTest, ReplacesWhateverTheTimesWithTheCopysLinesAndChunks) {
+    std::string host = MakeHostFile("wsj0102.vbk", 40000);
+    PutNewerDeviceFile(L"\\wsj.vbk", "the previous issue");
+    size_t logBefore = device().Log().size();
+    BarRecorder bar;
+    EXPECT_EQ(ReplaceFileOnDevice(host.c_str(), "\\wsj.vbk"), 0u);
+    bar.Detach();
+    EXPECT_EQ(device().ReadFile(L"\\wsj.vbk"), HostContent(host));
+    ExpectDeviceTimesEqualHost(L"\\wsj.vbk", host);
+    EXPECT_EQ(DeviceWriteSizes(device().Log(), logBefore), (std::vector<DWORD>{16384, 16384, 7232}));
+    EXPECT_EQ(bar.positions, (std::vector<int>{0, 40, 81, 100}));
+    std::string copying = "Copying from host file|" + host + "|to device file|\\wsj.vbk";
+    EXPECT_EQ(bar.linesAtPosition, std::vector<std::string>(4, copying));
+    ExpectLinesBlank();
+    EXPECT_FALSE(device().Exists(L"\\~tesh.tmp"));
+    // No age test: the target is not even opened for reading first.
+    EXPECT_EQ(CountLines(device().Log(), "\"\\wsj.vbk\" read open-existing", logBefore), 0u);
+}
+
+TEST_F(ReplaceTest, TargetInUseGivesThreeBeforeAnythingIsWritten) {
+    std::string host = MakeHostFile("wsj0103.vbk", 5000);
+    PutNewerDeviceFile(L"\\wsj.vbk", "being read");
+    HANDLE held = CeCreateFile(L"\\wsj.vbk", GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    MarkLines();
+    size_t logBefore = device().Log().size();
+    DWORD result = ReplaceFileOnDevice(host.c_str(), "\\wsj.vbk");
+    CeCloseHandle(held);
+    EXPECT_EQ(result, 3u);
+    EXPECT_EQ(device().ReadFile(L"\\wsj.vbk"), "being read");
+    EXPECT_EQ(CountLines(device().Log(), "CeWriteFile", logBefore), 0u);
+    EXPECT_FALSE(device().Exists(L"\\~tesh.tmp"));
+    ExpectLinesMarked();
+}
+
+// A temporary file left by a copy that broke off, even one that carries the
+// host file's times, is overwritten and never put in the target's place.
+TEST_F(ReplaceTest, StaleTemporaryFileIsOverwritten) {
+    std::string host = MakeHostFile("book.vbk", 20000);
+    device().MakeFolder(L"\\Books");
+    device().WriteFile(L"\\Books\\~tesh.tmp", std::string(30000, 'x'));
+    device().SetTimes(L"\\Books\\~tesh.tmp", MakeFileTime(kYear2001 - 2 * kOneDay),
+                      MakeFileTime(kYear2001 + kOneDay), MakeFileTime(kYear2001));
+    EXPECT_EQ(CopyFileToDevice(host.c_str(), "\\Books\\book.vbk"), 0u);
+    EXPECT_EQ(device().ReadFile(L"\\Books\\book.vbk"), HostContent(host));
+    ExpectDeviceTimesEqualHost(L"\\Books\\book.vbk", host);
+    EXPECT_FALSE(device().Exists(L"\\Books\\~tesh.tmp"));
+}
+
+// The temporary file sits beside the target and must fit 255 characters
+// as well; when it cannot, nothing is sent to the device.
+TEST_F(ReplaceTest, TemporaryPathMustFitToo) {
+    std::string host = MakeHostFile("t.vbk", 10);
+    std::string folder = "\\" + std::string(240, 'f');
+    device().MakeFolder(std::wstring(folder.begin(), folder.end()));
+    std::string fits = folder + "\\" + std::string(13, 'n');  // 255; its temporary path 251
+    EXPECT_EQ(fits.size(), 255u);
+    EXPECT_EQ(CopyFileToDevice(host.c_str(), fits.c_str()), 0u);
+    EXPECT_EQ(device().ReadFile(std::wstring(fits.begin(), fits.end())), HostContent(host));
+    MarkLines();
+    size_t logBefore = device().Log().size();
+    std::string deeper = folder + std::string(5, 'g');
+    device().MakeFolder(std::wstring(deeper.begin(), deeper.end()));
+    std::string target = deeper + "\\n.vbk";  // 252 characters; "~tesh.tmp" would make it 256
+    EXPECT_EQ(CopyFileToDevice(host.c_str(), target.c_str()), static_cast<DWORD>(ERROR_FILENAME_EXCED_RANGE));
+    EXPECT_EQ(device().Log().size(), logBefore);
+    ExpectLinesMarked();
+}
+
+// Whatever breaks the copy off, the target keeps its old content and times.
+TEST_F(ReplaceTest, BrokenOffCopyLeavesTheOldTarget) {
+    struct Case {
+        const char *fault;
+        std::string value;
+    } const kCases[] = {{"drop_after_bytes", "20000"}, {"drop_after_calls", "6"}, {"capacity", ""}};
+    for (const Case &c : kCases) {
+        CeRapiUninit();
+        device_.reset();
+        device_.reset(new TestDevice("pocketpc"));
+        device().Plug();
+        RAPIINIT init{sizeof init, nullptr, 0};
+        ASSERT_TRUE(SUCCEEDED(CeRapiInitEx(&init)));
+        ASSERT_EQ(WaitForSingleObject(init.heRapiInit, 10000), WAIT_OBJECT_0);
+        std::string host = MakeHostFile("reader.exe", 40000, kYear2001 + 10 * kOneDay);
+        device().WriteFile(L"\\reader.exe", "old reader");
+        device().SetTimes(L"\\reader.exe", MakeFileTime(1), MakeFileTime(2), MakeFileTime(kYear2001));
+        std::string value = c.value;
+        if (std::string(c.fault) == "capacity") {
+            // Room for the new file, but not beside the old one: the old
+            // one stays, and the copy fails.
+            value = std::to_string(40005);
+        }
+        device().SetFault(c.fault, value);
+        DWORD result = 0;
+        robot::RunWithRobot([&] { return static_cast<int>(result = CopyFileToDevice(host.c_str(), "\\reader.exe")); },
+                            [&] { robot::AnswerMessageBox("Error 151", IDOK); });
+        EXPECT_NE(result, 0u) << c.fault;
+        EXPECT_EQ(device().ReadFile(L"\\reader.exe"), "old reader") << c.fault;
+        FILETIME creation, access, write;
+        ASSERT_TRUE(device().Times(L"\\reader.exe", &creation, &access, &write));
+        EXPECT_EQ(Ticks(write), kYear2001) << c.fault;
+        ExpectLinesBlank();
+    }
+}
+
+}  // namespace

@@ -2,10 +2,6 @@
 // devices served in this process, from a setup folder of variant files
 // written by the test. The progress window's lines and the message boxes
 // are recorded as the user would see them.
-#include <gtest/gtest.h>
-#include <windows.h>
-#include <commctrl.h>
-
 #include <atomic>
 #include <functional>
 #include <string>
@@ -18,14 +14,13 @@
 #include "resources/resource_ids.h"
 #include "resources/texts.h"
 #include "shell/setup_state.h"
+#include "tests/devicefiles/device_fixture.h"
 #include "tests/support/robot.h"
 #include "tests/support/test_device.h"
 
 namespace {
 
 const char kConnectCaption[] = "Establishing Connection";
-const ULONGLONG kYear2001 = 126227808000000000ull;
-const ULONGLONG kOneDay = 864000000000ull;
 
 const wchar_t kInstallFolder[] = L"\\Program Files\\Corvex Press";
 const wchar_t kReader[] = L"\\Program Files\\Corvex Press\\Tesh Reader.exe";
@@ -37,25 +32,6 @@ const wchar_t kBook[] = L"\\My Documents\\Corvex Press\\book.vbk";
 const char kShortcutText[] = "45#\"\\Program Files\\Corvex Press\\Tesh Reader.exe\"";
 const char kReaderFirstLine[] = "CEAPP\tWINDOW\tREADER\tTesh\xe2\x84\xa2 Reader\r\n";
 const char kHelperFirstLine[] = "CELIB\tEXPORTS\tCloseApp\r\n";
-
-FILETIME MakeFileTime(ULONGLONG ticks) {
-    FILETIME time;
-    time.dwLowDateTime = static_cast<DWORD>(ticks);
-    time.dwHighDateTime = static_cast<DWORD>(ticks >> 32);
-    return time;
-}
-
-ULONGLONG Ticks(const FILETIME &time) { return (static_cast<ULONGLONG>(time.dwHighDateTime) << 32) | time.dwLowDateTime; }
-
-std::string SystemText(DWORD code) {
-    char *text = nullptr;
-    FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_ALLOCATE_BUFFER,
-                   nullptr, code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<char *>(&text), 0,
-                   nullptr);
-    std::string result = text ? text : "";
-    LocalFree(text);
-    return result;
-}
 
 // ---- What the user sees ----------------------------------------------------
 
@@ -189,9 +165,7 @@ const char *const kAllPairs[] = {"hpc200.mips", "ppc201.mips", "hpc211.mips", "p
 class ReaderSetup : public ::testing::Test {
 protected:
     void SetUp() override {
-        INITCOMMONCONTROLSEX controls{sizeof controls, ICC_PROGRESS_CLASS};
-        InitCommonControlsEx(&controls);
-        g_setup.instance = GetModuleHandleA(nullptr);
+        PrepareForDialogs();
         g_setup.connected = 0;
         g_setup.PlatformCode = 0;
         char temp[MAX_PATH];
@@ -246,11 +220,6 @@ protected:
     std::vector<std::string> files_;
 };
 
-size_t CountLog(const std::vector<std::string> &log, const std::string &part, size_t from = 0) {
-    size_t count = 0;
-    for (size_t i = from; i < log.size(); ++i) count += log[i].find(part) != std::string::npos;
-    return count;
-}
 
 const std::vector<std::string> kInstallStatus = {
     "Determining Processor Type...", "Determining Windows CE Version...", "Creating Program Directory...",
@@ -346,7 +315,7 @@ TEST_F(ReaderSetup, InstallUpdateLaunchAndRemoveOnEachProfile) {
         boxes.clear();
         EXPECT_EQ(RunAnswering(InstallReader, &boxes), 0);
         EXPECT_EQ(boxes, std::vector<Box>{});
-        EXPECT_EQ(CountLog(device.Log(), "CeWriteFile", mark), 0u);
+        EXPECT_EQ(CountLines(device.Log(), "CeWriteFile", mark), 0u);
         EXPECT_EQ(device.ReadFile(c.programs + newLink), kShortcutText);
         EXPECT_EQ(LineTexts(1), Concat(kInstallStatus, {"Creating Shortcuts..."}));
 
@@ -390,7 +359,7 @@ TEST_F(ReaderSetup, EmulatorIsRefused) {
     EXPECT_NE(device.Attributes(kInstallFolder), INVALID_FILE_ATTRIBUTES);
     const std::vector<std::string> log = device.Log();
     for (const char *call : {"CeWriteFile", "CeDeleteFile", "CeRapiInvoke", "CeSHCreateShortcut", "CeCreateFile"}) {
-        EXPECT_EQ(CountLog(log, call), 0u) << call;
+        EXPECT_EQ(CountLines(log, call), 0u) << call;
     }
 }
 
@@ -420,7 +389,7 @@ TEST_F(ReaderSetup, RunningReaderThatIgnoresClose) {
     EXPECT_EQ(device.ReadFile(L"\\Windows\\Programs\\Tesh\u2122 Reader.lnk"), "earlier link");
     EXPECT_FALSE(device.Exists(L"\\Windows\\Desktop\\Tesh\u2122 Reader.lnk"));
     EXPECT_EQ(LineTexts(1).back(), "Copying from host file");
-    EXPECT_EQ(CountLog(device.Log(), "CeSHCreateShortcut"), 0u);
+    EXPECT_EQ(CountLines(device.Log(), "CeSHCreateShortcut"), 0u);
 
     boxes.clear();
     EXPECT_EQ(RunAnswering(RemoveReader, &boxes), 1);
@@ -463,7 +432,7 @@ TEST_F(ReaderSetup, OtherCopyFailureIsShownWithoutShortcuts) {
     EXPECT_EQ(boxes[0].caption, kCaptionError);
     EXPECT_FALSE(boxes[0].text.empty());
     EXPECT_NE(boxes[0].text, kTextReaderInUse);
-    EXPECT_EQ(CountLog(device.Log(), "CeSHCreateShortcut"), 0u);
+    EXPECT_EQ(CountLines(device.Log(), "CeSHCreateShortcut"), 0u);
     EXPECT_FALSE(device.Exists(L"\\Windows\\Start Menu\\Programs\\Tesh\u2122 Reader.lnk"));
 }
 

@@ -251,6 +251,53 @@ TEST_F(Files, LastErrorIsLeftByFailuresOnly) {
     EXPECT_EQ(CeGetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
 }
 
+// CeMoveFile renames like MoveFile: content, attributes and all three times
+// go along, an existing target is never replaced, and a file in use on
+// either side stays where it is.
+TEST_F(Files, MoveFileRenamesWithWindowsResults) {
+    device.WriteFile(L"\\My Documents\\a.txt", "content of a");
+    device.WriteFile(L"\\My Documents\\b.txt", "content of b");
+    device.WriteFile(L"\\My Documents\\open.txt", "held open");
+    device.SetTimes(L"\\My Documents\\a.txt", Time(111), Time(222), Time(333));
+    HANDLE held = Open(L"\\My Documents\\open.txt", GENERIC_READ, OPEN_EXISTING);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    struct Case {
+        const wchar_t *from, *to;
+        DWORD error;  // 0: moved
+    } const kCases[] = {
+        {L"\\My Documents\\a.txt", L"\\My Documents\\b.txt", ERROR_ALREADY_EXISTS},
+        {L"\\My Documents\\none.txt", L"\\My Documents\\c.txt", ERROR_FILE_NOT_FOUND},
+        {L"\\No Folder\\a.txt", L"\\My Documents\\c.txt", ERROR_PATH_NOT_FOUND},
+        {L"\\My Documents\\open.txt", L"\\My Documents\\c.txt", ERROR_SHARING_VIOLATION},
+        {L"\\My Documents\\a.txt", L"\\My Documents\\open.txt", ERROR_SHARING_VIOLATION},
+        {L"\\My Documents\\a.txt", L"\\No Folder\\c.txt", ERROR_PATH_NOT_FOUND},
+        {L"\\My Documents\\a.txt", L"\\My Documents\\bad|name", ERROR_INVALID_NAME},
+        {L"\\My Documents", L"\\Other Documents", ERROR_ACCESS_DENIED},
+        {L"\\My Documents\\a.txt", L"\\Windows\\c.txt", 0},
+    };
+    for (const Case &c : kCases) {
+        BOOL moved = CeMoveFile(c.from, c.to);
+        EXPECT_EQ(moved != FALSE, c.error == 0) << simtest::Narrow(c.from) << " -> " << simtest::Narrow(c.to);
+        if (c.error) {
+            EXPECT_EQ(CeGetLastError(), c.error) << simtest::Narrow(c.from) << " -> " << simtest::Narrow(c.to);
+        }
+    }
+    CeCloseHandle(held);
+    EXPECT_FALSE(device.Exists(L"\\My Documents\\a.txt"));
+    EXPECT_EQ(device.ReadFile(L"\\Windows\\c.txt"), "content of a");
+    EXPECT_EQ(device.ReadFile(L"\\My Documents\\b.txt"), "content of b");
+    EXPECT_EQ(device.ReadFile(L"\\My Documents\\open.txt"), "held open");
+    FILETIME creation, access, write;
+    ASSERT_TRUE(device.Times(L"\\Windows\\c.txt", &creation, &access, &write));
+    EXPECT_TRUE(SameTime(creation, Time(111)) && SameTime(access, Time(222)) && SameTime(write, Time(333)));
+    EXPECT_EQ(device.Attributes(L"\\Windows\\c.txt"), static_cast<DWORD>(FILE_ATTRIBUTE_ARCHIVE));
+    // A running program's file cannot be moved away either.
+    device.WriteFile(L"\\Windows\\app.exe", "CEAPP\tWINDOW\tAPP\tApp\n");
+    ASSERT_TRUE(device.StartProgram(L"\\Windows\\app.exe"));
+    EXPECT_FALSE(CeMoveFile(L"\\Windows\\app.exe", L"\\Windows\\moved.exe"));
+    EXPECT_EQ(CeGetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+}
+
 class Folders : public Docked {};
 
 TEST_F(Folders, CreateAndRemoveWithWindowsErrorCodes) {

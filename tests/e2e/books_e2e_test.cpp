@@ -1,0 +1,190 @@
+// Install Book in setup.exe, from the main menu and from Other Options,
+// against a docked simulated device; the device image is read back after
+// the program ended.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "resources/resource_ids.h"
+#include "resources/texts.h"
+#include "tests/e2e/setup_process.h"
+#include "tests/support/robot.h"
+#include "tests/support/test_device.h"
+
+namespace {
+
+const DWORD kRunTimeoutMs = 90000;
+const ULONGLONG kYear2001 = 126227808000000000ull;
+const ULONGLONG kOneDay = 864000000000ull;
+const char kBookPage[] = "Select Books to Install";
+const char kStoragePage[] = "Select Storage Location";
+const char kCompletion[] = "Book Install Complete!";
+const char kOtherOptionsCaption[] = "Other Options";
+const wchar_t kReader[] = L"\\Program Files\\Corvex Press\\Tesh Reader.exe";
+
+std::string BookContent(const std::string &title, const std::string &name) {
+    std::string header(78, '\0');
+    header.replace(0, title.size(), title);
+    std::string body;
+    while (body.size() < 25000) body += name + " " + std::to_string(body.size()) + "\n";
+    return header + body;
+}
+
+// A host file with its last-write time; creation and last access differ.
+bool WriteHostFile(const std::string &path, const std::string &content, ULONGLONG lastWrite) {
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    DWORD written = 0;
+    const BOOL ok = WriteFile(file, content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
+    FILETIME times[3];
+    const ULONGLONG ticks[3] = {lastWrite - 2 * kOneDay, lastWrite + kOneDay, lastWrite};
+    for (int i = 0; i < 3; ++i) {
+        times[i].dwLowDateTime = static_cast<DWORD>(ticks[i]);
+        times[i].dwHighDateTime = static_cast<DWORD>(ticks[i] >> 32);
+    }
+    SetFileTime(file, &times[0], &times[1], &times[2]);
+    CloseHandle(file);
+    return ok && written == content.size();
+}
+
+ULONGLONG LastWrite(TestDevice &device, const std::wstring &path) {
+    FILETIME c, a, w;
+    if (!device.Times(path, &c, &a, &w)) return 0;
+    return (static_cast<ULONGLONG>(w.dwHighDateTime) << 32) | w.dwLowDateTime;
+}
+
+// The setup folder: the reader variants for the device and three books,
+// two of them issues of the newspaper.
+struct Books {
+    std::string pair;
+    std::string alpha = BookContent("Alpha", "alpha.vbk");
+    std::string issue1 = BookContent("The Wall Street Journal", "wsj0101.vbk");
+    std::string issue2 = BookContent("The Wall Street Journal", "wsj0102.vbk");
+
+    bool WriteTo(const std::string &folder) const {
+        return WriteHostFile(folder + "\\Tesh Reader.exe." + pair,
+                             "CEAPP\tWINDOW\tREADER\tTesh\xe2\x84\xa2 Reader\r\nreader\r\n", kYear2001) &&
+               WriteHostFile(folder + "\\tarnlib.dll." + pair, "CELIB\tEXPORTS\tCloseApp\r\nhelper\r\n", kYear2001) &&
+               WriteHostFile(folder + "\\alpha.vbk", alpha, kYear2001 + kOneDay) &&
+               WriteHostFile(folder + "\\wsj0101.vbk", issue1, kYear2001 + 2 * kOneDay) &&
+               WriteHostFile(folder + "\\wsj0102.vbk", issue2, kYear2001 + 3 * kOneDay);
+    }
+};
+
+// The user's side of one pass through the wizard: every book, the
+// storage location by name (nullptr: no storage page), then Finish.
+void InstallEveryBook(const char *location) {
+    HWND page = robot::WaitForWindow(kBookPage);
+    EXPECT_EQ(robot::ListBoxItems(page, IDC_LIST),
+              (std::vector<std::string>{"Alpha", "The Wall Street Journal (wsj0101.vbk)",
+                                        "The Wall Street Journal (wsj0102.vbk)"}));
+    robot::Click(page, IDC_SELECT_ALL);
+    robot::Click(page, IDC_NEXT);
+    if (location) {
+        HWND storage = robot::WaitForWindow(kStoragePage);
+        HWND list = GetDlgItem(storage, IDC_LIST);
+        SendMessageA(list, LB_SETCURSEL,
+                     SendMessageA(list, LB_FINDSTRINGEXACT, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(location)),
+                     0);
+        robot::Click(storage, IDC_NEXT);
+    }
+    HWND done = robot::WaitForWindow(kCompletion);
+    robot::Click(done, IDC_NEXT);
+    EXPECT_TRUE(robot::WaitForWindowGone(done));
+}
+
+long RunSetup(SetupProcess &setup, const std::function<void()> &script) {
+    if (!setup.Start()) {
+        ADD_FAILURE() << "cannot start setup.exe: " << GetLastError();
+        return -1;
+    }
+    return robot::RunWithRobot([&] { return static_cast<int>(setup.WaitForExit(kRunTimeoutMs)); }, script,
+                               kRunTimeoutMs + 5000);
+}
+
+void ExpectBooksIn(TestDevice &device, const std::wstring &folder, const Books &books) {
+    EXPECT_EQ(device.ReadFile(folder + L"alpha.vbk"), books.alpha);
+    EXPECT_EQ(LastWrite(device, folder + L"alpha.vbk"), kYear2001 + kOneDay);
+    // The later issue is the one left, under the newspaper's own name.
+    EXPECT_EQ(device.ReadFile(folder + L"wsj.vbk"), books.issue2);
+    EXPECT_EQ(LastWrite(device, folder + L"wsj.vbk"), kYear2001 + 3 * kOneDay);
+    EXPECT_FALSE(device.Exists(folder + L"wsj0101.vbk"));
+    EXPECT_FALSE(device.Exists(folder + L"wsj0102.vbk"));
+    EXPECT_FALSE(device.Exists(folder + L"wsj.vbk.ppd"));
+    EXPECT_EQ(device.ReadFile(folder + L"wsj.vbks"), std::string("STATE---") + std::string(4, '\0') + "rest");
+}
+
+// From the main menu: Back on the first page brings the menu back; a
+// finished installation to the storage card ends the program.
+TEST(SetupExeBooks, FromTheMainMenuToACard) {
+    TestDevice device("pocketpc");
+    const std::wstring card = L"\\Storage Card\\My Documents\\Corvex Press\\";
+    device.WriteFile(card + L"wsj.vbk", "older issue");
+    device.WriteFile(card + L"wsj.vbk.ppd", "pages");
+    device.WriteFile(card + L"wsj.vbks", "STATE---XXXXrest");
+    device.Plug();
+    SetupProcess setup;
+    Books books;
+    books.pair = "ppc300.arm";
+    ASSERT_TRUE(books.WriteTo(setup.Folder()));
+
+    const long exitCode = RunSetup(setup, [&] {
+        HWND menu = robot::WaitForWindow(kCaptionSetup);
+        robot::Click(menu, IDC_INSTALL_BOOK);
+        robot::Click(robot::WaitForWindow(kBookPage), IDC_WIZARD_BACK);
+        menu = robot::WaitForWindow(kCaptionSetup);
+        robot::Click(menu, IDC_INSTALL_BOOK);
+        InstallEveryBook("Storage Card");
+    });
+    EXPECT_EQ(exitCode, 0);
+    ExpectBooksIn(device, card, books);
+    EXPECT_FALSE(device.Exists(L"\\My Documents\\Corvex Press"));
+    EXPECT_TRUE(device.IsRunning(kReader));
+}
+
+// From Other Options: the menu comes back after Back, after a finished
+// installation and after a confirmed Cancel; then the program is left by
+// the main menu. A cancelled installation from the main menu ends it.
+TEST(SetupExeBooks, FromOtherOptionsTheMenuAlwaysComesBack) {
+    TestDevice device("hpc2000");
+    const std::wstring main = L"\\My Documents\\Corvex Press\\";
+    device.MakeFolder(L"\\My Documents\\Corvex Press");
+    device.WriteFile(main + L"wsj.vbks", "STATE---XXXXrest");
+    device.Plug();
+    SetupProcess setup;
+    Books books;
+    books.pair = "hpc300.mips";
+    ASSERT_TRUE(books.WriteTo(setup.Folder()));
+
+    const long exitCode = RunSetup(setup, [&] {
+        HWND menu = robot::WaitForWindow(kCaptionSetup);
+        robot::Click(menu, IDC_OTHER_OPTIONS);
+        HWND options = robot::WaitForWindow(kOtherOptionsCaption);
+        robot::Click(options, IDC_INSTALL_BOOK);
+        robot::Click(robot::WaitForWindow(kBookPage), IDC_WIZARD_BACK);
+
+        options = robot::WaitForWindow(kOtherOptionsCaption);
+        robot::Click(options, IDC_INSTALL_BOOK);
+        InstallEveryBook("Main Memory");
+
+        options = robot::WaitForWindow(kOtherOptionsCaption);
+        robot::Click(options, IDC_INSTALL_BOOK);
+        robot::Click(robot::WaitForWindow(kBookPage), IDCANCEL);
+        robot::AnswerMessageBox(kCaptionSetup, IDYES);
+
+        options = robot::WaitForWindow(kOtherOptionsCaption);
+        robot::Click(options, IDCANCEL);
+        menu = robot::WaitForWindow(kCaptionSetup);
+        robot::Click(menu, IDC_INSTALL_BOOK);
+        robot::Click(robot::WaitForWindow(kBookPage), IDCANCEL);
+        robot::AnswerMessageBox(kCaptionSetup, IDYES);
+    });
+    EXPECT_EQ(exitCode, 0);
+    ExpectBooksIn(device, main, books);
+    EXPECT_FALSE(device.Exists(L"\\CF Card\\My Documents"));
+    EXPECT_TRUE(device.IsRunning(kReader));
+}
+
+}  // namespace

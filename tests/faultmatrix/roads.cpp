@@ -1,0 +1,127 @@
+// The roads of the fault matrix. Each copies as the program's actions copy:
+// the reader install (the helper library and the reader into the install
+// folder) and the book transfer (books into a storage card's book folder,
+// newspaper issues replacing "wsj.vbk", its companions reset after).
+//
+// To add a road: write its Prepare and Run functions and add one line to
+// kRoads at the end of this file, e.g.
+//     {"install books", "hpc2000", PrepareInstallBooks, RunInstallBooks},
+#include <string.h>
+
+#include "device/rapi.h"
+#include "devicefiles/file_copy.h"
+#include "devicefiles/progress_window.h"
+#include "reader/variant_selection.h"
+#include "resources/texts.h"
+#include "shell/setup_state.h"
+#include "tests/faultmatrix/road.h"
+
+namespace faultmatrix {
+namespace {
+
+// A Handheld PC 2000: MIPS (4000), platform code 6.
+const DWORD kProcessorMips = 4000;
+const WORD kPlatformHpc300 = 6;
+
+void CreateDeviceFolder(const std::string &ansiPath) {
+    wchar_t wide[256];
+    if (MultiByteToWideChar(CP_ACP, 0, ansiPath.c_str(), -1, wide, 256)) CeCreateDirectory(wide, nullptr);
+}
+
+std::wstring Wide(const std::string &ansi) {
+    wchar_t wide[260];
+    return MultiByteToWideChar(CP_ACP, 0, ansi.c_str(), -1, wide, 260) ? std::wstring(wide) : std::wstring();
+}
+
+// ---- The reader's two files, copied as the reader install copies them.
+
+void PrepareReaderCopies(RoadSetup &setup) {
+    ReaderVariant variant = SelectReaderVariant(kProcessorMips, kPlatformHpc300);
+    ULONGLONG release = kYear2001 + 10 * kOneDay;
+    setup.Target(kDeviceHelperPath, setup.MakeHostFile(setup.setupFolder, variant.helperVariantFile, 20000, release));
+    setup.Target(kDeviceReaderPath, setup.MakeHostFile(setup.setupFolder, variant.readerVariantFile, 40000, release));
+    // An earlier reader is installed; its helper library is missing.
+    setup.PutDeviceFile(kDeviceReaderPath, "CEAPP\tWINDOW\tREADER\tTesh\xE2\x84\xA2 Reader\nan earlier reader", kYear2001);
+}
+
+void RunReaderCopies() {
+    ReaderVariant variant = SelectReaderVariant(kProcessorMips, kPlatformHpc300);
+    ShowProgressWindow();
+    SetCurrentDirectoryA(g_setup.setupFolder);
+    CeCreateDirectory(kDeviceProgramFiles, nullptr);
+    CeCreateDirectory(kDeviceInstallFolder, nullptr);
+    CopyFileToDevice(variant.helperVariantFile, kDeviceHelperPathAnsi);
+    CopyFileToDevice(variant.readerVariantFile, kDeviceReaderPathAnsi);
+    HideProgressWindow();
+}
+
+// ---- Three books and two newspaper issues to the storage card, in the
+// order of the pending list, as the transfer copies them.
+
+const char kCardRoot[] = "\\CF Card\\";
+const char *const kPendingBooks[] = {"alpha.vbk", "wsj0101.vbk", "beta.vbk", "wsj0102.vbk", "gamma.vbk"};
+
+std::string BookFolderOnCard() { return std::string(kCardRoot) + "My Documents\\Corvex Press\\"; }
+
+void PrepareBookCopies(RoadSetup &setup) {
+    strcpy(g_setup.storageRoot, kCardRoot);
+    const std::string folder = BookFolderOnCard();
+    struct Book {
+        const char *name;
+        DWORD size;
+    } const kBooks[] = {{"alpha.vbk", 16384}, {"wsj0101.vbk", 25000}, {"beta.vbk", 30000},
+                        {"wsj0102.vbk", 20000}, {"gamma.vbk", 1000}};
+    for (const Book &book : kBooks) {
+        std::string host = setup.MakeHostFile(setup.bookFolder, book.name, book.size, kYear2001 + 20 * kOneDay);
+        bool newspaper = strncmp(book.name, "wsj", 3) == 0;
+        setup.Target(Wide(folder + (newspaper ? "wsj.vbk" : book.name)), host);
+    }
+    // The card holds an older alpha and the current issue of the newspaper
+    // (newer than the new issues: the newspaper is replaced all the same)
+    // with its two companion files.
+    setup.PutDeviceFile(Wide(folder + "alpha.vbk"), "an older alpha", kYear2001);
+    setup.PutDeviceFile(Wide(folder + "wsj.vbk"), "the current issue", kYear2001 + 400 * kOneDay);
+    setup.PutDeviceFile(Wide(folder + "wsj.vbk.ppd"), "reading position", kYear2001);
+    setup.PutDeviceFile(Wide(folder + "wsj.vbks"), "VBKS\x01\x02\x03\x04\xAA\xBB\xCC\xDDtail", kYear2001);
+    setup.Companion(Wide(folder + "wsj.vbk.ppd"), Wide(folder + "wsj.vbk"));
+    setup.Companion(Wide(folder + "wsj.vbks"), Wide(folder + "wsj.vbk"));
+}
+
+// The companion files are reset only once the new issue is in place.
+void ResetNewspaperCompanions(const std::string &folder) {
+    CeDeleteFile(Wide(folder + "wsj.vbk.ppd").c_str());
+    HANDLE state = CeCreateFile(Wide(folder + "wsj.vbks").c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (state == INVALID_HANDLE_VALUE) return;
+    const BYTE zeros[4] = {0, 0, 0, 0};
+    DWORD written = 0;
+    CeSetFilePointer(state, 8, nullptr, FILE_BEGIN);
+    CeWriteFile(state, zeros, sizeof zeros, &written, nullptr);
+    CeCloseHandle(state);
+}
+
+void RunBookCopies() {
+    ShowProgressWindow();
+    std::string documents = std::string(g_setup.storageRoot) + "My Documents";
+    CreateDeviceFolder(documents);
+    CreateDeviceFolder(documents + "\\Corvex Press");
+    SetCurrentDirectoryA(g_setup.bookFolder);
+    const std::string folder = std::string(g_setup.storageRoot) + "My Documents\\Corvex Press\\";
+    for (const char *name : kPendingBooks) {
+        if (strncmp(name, "wsj", 3) == 0) {
+            if (ReplaceFileOnDevice(name, (folder + "wsj.vbk").c_str()) == 0) ResetNewspaperCompanions(folder);
+        } else {
+            CopyFileToDevice(name, (folder + name).c_str());
+        }
+    }
+    HideProgressWindow();
+}
+
+}  // namespace
+
+const std::vector<Road> kRoads = {
+    {"reader copies", "hpc2000", PrepareReaderCopies, RunReaderCopies},
+    {"book copies", "hpc2000", PrepareBookCopies, RunBookCopies},
+};
+
+}  // namespace faultmatrix
