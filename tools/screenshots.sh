@@ -21,10 +21,12 @@ if [ "${1:-}" = "--in-display" ]; then
   # Every top-level window inside one Wine virtual desktop of 800x600.
   wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
   wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 800x600 /f >/dev/null 2>&1
+  # A program that crashes prints its backtrace instead of asking on screen.
+  wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Auto /d 1 /f >/dev/null 2>&1
   # A desktop started before these settings goes on without them.
   wineserver -k 2>/dev/null || true
   status=0
-  "$here/wine-run.sh" "$repo/build/bin/screenshots.exe" || status=$?
+  timeout 600 "$here/wine-run.sh" "$repo/build/bin/screenshots.exe" || status=$?
   wineserver -k 2>/dev/null || true
   exit "$status"
 fi

@@ -18,6 +18,7 @@
 #include <objidl.h>
 #include <gdiplus.h>
 
+#include <algorithm>
 #include <functional>
 #include <string>
 #include <vector>
@@ -234,6 +235,7 @@ void Shoot(const SetupRun &setup, HWND window, const char *name) {
 // The main menu, Other Options and the question that Exit asks; the program
 // ends through that question.
 TEST(Screenshots, MenusAndMessageBox) {
+    setvbuf(stdout, nullptr, _IONBF, 0);
     GdiPlus gdiPlus;
     ASSERT_TRUE(gdiPlus.Ok());
     SetupRun setup;
@@ -258,12 +260,20 @@ TEST(Screenshots, MenusAndMessageBox) {
 
 // ---- Install Book, end to end -------------------------------------------------
 
-// The size of the book being copied, as it has reached the device so far.
-long long DeviceFileSize(const TestDevice &device, const std::wstring &devicePath) {
-    WIN32_FILE_ATTRIBUTE_DATA data;
-    const std::wstring path = device.ImageFolder() + L"\\store" + devicePath;
-    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return -1;
-    return (static_cast<long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+// How much of a file being copied into a device folder has arrived: the
+// size of the largest file there (the copy may be written under another
+// name and renamed when complete).
+long long LargestFileIn(const TestDevice &device, const std::wstring &deviceFolder) {
+    long long largest = -1;
+    WIN32_FIND_DATAW entry;
+    HANDLE search = FindFirstFileW((device.ImageFolder() + L"\\store" + deviceFolder + L"\\*").c_str(), &entry);
+    if (search == INVALID_HANDLE_VALUE) return largest;
+    do {
+        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
+        largest = std::max(largest, (static_cast<long long>(entry.nFileSizeHigh) << 32) | entry.nFileSizeLow);
+    } while (FindNextFileW(search, &entry));
+    FindClose(search);
+    return largest;
 }
 
 long long HostFileSize(const std::string &path) {
@@ -272,26 +282,34 @@ long long HostFileSize(const std::string &path) {
     return (static_cast<long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
 }
 
-// Selects the list entries whose text starts with one of the prefixes.
+// Selects the list entries whose text starts with one of the prefixes. The
+// entries are read as UTF-16: Wine passes a list box's text to another
+// process unconverted.
 void SelectBooks(HWND page, const std::vector<std::string> &prefixes) {
-    const std::vector<std::string> items = robot::ListBoxItems(page, IDC_LIST);
-    for (size_t i = 0; i < items.size(); ++i) {
+    HWND list = GetDlgItem(page, IDC_LIST);
+    const LRESULT count = SendMessageW(list, LB_GETCOUNT, 0, 0);
+    for (LRESULT i = 0; i < count; ++i) {
+        wchar_t text[600] = L"";
+        const LRESULT length = SendMessageW(list, LB_GETTEXTLEN, i, 0);
+        if (length < 0 || length >= 600) continue;
+        SendMessageW(list, LB_GETTEXT, i, reinterpret_cast<LPARAM>(text));
         for (const std::string &prefix : prefixes) {
-            if (items[i].compare(0, prefix.size(), prefix) == 0) {
-                SendMessageA(GetDlgItem(page, IDC_LIST), LB_SETSEL, TRUE, static_cast<LPARAM>(i));
+            if (std::wstring(text).compare(0, prefix.size(), Wide(prefix)) == 0) {
+                SendMessageW(list, LB_SETSEL, TRUE, i);
             }
         }
     }
+    // What the list box tells its page after a click on an entry.
+    SendMessageW(page, WM_COMMAND, MAKEWPARAM(IDC_LIST, LBN_SELCHANGE), reinterpret_cast<LPARAM>(list));
 }
 
 // The picture of the progress window is taken while the large sample book
 // is half copied: the program is stopped for the moment of the picture.
 void ShootProgressMidCopy(const SetupRun &setup, const TestDevice &device, const std::string &bookFile) {
-    const std::wstring devicePath = L"\\My Documents\\Corvex Press\\" + Wide(bookFile);
     const long long total = HostFileSize(Environment("TESH_SHOTS_SETUP") + "\\" + bookFile);
     ASSERT_GT(total, 0) << "no " << bookFile << " in the setup folder";
     const DWORD deadline = GetTickCount() + kStepTimeoutMs;
-    while (DeviceFileSize(device, devicePath) < total * 2 / 5) {
+    while (LargestFileIn(device, L"\\My Documents\\Corvex Press") < total * 2 / 5) {
         ASSERT_GT(static_cast<LONG>(deadline - GetTickCount()), 0) << "the book copy does not get going";
         Sleep(1);
     }
@@ -307,6 +325,7 @@ void ShootProgressMidCopy(const SetupRun &setup, const TestDevice &device, const
 // connection dialog, the book page, the storage page, the progress window
 // during a copy and the completion dialog.
 TEST(Screenshots, InstallBook) {
+    setvbuf(stdout, nullptr, _IONBF, 0);
     GdiPlus gdiPlus;
     ASSERT_TRUE(gdiPlus.Ok());
     TestDevice device("pocketpc");
