@@ -268,7 +268,11 @@ RunResult RunRoad(const Road &road) {
     {
         BoxAnswerer answerer;
         road.run();
-        result.boxes = answerer.Captions();
+        for (const std::string &caption : answerer.Captions()) {
+            bool page = false;
+            for (const char *const *p = road.pages; p && *p; ++p) page = page || caption == *p;
+            if (!page) result.boxes.push_back(caption);
+        }
     }
     result.milliseconds = GetTickCount() - start;
     result.progressHidden = !g_setup.progressWindow || !IsWindowVisible(g_setup.progressWindow);
