@@ -83,6 +83,9 @@ void PrepareBookCopies(RoadSetup &setup) {
     setup.PutDeviceFile(Wide(folder + "wsj.vbk"), "the current issue", kYear2001 + 400 * kOneDay);
     setup.PutDeviceFile(Wide(folder + "wsj.vbk.ppd"), "reading position", kYear2001);
     setup.PutDeviceFile(Wide(folder + "wsj.vbks"), "VBKS\x01\x02\x03\x04\xAA\xBB\xCC\xDDtail", kYear2001);
+    // A copy that broke off in an earlier run left its temporary file, with
+    // the times of a host book: it must never be taken for a copy.
+    setup.PutDeviceFile(Wide(folder + "~tesh.tmp"), "partial copy of an earlier run", kYear2001 + 20 * kOneDay);
     setup.Companion(Wide(folder + "wsj.vbk.ppd"), Wide(folder + "wsj.vbk"));
     setup.Companion(Wide(folder + "wsj.vbks"), Wide(folder + "wsj.vbk"));
 }
