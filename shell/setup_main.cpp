@@ -3,6 +3,8 @@
 #include <commctrl.h>
 
 #include "device/connection.h"
+#include "reader/install_reader.h"
+#include "reader/remove_reader.h"
 #include "resources/resource_ids.h"
 #include "resources/texts.h"
 #include "shell/diagnostic_reports.h"
@@ -28,6 +30,16 @@ bool RunOtherOptionsLoop() {
             return true;
         case IDC_SETUP_INFO:
             ShowSetupVersion(kCaptionSetupInfoButton);
+            break;
+        case IDC_INSTALL_READER:
+        case IDC_UPDATE_READER:
+            InstallReader();
+            break;
+        case IDC_REMOVE_READER:
+            RemoveReader();
+            break;
+        case IDC_DEVICE_INFO:
+            ShowDeviceInfo();
             break;
         default:
             break;
