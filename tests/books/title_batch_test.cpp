@@ -2,6 +2,7 @@
 // box sorts them itself, also when memory runs out part way.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -50,7 +51,9 @@ std::vector<std::string> ThroughABatch(const std::vector<std::string> &titles,
     return items;
 }
 
-// Titles whose order is easy to get wrong: case, punctuation and hyphens
+// Titles whose order is easy to get wrong (no two of them equal but for
+// letter case: the list box places those among each other as its search
+// happens to fall, the batch in the order they came): case, punctuation and hyphens
 // (which the list's comparison weighs differently from their byte values),
 // digits, accents, the trade mark sign, spaces, duplicates, the empty title.
 const std::vector<std::string> kAwkwardTitles = {
@@ -92,6 +95,20 @@ TEST(TitleBatch, SortsAsTheListBoxDoes) {
     const std::vector<std::string> many = ManyTitles();
     EXPECT_EQ(ThroughABatch(many), SortedByTheListBox(many));
     EXPECT_TRUE(ThroughABatch({}).empty());
+    // Titles equal but for case stay together, in any order.
+    std::vector<std::string> cased = kAwkwardTitles;
+    cased.insert(cased.end(), {"middle", "Middle", "MIDDLE", "Middle"});
+    std::vector<std::string> batched = ThroughABatch(cased);
+    for (size_t i = 1; i < batched.size(); ++i) {
+        EXPECT_NE(CompareStringA(LOCALE_USER_DEFAULT, NORM_IGNORECASE, batched[i - 1].c_str(), -1,
+                                 batched[i].c_str(), -1),
+                  CSTR_GREATER_THAN)
+            << batched[i - 1] << " before " << batched[i];
+    }
+    std::vector<std::string> listed = SortedByTheListBox(cased);
+    std::sort(batched.begin(), batched.end());
+    std::sort(listed.begin(), listed.end());
+    EXPECT_EQ(batched, listed);
     // A list that already holds entries: still one sorted list.
     const std::vector<std::string> already = {"Middle", "aardvark", "zz top"};
     EXPECT_EQ(ThroughABatch(kAwkwardTitles, already), SortedByTheListBox(kAwkwardTitles, already));
