@@ -80,6 +80,10 @@ void SetProgressLine(int line, const char *text) {
     g_repaint.linesChanged = true;
 }
 
+void RepaintProgressWindow() {
+    if (g_setup.progressWindow) UpdateWindow(g_setup.progressWindow);
+}
+
 WORD ProgressPosition(DWORD total, DWORD done) {
     if (total == 0) return 0;
     double percent = static_cast<double>(done) / static_cast<double>(total) * 100.0;

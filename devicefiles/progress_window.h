@@ -15,6 +15,10 @@ void HideProgressWindow();
 // Sets line 1..4 (top to bottom) of the current window; no repaint.
 void SetProgressLine(int line, const char *text);
 
+// Repaints the current window now, so that status lines set while the
+// work runs (without dispatching messages) are seen as they come.
+void RepaintProgressWindow();
+
 // Moves the bar to the percentage of total that done is, and repaints the
 // window when anything in it changed (or some time has passed).
 void UpdateProgressBar(DWORD total, DWORD done);

@@ -31,6 +31,13 @@ inline constexpr char kTextSetupVersion[] = "Tesh\x99 Reader Setup Version 1.1";
 inline constexpr char kTextDeviceReportFormat[] = "Processor: %d, Platform: %d, Major: %d, Minor: %d, Platform ID: %s";
 inline constexpr char kTextBookOpenFailed[] = "Failed to open book";
 inline constexpr char kTextTitleUnreadable[] = "Unable to read file title.";
+// Book titles: the newspaper's own title (its display title adds the file
+// name), and what a book whose header cannot be read is listed as.
+inline constexpr char kTextNewspaperTitle[] = "The Wall Street Journal";
+inline constexpr char kTextTitleUnavailable[] = "Title Unavailable";
+// The open-file dialog of the book page: its title and filter pairs.
+inline constexpr char kTextBookBrowserTitle[] = "Book Browser";
+inline constexpr char kTextBookBrowserFilter[] = "Book\0*.VBK\0All\0*.*\0";
 // Shown when the system has no text of its own for an error code.
 inline constexpr char kTextUnknownErrorFormat[] = "Error %lu (0x%08lX).";
 

@@ -1,0 +1,109 @@
+#include "reader/install_reader.h"
+
+#include "device/connection.h"
+#include "device/identification.h"
+#include "device/rapi.h"
+#include "devicefiles/file_copy.h"
+#include "devicefiles/progress_window.h"
+#include "devicefiles/reader_shutdown.h"
+#include "devicefiles/shortcuts.h"
+#include "reader/variant_selection.h"
+#include "resources/texts.h"
+#include "shell/message_box.h"
+#include "shell/setup_state.h"
+
+namespace {
+
+// A status text in line 1, painted at once: nothing else repaints the
+// window until the next copy moves the bar.
+void ShowStatus(const char *text) {
+    SetProgressLine(1, text);
+    RepaintProgressWindow();
+}
+
+// Reads the processor type, classifies the device again and stores its
+// code: the variant is chosen from this reading.
+DWORD IdentifyDevice() {
+    ShowStatus(kTextDeterminingProcessor);
+    const DWORD processor = static_cast<DWORD>(QueryProcessorType());
+    ShowStatus(kTextDeterminingVersion);
+    SetPlatformCode(ClassifyPlatform());
+    return processor;
+}
+
+// Folders that exist already are no obstacle, so the results do not matter.
+void CreateInstallFolder() {
+    ShowStatus(kTextCreatingDirectory);
+    CeCreateDirectory(kDeviceProgramFiles, nullptr);
+    CeCreateDirectory(kDeviceInstallFolder, nullptr);
+}
+
+// Asks a running reader, under either name, to close, and clears away the
+// reader's earlier name: its shortcuts and its program file.
+void ClearAwayRunningAndEarlierReader() {
+    CloseReaderOnDevice(kReaderWindowClass, kOldReaderWindowTitle);
+    CloseReaderOnDevice(kReaderWindowClass, kReaderWindowTitle);
+    DeleteProgramsShortcut(kShortcutOldReader);
+    DeleteDesktopShortcut(kShortcutOldReader);
+    CeDeleteFile(kDeviceOldReaderPath);
+}
+
+void CreateReaderShortcuts() {
+    ShowStatus(kTextCreatingShortcuts);
+    CreateProgramsShortcut(kShortcutReader, kDeviceReaderPath);
+    CreateDesktopShortcut(kShortcutReader, kDeviceReaderPath);
+}
+
+// What follows the copy of the reader program: shortcuts when it is in
+// place, else the reason it is not. A copy that failed for any other reason
+// than a running reader is shown too, so that a failed installation never
+// looks like a finished one.
+void FinishReaderCopy(DWORD copyResult) {
+    if (copyResult == 0) {
+        CreateReaderShortcuts();
+    } else if (copyResult == kCopyDeviceFileInUse) {
+        ShowMessage(kTextReaderInUse, kCaptionUpdateProblem, MB_OK | MB_ICONWARNING);
+    } else {
+        ShowSystemErrorBox(copyResult);
+    }
+}
+
+// The steps after a connection is made; the caller shows and hides the
+// progress window around them.
+void InstallOnConnectedDevice() {
+    const DWORD processor = IdentifyDevice();
+    CreateInstallFolder();
+    const ReaderVariant variant = SelectReaderVariant(processor, g_setup.PlatformCode);
+    if (variant.refused) {
+        ShowMessage(kTextEmulatorRefused, kCaptionSetup, MB_OK | MB_ICONWARNING);
+        return;
+    }
+    // The variant names are relative to the setup folder; the book page's
+    // Browse may have moved the current directory away from it.
+    SetCurrentDirectoryA(g_setup.setupFolder);
+    ShowStatus(kTextInstallingReader);
+    // The helper library goes first: the close requests run inside it.
+    CopyFileToDevice(variant.helperVariantFile, kDeviceHelperPathAnsi);
+    ClearAwayRunningAndEarlierReader();
+    FinishReaderCopy(CopyFileToDevice(variant.readerVariantFile, kDeviceReaderPathAnsi));
+}
+
+}  // namespace
+
+int InstallReader() {
+    ShowProgressWindow();
+    if (EnsureDeviceReady()) InstallOnConnectedDevice();
+    HideProgressWindow();
+    return 0;
+}
+
+BOOL LaunchReader() {
+    PROCESS_INFORMATION started = {};
+    const BOOL result = CeCreateProcess(kDeviceReaderPath, nullptr, nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                                        nullptr, &started);
+    // Nothing uses the reader's process afterwards; whatever handles the
+    // device gave back are released at once.
+    if (started.hThread) CeCloseHandle(started.hThread);
+    if (started.hProcess) CeCloseHandle(started.hProcess);
+    return result;
+}
