@@ -3,6 +3,7 @@
 #include <new>
 
 #include "device/connection.h"
+#include "device/message_wait.h"
 #include "device/rapi.h"
 #include "resources/resource_ids.h"
 #include "resources/texts.h"
@@ -25,6 +26,20 @@ ConnectAttempt *AttemptOf(HWND dialog) {
 
 bool IsSignalled(HANDLE event) { return WaitForSingleObject(event, 0) == WAIT_OBJECT_0; }
 
+// The worker of the latest run. A cancelled worker still stops the remote
+// API's start-up as it ends; a new run that began before that would find
+// the remote API started and fail at once ("Failure"). So each run first
+// lets the worker before it end, which takes a moment after a Cancel.
+HANDLE g_lastWorker = nullptr;
+const DWORD kWorkerEndMs = 5000;
+
+void AwaitEndOfLastWorker() {
+    if (!g_lastWorker) return;
+    WaitWithMessages(1, &g_lastWorker, kWorkerEndMs);
+    CloseHandle(g_lastWorker);
+    g_lastWorker = nullptr;
+}
+
 // Starts the worker for this dialog. A worker that cannot start counts as a
 // refused start-up: the dialog shows the failure, and only Cancel is left.
 // Without even an attempt record there is nothing to wait for: the dialog
@@ -44,8 +59,8 @@ void StartWorker(HWND dialog) {
         PostMessageA(dialog, WM_CONNECT_FAILED, 0, 0);
         return;
     }
-    // Nobody waits for the worker: it ends by itself.
-    CloseHandle(worker);
+    // The worker ends by itself; the next run waits for that.
+    g_lastWorker = worker;
 }
 
 void CancelConnection(HWND dialog) {
@@ -156,6 +171,7 @@ DWORD WINAPI ConnectWorker(LPVOID parameter) {
 }
 
 int ShowConnectDialog() {
+    AwaitEndOfLastWorker();
     return static_cast<int>(
         DialogBoxParamA(g_setup.instance, MAKEINTRESOURCEA(IDD_CONNECT), nullptr, ConnectDialogProc, 0));
 }
