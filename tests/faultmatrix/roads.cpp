@@ -11,6 +11,7 @@
 #include "device/rapi.h"
 #include "devicefiles/file_copy.h"
 #include "devicefiles/progress_window.h"
+#include "reader/install_reader.h"
 #include "reader/variant_selection.h"
 #include "resources/texts.h"
 #include "shell/setup_state.h"
@@ -54,6 +55,21 @@ void RunReaderCopies() {
     CopyFileToDevice(variant.readerVariantFile, kDeviceReaderPathAnsi);
     HideProgressWindow();
 }
+
+// ---- The whole Install Reader action, on a Handheld PC that holds an
+// earlier reader under the old name as well.
+
+void PrepareInstallReader(RoadSetup &setup) {
+    PrepareReaderCopies(setup);
+    setup.PutDeviceFile(kDeviceOldReaderPath, "the reader under its earlier name", kYear2001);
+    // A broken-off run reports what stopped it.
+    setup.AllowBox(kCaptionError);
+    setup.AllowBox(kCaptionUpdateProblem);
+    setup.AllowBox(kCaptionSetup);
+    setup.AllowBox(kCaptionDeviceInformation);
+}
+
+void RunInstallReader() { InstallReader(); }
 
 // ---- Three books and two newspaper issues to the storage card, in the
 // order of the pending list, as the transfer copies them.
@@ -125,6 +141,7 @@ void RunBookCopies() {
 const std::vector<Road> kRoads = {
     {"reader copies", "hpc2000", PrepareReaderCopies, RunReaderCopies},
     {"book copies", "hpc2000", PrepareBookCopies, RunBookCopies},
+    {"install reader", "hpc2000", PrepareInstallReader, RunInstallReader},
 };
 
 }  // namespace faultmatrix
