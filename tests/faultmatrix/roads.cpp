@@ -12,6 +12,7 @@
 #include "device/rapi.h"
 #include "devicefiles/file_copy.h"
 #include "devicefiles/progress_window.h"
+#include "reader/install_reader.h"
 #include "reader/variant_selection.h"
 #include "resources/texts.h"
 #include "shell/setup_state.h"
@@ -56,6 +57,21 @@ void RunReaderCopies() {
     HideProgressWindow();
 }
 
+// ---- The whole Install Reader action, on a Handheld PC that holds an
+// earlier reader under the old name as well.
+
+void PrepareInstallReader(RoadSetup &setup) {
+    PrepareReaderCopies(setup);
+    setup.PutDeviceFile(kDeviceOldReaderPath, "the reader under its earlier name", kYear2001);
+    // A broken-off run reports what stopped it.
+    setup.AllowBox(kCaptionError);
+    setup.AllowBox(kCaptionUpdateProblem);
+    setup.AllowBox(kCaptionSetup);
+    setup.AllowBox(kCaptionDeviceInformation);
+}
+
+void RunInstallReader() { InstallReader(); }
+
 // ---- Three books and two newspaper issues to the storage card, in the
 // order of the pending list, as the transfer copies them.
 
@@ -84,6 +100,9 @@ void PrepareBookCopies(RoadSetup &setup) {
     setup.PutDeviceFile(Wide(folder + "wsj.vbk"), "the current issue", kYear2001 + 400 * kOneDay);
     setup.PutDeviceFile(Wide(folder + "wsj.vbk.ppd"), "reading position", kYear2001);
     setup.PutDeviceFile(Wide(folder + "wsj.vbks"), "VBKS\x01\x02\x03\x04\xAA\xBB\xCC\xDDtail", kYear2001);
+    // A copy that broke off in an earlier run left its temporary file, with
+    // the times of a host book: it must never be taken for a copy.
+    setup.PutDeviceFile(Wide(folder + "~tesh.tmp"), "partial copy of an earlier run", kYear2001 + 20 * kOneDay);
     setup.Companion(Wide(folder + "wsj.vbk.ppd"), Wide(folder + "wsj.vbk"));
     setup.Companion(Wide(folder + "wsj.vbks"), Wide(folder + "wsj.vbk"));
 }
@@ -210,6 +229,7 @@ void RunInstallBooks() {
 const std::vector<Road> kRoads = {
     {"reader copies", "hpc2000", PrepareReaderCopies, RunReaderCopies},
     {"book copies", "hpc2000", PrepareBookCopies, RunBookCopies},
+    {"install reader", "hpc2000", PrepareInstallReader, RunInstallReader},
     {"install books", "hpc2000", PrepareInstallBooks, RunInstallBooks, kInstallBooksPages},
 };
 
