@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Compiles setup.exe, cedevice.exe and the stand-in rapi.dll for 32-bit
-# Windows (no tests): the program must build for both.
+# Windows (no tests): the program must build for both. Also makes the 32-bit
+# setup-folder zip (build-i686/packages/TeshReaderSetup-VERSION-win32.zip).
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 repo=$(dirname "$here")
@@ -9,4 +10,5 @@ build=${TESH_BUILD_DIR_I686:-$repo/build-i686}
 cmake -S "$repo" -B "$build" -G Ninja \
   -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/mingw-w64-i686.cmake" -DCMAKE_BUILD_TYPE=Release -DTESH_BUILD_TESTS=OFF >/dev/null
 cmake --build "$build"
+cmake --build "$build" --target package >/dev/null
 echo "i686 build: OK"

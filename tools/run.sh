@@ -23,13 +23,15 @@ build=$repo/build
 "$here/build.sh" "$build" setup cedevice rapi
 
 # The setup folder: the program, the stand-in remote API beside it (which
-# Windows loads before the system's own), and the reader variant files.
+# Windows loads before the system's own), the reader variant files, and
+# sample books to try Install Book with.
 setupfolder=$build/setupfolder
 mkdir -p "$setupfolder"
 cp "$build/bin/setup.exe" "$build/bin/rapi.dll" "$setupfolder/"
 if [ -x "$here/make-variants.sh" ]; then
   "$here/make-variants.sh" "$setupfolder"
 fi
+"$here/make-books.sh" "$setupfolder"
 
 # Real windows on this display, in the project's display prefix; both
 # programs share it, so they share the device's pipe (the default one).

@@ -33,6 +33,40 @@ if [ -z "$wine_bin" ]; then
   exit 127
 fi
 
+# What the project sets up in a prefix; raise it when set_up_prefix changes,
+# and every existing prefix is set up again on its next use (not made anew).
+prefix_setup_version=2
+
+# Wine's own fonts, among them the bitmap "MS Sans Serif" (sserife.fon) the
+# dialogs are laid out in, and Marlett for the caption buttons. This Wine
+# does not put them into a new prefix, and without them GDI picks a wider
+# host font for "MS Sans Serif" that cuts some labels.
+wine_font_folder() {
+  local folder
+  for folder in /usr/share/wine/fonts /usr/local/share/wine/fonts \
+                /opt/wine*/share/wine/fonts; do
+    if [ -f "$folder/sserife.fon" ]; then
+      printf '%s' "$folder"
+      return 0
+    fi
+  done
+  return 1
+}
+
+set_up_prefix() {
+  local fonts
+  if fonts=$(wine_font_folder); then
+    mkdir -p "$WINEPREFIX/drive_c/windows/Fonts"
+    cp -f "$fonts"/*.fon "$fonts"/*.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
+  else
+    echo "wine-run: Wine's fonts (package fonts-wine) not found; labels may be cut" >&2
+  fi
+}
+
+prefix_ready() {
+  [ "$(cat "$WINEPREFIX/.tesh-ready" 2>/dev/null)" = "$prefix_setup_version" ]
+}
+
 create_prefix() {
   mkdir -p "$(dirname "$WINEPREFIX")"
   (
@@ -44,12 +78,15 @@ create_prefix() {
         "$wine_bin" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
       fi
       wineserver -w || true
-      touch "$WINEPREFIX/.tesh-ready"
+    fi
+    if ! prefix_ready; then
+      set_up_prefix
+      echo "$prefix_setup_version" > "$WINEPREFIX/.tesh-ready"
     fi
   ) 9>"$WINEPREFIX.lock"
 }
 
-[ -f "$WINEPREFIX/.tesh-ready" ] || create_prefix
+prefix_ready || create_prefix
 # One server per prefix, started with its output closed, and Wine's own
 # background processes started through it: whatever they inherit outlives
 # the program, and a test runner waits for every holder of its output pipe.
