@@ -12,18 +12,10 @@
 #include "shell/setup_state.h"
 #include "tests/support/robot.h"
 #include "tests/support/test_device.h"
+#include "tests/support/test_values.h"
 
 namespace {
 
-std::string SystemText(DWORD code) {
-    char *text = nullptr;
-    FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_ALLOCATE_BUFFER,
-                   nullptr, code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<char *>(&text), 0,
-                   nullptr);
-    std::string result = text ? text : "";
-    LocalFree(text);
-    return result;
-}
 
 struct BoxLook {
     std::string text;
