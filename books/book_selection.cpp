@@ -7,6 +7,7 @@
 #include <new>
 
 #include "books/book_titles.h"
+#include "books/title_batch.h"
 #include "resources/resource_ids.h"
 #include "resources/texts.h"
 #include "shell/diagnostic_reports.h"
@@ -50,23 +51,24 @@ int SelectedCount() {
     return count > 0 ? static_cast<int>(count) : 0;
 }
 
-// One entry per book file of the current directory, by display title; the
-// list sorts them. A file that cannot be opened has been reported and gets
-// no entry: it has no title to show, and nothing could copy it.
+// One entry per book file of the current directory, by display title,
+// sorted as the list sorts. A file that cannot be opened has been reported
+// and gets no entry: it has no title to show, and nothing could copy it.
 void FillBookList(HWND list) {
     // Drawn once at the end rather than after each of many insertions.
     SendMessageA(list, WM_SETREDRAW, FALSE, 0);
+    TitleBatch batch;
+    StartTitleBatch(batch, list);
     WIN32_FIND_DATAA entry;
     HANDLE search = FindFirstFileA(kBookSearchPattern, &entry);
     if (search != INVALID_HANDLE_VALUE) {
         do {
             char title[kBookTitleChars];
-            if (ReadBookTitle(entry.cFileName, title)) {
-                SendMessageA(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(title));
-            }
+            if (ReadBookTitle(entry.cFileName, title)) AddToTitleBatch(batch, title);
         } while (FindNextFileA(search, &entry));
         FindClose(search);
     }
+    FinishTitleBatch(batch);
     SendMessageA(list, WM_SETREDRAW, TRUE, 0);
     InvalidateRect(list, nullptr, TRUE);
 }
@@ -110,6 +112,7 @@ struct Selection {
     bool Allocate(int selected) {
         count = selected;
         const size_t n = static_cast<size_t>(selected);
+        if (n > static_cast<size_t>(-1) / kBookTitleChars) return false;
         positions = new (std::nothrow) int[n];
         titles = new (std::nothrow) char[n * kBookTitleChars];
         matches = new (std::nothrow) BookTitleMatch[n];
@@ -177,7 +180,7 @@ int QueueSelection(const Selection &selection) {
 
 // Resolves every selected title in one search of the folder and queues the
 // files. The page ends only when something was queued; otherwise it stays,
-// with the list filled afresh when books had gone.
+// with the list filled afresh to show the folder as it is now.
 void OnNext(HWND page) {
     const int selected = SelectedCount();
     // A double-click can leave nothing selected: there is nothing to go on with.
@@ -187,8 +190,12 @@ void OnNext(HWND page) {
         return;
     }
     Selection selection;
-    if (!selection.Allocate(selected) || !ReadSelection(selection) ||
-        !FindBookFilesByTitles(selection.matches, static_cast<size_t>(selection.count))) {
+    if (!selection.Allocate(selected)) {
+        ShowSystemErrorBox(ERROR_NOT_ENOUGH_MEMORY);
+        return;
+    }
+    if (!ReadSelection(selection)) return;
+    if (!FindBookFilesByTitles(selection.matches, static_cast<size_t>(selection.count))) {
         ShowSystemErrorBox(ERROR_NOT_ENOUGH_MEMORY);
         return;
     }

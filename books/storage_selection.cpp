@@ -28,8 +28,10 @@ struct CardName {
 bool ReadOfferableCard(const CE_FIND_DATA &entry, CardName *name) {
     if ((entry.dwFileAttributes & kStorageCardAttributes) != kStorageCardAttributes) return false;
     if (entry.cFileName[0] == L'\0') return false;
+    // A UTF-8 code page loses nothing and takes no "lossy" flag.
     BOOL lossy = FALSE;
-    int bytes = WideCharToMultiByte(CP_ACP, 0, entry.cFileName, -1, name->text, sizeof name->text, nullptr, &lossy);
+    int bytes = WideCharToMultiByte(CP_ACP, 0, entry.cFileName, -1, name->text, sizeof name->text, nullptr,
+                                    GetACP() == CP_UTF8 ? nullptr : &lossy);
     if (bytes == 0 || lossy) return false;
     // bytes counts the terminator: the root adds two separators.
     return bytes - 1 + 2 < kPathChars;

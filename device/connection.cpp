@@ -36,12 +36,14 @@ HRESULT TryConnect(HANDLE cancelEvent, DWORD limitMs) {
 
 int ConnectWithPrompt() {
     if (TryConnect(nullptr, kQuickAttemptMs) >= 0) return 1;
-    return ShowConnectDialog();
+    // Only a connection counts: a dialog that could not be shown (-1) has
+    // connected nothing.
+    return ShowConnectDialog() == 1 ? 1 : 0;
 }
 
 int EnsureDeviceReady() {
     if (g_setup.connected == 0) {
-        if (ConnectWithPrompt() == 0) {
+        if (ConnectWithPrompt() != 1) {
             g_setup.connected = 0;
             ShowMessage(kTextNoConnection, kCaptionDeviceInformation, MB_ICONERROR);
             return 0;

@@ -158,7 +158,9 @@ DWORD WriteTemporaryFile(HANDLE host, HANDLE temporary, DWORD fileSize) {
 }
 
 // Puts the complete temporary file in the target's place. The device has
-// no replacing rename, so an old target is deleted just before the rename.
+// no replacing rename, so an old target is deleted just before the rename;
+// a link lost between the two leaves no target but the complete copy under
+// the temporary name, and the next run copies again.
 DWORD ReplaceTarget(const wchar_t *temporaryPath, const wchar_t *targetPath, bool targetExists) {
     if (targetExists && !CeDeleteFile(targetPath)) {
         DWORD error = CeGetLastError();

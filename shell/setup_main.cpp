@@ -10,17 +10,25 @@
 #include "resources/texts.h"
 #include "shell/diagnostic_reports.h"
 #include "shell/menus.h"
+#include "shell/message_box.h"
 #include "shell/setup_state.h"
 
 namespace {
 
+// The result of a menu dialog that could not be shown at all.
+const int kMenuNotShown = -1;
+
 // Each choice runs its action while no menu is on screen, then the Other
-// Options menu comes back; Back returns to the main menu.
-void RunOtherOptionsLoop() {
+// Options menu comes back; Back returns to the main menu (true). False when
+// the menu could not be shown: the program must end rather than try again
+// and again with nothing on screen.
+bool RunOtherOptionsLoop() {
     for (;;) {
         switch (ShowOtherOptions()) {
+        case kMenuNotShown:
+            return false;
         case 0:
-            return;
+            return true;
         case IDC_SETUP_INFO:
             ShowSetupVersion(kCaptionSetupInfoButton);
             break;
@@ -43,14 +51,15 @@ void RunOtherOptionsLoop() {
     }
 }
 
-// Runs until the user leaves the main menu.
+// Runs until the user leaves the main menu, or a menu cannot be shown.
 void RunMainLoop() {
     for (;;) {
         switch (ShowMainMenu()) {
+        case kMenuNotShown:
         case 0:
             return;
         case IDC_OTHER_OPTIONS:
-            RunOtherOptionsLoop();
+            if (!RunOtherOptionsLoop()) return;
             break;
         case IDC_INSTALL_BOOK:
             // A finished or cancelled installation ends the program; Back
@@ -63,12 +72,27 @@ void RunMainLoop() {
     }
 }
 
+// Stores the process's current directory in folder: 0, or the error that
+// kept it from fitting. A cut or empty folder would make the reader and the
+// books resolve in the wrong place.
+DWORD StoreCurrentDirectory(char (&folder)[kPathChars]) {
+    const DWORD length = GetCurrentDirectoryA(kPathChars, folder);
+    if (length != 0 && length < static_cast<DWORD>(kPathChars)) return 0;
+    folder[0] = '\0';
+    const DWORD error = length == 0 ? GetLastError() : 0;
+    return error != 0 ? error : ERROR_FILENAME_EXCED_RANGE;
+}
+
 }  // namespace
 
 int SetupMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     // The program takes no arguments: the command line is not looked at.
-    GetCurrentDirectoryA(kPathChars, g_setup.setupFolder);
-    GetCurrentDirectoryA(kPathChars, g_setup.bookFolder);
+    DWORD folderError = StoreCurrentDirectory(g_setup.setupFolder);
+    if (folderError == 0) folderError = StoreCurrentDirectory(g_setup.bookFolder);
+    if (folderError != 0) {
+        ShowSystemErrorBox(folderError);
+        return 0;
+    }
     // Registers the progress bar class the progress window uses.
     InitCommonControls();
     g_setup.instance = instance;

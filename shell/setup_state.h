@@ -3,7 +3,8 @@
 
 #include <windows.h>
 
-const int kPathChars = 256;
+// Host path buffers hold any current directory the system can give.
+const int kPathChars = MAX_PATH;
 
 struct SetupState {
     // 1 once a device connection is made, 0 before and after Disconnect.

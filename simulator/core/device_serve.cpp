@@ -1,7 +1,7 @@
 // Answering the stand-in's requests: decode, run the operation under the
 // device's lock, write one log line, encode the answer. A request that does
-// not decode exactly is refused and its link dropped: a garbled client must
-// never reach the object store.
+// not decode exactly (cut short, or with bytes left over) is refused and its
+// link dropped: a garbled client must never reach the object store.
 #include <stdio.h>
 
 #include "core/device.h"
@@ -69,7 +69,7 @@ Device::Outcome Device::ServeLocked(uint32_t session, wire::Reader *in, wire::Wr
     case wire::kHello: {
         uint32_t version = in->U32();
         uint32_t process = in->U32();
-        if (!in->ok()) return malformed();
+        if (!in->Exhausted()) return malformed();
         int32_t hr = S_OK;
         if (version != wire::kProtocolVersion) hr = static_cast<int32_t>(0x80004002);  // E_NOINTERFACE
         if (faults_.refuseStartup) hr = static_cast<int32_t>(0x80004005);  // E_FAIL
@@ -80,6 +80,7 @@ Device::Outcome Device::ServeLocked(uint32_t session, wire::Reader *in, wire::Wr
         return Outcome::kAnswer;
     }
     case wire::kGetVersion: {
+        if (!in->Exhausted()) return malformed();
         DWORD major = faults_.hasVersion ? faults_.major : identity_.major;
         DWORD minor = faults_.hasVersion ? faults_.minor : identity_.minor;
         out->U32(wire::kErrorUnchanged);
@@ -91,6 +92,7 @@ Device::Outcome Device::ServeLocked(uint32_t session, wire::Reader *in, wire::Wr
         return Outcome::kAnswer;
     }
     case wire::kGetSystemInfo: {
+        if (!in->Exhausted()) return malformed();
         DWORD processor = faults_.hasProcessor ? faults_.processor : identity_.processor;
         out->U32(wire::kErrorUnchanged);
         out->U32(processor);
@@ -101,7 +103,7 @@ Device::Outcome Device::ServeLocked(uint32_t session, wire::Reader *in, wire::Wr
     case wire::kRegOpenKey: {
         uint32_t root = in->U32();
         std::wstring subKey = in->Text();
-        if (!in->ok()) return malformed();
+        if (!in->Exhausted()) return malformed();
         uint32_t key = 0;
         Result result = DoRegOpenKey(session, root, subKey, &key);
         out->U32(wire::kErrorUnchanged);  // registry calls report through their result
@@ -115,7 +117,7 @@ Device::Outcome Device::ServeLocked(uint32_t session, wire::Reader *in, wire::Wr
         std::wstring name = in->Text();
         uint32_t wantData = in->U32();
         uint32_t bufferSize = in->U32();
-        if (!in->ok()) return malformed();
+        if (!in->Exhausted()) return malformed();
         DWORD type = 0;
         uint32_t size = 0;
         std::vector<uint8_t> data;
@@ -130,7 +132,7 @@ Device::Outcome Device::ServeLocked(uint32_t session, wire::Reader *in, wire::Wr
     }
     case wire::kRegCloseKey: {
         uint32_t key = in->U32();
-        if (!in->ok()) return malformed();
+        if (!in->Exhausted()) return malformed();
         DWORD error = 0;
         bool ok = FindHandle(session, key, Kind::kKey, &error) != nullptr;
         if (ok) CloseHandleLocked(key);
@@ -145,7 +147,7 @@ Device::Outcome Device::ServeLocked(uint32_t session, wire::Reader *in, wire::Wr
         uint32_t share = in->U32();
         uint32_t disposition = in->U32();
         uint32_t flags = in->U32();
-        if (!in->ok()) return malformed();
+        if (!in->Exhausted()) return malformed();
         uint32_t id = 0;
         Result result = DoCreateFile(session, path, access, share, disposition, flags, &id);
         answerWith(result);
@@ -157,7 +159,7 @@ Device::Outcome Device::ServeLocked(uint32_t session, wire::Reader *in, wire::Wr
     case wire::kReadFile: {
         uint32_t id = in->U32();
         uint32_t count = in->U32();
-        if (!in->ok()) return malformed();
+        if (!in->Exhausted()) return malformed();
         std::vector<uint8_t> data;
         Result result = DoReadFile(session, id, count, &data);
         answerWith(result);
@@ -170,7 +172,7 @@ Device::Outcome Device::ServeLocked(uint32_t session, wire::Reader *in, wire::Wr
         uint32_t id = in->U32();
         uint32_t count = 0;
         const uint8_t *data = in->Bytes(&count);
-        if (!in->ok()) return malformed();
+        if (!in->Exhausted()) return malformed();
         uint32_t written = 0;
         bool drop = false;
         std::string name = handleName(id);
@@ -186,7 +188,7 @@ Device::Outcome Device::ServeLocked(uint32_t session, wire::Reader *in, wire::Wr
         uint32_t id = in->U32();
         int64_t distance = in->I64();
         uint32_t method = in->U32();
-        if (!in->ok()) return malformed();
+        if (!in->Exhausted()) return malformed();
         int64_t position = 0;
         Result result = DoSetFilePointer(session, id, distance, method, &position);
         answerWith(result);
@@ -198,7 +200,7 @@ Device::Outcome Device::ServeLocked(uint32_t session, wire::Reader *in, wire::Wr
     }
     case wire::kGetFileSize: {
         uint32_t id = in->U32();
-        if (!in->ok()) return malformed();
+        if (!in->Exhausted()) return malformed();
         uint64_t size = 0;
         Result result = DoGetFileSize(session, id, &size);
         answerWith(result);
@@ -209,7 +211,7 @@ Device::Outcome Device::ServeLocked(uint32_t session, wire::Reader *in, wire::Wr
     }
     case wire::kGetFileTime: {
         uint32_t id = in->U32();
-        if (!in->ok()) return malformed();
+        if (!in->Exhausted()) return malformed();
         uint64_t times[3] = {0, 0, 0};
         Result result = DoGetFileTime(session, id, times);
         answerWith(result);
@@ -223,7 +225,7 @@ Device::Outcome Device::ServeLocked(uint32_t session, wire::Reader *in, wire::Wr
         uint32_t which = in->U32();
         uint64_t times[3];
         for (uint64_t &time : times) time = in->U64();
-        if (!in->ok()) return malformed();
+        if (!in->Exhausted()) return malformed();
         Result result = DoSetFileTime(session, id, which, times);
         answerWith(result);
         out->U32(result.ok);
@@ -232,7 +234,7 @@ Device::Outcome Device::ServeLocked(uint32_t session, wire::Reader *in, wire::Wr
     }
     case wire::kCloseHandle: {
         uint32_t id = in->U32();
-        if (!in->ok()) return malformed();
+        if (!in->Exhausted()) return malformed();
         std::string name = handleName(id);
         Result result = DoCloseHandle(session, id);
         answerWith(result);
@@ -244,7 +246,7 @@ Device::Outcome Device::ServeLocked(uint32_t session, wire::Reader *in, wire::Wr
     case wire::kCreateDirectory:
     case wire::kRemoveDirectory: {
         std::wstring path = in->Text();
-        if (!in->ok()) return malformed();
+        if (!in->Exhausted()) return malformed();
         Result result = op == wire::kDeleteFile        ? DoDeleteFile(path)
                         : op == wire::kCreateDirectory ? DoCreateDirectory(path)
                                                        : DoRemoveDirectory(path);
@@ -259,7 +261,7 @@ Device::Outcome Device::ServeLocked(uint32_t session, wire::Reader *in, wire::Wr
     case wire::kMoveFile: {
         std::wstring source = in->Text();
         std::wstring target = in->Text();
-        if (!in->ok()) return malformed();
+        if (!in->Exhausted()) return malformed();
         Result result = DoMoveFile(source, target);
         answerWith(result);
         out->U32(result.ok);
@@ -268,7 +270,7 @@ Device::Outcome Device::ServeLocked(uint32_t session, wire::Reader *in, wire::Wr
     }
     case wire::kGetFileAttributes: {
         std::wstring path = in->Text();
-        if (!in->ok()) return malformed();
+        if (!in->Exhausted()) return malformed();
         DWORD attributes = 0;
         Result result = DoGetFileAttributes(path, &attributes);
         answerWith(result);
@@ -285,7 +287,7 @@ Device::Outcome Device::ServeLocked(uint32_t session, wire::Reader *in, wire::Wr
         } else {
             id = in->U32();
         }
-        if (!in->ok()) return malformed();
+        if (!in->Exhausted()) return malformed();
         FoundEntry entry;
         std::string name = op == wire::kFindNextFile ? handleName(id) : Quoted(pattern);
         Result result = op == wire::kFindFirstFile ? DoFindFirstFile(session, pattern, &id, &entry)
@@ -305,7 +307,7 @@ Device::Outcome Device::ServeLocked(uint32_t session, wire::Reader *in, wire::Wr
     }
     case wire::kFindClose: {
         uint32_t id = in->U32();
-        if (!in->ok()) return malformed();
+        if (!in->Exhausted()) return malformed();
         DWORD error = 0;
         bool ok = FindHandle(session, id, Kind::kSearch, &error) != nullptr;
         if (ok) CloseHandleLocked(id);
@@ -317,7 +319,7 @@ Device::Outcome Device::ServeLocked(uint32_t session, wire::Reader *in, wire::Wr
     }
     case wire::kGetSpecialFolder: {
         int32_t folder = in->I32();
-        if (!in->ok()) return malformed();
+        if (!in->Exhausted()) return malformed();
         std::wstring path;
         Result result = DoGetSpecialFolder(folder, &path);
         answerWith(result);
@@ -329,7 +331,7 @@ Device::Outcome Device::ServeLocked(uint32_t session, wire::Reader *in, wire::Wr
     case wire::kCreateShortcut: {
         std::wstring shortcut = in->Text();
         std::wstring target = in->Text();
-        if (!in->ok()) return malformed();
+        if (!in->Exhausted()) return malformed();
         Result result = DoCreateShortcut(shortcut, target);
         answerWith(result);
         out->U32(result.ok);
@@ -341,7 +343,7 @@ Device::Outcome Device::ServeLocked(uint32_t session, wire::Reader *in, wire::Wr
         std::wstring function = in->Text();
         uint32_t inputSize = 0;
         const uint8_t *input = in->Bytes(&inputSize);
-        if (!in->ok()) return malformed();
+        if (!in->Exhausted()) return malformed();
         int32_t returned = 0;
         std::vector<uint8_t> output;
         Result result = DoInvoke(library, function, input, inputSize, &returned, &output);
@@ -354,7 +356,7 @@ Device::Outcome Device::ServeLocked(uint32_t session, wire::Reader *in, wire::Wr
     }
     case wire::kCreateProcess: {
         std::wstring image = in->Text();
-        if (!in->ok()) return malformed();
+        if (!in->Exhausted()) return malformed();
         uint32_t processId = 0;
         Result result = DoCreateProcess(image, &processId);
         answerWith(result);
@@ -364,6 +366,7 @@ Device::Outcome Device::ServeLocked(uint32_t session, wire::Reader *in, wire::Wr
         return Outcome::kAnswer;
     }
     case wire::kAdminImage:
+        if (!in->Exhausted()) return malformed();
         out->U32(wire::kErrorUnchanged);
         out->Text(image_);
         return Outcome::kAnswer;
@@ -373,7 +376,7 @@ Device::Outcome Device::ServeLocked(uint32_t session, wire::Reader *in, wire::Wr
     case wire::kAdminStartProgram: {
         std::wstring first = in->Text();
         std::wstring second = op == wire::kAdminSetFault ? in->Text() : std::wstring();
-        if (!in->ok()) return malformed();
+        if (!in->Exhausted()) return malformed();
         std::string error;
         bool ok = false;
         if (op == wire::kAdminSetFault) {

@@ -98,6 +98,9 @@ public:
     // A view of a byte block inside the body (nullptr when malformed).
     const uint8_t *Bytes(uint32_t *count);
     bool ok() const { return ok_; }
+    // Read without fault and to the last byte: a request with bytes left
+    // over is as malformed as one cut short.
+    bool Exhausted() const { return ok_ && at_ == size_; }
 
 private:
     bool Take(size_t count);

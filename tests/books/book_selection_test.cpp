@@ -95,6 +95,17 @@ void Press(HWND window, WORD key) {
     if (robot::WaitForForeground(window)) robot::PressKey(key);
 }
 
+// Answers the box a hot key opened, checking its text. The key's release
+// counts like a press: when it reaches the page only after the box has
+// closed (the answer can overtake it), the same box opens once more, and
+// is answered too. Returns when no further box comes.
+void AnswerHotKeyBox(const std::string &text) {
+    EXPECT_EQ(robot::AnswerMessageBox(kCaptionSetupInfoHotKey, IDOK), text);
+    while (!robot::StaysAbsent(kCaptionSetupInfoHotKey, kNothingElseMs)) {
+        EXPECT_EQ(robot::AnswerMessageBox(kCaptionSetupInfoHotKey, IDOK), text);
+    }
+}
+
 class BookSelection : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -210,6 +221,10 @@ TEST_F(BookSelection, SelectAllAndDoubleClick) {
     folder_.WriteBook("three.vbk", "Third");
     const std::string first = folder_.SearchOrder()[0] == "three.vbk" ? folder_.SearchOrder()[1]
                                                                       : folder_.SearchOrder()[0];
+    // The page lists the current directory, whatever bookFolder held (a
+    // reader installation leaves the setup folder current): Next makes the
+    // two agree, so the transfer finds the names where they were listed.
+    strcpy(g_setup.bookFolder, "C:\\stale");
     BoxRecorder boxes;
     const int result = Run([&] {
         HWND page = WaitForPage();
@@ -222,6 +237,7 @@ TEST_F(BookSelection, SelectAllAndDoubleClick) {
     });
     EXPECT_EQ(result, 1);
     EXPECT_EQ(Queued(), (std::vector<std::string>{first, first, "three.vbk"}));
+    EXPECT_STREQ(g_setup.bookFolder, folder_.Path().c_str());
     EXPECT_TRUE(boxes.Boxes().empty());
 }
 
@@ -263,11 +279,9 @@ TEST_F(BookSelection, CancelAndTheHotKeys) {
         EXPECT_TRUE(NextEnabled(page));
 
         Press(page, VK_F2);
-        EXPECT_EQ(robot::AnswerMessageBox(hotKeyCaption, IDOK), kVersionText);
+        AnswerHotKeyBox(kVersionText);
         Press(page, VK_F3);
-        EXPECT_EQ(robot::AnswerMessageBox(hotKeyCaption, IDOK),
-                  "Processor: 2577, Platform: 5, Major: 3, Minor: 0, Platform ID: Pocket_PC");
-        EXPECT_TRUE(robot::StaysAbsent(hotKeyCaption, kNothingElseMs));
+        AnswerHotKeyBox("Processor: 2577, Platform: 5, Major: 3, Minor: 0, Platform ID: Pocket_PC");
 
         // Escape asks the same question.
         Press(page, VK_ESCAPE);
@@ -315,7 +329,7 @@ TEST_F(BookSelection, BrowseMovesToAnotherFolder) {
         robot::Click(page, IDC_BROWSE);
         HWND browser = robot::WaitForWindow(kBrowserCaption);
         Press(browser, VK_F2);
-        EXPECT_EQ(robot::AnswerMessageBox(kCaptionSetupInfoHotKey, IDOK), kVersionText);
+        AnswerHotKeyBox(kVersionText);
         const std::string chosen = other.Path() + "\\there1.vbk";
         HWND field = FileNameField(browser);
         ASSERT_NE(field, nullptr) << robot::DescribeScreen();

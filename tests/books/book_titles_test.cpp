@@ -101,7 +101,7 @@ TEST(ReadBookTitle, HeaderRules) {
 }
 
 // The newspaper's title carries the name as passed, however long; a buffer
-// too small for a title is never overrun.
+// too small for a title is never overrun; an empty folder has no titles.
 TEST(ReadBookTitle, LongNamesAndSmallBuffers) {
     BookFolder folder;
     // The longest name the folder can take keeps the whole path under MAX_PATH.
@@ -122,6 +122,13 @@ TEST(ReadBookTitle, LongNamesAndSmallBuffers) {
         EXPECT_EQ(std::string(small), k32.substr(0, size - 1));
         for (size_t i = size; i < sizeof small; ++i) ASSERT_EQ(small[i], '#') << "written past the buffer at " << i;
     }
+
+    // A folder with no book files: a title search finds nothing.
+    BookFolder empty;
+    empty.Write("readme.txt", BookBytes("Same Title"));
+    char name[kBookFileNameChars] = "(untouched)";
+    EXPECT_FALSE(FindBookFileByTitle("Same Title", name));
+    EXPECT_STREQ(name, "(untouched)");
 }
 
 // What a title resolves to, as the search order decides it.
@@ -147,7 +154,8 @@ protected:
     // The first file in the search order with this display title, or "".
     std::string FirstWithTitle(const std::string &title) const {
         for (const std::string &name : order_) {
-            if (TitleOf(name) == title) return name;
+            // Files that cannot be opened (no title here) never match.
+            if (!TitleOf(name).empty() && TitleOf(name) == title) return name;
         }
         return "";
     }
@@ -190,42 +198,32 @@ const char *const kWantedTitles[] = {
     "Title Unavailable",
 };
 
-TEST_F(TitlesInFolder, EachTitleResolvesToTheFirstFileCarryingIt) {
+// One title at a time: the first file in the search order that carries it,
+// the unreadable files passed on the way reported again; a title nothing
+// carries leaves the caller's buffer as it was, after reading every file.
+TEST_F(TitlesInFolder, OneTitleAtATime) {
     ASSERT_EQ(order_.size(), 9u);  // every *.vbk entry, the folder too, not the .txt
-    for (const char *title : kWantedTitles) {
+    std::vector<std::string> titles(std::begin(kWantedTitles), std::end(kWantedTitles));
+    titles.insert(titles.end(), {"Not Listed", "Locked Away", "same title", "The Wall Street Journal",
+                                 "The Wall Street Journal (wsj0103.vbk)", ""});
+    for (const std::string &title : titles) {
         SCOPED_TRACE(title);
-        BoxRecorder boxes;
-        char name[kBookFileNameChars];
-        ASSERT_TRUE(FindBookFileByTitle(title, name));
-        EXPECT_EQ(name, FirstWithTitle(title));
-        // The files the search passed before the match are reported again.
-        EXPECT_EQ(boxes.Boxes().size(), UnreadableBefore({title}));
-    }
-}
-
-TEST_F(TitlesInFolder, TitlesNoFileCarriesLeaveTheNameUntouched) {
-    for (const char *title : {"Not Listed", "Locked Away", "same title", "The Wall Street Journal",
-                              "The Wall Street Journal (wsj0103.vbk)", ""}) {
-        SCOPED_TRACE(title);
+        const std::string expected = FirstWithTitle(title);
         BoxRecorder boxes;
         char name[kBookFileNameChars];
         strcpy(name, kUntouched);
-        EXPECT_FALSE(FindBookFileByTitle(title, name));
-        EXPECT_STREQ(name, kUntouched);
-        // A search for nothing reads every file: each unreadable one once.
-        EXPECT_EQ(boxes.Count("Failed to open book"), 2u);
-        EXPECT_EQ(boxes.Count("Unable to read file title."), 2u);
+        EXPECT_EQ(FindBookFileByTitle(title.c_str(), name), !expected.empty());
+        EXPECT_EQ(name, expected.empty() ? kUntouched : expected);
+        EXPECT_EQ(boxes.Boxes().size(), expected.empty() ? 4u : UnreadableBefore({title}));
     }
 }
 
 // Many titles (duplicates among them, and one that nothing carries) in one
 // search: the same files as one search per title, each unreadable file
-// reported at most once.
+// reported at most once; without memory for the search, nothing is found.
 TEST_F(TitlesInFolder, ManyTitlesInOneSearch) {
     std::vector<const char *> wanted(std::begin(kWantedTitles), std::end(kWantedTitles));
-    wanted.push_back("Same Title");
-    wanted.push_back("Nobody's Title");
-    wanted.push_back("Title Unavailable");
+    wanted.insert(wanted.end(), {"Same Title", "Nobody's Title", "Title Unavailable"});
     std::vector<BookTitleMatch> matches(wanted.size());
     for (size_t i = 0; i < wanted.size(); ++i) {
         matches[i].title = wanted[i];
@@ -236,10 +234,7 @@ TEST_F(TitlesInFolder, ManyTitlesInOneSearch) {
     for (const BookTitleMatch &match : matches) {
         SCOPED_TRACE(match.title);
         const std::string expected = FirstWithTitle(match.title);
-        EXPECT_EQ(match.found, !expected.empty());
-        if (match.found) {
-            EXPECT_EQ(match.fileName, expected);
-        }
+        EXPECT_EQ(match.found ? match.fileName : "", expected);
     }
     // "Nobody's Title" keeps the search going to the end: every unreadable
     // file is read, once.
@@ -247,33 +242,17 @@ TEST_F(TitlesInFolder, ManyTitlesInOneSearch) {
     EXPECT_EQ(boxes.Count("Unable to read file title."), 2u);
     EXPECT_EQ(boxes.Boxes().size(), 4u);
 
-    // Without a title that nothing carries the search stops at the last
-    // match: files after it are not read, so not reported.
-    std::vector<std::string> found(std::begin(kWantedTitles), std::end(kWantedTitles));
+    // Without it the search stops at the last match: files after it are
+    // not read, so not reported.
     boxes.Clear();
     ASSERT_TRUE(FindBookFilesByTitles(matches.data(), 5));
-    EXPECT_EQ(boxes.Boxes().size(), UnreadableBefore(found));
-}
+    EXPECT_EQ(boxes.Boxes().size(), UnreadableBefore({std::begin(kWantedTitles), std::end(kWantedTitles)}));
 
-TEST_F(TitlesInFolder, NoMemoryForTheIndexFindsNothing) {
-    BookTitleMatch matches[2];
-    matches[0].title = "Same Title";
-    matches[1].title = "Another Book";
-    BoxRecorder boxes;
+    boxes.Clear();
     AllocationFailureScope failing(0);
-    EXPECT_FALSE(FindBookFilesByTitles(matches, 2));
-    EXPECT_FALSE(matches[0].found);
-    EXPECT_FALSE(matches[1].found);
+    EXPECT_FALSE(FindBookFilesByTitles(matches.data(), 2));
+    EXPECT_FALSE(matches[0].found || matches[1].found);
     EXPECT_TRUE(boxes.Boxes().empty());
-}
-
-TEST(FindBookFileByTitle, AFolderWithoutBooks) {
-    BookFolder folder;
-    folder.Write("readme.txt", BookBytes("Same Title"));
-    char name[kBookFileNameChars];
-    strcpy(name, kUntouched);
-    EXPECT_FALSE(FindBookFileByTitle("Same Title", name));
-    EXPECT_STREQ(name, kUntouched);
 }
 
 }  // namespace

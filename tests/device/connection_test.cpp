@@ -1,6 +1,9 @@
 // Opening and closing the device connection against a simulated device
 // served in this process, with the robot playing the user.
 #include <gtest/gtest.h>
+#include <winternl.h>
+
+#include <atomic>
 
 #include "device/connect_dialog.h"
 #include "device/connection.h"
@@ -77,12 +80,38 @@ TEST_F(Connection, TheDialogWaitsUntilTheDeviceIsPluggedIn) {
     EXPECT_EQ(g_setup.PlatformCode, 5);
 }
 
+// With no device, the quick attempt takes its 250 ms before the dialog shows.
 TEST_F(Connection, CancelEndsTheDialogAtOnceAndTheErrorBoxFollows) {
     std::string errorText;
-    int result = robot::RunWithRobot(EnsureDeviceReady, [&] {
+    std::atomic<DWORD> start{0};
+    DWORD untilShown = 0;
+    int result = robot::RunWithRobot([&] {
+        start = GetTickCount();
+        return EnsureDeviceReady();
+    }, [&] {
         HWND dialog = robot::WaitForWindow(kConnectCaption);
+        untilShown = GetTickCount() - start;
         robot::Click(dialog, IDCANCEL);
         EXPECT_TRUE(robot::WaitForWindowGone(dialog, 2000));
+        errorText = robot::AnswerMessageBox(kCaptionDeviceInformation, IDOK);
+    });
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(g_setup.connected, 0);
+    EXPECT_EQ(errorText, kTextNoConnection);
+    // Wide margins for a loaded machine: far from no quick attempt at all,
+    // and far from a quick attempt of seconds.
+    EXPECT_GE(untilShown, 240u);
+    EXPECT_LT(untilShown, 2000u);
+}
+
+// DialogBoxParamA gives -1 when the dialog cannot be created: that is no
+// connection, and the action must end after the error box.
+TEST_F(Connection, ADialogThatCannotBeShownConnectsNothing) {
+    // A module without the program's dialog templates.
+    g_setup.instance = GetModuleHandleA("kernel32.dll");
+    EXPECT_EQ(ShowConnectDialog(), -1);
+    std::string errorText;
+    int result = robot::RunWithRobot(EnsureDeviceReady, [&] {
         errorText = robot::AnswerMessageBox(kCaptionDeviceInformation, IDOK);
     });
     EXPECT_EQ(result, 0);
@@ -128,6 +157,34 @@ TEST_F(Connection, ARefusedStartUpShowsFailureAndTheDialogStaysUntilCancel) {
     });
     EXPECT_EQ(result, 0);
     EXPECT_EQ(failureText, kTextConnectFailure);
+}
+
+// The worker's messages have the numbers of DM_SETDEFID and DM_REPOSITION
+// (WM_USER + 1 and + 2). The dialog manager's own must neither end the
+// dialog as connected nor show the "Failure" box, which a refusal shows once.
+TEST_F(Connection, DialogManagerMessagesAreNotTakenForTheWorkers) {
+    int result = robot::RunWithRobot(ShowConnectDialog, [&] {
+        HWND dialog = robot::WaitForWindow(kConnectCaption);
+        auto send = [&](UINT message, WPARAM wParam) {
+            DWORD_PTR answer = 0;
+            SendMessageTimeoutA(dialog, message, wParam, 0, SMTO_NORMAL, 2000, &answer);
+        };
+        send(DM_SETDEFID, IDCANCEL);
+        send(DM_REPOSITION, 0);
+        EXPECT_FALSE(robot::WaitForWindowGone(dialog, 500)) << "DM_SETDEFID ended the dialog";
+        EXPECT_TRUE(robot::StaysAbsent(kCaptionDebug, 300)) << "DM_REPOSITION showed the failure";
+
+        device_.SetFault("refuse_startup", "1");
+        device_.Plug();
+        EXPECT_EQ(robot::AnswerMessageBox(kCaptionDebug, IDOK), kTextConnectFailure);
+        send(DM_REPOSITION, 0);
+        send(DM_SETDEFID, IDCANCEL);
+        EXPECT_TRUE(robot::StaysAbsent(kCaptionDebug, 500)) << "the failure was shown twice";
+        EXPECT_FALSE(robot::WaitForWindowGone(dialog, 300)) << "DM_SETDEFID ended the dialog";
+        robot::Click(dialog, IDCANCEL);
+        EXPECT_TRUE(robot::WaitForWindowGone(dialog, 2000));
+    });
+    EXPECT_EQ(result, 0);
 }
 
 // Once connected, later calls do not connect again, but classify the
@@ -217,6 +274,174 @@ TEST_F(Connection, AQuickAttemptThatRunsOutStopsTheRemoteApi) {
     device_.Plug();
     Sleep(1500);
     EXPECT_EQ(CountLogLines(device_, "RapiInit", logBefore), 0);
+}
+
+// A window of the test's (user-interface) thread. Sent kHoldMessage, it
+// keeps that thread busy until released, so that posted messages queue up
+// meanwhile in the order they were posted.
+class UiThreadHolder {
+public:
+    UiThreadHolder() {
+        WNDCLASSA windowClass = {};
+        windowClass.lpfnWndProc = Proc;
+        windowClass.hInstance = GetModuleHandleA(nullptr);
+        windowClass.lpszClassName = "ConnectionTestHolder";
+        RegisterClassA(&windowClass);
+        window_ = CreateWindowA("ConnectionTestHolder", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                GetModuleHandleA(nullptr), nullptr);
+    }
+    ~UiThreadHolder() {
+        Release();
+        DestroyWindow(window_);
+    }
+    HWND window() const { return window_; }
+    // From another thread: returns once the user-interface thread is held.
+    bool Hold() {
+        ResetEvent(Release_());
+        ResetEvent(Holding());
+        SendNotifyMessageA(window_, kHoldMessage, 0, 0);
+        return WaitForSingleObject(Holding(), 10000) == WAIT_OBJECT_0;
+    }
+    void Release() { SetEvent(Release_()); }
+
+private:
+    static const UINT kHoldMessage = WM_APP + 7;
+    static HANDLE Holding() {
+        static const HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        return event;
+    }
+    static HANDLE Release_() {
+        static const HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        return event;
+    }
+    static LRESULT CALLBACK Proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+        if (message != kHoldMessage) return DefWindowProcA(window, message, wParam, lParam);
+        SetEvent(Holding());
+        // Never for ever: a test that fails to release still ends.
+        WaitForSingleObject(Release_(), 15000);
+        return 0;
+    }
+    HWND window_;
+};
+
+LONG OutcomeOfDialog(HWND dialog) {
+    auto *attempt = reinterpret_cast<ConnectAttempt *>(GetWindowLongPtrA(dialog, DWLP_USER));
+    return attempt ? InterlockedCompareExchange(&attempt->outcome, 0, 0) : -1;
+}
+
+bool WaitForOutcome(HWND dialog, LONG outcome, DWORD timeoutMs) {
+    const DWORD start = GetTickCount();
+    while (OutcomeOfDialog(dialog) != outcome) {
+        if (GetTickCount() - start > timeoutMs) return false;
+        Sleep(20);
+    }
+    return true;
+}
+
+// A start-up that completes just as the user cancels leaves no session
+// open, whichever side claims the outcome first.
+TEST_F(Connection, ALateCancelLeavesNoSessionOpenWhicheverSideClaims) {
+    UiThreadHolder holder;
+    // The worker claims first: it has connected and its success message
+    // waits behind the Cancel, so the dialog sees the Cancel first.
+    int result = robot::RunWithRobot(ShowConnectDialog, [&] {
+        HWND dialog = robot::WaitForWindow(kConnectCaption);
+        ASSERT_TRUE(holder.Hold());
+        robot::Click(dialog, IDCANCEL);
+        device_.Plug();
+        EXPECT_TRUE(WaitForOutcome(dialog, kConnectConnected, 10000)) << "the worker did not connect";
+        holder.Release();
+        EXPECT_TRUE(robot::WaitForWindowGone(dialog, 5000));
+    });
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(QueryDeviceMajorVersion(), 0) << "the dialog's side left a session open";
+
+    // The dialog claims first (its Cancel is noted before its event is
+    // set), and the worker's start-up completes all the same.
+    ConnectAttempt *attempt = NewConnectAttempt(holder.window());
+    ASSERT_NE(attempt, nullptr);
+    attempt->outcome = kConnectCancelled;
+    InterlockedIncrement(&attempt->holders);  // the worker's share
+    HANDLE worker = CreateThread(nullptr, 0, ConnectWorker, attempt, 0, nullptr);
+    ASSERT_NE(worker, nullptr);
+    EXPECT_EQ(WaitForSingleObject(worker, 10000), WAIT_OBJECT_0);
+    CloseHandle(worker);
+    EXPECT_EQ(CountLogLines(device_, "CeRapiInit process"), 2) << "the worker did not start up";
+    EXPECT_EQ(QueryDeviceMajorVersion(), 0) << "the worker's side left a session open";
+    MSG posted = {};
+    EXPECT_TRUE(PeekMessageA(&posted, holder.window(), WM_CONNECT_SUCCEEDED, WM_CONNECT_FAILED, PM_REMOVE));
+    EXPECT_EQ(posted.message, static_cast<UINT>(WM_CONNECT_FAILED));
+    EXPECT_EQ(attempt->outcome, kConnectCancelled);
+    ReleaseConnectAttempt(attempt);
+}
+
+// Holds the next connection worker before its thread procedure runs: a
+// thread's attach callbacks, this executable's among them, run first. The
+// held thread keeps the loader busy, so a thread started meanwhile waits
+// behind it.
+struct WorkerGate {
+    std::atomic<bool> armed{false};
+    std::atomic<bool> held{false};
+    HANDLE release = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+};
+WorkerGate g_workerGate;
+
+void *StartAddressOfThisThread() {
+    typedef NTSTATUS(NTAPI * QueryFn)(HANDLE, THREADINFOCLASS, PVOID, ULONG, PULONG);
+    static const QueryFn query = reinterpret_cast<QueryFn>(
+        reinterpret_cast<void *>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQueryInformationThread")));
+    const THREADINFOCLASS kThreadQuerySetWin32StartAddress = static_cast<THREADINFOCLASS>(9);
+    void *start = nullptr;
+    if (!query || query(GetCurrentThread(), kThreadQuerySetWin32StartAddress, &start, sizeof start, nullptr) != 0)
+        return nullptr;
+    return start;
+}
+
+void NTAPI HoldConnectWorker(PVOID, DWORD reason, PVOID) {
+    if (reason != DLL_THREAD_ATTACH || !g_workerGate.armed) return;
+    if (StartAddressOfThisThread() != reinterpret_cast<void *>(&ConnectWorker)) return;
+    if (!g_workerGate.armed.exchange(false)) return;
+    g_workerGate.held = true;
+    // Never for ever: a test that fails to release still ends.
+    WaitForSingleObject(g_workerGate.release, 20000);
+}
+
+__attribute__((used, section(".CRT$XLF"))) PIMAGE_TLS_CALLBACK g_holdConnectWorker = HoldConnectWorker;
+
+// A cancelled attempt whose worker has not run yet when the next attempt
+// starts: each worker must work for its own attempt. Sharing one would
+// start the remote API twice (the second start-up is refused, and the new
+// dialog shows "Failure") and release one attempt twice.
+TEST_F(Connection, AWorkerThatStartsLateWorksForItsOwnAttempt) {
+    ResetEvent(g_workerGate.release);
+    g_workerGate.held = false;
+    g_workerGate.armed = true;
+    int first = -1;
+    int second = robot::RunWithRobot([&] {
+        first = ShowConnectDialog();
+        return ShowConnectDialog();
+    }, [&] {
+        HWND dialog = robot::WaitForWindow(kConnectCaption);
+        const DWORD start = GetTickCount();
+        while (!g_workerGate.held && GetTickCount() - start < 5000) Sleep(20);
+        EXPECT_TRUE(g_workerGate.held) << "the first worker was not held";
+        robot::Click(dialog, IDCANCEL);
+        EXPECT_TRUE(robot::WaitForWindowGone(dialog, 2000));
+        dialog = robot::WaitForWindow(kConnectCaption);
+        SetEvent(g_workerGate.release);
+        EXPECT_TRUE(robot::StaysAbsent(kCaptionDebug, 1000));
+        device_.Plug();
+        EXPECT_TRUE(robot::WaitForWindowGone(dialog, 10000)) << robot::DescribeScreen();
+        EXPECT_TRUE(robot::StaysAbsent(kCaptionDebug, 300));
+    });
+    g_workerGate.armed = false;
+    SetEvent(g_workerGate.release);
+    EXPECT_EQ(first, 0);
+    EXPECT_EQ(second, 1);
+    // The second attempt's session is open; the program's end closes it.
+    g_setup.connected = 1;
+    EXPECT_EQ(QueryDeviceMajorVersion(), 3);
+    EXPECT_EQ(CountLogLines(device_, "CeRapiInit process"), 1);
 }
 
 }  // namespace

@@ -148,6 +148,27 @@ TEST(WaitWithMessages, MessagesDoNotStretchTheLimit) {
     EXPECT_GT(g_dispatched, 3);
 }
 
+// A time left of exactly 0 still gets one more wait of 0 ms. With a limit
+// of 0, a waiting message wakes the first wait; its dispatch signals the
+// handle, and within the same millisecond the time left is exactly 0, so
+// the wait that follows finds the handle signalled. A millisecond may pass
+// now and then, so the case is repeated until one run was exact.
+TEST(WaitWithMessages, ATimeLeftOfExactlyZeroGetsOneMoreWait) {
+    Receiver receiver;
+    int exactRuns = 0;
+    for (int run = 0; run < 50 && exactRuns < 3; ++run) {
+        Event event;
+        HANDLE handle = event.get();
+        PostMessageA(receiver.get(), kSignalMessage, 0, reinterpret_cast<LPARAM>(handle));
+        const DWORD before = GetTickCount();
+        const DWORD result = WaitWithMessages(1, &handle, 0);
+        if (GetTickCount() != before) continue;
+        ++exactRuns;
+        EXPECT_EQ(result, 0u) << "run " << run;
+    }
+    EXPECT_GT(exactRuns, 0);
+}
+
 TEST(WaitWithMessages, AHandleThatCannotBeWaitedOnFails) {
     HANDLE bogus = reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(0x7ffffff0));
     EXPECT_EQ(WaitWithMessages(1, &bogus, 1000), static_cast<DWORD>(WAIT_FAILED));

@@ -53,15 +53,18 @@ const AgeCase kAgeCases[] = {
     {"device a year newer", static_cast<LONGLONG>(365 * kOneDay), 0, false},
 };
 
+// The device's own copy is longer than the host file: a copy replaces it
+// whole, with none of its old tail left behind.
 TEST_F(CopyTest, AgeTestComparesLastWriteTimesOnly) {
+    const std::string ownCopy = "device's own copy" + std::string(5000, '#');
     for (const AgeCase &c : kAgeCases) {
         std::string host = MakeHostFile("aged.vbk", 3000);
-        device().WriteFile(L"\\aged.vbk", "device's own copy");
+        device().WriteFile(L"\\aged.vbk", ownCopy);
         device().SetTimes(L"\\aged.vbk", MakeFileTime(kYear2001 + c.otherTimesOffset),
                           MakeFileTime(kYear2001 + c.otherTimesOffset), MakeFileTime(kYear2001 + c.deviceWriteOffset));
         MarkLines();
         EXPECT_EQ(CopyFileToDevice(host.c_str(), "\\aged.vbk"), 0u) << c.what;
-        EXPECT_EQ(device().ReadFile(L"\\aged.vbk"), c.copied ? HostContent(host) : "device's own copy") << c.what;
+        EXPECT_EQ(device().ReadFile(L"\\aged.vbk"), c.copied ? HostContent(host) : ownCopy) << c.what;
         if (c.copied) ExpectDeviceTimesEqualHost(L"\\aged.vbk", host);
         ExpectLinesBlank();
     }

@@ -45,8 +45,11 @@ const CodeCase kCodes[] = {
 TEST_F(ShortcutTest, CreateByPlatformCode) {
     for (const CodeCase &c : kCodes) {
         g_setup.PlatformCode = c.code;
+        const size_t logBefore = device().Log().size();
         int programs = CreateProgramsShortcut(kShortcutReader, kTarget);
         int desktop = CreateDesktopShortcut(kShortcutReader, kTarget);
+        EXPECT_EQ(CountLines(device().Log(), "CeGetSpecialFolderPath 2 ", logBefore), 1u) << "code " << c.code;
+        EXPECT_EQ(CountLines(device().Log(), "CeGetSpecialFolderPath 0 ", logBefore), 1u) << "code " << c.code;
         EXPECT_EQ(programs != 0, c.programs) << "code " << c.code;
         EXPECT_EQ(desktop != 0, c.desktop) << "code " << c.code;
         EXPECT_EQ(device().Exists(kProgramsLink), c.programs) << "code " << c.code;
@@ -61,13 +64,18 @@ TEST_F(ShortcutTest, CreateByPlatformCode) {
     }
 }
 
+// Each operation asks for its special folder first, before it looks at
+// the platform code: also when it then does nothing.
 TEST_F(ShortcutTest, DeleteByPlatformCode) {
     for (const CodeCase &c : kCodes) {
         device().WriteFile(kProgramsLink, ShortcutText());
         device().WriteFile(kDesktopLink, ShortcutText());
         g_setup.PlatformCode = c.code;
+        const size_t logBefore = device().Log().size();
         EXPECT_EQ(DeleteProgramsShortcut(kShortcutReader), 0);
         EXPECT_EQ(DeleteDesktopShortcut(kShortcutReader), 0);
+        EXPECT_EQ(CountLines(device().Log(), "CeGetSpecialFolderPath 2 ", logBefore), 1u) << "code " << c.code;
+        EXPECT_EQ(CountLines(device().Log(), "CeGetSpecialFolderPath 0 ", logBefore), 1u) << "code " << c.code;
         EXPECT_EQ(device().Exists(kProgramsLink), !c.programs) << "code " << c.code;
         EXPECT_EQ(device().Exists(kDesktopLink), !c.desktop) << "code " << c.code;
         RemoveLinks();

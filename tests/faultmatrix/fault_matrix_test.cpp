@@ -268,7 +268,11 @@ RunResult RunRoad(const Road &road) {
     {
         BoxAnswerer answerer;
         road.run();
-        result.boxes = answerer.Captions();
+        for (const std::string &caption : answerer.Captions()) {
+            bool page = false;
+            for (const char *const *p = road.pages; p && *p; ++p) page = page || caption == *p;
+            if (!page) result.boxes.push_back(caption);
+        }
     }
     result.milliseconds = GetTickCount() - start;
     result.progressHidden = !g_setup.progressWindow || !IsWindowVisible(g_setup.progressWindow);
@@ -339,6 +343,8 @@ const Reference &CleanRun(const Road &road) {
     reference.calls = CountCalls(log, logStart);
     reference.writes = WriteSizes(log, logStart);
     reference.after = TakeSnapshot(bench.device);
+    printf("road \"%s\": a clean run makes %u device calls and %u writes\n", road.name,
+           static_cast<unsigned>(reference.calls), static_cast<unsigned>(reference.writes.size()));
     EXPECT_TRUE(run.boxes.empty()) << road.name << ": a clean run shows no box, got " << run.boxes.front();
     EXPECT_TRUE(run.progressHidden) << road.name;
     // The clean run itself: every target holds the last host file mapped to it.

@@ -60,6 +60,9 @@ struct Road {
     void (*prepare)(RoadSetup &setup);
     // Runs the action with the device connected (SetupState.connected 1).
     void (*run)();
+    // Captions of the action's own dialogs (wizard pages), null-terminated;
+    // they are answered with their default button and are no message boxes.
+    const char *const *pages = nullptr;
 };
 
 extern const std::vector<Road> kRoads;

@@ -5,12 +5,14 @@
 //
 // To add a road: write its Prepare and Run functions and add one line to
 // kRoads at the end of this file, e.g.
-//     {"install books", "hpc2000", PrepareInstallBooks, RunInstallBooks},
+//     {"install books", "hpc2000", PrepareInstallBooks, RunInstallBooks, kInstallBooksPages},
 #include <string.h>
 
+#include "books/book_transfer.h"
 #include "device/rapi.h"
 #include "devicefiles/file_copy.h"
 #include "devicefiles/progress_window.h"
+#include "reader/install_reader.h"
 #include "reader/variant_selection.h"
 #include "resources/texts.h"
 #include "shell/setup_state.h"
@@ -55,6 +57,21 @@ void RunReaderCopies() {
     HideProgressWindow();
 }
 
+// ---- The whole Install Reader action, on a Handheld PC that holds an
+// earlier reader under the old name as well.
+
+void PrepareInstallReader(RoadSetup &setup) {
+    PrepareReaderCopies(setup);
+    setup.PutDeviceFile(kDeviceOldReaderPath, "the reader under its earlier name", kYear2001);
+    // A broken-off run reports what stopped it.
+    setup.AllowBox(kCaptionError);
+    setup.AllowBox(kCaptionUpdateProblem);
+    setup.AllowBox(kCaptionSetup);
+    setup.AllowBox(kCaptionDeviceInformation);
+}
+
+void RunInstallReader() { InstallReader(); }
+
 // ---- Three books and two newspaper issues to the storage card, in the
 // order of the pending list, as the transfer copies them.
 
@@ -83,6 +100,9 @@ void PrepareBookCopies(RoadSetup &setup) {
     setup.PutDeviceFile(Wide(folder + "wsj.vbk"), "the current issue", kYear2001 + 400 * kOneDay);
     setup.PutDeviceFile(Wide(folder + "wsj.vbk.ppd"), "reading position", kYear2001);
     setup.PutDeviceFile(Wide(folder + "wsj.vbks"), "VBKS\x01\x02\x03\x04\xAA\xBB\xCC\xDDtail", kYear2001);
+    // A copy that broke off in an earlier run left its temporary file, with
+    // the times of a host book: it must never be taken for a copy.
+    setup.PutDeviceFile(Wide(folder + "~tesh.tmp"), "partial copy of an earlier run", kYear2001 + 20 * kOneDay);
     setup.Companion(Wide(folder + "wsj.vbk.ppd"), Wide(folder + "wsj.vbk"));
     setup.Companion(Wide(folder + "wsj.vbks"), Wide(folder + "wsj.vbk"));
 }
@@ -117,11 +137,100 @@ void RunBookCopies() {
     HideProgressWindow();
 }
 
+// ---- The whole Install Book action: both wizard pages (every book, the
+// storage card), the reader brought up to date, the books copied, the
+// reader started, the completion dialog.
+
+// Puts text at the start of a host file made by MakeHostFile, keeping its times.
+void OverwriteStart(const std::string &path, const std::string &text, ULONGLONG lastWrite) {
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    DWORD written = 0;
+    WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+    FILETIME creation = {static_cast<DWORD>(lastWrite - kOneDay), static_cast<DWORD>((lastWrite - kOneDay) >> 32)};
+    FILETIME access = {static_cast<DWORD>(lastWrite + kOneDay), static_cast<DWORD>((lastWrite + kOneDay) >> 32)};
+    FILETIME write = {static_cast<DWORD>(lastWrite), static_cast<DWORD>(lastWrite >> 32)};
+    SetFileTime(file, &creation, &access, &write);
+    CloseHandle(file);
+}
+
+void PrepareInstallBooks(RoadSetup &setup) {
+    // The reader: an earlier one on the device, a newer one in the setup folder.
+    ReaderVariant variant = SelectReaderVariant(kProcessorMips, kPlatformHpc300);
+    ULONGLONG release = kYear2001 + 10 * kOneDay;
+    std::string helper = setup.MakeHostFile(setup.setupFolder, variant.helperVariantFile, 20000, release);
+    OverwriteStart(helper, "CELIB\tEXPORTS\tCloseApp\r\n", release);
+    std::string reader = setup.MakeHostFile(setup.setupFolder, variant.readerVariantFile, 40000, release);
+    OverwriteStart(reader, "CEAPP\tWINDOW\tREADER\tTesh\xE2\x84\xA2 Reader\r\n", release);
+    setup.Target(kDeviceHelperPath, helper);
+    setup.Target(kDeviceReaderPath, reader);
+    setup.PutDeviceFile(kDeviceReaderPath, "CEAPP\tWINDOW\tREADER\tTesh\xE2\x84\xA2 Reader\nan earlier reader", kYear2001);
+
+    // The books, listed by title in this order; the page copies them so.
+    const std::string folder = BookFolderOnCard();
+    struct Book {
+        const char *name;
+        const char *title;
+        DWORD size;
+    } const kBooks[] = {{"alpha.vbk", "Alpha", 16384},
+                        {"beta.vbk", "Beta", 30000},
+                        {"gamma.vbk", "Gamma", 1000},
+                        {"wsj0101.vbk", "The Wall Street Journal", 25000},
+                        {"wsj0102.vbk", "The Wall Street Journal", 20000}};
+    for (const Book &book : kBooks) {
+        ULONGLONG lastWrite = kYear2001 + 20 * kOneDay;
+        std::string host = setup.MakeHostFile(setup.bookFolder, book.name, book.size, lastWrite);
+        OverwriteStart(host, std::string(book.title) + std::string(32 - strlen(book.title), '\0'), lastWrite);
+        bool newspaper = strncmp(book.name, "wsj", 3) == 0;
+        setup.Target(Wide(folder + (newspaper ? "wsj.vbk" : book.name)), host);
+    }
+    setup.PutDeviceFile(Wide(folder + "alpha.vbk"), "an older alpha", kYear2001);
+    setup.PutDeviceFile(Wide(folder + "wsj.vbk"), "the current issue", kYear2001 + 400 * kOneDay);
+    setup.PutDeviceFile(Wide(folder + "wsj.vbk.ppd"), "reading position", kYear2001);
+    setup.PutDeviceFile(Wide(folder + "wsj.vbks"), "VBKS\x01\x02\x03\x04\xAA\xBB\xCC\xDDtail", kYear2001);
+    setup.Companion(Wide(folder + "wsj.vbk.ppd"), Wide(folder + "wsj.vbk"));
+    setup.Companion(Wide(folder + "wsj.vbks"), Wide(folder + "wsj.vbk"));
+    // A book that cannot reach the device is named in a box of this caption.
+    setup.AllowBox(kCaptionError);
+}
+
+// The user's choices, made as each page opens (before the matrix's box
+// answerer presses its default button): every book, then the card.
+LRESULT CALLBACK ChooseOnOpening(int code, WPARAM wParam, LPARAM lParam) {
+    const CWPRETSTRUCT &message = *reinterpret_cast<const CWPRETSTRUCT *>(lParam);
+    if (code == HC_ACTION && message.message == WM_INITDIALOG) {
+        char caption[64] = "";
+        GetWindowTextA(message.hwnd, caption, sizeof caption);
+        HWND list = GetDlgItem(message.hwnd, 1000);
+        if (strcmp(caption, "Select Books to Install") == 0) {
+            LRESULT count = SendMessageA(list, LB_GETCOUNT, 0, 0);
+            SendMessageA(list, LB_SELITEMRANGE, TRUE, MAKELPARAM(0, count - 1));
+        } else if (strcmp(caption, "Select Storage Location") == 0) {
+            LRESULT card = SendMessageA(list, LB_FINDSTRINGEXACT, static_cast<WPARAM>(-1),
+                                        reinterpret_cast<LPARAM>("CF Card"));
+            if (card != LB_ERR) SendMessageA(list, LB_SETCURSEL, card, 0);
+        }
+    }
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+const char *const kInstallBooksPages[] = {"Select Books to Install", "Select Storage Location", "Book Install Complete!",
+                                          nullptr};
+
+void RunInstallBooks() {
+    HHOOK hook = SetWindowsHookExA(WH_CALLWNDPROCRET, ChooseOnOpening, nullptr, GetCurrentThreadId());
+    // The book page lists the current directory.
+    SetCurrentDirectoryA(g_setup.bookFolder);
+    InstallBooks();
+    UnhookWindowsHookEx(hook);
+}
+
 }  // namespace
 
 const std::vector<Road> kRoads = {
     {"reader copies", "hpc2000", PrepareReaderCopies, RunReaderCopies},
     {"book copies", "hpc2000", PrepareBookCopies, RunBookCopies},
+    {"install reader", "hpc2000", PrepareInstallReader, RunInstallReader},
+    {"install books", "hpc2000", PrepareInstallBooks, RunInstallBooks, kInstallBooksPages},
 };
 
 }  // namespace faultmatrix

@@ -2,12 +2,19 @@
 // end, in this process, with the robot playing the user.
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "device/connection.h"
+#include "device/identification.h"
 #include "resources/resource_ids.h"
 #include "resources/texts.h"
 #include "shell/menus.h"
 #include "shell/setup_main.h"
 #include "shell/setup_state.h"
 #include "tests/support/robot.h"
+#include "tests/support/test_device.h"
 
 namespace {
 
@@ -146,6 +153,130 @@ TEST_F(Menus, SetupMainRunsTheMenusAndEndsWithZero) {
     GetCurrentDirectoryA(kPathChars, currentFolder);
     EXPECT_STREQ(g_setup.setupFolder, currentFolder);
     EXPECT_STREQ(g_setup.bookFolder, currentFolder);
+}
+
+// Refuses, on this thread, the creation of top-level windows with the
+// given caption, so that a dialog with that caption cannot be shown.
+class RefuseWindow {
+public:
+    explicit RefuseWindow(const char *caption) {
+        Caption() = caption;
+        hook_ = SetWindowsHookExA(WH_CBT, Proc, nullptr, GetCurrentThreadId());
+    }
+    ~RefuseWindow() { UnhookWindowsHookEx(hook_); }
+
+private:
+    static std::string &Caption() {
+        static std::string caption;
+        return caption;
+    }
+    static LRESULT CALLBACK Proc(int code, WPARAM wParam, LPARAM lParam) {
+        if (code == HCBT_CREATEWND) {
+            const CREATESTRUCTA *create = reinterpret_cast<CBT_CREATEWNDA *>(lParam)->lpcs;
+            if (!create->hwndParent && create->lpszName && !IS_INTRESOURCE(create->lpszName) &&
+                Caption() == create->lpszName) {
+                return 1;
+            }
+        }
+        return CallNextHookEx(nullptr, code, wParam, lParam);
+    }
+    HHOOK hook_;
+};
+
+// A menu that cannot be shown (DialogBoxParamA gives -1) ends the program,
+// after Disconnect, instead of trying again and again with nothing on
+// screen; from the Other Options menu as well, without the main menu.
+TEST_F(Menus, AMenuThatCannotBeShownEndsTheProgramAfterDisconnect) {
+    TestDevice device;
+    device.Plug();
+    const struct {
+        const char *refused;
+        std::function<void()> script;
+    } cases[] = {
+        {kCaptionSetup, [] { EXPECT_TRUE(robot::StaysAbsent(kCaptionSetup, 300)); }},
+        {kOtherOptionsCaption,
+         [] {
+             robot::Click(robot::WaitForWindow(kCaptionSetup), IDC_OTHER_OPTIONS);
+             EXPECT_TRUE(robot::StaysAbsent(kCaptionSetup, kNothingElseMs)) << "the main menu came back";
+         }},
+    };
+    for (const auto &c : cases) {
+        g_setup.instance = GetModuleHandleA(nullptr);
+        g_setup.connected = 0;
+        ASSERT_EQ(robot::RunWithRobot(EnsureDeviceReady, [] {}), 1);
+        RefuseWindow refuse(c.refused);
+        int exitCode = robot::RunWithRobot(
+            [] { return SetupMain(GetModuleHandleA(nullptr), nullptr, nullptr, SW_SHOWNORMAL); }, c.script, 20000);
+        EXPECT_EQ(exitCode, 0) << c.refused;
+        EXPECT_EQ(g_setup.connected, 0) << c.refused;
+        EXPECT_EQ(QueryDeviceMajorVersion(), 0) << c.refused << ": the connection was left open";
+    }
+}
+
+// A folder in the temporary folder, and in it folders whose full paths
+// have exactly the lengths asked for.
+class LongFolders {
+public:
+    LongFolders() {
+        char temp[MAX_PATH] = "";
+        GetTempPathA(sizeof temp, temp);
+        base_ = std::string(temp) + "tesh-start-" + std::to_string(GetCurrentProcessId());
+        CreateDirectoryA(base_.c_str(), nullptr);
+    }
+    ~LongFolders() {
+        for (const std::string &folder : made_) RemoveDirectoryA(folder.c_str());
+        RemoveDirectoryA(base_.c_str());
+    }
+    std::string Make(size_t length) {
+        std::string folder = base_ + "\\" + std::string(length - base_.size() - 1, 's');
+        CreateDirectoryA(folder.c_str(), nullptr);
+        made_.push_back(folder);
+        return folder;
+    }
+
+private:
+    std::string base_;
+    std::vector<std::string> made_;
+};
+
+// The start folder is kept whole up to the longest current directory the
+// system gives; one that does not fit is reported, and the program ends.
+TEST_F(Menus, TheStartFolderIsKeptWholeOrTheProgramEnds) {
+    char previous[MAX_PATH] = "";
+    GetCurrentDirectoryA(sizeof previous, previous);
+    LongFolders folders;
+    for (size_t length : {255, 256, 259, 260}) {
+        const std::string folder = folders.Make(length);
+        if (!SetCurrentDirectoryA(folder.c_str())) {
+            // A system that refuses such a current directory has none to report.
+            EXPECT_GE(length, 260u) << GetLastError();
+            continue;
+        }
+        const bool fits = length < MAX_PATH;
+        std::string shown;
+        int exitCode = robot::RunWithRobot(
+            [] { return SetupMain(GetModuleHandleA(nullptr), nullptr, nullptr, SW_SHOWNORMAL); }, [&] {
+                if (fits) {
+                    robot::Click(robot::WaitForWindow(kCaptionSetup), IDCANCEL);
+                    robot::AnswerMessageBox(kCaptionSetup, IDYES);
+                } else {
+                    shown = robot::AnswerMessageBox(kCaptionError, IDOK);
+                    EXPECT_TRUE(robot::StaysAbsent(kCaptionSetup, 300)) << length;
+                }
+            });
+        SetCurrentDirectoryA(previous);
+        EXPECT_EQ(exitCode, 0) << length;
+        if (fits) {
+            EXPECT_EQ(g_setup.setupFolder, folder) << length;
+            EXPECT_EQ(g_setup.bookFolder, folder) << length;
+        } else {
+            char expected[512] = "";
+            FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                           ERROR_FILENAME_EXCED_RANGE, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), expected,
+                           sizeof expected, nullptr);
+            EXPECT_EQ(shown, expected) << length;
+        }
+    }
 }
 
 }  // namespace

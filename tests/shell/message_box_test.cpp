@@ -1,21 +1,109 @@
-// The program's shared message boxes, answered by the robot.
+// The program's message boxes as the user sees them: caption, text, the
+// buttons there are and the icon, answered by the robot.
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <vector>
+
+#include "device/connect_dialog.h"
+#include "device/connection.h"
 #include "resources/texts.h"
 #include "shell/message_box.h"
+#include "shell/setup_state.h"
 #include "tests/support/robot.h"
+#include "tests/support/test_device.h"
+#include "tests/support/test_values.h"
 
 namespace {
 
-TEST(ShowSystemErrorBox, ShowsTheSystemTextUnderError) {
+
+struct BoxLook {
     std::string text;
-    robot::RunWithRobot([] { ShowSystemErrorBox(ERROR_FILE_NOT_FOUND); return 0; },
-                        [&] { text = robot::AnswerMessageBox(kCaptionError, IDOK); });
-    char expected[512] = "";
-    FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, ERROR_FILE_NOT_FOUND,
-                   MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), expected, sizeof expected, nullptr);
-    EXPECT_FALSE(text.empty());
-    EXPECT_EQ(text + "", std::string(expected).substr(0, text.size()));
+    HICON icon = nullptr;  // the icon shown, nullptr for none
+    std::vector<int> buttons;
+};
+
+BOOL CALLBACK FindShownIcon(HWND child, LPARAM parameter) {
+    char className[32] = "";
+    GetClassNameA(child, className, sizeof className);
+    const LONG_PTR style = GetWindowLongPtrA(child, GWL_STYLE);
+    if (lstrcmpiA(className, "Static") != 0 || (style & SS_TYPEMASK) != SS_ICON || !IsWindowVisible(child))
+        return TRUE;
+    DWORD_PTR icon = 0;
+    SendMessageTimeoutA(child, STM_GETICON, 0, 0, SMTO_NORMAL, 2000, &icon);
+    *reinterpret_cast<HICON *>(parameter) = reinterpret_cast<HICON>(icon);
+    return icon == 0;
+}
+
+// Looks at the message box with this caption (waiting for it to show).
+BoxLook LookAtBox(const std::string &caption) {
+    BoxLook look;
+    HWND box = robot::WaitForWindow(caption);
+    if (!box) return look;
+    look.text = robot::ControlText(box, 65535);
+    EnumChildWindows(box, FindShownIcon, reinterpret_cast<LPARAM>(&look.icon));
+    for (int id : {IDOK, IDCANCEL, IDABORT, IDRETRY, IDIGNORE, IDYES, IDNO, IDTRYAGAIN, IDCONTINUE}) {
+        HWND button = GetDlgItem(box, id);
+        if (button && IsWindowVisible(button)) look.buttons.push_back(id);
+    }
+    return look;
+}
+
+HICON SystemIcon(LPCSTR name) { return name ? LoadIconA(nullptr, name) : nullptr; }
+
+struct BoxCase {
+    const char *what;
+    std::function<int()> show;
+    const char *caption;
+    std::string text;
+    LPCSTR icon;  // IDI_..., nullptr for no icon
+    std::vector<int> buttons;
+    int answer;
+    int result;                         // what show returns after the answer
+    std::function<void()> afterAnswer;  // what is left on screen to close
+};
+
+TEST(MessageBoxes, CaptionTextButtonsAndIcon) {
+    // No device answers: the quick attempt runs out. A refusing one answers
+    // the connection dialog's worker at once.
+    TestDevice refusing;
+    refusing.SetFault("refuse_startup", "1");
+    const BoxCase cases[] = {
+        {"system error", [] { ShowSystemErrorBox(ERROR_FILE_NOT_FOUND); return 0; }, kCaptionError,
+         SystemText(ERROR_FILE_NOT_FOUND), IDI_WARNING, {IDOK}, IDOK, 0, nullptr},
+        {"abort question, Yes", [] { return ConfirmAbort() ? 1 : 0; }, kCaptionSetup, kTextAbortQuestion,
+         IDI_QUESTION, {IDYES, IDNO}, IDYES, 1, nullptr},
+        {"abort question, No", [] { return ConfirmAbort() ? 1 : 0; }, kCaptionSetup, kTextAbortQuestion,
+         IDI_QUESTION, {IDYES, IDNO}, IDNO, 0, nullptr},
+        {"no connection",
+         [] {
+             // A module without the dialog templates: no connection dialog either.
+             g_setup.instance = GetModuleHandleA("kernel32.dll");
+             return EnsureDeviceReady();
+         },
+         kCaptionDeviceInformation, kTextNoConnection, IDI_ERROR, {IDOK}, IDOK, 0, nullptr},
+        {"refused start-up",
+         [&] {
+             g_setup.instance = GetModuleHandleA(nullptr);
+             refusing.Plug();
+             return ShowConnectDialog();
+         },
+         kCaptionDebug, kTextConnectFailure, nullptr, {IDOK}, IDOK, 0,
+         [] { robot::Click(robot::WaitForWindow("Establishing Connection"), IDCANCEL); }},
+    };
+    for (const BoxCase &c : cases) {
+        g_setup.connected = 0;
+        BoxLook look;
+        int result = robot::RunWithRobot(c.show, [&] {
+            look = LookAtBox(c.caption);
+            robot::AnswerMessageBox(c.caption, c.answer);
+            if (c.afterAnswer) c.afterAnswer();
+        });
+        EXPECT_EQ(look.text, c.text) << c.what;
+        EXPECT_EQ(look.icon, SystemIcon(c.icon)) << c.what;
+        EXPECT_EQ(look.buttons, c.buttons) << c.what;
+        EXPECT_EQ(result, c.result) << c.what;
+    }
 }
 
 }  // namespace

@@ -18,11 +18,10 @@
 #include "shell/setup_state.h"
 #include "tests/support/robot.h"
 #include "tests/support/test_device.h"
+#include "tests/support/test_values.h"
 
 namespace transfer {
 
-const ULONGLONG kYear2001 = 126227808000000000ull;
-const ULONGLONG kOneDay = 864000000000ull;
 
 const char kBookPage[] = "Select Books to Install";
 const char kStoragePage[] = "Select Storage Location";
@@ -30,28 +29,9 @@ const char kCompletion[] = "Book Install Complete!";
 const char kCompletionText[] = "The host based portion of the installation process is now complete.";
 const wchar_t kReader[] = L"\\Program Files\\Corvex Press\\Tesh Reader.exe";
 
-inline FILETIME MakeFileTime(ULONGLONG ticks) {
-    FILETIME time;
-    time.dwLowDateTime = static_cast<DWORD>(ticks);
-    time.dwHighDateTime = static_cast<DWORD>(ticks >> 32);
-    return time;
-}
-
-inline ULONGLONG Ticks(const FILETIME &time) {
-    return (static_cast<ULONGLONG>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
-}
 
 inline std::wstring Wide(const std::string &text) { return std::wstring(text.begin(), text.end()); }
 
-inline std::string SystemText(DWORD code) {
-    char *text = nullptr;
-    FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_ALLOCATE_BUFFER,
-                   nullptr, code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<char *>(&text), 0,
-                   nullptr);
-    std::string result = text ? text : "";
-    LocalFree(text);
-    return result;
-}
 
 // The box shown for a book that did not reach the device.
 inline std::string NotCopiedText(const std::string &name, DWORD code) {
