@@ -17,7 +17,9 @@ repo=$(dirname "$here")
 
 # The driver runs under a virtual X server: this script calls itself there.
 if [ "${1:-}" = "--in-display" ]; then
-  "$here/wine-run.sh"
+  "$here/wine-run.sh" --system-rapi "$repo/build/bin/rapi.dll"
+  # Wine's own tools below, in the prefix wine-run.sh has just prepared.
+  export WINEPREFIX=$TESH_WINE_PREFIX
   # Every top-level window inside one Wine virtual desktop of 800x600.
   wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
   wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 800x600 /f >/dev/null 2>&1
@@ -50,7 +52,7 @@ cp "$build/bin/setup.exe" "$build/bin/rapi.dll" "$work/setupfolder/"
 windows_path() { printf 'Z:%s' "${1//\//\\}"; }
 
 export TESH_WINE_DISPLAY=1
-export WINEPREFIX=$build/wine-screenshots
+export TESH_WINE_PREFIX=$build/wine-screenshots
 export TESH_SHOTS_SETUP TESH_SHOTS_OUT CEDEVICE_PIPE='\\.\pipe\cedevice-screenshots'
 TESH_SHOTS_SETUP=$(windows_path "$work/setupfolder")
 TESH_SHOTS_OUT=$(windows_path "$work/pictures")

@@ -1,24 +1,52 @@
 #!/usr/bin/env bash
-# Runs one Windows program under Wine, in the project's own Wine prefix.
+# Runs one Windows program under Wine, in a Wine prefix of the project's own.
 #
-#   tools/wine-run.sh PROGRAM.exe [ARGS...]
+#   tools/wine-run.sh [--system-rapi FILE] [PROGRAM.exe [ARGS...]]
 #
-# WINEPREFIX names the prefix (default: build/wine-headless beside this
-# script's repository). A headless prefix uses Wine's null graphics driver,
-# so dialogs, message boxes, focus and keyboard input work without an X
-# server. TESH_WINE_DISPLAY=1 makes a prefix that shows real windows.
+# The prefix always lies under this repository's build/ folder: by default
+# build/wine-headless, a prefix with Wine's null graphics driver, so dialogs,
+# message boxes, focus and keyboard input work without an X server;
+# TESH_WINE_DISPLAY=1 uses build/wine-display, which shows real windows.
+# TESH_WINE_PREFIX chooses another prefix, which must also lie under build/.
+# An inherited WINEPREFIX is ignored: it is a user's own prefix, which these
+# scripts never use, change or delete.
 # The prefix is created on first use, under a lock, so parallel callers
-# never race to create it.
+# never race to create it. A folder that is there already but was not made
+# by these scripts is never deleted: it is refused.
+# --system-rapi FILE installs FILE (the stand-in rapi.dll) as the prefix's
+# system rapi.dll, where setup.exe loads it from, whenever FILE is newer.
+# Without a PROGRAM only the prefix is prepared.
 set -euo pipefail
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 repo=$(dirname "$here")
 
-if [ "${TESH_WINE_DISPLAY:-0}" = 1 ]; then
-  export WINEPREFIX=${WINEPREFIX:-$repo/build/wine-display}
-else
-  export WINEPREFIX=${WINEPREFIX:-$repo/build/wine-headless}
+system_rapi=
+if [ "${1:-}" = --system-rapi ]; then
+  system_rapi=${2:?"wine-run: --system-rapi needs a file"}
+  shift 2
 fi
+
+unset WINEPREFIX
+if [ -n "${TESH_WINE_PREFIX:-}" ]; then
+  prefix=$TESH_WINE_PREFIX
+elif [ "${TESH_WINE_DISPLAY:-0}" = 1 ]; then
+  prefix=$repo/build/wine-display
+else
+  prefix=$repo/build/wine-headless
+fi
+# Compared as absolute paths with every ".." and symbolic link resolved, so
+# that no spelling of a path leads out of build/.
+builds=$(realpath -m "$repo/build")
+prefix=$(realpath -m "$prefix")
+case "$prefix" in
+  "$builds"/?*) ;;
+  *)
+    echo "wine-run: refusing the Wine prefix $prefix: the project's prefixes lie under $builds/" >&2
+    exit 2
+    ;;
+esac
+export WINEPREFIX=$prefix
 export WINEDEBUG=${WINEDEBUG:--all}
 # No Mono or Gecko installer prompts: the program needs neither.
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
@@ -67,12 +95,34 @@ prefix_ready() {
   [ "$(cat "$WINEPREFIX/.tesh-ready" 2>/dev/null)" = "$prefix_setup_version" ]
 }
 
+# Every prefix these scripts create carries this file from its first moment,
+# before Wine writes anything into it. Only such a folder is ever deleted
+# (a prefix whose making was cut short, and which is made again).
+created_marker=.tesh-created
+
+folder_is_empty() {
+  [ -z "$(ls -A "$1" 2>/dev/null)" ]
+}
+
+# Makes the prefix folder anew, or refuses a folder that is not ours.
+start_new_prefix() {
+  if [ -f "$WINEPREFIX/$created_marker" ]; then
+    rm -rf "$WINEPREFIX"
+  elif [ -e "$WINEPREFIX" ] && ! folder_is_empty "$WINEPREFIX"; then
+    echo "wine-run: $WINEPREFIX holds files these scripts did not make; not touching it" \
+         "(delete it yourself, or choose another TESH_WINE_PREFIX)" >&2
+    return 1
+  fi
+  mkdir -p "$WINEPREFIX"
+  : > "$WINEPREFIX/$created_marker"
+}
+
 create_prefix() {
   mkdir -p "$(dirname "$WINEPREFIX")"
   (
     flock 9
     if [ ! -f "$WINEPREFIX/.tesh-ready" ]; then
-      rm -rf "$WINEPREFIX"
+      start_new_prefix || exit 2
       "$wine_bin" wineboot -i >/dev/null 2>&1 || true
       if [ "${TESH_WINE_DISPLAY:-0}" != 1 ]; then
         "$wine_bin" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
@@ -86,12 +136,44 @@ create_prefix() {
   ) 9>"$WINEPREFIX.lock"
 }
 
+# The folder of the prefix's system DLLs for a DLL of FILE's machine type: a
+# 64-bit prefix keeps 32-bit system DLLs in syswow64.
+system_folder_for() {
+  local header machine
+  header=$(od -An -tu4 -j60 -N4 "$1" | tr -d ' ')
+  machine=$(od -An -tx2 -j$((header + 4)) -N2 "$1" | tr -d ' ')
+  if [ "$machine" = 14c ] && [ -d "$WINEPREFIX/drive_c/windows/syswow64" ]; then
+    printf '%s' "$WINEPREFIX/drive_c/windows/syswow64"
+  else
+    printf '%s' "$WINEPREFIX/drive_c/windows/system32"
+  fi
+}
+
+# Copies the stand-in over the prefix's rapi.dll when it is newer, by a
+# rename, so that a program that has the old one loaded keeps running.
+install_system_rapi() {
+  local folder target
+  if [ ! -f "$1" ]; then
+    echo "wine-run: no such file: $1" >&2
+    return 1
+  fi
+  folder=$(system_folder_for "$1")
+  target=$folder/rapi.dll
+  if [ "$1" -nt "$target" ]; then
+    cp -p "$1" "$target.tesh-new.$$"
+    mv -f "$target.tesh-new.$$" "$target"
+  fi
+}
+
 prefix_ready || create_prefix
 # One server per prefix, started with its output closed, and Wine's own
 # background processes started through it: whatever they inherit outlives
 # the program, and a test runner waits for every holder of its output pipe.
 wineserver -p 60 </dev/null >/dev/null 2>&1 || true
 "$wine_bin" wineboot </dev/null >/dev/null 2>&1 || true
+if [ -n "$system_rapi" ]; then
+  install_system_rapi "$system_rapi"
+fi
 
 if [ "$#" -eq 0 ]; then
   exit 0   # only prepare the prefix
