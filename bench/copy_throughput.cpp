@@ -5,7 +5,7 @@
 // should stay under 10%. A third run copies without a progress window, to
 // tell the copy's own cost from what drawing the bar costs.
 //
-//   CEDEVICE_PIPE=\\.\pipe\bench tools/wine-run.sh build/bin/bench_copy_throughput.exe [MiB] [rounds]
+//   CEDEVICE_PIPE=\\.\pipe\bench tools/wine-run.sh --system-rapi build/bin/rapi.dll build/bin/bench_copy_throughput.exe [MiB] [rounds]
 #include <windows.h>
 #include <commctrl.h>
 #include <stdio.h>

@@ -4,7 +4,8 @@
 #     No rapi.dll: a real setup folder uses the system's.
 #   TeshReaderSetup-VERSION-simulator-kit-win64.zip (64-bit build only):
 #     cedevice.exe, the stand-in rapi.dll, cecopy.exe, sample variant files
-#     and books, and HOWTO.txt.
+#     and books, HOWTO.txt, and install-rapi.cmd, which installs the stand-in
+#     as the system's rapi.dll (setup.exe loads no other).
 set(TESH_VERSION 1.1)
 if(CMAKE_SIZEOF_VOID_P EQUAL 8)
   set(TESH_PACKAGE_ARCH win64)
@@ -16,6 +17,8 @@ endif()
 configure_file(${CMAKE_SOURCE_DIR}/packaging/setup-folder.txt ${CMAKE_BINARY_DIR}/packaging/README.txt
   @ONLY NEWLINE_STYLE CRLF)
 configure_file(${CMAKE_SOURCE_DIR}/packaging/simulator-kit.txt ${CMAKE_BINARY_DIR}/packaging/HOWTO.txt
+  @ONLY NEWLINE_STYLE CRLF)
+configure_file(${CMAKE_SOURCE_DIR}/packaging/install-rapi.cmd ${CMAKE_BINARY_DIR}/packaging/install-rapi.cmd
   @ONLY NEWLINE_STYLE CRLF)
 
 # Sample variant files and books, made by the generators in tools/ (also
@@ -36,7 +39,8 @@ install(FILES ${CMAKE_BINARY_DIR}/packaging/README.txt DESTINATION . COMPONENT s
 set(CPACK_COMPONENTS_ALL setupfolder)
 if(TESH_PACKAGE_ARCH STREQUAL "win64")
   install(TARGETS cedevice cecopy rapi RUNTIME DESTINATION . COMPONENT simulatorkit)
-  install(FILES ${CMAKE_BINARY_DIR}/packaging/HOWTO.txt DESTINATION . COMPONENT simulatorkit)
+  install(FILES ${CMAKE_BINARY_DIR}/packaging/HOWTO.txt ${CMAKE_BINARY_DIR}/packaging/install-rapi.cmd
+    DESTINATION . COMPONENT simulatorkit)
   install(DIRECTORY ${TESH_SAMPLES_DIR}/ DESTINATION . COMPONENT simulatorkit)
   list(APPEND CPACK_COMPONENTS_ALL simulatorkit)
 endif()

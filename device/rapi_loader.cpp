@@ -1,14 +1,41 @@
-// Loads rapi.dll on first use and forwards each remote API call to it.
-// A missing library or function makes the call fail as it does for a
+// Loads the system's rapi.dll on first use and forwards each remote API call
+// to it. A missing library or function makes the call fail as it does for a
 // device that is not there, so the callers' own failure paths apply.
+#include "device/rapi_loader.h"
+
 #include "device/rapi.h"
 
 namespace {
 
+typedef BOOL(WINAPI *SetDllDirectoryWFn)(LPCWSTR);
+typedef BOOL(WINAPI *SetDefaultDllDirectoriesFn)(DWORD);
+typedef BOOL(WINAPI *SetSearchPathModeFn)(DWORD);
+
+// A function of kernel32.dll that older Windows lacks, or null there.
+template <typename Fn> Fn KernelFunction(const char *name) {
+    HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
+    if (!kernel) return nullptr;
+    // Through void* so the compiler accepts the change of function type.
+    return reinterpret_cast<Fn>(reinterpret_cast<void *>(GetProcAddress(kernel, name)));
+}
+
+// The rapi.dll of the device sync service, by its full path in the system
+// folder where the service installs it. A setup program is often started
+// from a downloads folder: a rapi.dll lying there or in the current
+// directory must never run. Its own imports are looked for in its folder.
+HMODULE LoadSystemRapi() {
+    static const wchar_t kName[] = L"\\rapi.dll";
+    wchar_t path[MAX_PATH];
+    const UINT length = GetSystemDirectoryW(path, MAX_PATH);
+    if (length == 0 || length + lstrlenW(kName) >= MAX_PATH) return nullptr;
+    lstrcpyW(path + length, kName);
+    return LoadLibraryExW(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+}
+
 // A process-wide, once-only load: static initialisation is thread-safe, and
 // the connection worker thread may be the first caller.
 HMODULE RapiModule() {
-    static const HMODULE module = LoadLibraryA("rapi.dll");
+    static const HMODULE module = LoadSystemRapi();
     return module;
 }
 
@@ -23,6 +50,20 @@ template <typename Fn> Fn Resolve(const char *name) {
 const DWORD kNoDevice = ERROR_NOT_CONNECTED;
 
 }  // namespace
+
+void RestrictLibrarySearch() {
+    // Windows 7 with its loader update and later: system folder only, for
+    // every library loaded without a full path from now on.
+    const SetDefaultDllDirectoriesFn setDefault =
+        KernelFunction<SetDefaultDllDirectoriesFn>("SetDefaultDllDirectories");
+    if (setDefault) setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32);
+    // Windows XP SP1 and later: the current directory leaves the search.
+    const SetDllDirectoryWFn setDllDirectory = KernelFunction<SetDllDirectoryWFn>("SetDllDirectoryW");
+    if (setDllDirectory) setDllDirectory(L"");
+    // Windows XP SP3 and later: SearchPath looks in the current directory last.
+    const SetSearchPathModeFn setSearchPathMode = KernelFunction<SetSearchPathModeFn>("SetSearchPathMode");
+    if (setSearchPathMode) setSearchPathMode(BASE_SEARCH_PATH_ENABLE_SAFE_SEARCHMODE | BASE_SEARCH_PATH_PERMANENT);
+}
 
 #define REMOTE(name) static const name##Fn fn = Resolve<name##Fn>(#name)
 

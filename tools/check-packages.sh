@@ -32,7 +32,7 @@ setup_folder_files() {
 
 kit_files() {
   local pair
-  printf '%s\n' HOWTO.txt cedevice.exe cecopy.exe rapi.dll
+  printf '%s\n' HOWTO.txt install-rapi.cmd cedevice.exe cecopy.exe rapi.dll
   for pair in $pairs; do
     printf '%s\n' "Tesh Reader.exe.$pair" "tarnlib.dll.$pair"
   done
@@ -73,7 +73,7 @@ check_zip() {
       *.exe|*.dll)
         [ "$(pe_machine "$unpacked/$name")" = "$machine" ] ||
           fail "$zip: $name is not a Windows program for machine $machine" ;;
-      *.txt)
+      *.txt|*.cmd)
         grep -q $'\r$' "$unpacked/$name" && ! grep -q $'[^\r]$' "$unpacked/$name" ||
           fail "$zip: $name does not have Windows line ends"
         grep -q "$version" "$unpacked/$name" || fail "$zip: $name does not name version $version" ;;

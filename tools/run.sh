@@ -22,12 +22,13 @@ fi
 build=$repo/build
 "$here/build.sh" "$build" setup cedevice rapi
 
-# The setup folder: the program, the stand-in remote API beside it (which
-# Windows loads before the system's own), the reader variant files, and
-# sample books to try Install Book with.
+# The setup folder: the program, the reader variant files, and sample books
+# to try Install Book with. No rapi.dll: setup.exe loads the system's, and the
+# stand-in is installed as the Wine prefix's system rapi.dll below.
 setupfolder=$build/setupfolder
 mkdir -p "$setupfolder"
-cp "$build/bin/setup.exe" "$build/bin/rapi.dll" "$setupfolder/"
+cp "$build/bin/setup.exe" "$setupfolder/"
+rm -f "$setupfolder/rapi.dll"   # left there by earlier versions of this script
 if [ -x "$here/make-variants.sh" ]; then
   "$here/make-variants.sh" "$setupfolder"
 fi
@@ -37,6 +38,7 @@ fi
 # programs share it, so they share the device's pipe (the default one).
 export TESH_WINE_DISPLAY=1
 unset CEDEVICE_PIPE
+"$here/wine-run.sh" --system-rapi "$build/bin/rapi.dll"
 
 device_pid=
 stop_device() {

@@ -39,12 +39,13 @@ out=$(mkdir -p "${1:-$repo/docs/screenshots}" && cd "${1:-$repo/docs/screenshots
 build=$repo/build
 "$here/build.sh" "$build" setup rapi cedevice screenshots
 
-# A setup folder as a user has it, plus one large book, so that the picture
-# of the progress window catches a copy half done.
+# A setup folder as a user has it (no rapi.dll: the stand-in is installed as
+# the Wine prefix's system rapi.dll), plus one large book, so that the
+# picture of the progress window catches a copy half done.
 work=$build/screenshots
 rm -rf "$work"
 mkdir -p "$work/setupfolder" "$work/pictures"
-cp "$build/bin/setup.exe" "$build/bin/rapi.dll" "$work/setupfolder/"
+cp "$build/bin/setup.exe" "$work/setupfolder/"
 "$here/make-variants.sh" "$work/setupfolder" >/dev/null
 "$here/make-books.sh" "$work/setupfolder" >/dev/null
 "$here/make-books.sh" --large "$work/setupfolder" >/dev/null

@@ -112,4 +112,37 @@ TEST(SetupExeReader, DeviceInfoInstallUpdateAndRemove) {
     EXPECT_EQ(CountLog(log, "write create-always"), 2u);
 }
 
+// A rapi.dll planted beside setup.exe, and one in the current directory,
+// are never loaded: the device is reached through the system's.
+TEST(SetupExeReader, PlantedRapiDllsAreNotLoaded) {
+    TestDevice device("hpc2000");
+    device.Plug();
+    SetupProcess setup;
+    const std::string work = setup.Folder() + "\\work";
+    ASSERT_TRUE(CreateDirectoryA(work.c_str(), nullptr));
+    ASSERT_TRUE(setup.AddFromTestFolder("planted\\rapi.dll", "rapi.dll"));
+    ASSERT_TRUE(setup.AddFromTestFolder("planted\\rapi.dll", "work\\rapi.dll"));
+    ASSERT_TRUE(setup.Start("", work));
+
+    std::string report;
+    const long exitCode = robot::RunWithRobot(
+        [&] { return static_cast<int>(setup.WaitForExit(kRunTimeoutMs)); },
+        [&] {
+            HWND menu = robot::WaitForWindow(kCaptionSetup);
+            robot::Click(menu, IDC_OTHER_OPTIONS);
+            HWND options = robot::WaitForWindow(kOtherOptionsCaption);
+            options = RunAction(options, IDC_DEVICE_INFO,
+                                [&] { report = robot::AnswerMessageBox(kCaptionDeviceInformation, IDOK); });
+            robot::Click(options, IDCANCEL);
+            robot::Click(robot::WaitForWindow(kCaptionSetup), IDCANCEL);
+            robot::AnswerMessageBox(kCaptionSetup, IDYES);
+        },
+        kRunTimeoutMs + 5000);
+    EXPECT_EQ(exitCode, 0);
+    EXPECT_EQ(report, "Processor: 4000, Platform: 6, Major: 3, Minor: 0, Platform ID: Handheld_PC");
+    for (const std::string &mark : {setup.Folder() + "\\rapi.dll.loaded", work + "\\rapi.dll.loaded"}) {
+        EXPECT_EQ(GetFileAttributesA(mark.c_str()), INVALID_FILE_ATTRIBUTES) << mark;
+    }
+}
+
 }  // namespace

@@ -50,7 +50,6 @@ void DeleteFolder(const std::string &folder) {
 
 SetupProcess::SetupProcess() : folder_(NewTemporaryFolder()) {
     EXPECT_TRUE(AddFromTestFolder("setup.exe"));
-    EXPECT_TRUE(AddFromTestFolder("rapi.dll"));
 }
 
 SetupProcess::~SetupProcess() {
@@ -65,13 +64,13 @@ SetupProcess::~SetupProcess() {
     if (!folder_.empty()) DeleteFolder(folder_);
 }
 
-bool SetupProcess::AddFromTestFolder(const std::string &name) {
+bool SetupProcess::AddFromTestFolder(const std::string &name, const std::string &as) {
     const std::string from = TestProgramFolder() + "\\" + name;
-    const std::string to = folder_ + "\\" + name;
+    const std::string to = folder_ + "\\" + (as.empty() ? name : as);
     return CopyFileA(from.c_str(), to.c_str(), FALSE) != 0;
 }
 
-bool SetupProcess::Start(const std::string &arguments) {
+bool SetupProcess::Start(const std::string &arguments, const std::string &currentDirectory) {
     const std::string program = folder_ + "\\setup.exe";
     std::string commandLine = "\"" + program + "\"";
     if (!arguments.empty()) commandLine += " " + arguments;
@@ -79,7 +78,8 @@ bool SetupProcess::Start(const std::string &arguments) {
     writable.push_back('\0');
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
-    return CreateProcessA(program.c_str(), writable.data(), nullptr, nullptr, FALSE, 0, nullptr, folder_.c_str(),
+    const std::string &directory = currentDirectory.empty() ? folder_ : currentDirectory;
+    return CreateProcessA(program.c_str(), writable.data(), nullptr, nullptr, FALSE, 0, nullptr, directory.c_str(),
                           &startup, &process_) != 0;
 }
 

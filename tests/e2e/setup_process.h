@@ -8,7 +8,8 @@
 class SetupProcess {
 public:
     // Makes a fresh setup folder in the temporary folder holding setup.exe
-    // and the stand-in rapi.dll from this test program's folder.
+    // from this test program's folder. setup.exe finds the stand-in rapi.dll
+    // in the Wine prefix's system folder, as it finds the system's.
     SetupProcess();
     // Ends the program if it still runs, and deletes the setup folder.
     ~SetupProcess();
@@ -16,12 +17,14 @@ public:
     SetupProcess &operator=(const SetupProcess &) = delete;
 
     const std::string &Folder() const { return folder_; }
-    // Copies a file of this test program's folder into the setup folder.
-    bool AddFromTestFolder(const std::string &name);
+    // Copies a file of this test program's folder (or a subfolder) into the
+    // setup folder, under another name or path there when "as" is given.
+    bool AddFromTestFolder(const std::string &name, const std::string &as = "");
 
-    // Starts setup.exe with the setup folder as its current directory and
-    // the given text after the program name. False when it cannot start.
-    bool Start(const std::string &arguments = "");
+    // Starts setup.exe with the setup folder (or currentDirectory) as its
+    // current directory and the given text after the program name. False
+    // when it cannot start.
+    bool Start(const std::string &arguments = "", const std::string &currentDirectory = "");
     // The exit code once the program ended within the time; -1 otherwise.
     long WaitForExit(DWORD timeoutMs);
 

@@ -14,9 +14,14 @@
 namespace simtest {
 
 // The stand-in's functions that the program itself does not call, straight
-// from rapi.dll.
+// from the module the program uses: the system folder's rapi.dll.
+inline HMODULE SystemRapi() {
+    char path[MAX_PATH] = "";
+    const UINT length = GetSystemDirectoryA(path, MAX_PATH);
+    return LoadLibraryA((std::string(path, length) + "\\rapi.dll").c_str());
+}
 template <typename Fn> Fn StandIn(const char *name) {
-    static const HMODULE module = LoadLibraryA("rapi.dll");
+    static const HMODULE module = SystemRapi();
     return reinterpret_cast<Fn>(reinterpret_cast<void *>(GetProcAddress(module, name)));
 }
 inline DWORD Attributes(LPCWSTR path) {

@@ -4,9 +4,10 @@
 // under Xvfb in a Wine virtual desktop, so that Wine draws every window
 // with its caption.
 //
-// Environment: TESH_SHOTS_SETUP (the setup folder: setup.exe, the stand-in
-// rapi.dll, the variant files and books), TESH_SHOTS_OUT (where the PNGs
-// go), CEDEVICE_PIPE (the pipe of the device, inherited by setup.exe).
+// Environment: TESH_SHOTS_SETUP (the setup folder: setup.exe, the variant
+// files and books; the stand-in rapi.dll is the Wine prefix's system one),
+// TESH_SHOTS_OUT (where the PNGs go), CEDEVICE_PIPE (the pipe of the
+// device, inherited by setup.exe).
 //
 // Besides the pictures, LabelsOfEveryTemplateFit lays out each dialog
 // template in this process, with the fonts of this Wine prefix, and names
