@@ -32,10 +32,12 @@ DWORD IdentifyDevice() {
 }
 
 // Folders that exist already are no obstacle, so the results do not matter.
+// A temporary file an earlier copy left there goes before anything is copied.
 void CreateInstallFolder() {
     ShowStatus(kTextCreatingDirectory);
     CeCreateDirectory(kDeviceProgramFiles, nullptr);
     CeCreateDirectory(kDeviceInstallFolder, nullptr);
+    RemoveStaleTemporaryFile(kDeviceInstallFolder);
 }
 
 // Asks a running reader, under either name, to close, and clears away the
