@@ -218,6 +218,7 @@ TEST_F(CopyTest, FullStoreStopsTheCopyAndRemovesThePartialFile) {
     EXPECT_EQ(shown, kTextCopyError);
     EXPECT_EQ(result, static_cast<DWORD>(ERROR_DISK_FULL));
     EXPECT_FALSE(device().Exists(L"\\big.vbk"));
+    EXPECT_FALSE(device().Exists(L"\\~tesh.tmp"));
     ExpectLinesBlank();
 }
 
