@@ -248,9 +248,9 @@ void OnNext(HWND page) {
     const int selected = SelectedCount();
     // A double-click can leave nothing selected: there is nothing to go on with.
     if (selected == 0) return;
-    PageInputHold hold = HoldPageInput(page);
+    HoldPageInput(page);
     QueueSelectedBooks(page, selected);
-    ReleasePageInput(hold);
+    ReleasePageInput(page);
 }
 
 // ---- Other commands --------------------------------------------------------------
@@ -295,20 +295,20 @@ void OnBrowse(HWND page) {
     // made sure of here (a name typed with its full path may leave the
     // current directory where it was).
     if (GetOpenFileNameA(&dialog)) MoveToFolderOf(fileName, dialog.nFileOffset);
-    PageInputHold hold = HoldPageInput(page);
+    HoldPageInput(page);
     if (!RememberBookFolder()) {
         // Back to the book folder, whose name bookFolder still holds.
         SetCurrentDirectoryA(g_setup.bookFolder);
         ShowSystemErrorBox(ERROR_FILENAME_EXCED_RANGE);
     }
     RefillBookList(page);
-    ReleasePageInput(hold);
+    ReleasePageInput(page);
 }
 
 void OnCancel(HWND page) {
-    PageInputHold hold = HoldPageInput(page);
+    HoldPageInput(page);
     if (ConfirmAbort()) EndPage(page, 0);
-    ReleasePageInput(hold);
+    ReleasePageInput(page);
 }
 
 void OnListNotification(HWND page, WORD notification) {

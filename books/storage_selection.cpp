@@ -102,15 +102,15 @@ void OnNext(HWND page) {
         EndDialog(page, 1);
         return;
     }
-    PageInputHold hold = HoldPageInput(page);
+    HoldPageInput(page);
     ShowMessage(kTextStorageNameUnreadable, kCaptionError, MB_OK | MB_ICONWARNING);
-    ReleasePageInput(hold);
+    ReleasePageInput(page);
 }
 
 void OnCancel(HWND page) {
-    PageInputHold hold = HoldPageInput(page);
+    HoldPageInput(page);
     if (ConfirmAbort()) EndDialog(page, 0);
-    ReleasePageInput(hold);
+    ReleasePageInput(page);
 }
 
 INT_PTR CALLBACK StorageSelectionProc(HWND page, UINT message, WPARAM wParam, LPARAM) {
