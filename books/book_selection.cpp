@@ -171,13 +171,14 @@ bool ReadEntryTitle(int position, char (&title)[kBookTitleChars]) {
            length;
 }
 
-// The file of a chosen entry: the one it was read from, as long as that
-// file still carries the title (it may have been removed or changed since
-// the list was filled). False when no file carries it.
+// The file of a chosen entry: the one it was read from (a name from a
+// folder search, which always fits), as long as that file still carries the
+// title (it may have been removed or changed since the list was filled).
+// False when no file carries it.
 bool ResolveEntry(int position, const char *title, char (&fileName)[kBookFileNameChars]) {
     const char *name = EntryName(g_bookPage.list, position);
     if (!name) return FindBookFileByTitle(title, fileName);
-    if (strlen(name) >= kBookFileNameChars || !FileCarriesTitle(name, title)) return false;
+    if (!FileCarriesTitle(name, title)) return false;
     memcpy(fileName, name, strlen(name) + 1);
     return true;
 }

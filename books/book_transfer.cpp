@@ -118,10 +118,7 @@ Transfer ReportBookKept(const char *name, const char *folder, DWORD error) {
 // system's code for the reason, for the caller to report with the name.
 DWORD OpenHostBookError(const char *name) {
     HANDLE file = CreateFileA(name, GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        const DWORD error = GetLastError();
-        return error ? error : ERROR_OPEN_FAILED;
-    }
+    if (file == INVALID_HANDLE_VALUE) return GetLastError();
     CloseHandle(file);
     return 0;
 }
@@ -215,7 +212,7 @@ bool EnterBookFolder() {
     const DWORD error = GetLastError();
     char subject[384];
     snprintf(subject, sizeof subject, kTextBookFolderGoneFormat, g_setup.bookFolder);
-    ShowSystemErrorBoxAbout(subject, error ? error : ERROR_PATH_NOT_FOUND);
+    ShowSystemErrorBoxAbout(subject, error);
     return false;
 }
 

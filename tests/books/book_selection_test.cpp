@@ -454,6 +454,59 @@ TEST_F(BookSelection, BooksGoneSinceTheListWasFilled) {
     EXPECT_EQ(boxes.Boxes()[0].text, BooksGoneText({"Changed Again", "Gone Away"}));
 }
 
+// Many chosen books gone at once: one box, naming as many titles as it has
+// room for and counting the rest.
+TEST_F(BookSelection, ManyBooksGoneAreNamedInOneBox) {
+    const size_t kBooks = 40;
+    for (size_t i = 0; i < kBooks; ++i) {
+        folder_.WriteBook("gone" + std::to_string(i) + ".vbk", "A Vanished Book Number " + std::to_string(100 + i));
+    }
+    BoxRecorder boxes;
+    Run([&] {
+        HWND page = WaitForPage();
+        for (size_t i = 0; i < kBooks; ++i) folder_.Remove("gone" + std::to_string(i) + ".vbk");
+        Command(page, IDC_SELECT_ALL);
+        Command(page, IDC_NEXT);
+        robot::Click(page, IDC_WIZARD_BACK);
+    });
+    ASSERT_EQ(boxes.Boxes().size(), 1u);
+    const std::string text = boxes.Boxes()[0].text;
+    size_t named = 0;
+    for (size_t at = text.find("\r\nA Vanished Book"); at != std::string::npos;
+         at = text.find("\r\nA Vanished Book", at + 1)) {
+        ++named;
+    }
+    const std::string tail = " more.\r\n\r\n" + SystemErrorText(ERROR_FILE_NOT_FOUND);
+    ASSERT_GT(text.size(), tail.size());
+    EXPECT_EQ(text.substr(text.size() - tail.size()), tail);
+    const size_t countAt = text.rfind("\r\nand ") + 6;
+    EXPECT_GT(named, 5u);
+    EXPECT_EQ(named + std::stoul(text.substr(countAt)), kBooks);
+}
+
+// An entry whose file name could not be kept (no memory while the list was
+// filled) is found by its title on Next.
+TEST_F(BookSelection, AnEntryWithoutItsFileNameIsFoundByTitle) {
+    folder_.WriteBook("gone.vbk", "Gone Away");
+    folder_.WriteBook("keep.vbk", "Keep Me");
+    BoxRecorder boxes;
+    const int result = Run([&] {
+        HWND page = WaitForPage();
+        folder_.Remove("gone.vbk");
+        ToggleEntry(page, PositionOf(page, "Gone Away"));
+        // Next's positions come through; the refilled entry's name does not.
+        FailNothrowAllocations(1, 1);
+        Command(page, IDC_NEXT);
+        StopFailingAllocations();
+        ASSERT_EQ(robot::ListBoxItems(page, IDC_LIST), std::vector<std::string>{"Keep Me"});
+        ToggleEntry(page, 0);
+        robot::Click(page, IDC_NEXT);
+    });
+    EXPECT_EQ(result, 1);
+    EXPECT_EQ(Queued(), std::vector<std::string>{"keep.vbk"});
+    EXPECT_EQ(boxes.Boxes().size(), 1u);
+}
+
 // Memory running out at any allocation of Next: never a crash or a wrong
 // name; either the page stays (nothing queued) or it goes on without the
 // one book that could not be queued. Each time the user is told.

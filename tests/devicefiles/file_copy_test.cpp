@@ -303,6 +303,12 @@ TEST_F(ReplaceTest, StaleTemporaryFileIsOverwritten) {
     EXPECT_FALSE(device().Exists(L"\\Books\\~tesh.tmp"));
     EXPECT_EQ(RemoveStaleTemporaryFile(L"\\Books"), 0);
     EXPECT_TRUE(device().Exists(L"\\Books\\book.vbk"));
+    // Down to a folder whose temporary path takes all 255 characters.
+    const std::wstring deep = L"\\" + std::wstring(244, L'd');
+    device().MakeFolder(deep);
+    device().WriteFile(deep + L"\\~tesh.tmp", "left over");
+    EXPECT_EQ(RemoveStaleTemporaryFile(deep.c_str()), 1);
+    EXPECT_FALSE(device().Exists(deep + L"\\~tesh.tmp"));
 }
 
 // A rename the device refuses, the link up: once the old target has been

@@ -337,6 +337,22 @@ TEST_F(InstallBooksTest, LinkLostStopsAfterOneReport) {
         EXPECT_FALSE(device.Exists(std::wstring(kMainFolder) + name));
     EXPECT_EQ(boxes, (std::vector<std::string>{std::string("Error 151: ") + kTextCopyError,
                                                "Error: " + NotCopiedText("bravo.vbk", ERROR_DEVICE_NOT_CONNECTED)}));
+
+    // Lost while the reader is brought up to date: the reader's own reports,
+    // then the transfer says it once, before any book.
+    Disconnect();
+    device.Unplug();
+    TestDevice again("hpcpro");
+    again.Plug();
+    again.SetFault("drop_after_bytes", "10");
+    EXPECT_EQ(Run([&] {
+                  ChooseBooks();
+                  boxes = AnswerBoxesUntil(nullptr);
+              }),
+              -1);
+    ASSERT_FALSE(boxes.empty());
+    EXPECT_EQ(boxes.back(), "Error: " + SystemText(ERROR_DEVICE_NOT_CONNECTED));
+    for (const std::string &box : boxes) EXPECT_EQ(box.find("was not copied"), std::string::npos) << box;
 }
 
 // The device pulled out while the book page is open: said once, and the
