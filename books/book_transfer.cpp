@@ -84,7 +84,9 @@ bool PrepareBookFolder() {
 
 // ---- Reporting ------------------------------------------------------------
 
-// A card that went away takes the rest of the books' folder with it.
+// What a failed book means for the rest: a lost link ends the transfer and
+// every later device call; a card that went away took the books' folder
+// with it; any other failure concerns this book alone.
 Transfer OutcomeOf(DWORD error) {
     if (error == ERROR_DEVICE_NOT_CONNECTED) return Transfer::kLinkLost;
     if (error == ERROR_DEV_NOT_EXIST) return Transfer::kStop;
