@@ -32,12 +32,10 @@ DWORD IdentifyDevice() {
 }
 
 // Folders that exist already are no obstacle, so the results do not matter.
-// A temporary file an earlier copy left there goes before anything is copied.
 void CreateInstallFolder() {
     ShowStatus(kTextCreatingDirectory);
     CeCreateDirectory(kDeviceProgramFiles, nullptr);
     CeCreateDirectory(kDeviceInstallFolder, nullptr);
-    RemoveStaleTemporaryFile(kDeviceInstallFolder);
 }
 
 // Asks a running reader, under either name, to close, and clears away the
@@ -84,6 +82,8 @@ void InstallOnConnectedDevice() {
     // Browse may have moved the current directory away from it.
     SetCurrentDirectoryA(g_setup.setupFolder);
     ShowStatus(kTextInstallingReader);
+    // An earlier copy's leftover temporary file goes before anything is copied.
+    RemoveStaleTemporaryFile(kDeviceInstallFolder);
     // The helper library goes first: the close requests run inside it.
     CopyFileToDevice(variant.helperVariantFile, kDeviceHelperPathAnsi);
     ClearAwayRunningAndEarlierReader();
