@@ -2,11 +2,13 @@
 
 #include <windows.h>
 #include <commdlg.h>
+#include <stdio.h>
 #include <string.h>
 
 #include <new>
 
 #include "books/book_titles.h"
+#include "books/page_input.h"
 #include "books/title_batch.h"
 #include "resources/resource_ids.h"
 #include "resources/texts.h"
@@ -51,6 +53,30 @@ int SelectedCount() {
     return count > 0 ? static_cast<int>(count) : 0;
 }
 
+// Each entry keeps, as its item data, a heap copy of the name of the file
+// it was read from: two books with one title are two books. An entry whose
+// copy could not be had keeps none (0) and is found by its title on Next.
+LPARAM CopyEntryName(const char *name) {
+    const size_t size = strlen(name) + 1;
+    char *copy = new (std::nothrow) char[size];
+    if (copy) memcpy(copy, name, size);
+    return reinterpret_cast<LPARAM>(copy);
+}
+
+const char *EntryName(HWND list, int position) {
+    const LRESULT data = SendMessageA(list, LB_GETITEMDATA, static_cast<WPARAM>(position), 0);
+    return data == LB_ERR ? nullptr : reinterpret_cast<const char *>(data);
+}
+
+// The list box does not free item data: done before each emptying.
+void ReleaseEntryNames(HWND list) {
+    const LRESULT count = SendMessageA(list, LB_GETCOUNT, 0, 0);
+    for (LRESULT i = 0; i < count; ++i) {
+        delete[] EntryName(list, static_cast<int>(i));
+        SendMessageA(list, LB_SETITEMDATA, static_cast<WPARAM>(i), 0);
+    }
+}
+
 // One entry per book file of the current directory, by display title,
 // sorted as the list sorts. A file that cannot be opened has been reported
 // and gets no entry: it has no title to show, and nothing could copy it.
@@ -64,7 +90,7 @@ void FillBookList(HWND list) {
     if (search != INVALID_HANDLE_VALUE) {
         do {
             char title[kBookTitleChars];
-            if (ReadBookTitle(entry.cFileName, title)) AddToTitleBatch(batch, title);
+            if (ReadBookTitle(entry.cFileName, title)) AddToTitleBatch(batch, title, CopyEntryName(entry.cFileName));
         } while (FindNextFileA(search, &entry));
         FindClose(search);
     }
@@ -75,6 +101,7 @@ void FillBookList(HWND list) {
 
 // A fresh list of the current directory, with nothing selected.
 void RefillBookList(HWND page) {
+    ReleaseEntryNames(g_bookPage.list);
     SendMessageA(g_bookPage.list, LB_RESETCONTENT, 0, 0);
     FillBookList(g_bookPage.list);
     // In a multiple-selection list this selects nothing.
@@ -95,50 +122,64 @@ bool RememberBookFolder() {
 
 // ---- Next -----------------------------------------------------------------------
 
-// The selected entries, in list order, with their titles and (after the
-// search) their files. Everything is released by the destructor.
-struct Selection {
-    int count = 0;
-    int *positions = nullptr;
-    char *titles = nullptr;  // count titles of kBookTitleChars each
-    BookTitleMatch *matches = nullptr;
-
-    ~Selection() {
-        delete[] positions;
-        delete[] titles;
-        delete[] matches;
-    }
-
-    bool Allocate(int selected) {
-        count = selected;
-        const size_t n = static_cast<size_t>(selected);
-        if (n > static_cast<size_t>(-1) / kBookTitleChars) return false;
-        positions = new (std::nothrow) int[n];
-        titles = new (std::nothrow) char[n * kBookTitleChars];
-        matches = new (std::nothrow) BookTitleMatch[n];
-        return positions && titles && matches;
-    }
+// Chosen titles that no file carries any more, named in one box: the
+// titles one a line while they fit, the rest counted.
+struct SkippedTitles {
+    char text[768];
+    size_t used;
+    int named;
+    int more;
 };
 
-// Reads the selected positions (ascending) and their texts. The page's own
-// entries always fit a title buffer; an entry that would not is marked
-// (position -1) and is never resolved.
-bool ReadSelection(Selection &selection) {
-    const LRESULT got = SendMessageA(g_bookPage.list, LB_GETSELITEMS, static_cast<WPARAM>(selection.count),
-                                     reinterpret_cast<LPARAM>(selection.positions));
-    if (got < 0) return false;
-    selection.count = static_cast<int>(got);
-    for (int i = 0; i < selection.count; ++i) {
-        char *title = selection.titles + static_cast<size_t>(i) * kBookTitleChars;
-        title[0] = '\0';
-        const LRESULT length = SendMessageA(g_bookPage.list, LB_GETTEXTLEN, selection.positions[i], 0);
-        if (length >= 0 && static_cast<size_t>(length) < kBookTitleChars) {
-            SendMessageA(g_bookPage.list, LB_GETTEXT, selection.positions[i], reinterpret_cast<LPARAM>(title));
-        } else {
-            selection.positions[i] = -1;
-        }
-        selection.matches[i].title = title;
+// Room kept at the end for the line that counts the rest.
+const size_t kCountLineRoom = 32;
+
+void StartSkipped(SkippedTitles &skipped) {
+    skipped = {};
+    skipped.used = strlen(kTextBooksGone);
+    memcpy(skipped.text, kTextBooksGone, skipped.used + 1);
+}
+
+void NoteSkipped(SkippedTitles &skipped, const char *title) {
+    const size_t length = strlen(title);
+    if (skipped.more == 0 && skipped.used + 2 + length + kCountLineRoom < sizeof skipped.text) {
+        memcpy(skipped.text + skipped.used, "\r\n", 2);
+        memcpy(skipped.text + skipped.used + 2, title, length + 1);
+        skipped.used += 2 + length;
+        ++skipped.named;
+    } else {
+        ++skipped.more;
     }
+}
+
+void ReportSkipped(SkippedTitles &skipped) {
+    if (skipped.named == 0 && skipped.more == 0) return;
+    if (skipped.more > 0) {
+        char count[kCountLineRoom - 2];
+        snprintf(count, sizeof count, kTextMoreBooksGoneFormat, skipped.more);
+        snprintf(skipped.text + skipped.used, sizeof skipped.text - skipped.used, "\r\n%s", count);
+    }
+    ShowSystemErrorBoxAbout(skipped.text, ERROR_FILE_NOT_FOUND);
+}
+
+// The entry's title; false for a text that does not fit a title (never one
+// of the page's own entries).
+bool ReadEntryTitle(int position, char (&title)[kBookTitleChars]) {
+    const LRESULT length = SendMessageA(g_bookPage.list, LB_GETTEXTLEN, static_cast<WPARAM>(position), 0);
+    if (length < 0 || static_cast<size_t>(length) >= kBookTitleChars) return false;
+    return SendMessageA(g_bookPage.list, LB_GETTEXT, static_cast<WPARAM>(position), reinterpret_cast<LPARAM>(title)) ==
+           length;
+}
+
+// The file of a chosen entry: the one it was read from (a name from a
+// folder search, which always fits), as long as that file still carries the
+// title (it may have been removed or changed since the list was filled).
+// False when no file carries it.
+bool ResolveEntry(int position, const char *title, char (&fileName)[kBookFileNameChars]) {
+    const char *name = EntryName(g_bookPage.list, position);
+    if (!name) return FindBookFileByTitle(title, fileName);
+    if (!FileCarriesTitle(name, title)) return false;
+    memcpy(fileName, name, strlen(name) + 1);
     return true;
 }
 
@@ -156,62 +197,70 @@ bool QueueName(const char *name) {
     return true;
 }
 
-// Appends the files of the resolved entries in list order. An entry no
-// file carries any more (removed or changed since the list was filled) is
-// skipped rather than queued under a wrong name; the user is told once.
-int QueueSelection(const Selection &selection) {
+// Appends the files of the selected entries in list order. An entry no
+// file carries any more is skipped rather than queued under a wrong name;
+// the user is told once, by title. Returns how many were queued.
+int QueueSelection(const int *positions, int count) {
     int queued = 0;
-    bool missing = false;
     bool noMemory = false;
-    for (int i = 0; i < selection.count; ++i) {
-        const BookTitleMatch &match = selection.matches[i];
-        if (!match.found || selection.positions[i] < 0) {
-            missing = true;
-        } else if (QueueName(match.fileName)) {
+    SkippedTitles skipped;
+    StartSkipped(skipped);
+    for (int i = 0; i < count; ++i) {
+        char title[kBookTitleChars] = "";
+        char fileName[kBookFileNameChars];
+        if (!ReadEntryTitle(positions[i], title) || !ResolveEntry(positions[i], title, fileName)) {
+            NoteSkipped(skipped, title);
+        } else if (QueueName(fileName)) {
             ++queued;
         } else {
             noMemory = true;
         }
     }
-    if (missing) ShowSystemErrorBox(ERROR_FILE_NOT_FOUND);
+    ReportSkipped(skipped);
     if (noMemory) ShowSystemErrorBox(ERROR_NOT_ENOUGH_MEMORY);
     return queued;
 }
 
-// Resolves every selected title in one search of the folder and queues the
-// files. The page ends only when something was queued; otherwise it stays,
-// with the list filled afresh to show the folder as it is now.
-void OnNext(HWND page) {
-    const int selected = SelectedCount();
-    // A double-click can leave nothing selected: there is nothing to go on with.
-    if (selected == 0) return;
+// Queues the files of the selected entries. The page ends only when
+// something was queued; otherwise it stays, with the list filled afresh to
+// show the folder as it is now.
+void QueueSelectedBooks(HWND page, int selected) {
     if (!RememberBookFolder()) {
         ShowSystemErrorBox(ERROR_FILENAME_EXCED_RANGE);
         return;
     }
-    Selection selection;
-    if (!selection.Allocate(selected)) {
+    int *positions = new (std::nothrow) int[static_cast<size_t>(selected)];
+    if (!positions) {
         ShowSystemErrorBox(ERROR_NOT_ENOUGH_MEMORY);
         return;
     }
-    if (!ReadSelection(selection)) return;
-    if (!FindBookFilesByTitles(selection.matches, static_cast<size_t>(selection.count))) {
-        ShowSystemErrorBox(ERROR_NOT_ENOUGH_MEMORY);
-        return;
-    }
-    if (QueueSelection(selection) > 0) {
+    const LRESULT got = SendMessageA(g_bookPage.list, LB_GETSELITEMS, static_cast<WPARAM>(selected),
+                                     reinterpret_cast<LPARAM>(positions));
+    const int queued = got > 0 ? QueueSelection(positions, static_cast<int>(got)) : 0;
+    delete[] positions;
+    if (queued > 0) {
         EndPage(page, IDC_NEXT);
-        return;
+    } else if (got > 0) {
+        RefillBookList(page);
     }
-    RefillBookList(page);
+}
+
+void OnNext(HWND page) {
+    const int selected = SelectedCount();
+    // A double-click can leave nothing selected: there is nothing to go on with.
+    if (selected == 0) return;
+    HoldPageInput(page);
+    QueueSelectedBooks(page, selected);
+    ReleasePageInput(page);
 }
 
 // ---- Other commands --------------------------------------------------------------
 
+// Position -1 selects every entry, however many there are (a range message
+// with equal ends deselects on Windows, so one book would stay unchosen).
 void OnSelectAll(HWND page) {
     const LRESULT count = SendMessageA(g_bookPage.list, LB_GETCOUNT, 0, 0);
-    // The extended range message takes positions past 65535 as well.
-    if (count > 0) SendMessageA(g_bookPage.list, LB_SELITEMRANGEEX, 0, count - 1);
+    if (count > 0) SendMessageA(g_bookPage.list, LB_SETSEL, TRUE, -1);
     EnableNext(page, count > 0);
 }
 
@@ -247,16 +296,20 @@ void OnBrowse(HWND page) {
     // made sure of here (a name typed with its full path may leave the
     // current directory where it was).
     if (GetOpenFileNameA(&dialog)) MoveToFolderOf(fileName, dialog.nFileOffset);
+    HoldPageInput(page);
     if (!RememberBookFolder()) {
         // Back to the book folder, whose name bookFolder still holds.
         SetCurrentDirectoryA(g_setup.bookFolder);
         ShowSystemErrorBox(ERROR_FILENAME_EXCED_RANGE);
     }
     RefillBookList(page);
+    ReleasePageInput(page);
 }
 
 void OnCancel(HWND page) {
+    HoldPageInput(page);
     if (ConfirmAbort()) EndPage(page, 0);
+    ReleasePageInput(page);
 }
 
 void OnListNotification(HWND page, WORD notification) {
@@ -317,6 +370,7 @@ INT_PTR CALLBACK BookSelectionProc(HWND page, UINT message, WPARAM wParam, LPARA
         return TRUE;
     case WM_DESTROY:
         RemoveHotKeys();
+        ReleaseEntryNames(g_bookPage.list);
         g_bookPage.list = nullptr;
         return FALSE;
     default:

@@ -55,6 +55,20 @@ bool ReadHeader(HANDLE file, char (&header)[kBookHeaderBytes]) {
     return ReadFile(file, header, kBookHeaderBytes, &read, nullptr) && read == kBookHeaderBytes;
 }
 
+enum class Header { kNoFile, kShort, kRead };
+
+// Opens the book (others may read it at the same time) and reads its
+// header. The file is closed before any box, so it is not held while the
+// user reads one.
+Header ReadHeaderOf(const char *fileName, char (&header)[kBookHeaderBytes]) {
+    HANDLE file =
+        CreateFileA(fileName, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return Header::kNoFile;
+    const bool headerRead = ReadHeader(file, header);
+    CloseHandle(file);
+    return headerRead ? Header::kRead : Header::kShort;
+}
+
 bool TitleLess(const BookTitleMatch *match, const char *title) { return strcmp(match->title, title) < 0; }
 bool TitleGreater(const char *title, const BookTitleMatch *match) { return strcmp(title, match->title) < 0; }
 bool MatchLess(const BookTitleMatch *a, const BookTitleMatch *b) { return strcmp(a->title, b->title) < 0; }
@@ -101,23 +115,35 @@ void ResolveTitles(BookTitleMatch *matches, size_t count, BookTitleMatch **index
 }  // namespace
 
 bool ReadBookTitle(const char *fileName, char *title, size_t titleChars) {
-    HANDLE file =
-        CreateFileA(fileName, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
+    char header[kBookHeaderBytes];
+    switch (ReadHeaderOf(fileName, header)) {
+    case Header::kNoFile:
         ShowMessage(kTextBookOpenFailed, kCaptionError, MB_OK);
         return false;
-    }
-    char header[kBookHeaderBytes];
-    const bool headerRead = ReadHeader(file, header);
-    // Closed before any box, so the file is not held while the user reads it.
-    CloseHandle(file);
-    if (headerRead) {
-        MakeDisplayTitle(header, fileName, title, titleChars);
-    } else {
+    case Header::kShort:
         ShowMessage(kTextTitleUnreadable, kCaptionFileError, MB_OK);
         TitleWriter{title, titleChars, 0}.Append(kTextTitleUnavailable);
+        return true;
+    case Header::kRead:
+        break;
     }
+    MakeDisplayTitle(header, fileName, title, titleChars);
     return true;
+}
+
+bool FileCarriesTitle(const char *fileName, const char *title) {
+    char header[kBookHeaderBytes];
+    char carried[kBookTitleChars];
+    switch (ReadHeaderOf(fileName, header)) {
+    case Header::kNoFile:
+        return false;
+    case Header::kShort:
+        return strcmp(title, kTextTitleUnavailable) == 0;
+    case Header::kRead:
+        break;
+    }
+    MakeDisplayTitle(header, fileName, carried, sizeof carried);
+    return strcmp(title, carried) == 0;
 }
 
 bool FindBookFileByTitle(const char *title, char *fileName) {

@@ -28,6 +28,10 @@ inline constexpr char kBookSearchPattern[] = "*.vbk";
 // reported ("Unable to read file title.") and gives "Title Unavailable".
 bool ReadBookTitle(const char *fileName, char *title, size_t titleChars = kBookTitleChars);
 
+// True when fileName opens and its display title is title now ("Title
+// Unavailable" for a header shorter than 78 bytes). Shows nothing.
+bool FileCarriesTitle(const char *fileName, const char *title);
+
 // Finds the first file, in the order of a search of the current directory
 // for "*.vbk", whose display title is title, and writes its name into
 // fileName (kBookFileNameChars). When no file carries the title, fileName is

@@ -3,6 +3,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "books/book_paths.h"
 #include "books/book_selection.h"
 #include "books/pending_book_list.h"
 #include "books/storage_selection.h"
@@ -29,8 +30,10 @@ const char kNewspaperState[] = "wsj.vbks";
 const LONG kNewspaperStateOffset = 8;
 const DWORD kNewspaperStateBytes = 4;
 
-// How the transfer of one book ended, for the loop.
-enum class Transfer { kGoOn, kDeviceGone };
+// How the transfer of one book (or of them all) ended. After a stop the
+// remaining books are not tried; after a lost link nothing more asks the
+// device.
+enum class Transfer { kGoOn, kStop, kLinkLost };
 
 // ---- The pending names --------------------------------------------------
 
@@ -45,41 +48,50 @@ void ReleasePendingNames(PendingBookList **list) {
     }
 }
 
-// ---- Device paths ---------------------------------------------------------
+// ---- Device paths and the link ---------------------------------------------
 
-// out <- a + b + c, when the whole fits a device path of 255 characters
-// (256 with the terminator); false, and out untouched, when it does not:
-// a cut path would name another file.
-bool JoinDevicePath(char (&out)[kPathChars], const char *a, const char *b, const char *c = "") {
-    size_t la = strlen(a), lb = strlen(b), lc = strlen(c);
-    if (la + lb + lc >= sizeof out) return false;
-    memcpy(out, a, la);
-    memcpy(out + la, b, lb);
-    memcpy(out + la + lb, c, lc + 1);
+bool ToWidePath(const char *path, wchar_t (&wide)[kDevicePathChars]) {
+    return MultiByteToWideChar(CP_ACP, 0, path, -1, wide, kDevicePathChars) != 0;
+}
+
+// True when the device no longer answers. Asked once before the reader is
+// brought up to date, so that a device pulled out while the pages were open
+// is said once, instead of once per step that would ask it.
+bool DeviceLinkLost() {
+    CEOSVERSIONINFO info = {};
+    info.dwOSVersionInfoSize = sizeof info;
+    return !CeGetVersionEx(&info) && CeGetLastError() == ERROR_DEVICE_NOT_CONNECTED;
+}
+
+// storageRoot + "My Documents", then its "Corvex Press" folder, and no
+// temporary file left there by an earlier copy. A folder that exists
+// already (or cannot be made) is no obstacle here: a copy into a missing
+// folder fails on its own and is reported with its book. False only when
+// the link is lost.
+bool PrepareBookFolder() {
+    char path[kDevicePathChars];
+    wchar_t wide[kDevicePathChars];
+    if (JoinDevicePath(path, g_setup.storageRoot, kDocumentsFolder) && ToWidePath(path, wide) &&
+        !CeCreateDirectory(wide, nullptr) && CeGetLastError() == ERROR_DEVICE_NOT_CONNECTED) {
+        return false;
+    }
+    if (JoinDevicePath(path, g_setup.storageRoot, kBookFolder) && ToWidePath(path, wide)) {
+        CeCreateDirectory(wide, nullptr);
+        RemoveStaleTemporaryFile(wide);
+    }
     return true;
-}
-
-bool ToWidePath(const char *path, wchar_t (&wide)[kPathChars]) {
-    return MultiByteToWideChar(CP_ACP, 0, path, -1, wide, kPathChars) != 0;
-}
-
-// storageRoot + "My Documents", then its "Corvex Press" folder. A folder
-// that exists already (or cannot be made) is no obstacle here: a copy into
-// a missing folder fails on its own and is reported with its book.
-void CreateBookFolder() {
-    char path[kPathChars];
-    wchar_t wide[kPathChars];
-    if (JoinDevicePath(path, g_setup.storageRoot, kDocumentsFolder) && ToWidePath(path, wide))
-        CeCreateDirectory(wide, nullptr);
-    if (JoinDevicePath(path, g_setup.storageRoot, kBookFolder) && ToWidePath(path, wide))
-        CeCreateDirectory(wide, nullptr);
 }
 
 // ---- Reporting ------------------------------------------------------------
 
-// Errors after which no further copy can reach the device: the link is
-// down, or the storage card went away.
-bool IsDeviceGone(DWORD error) { return error == ERROR_DEVICE_NOT_CONNECTED || error == ERROR_DEV_NOT_EXIST; }
+// What a failed book means for the rest: a lost link ends the transfer and
+// every later device call; a card that went away took the books' folder
+// with it; any other failure concerns this book alone.
+Transfer OutcomeOf(DWORD error) {
+    if (error == ERROR_DEVICE_NOT_CONNECTED) return Transfer::kLinkLost;
+    if (error == ERROR_DEV_NOT_EXIST) return Transfer::kStop;
+    return Transfer::kGoOn;
+}
 
 // A book that did not reach the device is named, with the system's text
 // for the reason.
@@ -88,27 +100,35 @@ Transfer ReportBookNotCopied(const char *name, DWORD error) {
     char subject[320];
     snprintf(subject, sizeof subject, kTextBookNotCopiedFormat, name);
     ShowSystemErrorBoxAbout(subject, error);
-    return IsDeviceGone(error) ? Transfer::kDeviceGone : Transfer::kGoOn;
+    return OutcomeOf(error);
+}
+
+// A book whose old copy was deleted and whose new copy could not be renamed
+// into place: that copy, the only whole one, waits under the temporary name,
+// where the next book's copy would overwrite it. The user is told where,
+// and the remaining books are not tried.
+Transfer ReportBookKept(const char *name, const char *folder, DWORD error) {
+    char subject[768];
+    snprintf(subject, sizeof subject, kTextBookKeptFormat, name, folder, kCopyTemporaryName);
+    ShowSystemErrorBoxAbout(subject, error);
+    return Transfer::kStop;
 }
 
 // ---- One book -------------------------------------------------------------
 
-// True when the host book can be opened as the copy opens it. Otherwise
-// the system's text for the reason is shown, as the copy would show it.
-bool HostBookOpens(const char *name) {
+// 0 when the host book can be opened as the copy opens it; otherwise the
+// system's code for the reason, for the caller to report with the name.
+DWORD OpenHostBookError(const char *name) {
     HANDLE file = CreateFileA(name, GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        ShowSystemErrorBox(GetLastError());
-        return false;
-    }
+    if (file == INVALID_HANDLE_VALUE) return GetLastError();
     CloseHandle(file);
-    return true;
+    return 0;
 }
 
 // A new issue makes the old issue's page file stale, and its state file
 // gets bytes 8 to 11 zeroed; a state file that does not exist stays absent.
 void ResetNewspaperCompanions(const char *pagesPath, const char *statePath) {
-    wchar_t wide[kPathChars];
+    wchar_t wide[kDevicePathChars];
     if (ToWidePath(pagesPath, wide)) CeDeleteFile(wide);
     if (!ToWidePath(statePath, wide)) return;
     HANDLE state = CeCreateFile(wide, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -120,57 +140,96 @@ void ResetNewspaperCompanions(const char *pagesPath, const char *statePath) {
     CeCloseHandle(state);
 }
 
+// What a finished copy means for the loop: reported by name when it failed.
+Transfer CopyOutcome(const char *name, const char *folder, DWORD result, bool kept) {
+    if (result == 0) return Transfer::kGoOn;
+    if (kept) return ReportBookKept(name, folder, result);
+    return ReportBookNotCopied(name, result);
+}
+
 // Every issue of the newspaper goes to "wsj.vbk", whatever the times of the
 // two files. The old issue stays until the new one is complete on the
 // device, and its companion files are reset only once it has been
 // replaced: an issue that could not be copied leaves all three as they were.
 Transfer TransferNewspaperIssue(const char *name, const char *folder) {
-    char issuePath[kPathChars], pagesPath[kPathChars], statePath[kPathChars];
+    char issuePath[kDevicePathChars], pagesPath[kDevicePathChars], statePath[kDevicePathChars];
     if (!JoinDevicePath(issuePath, folder, kNewspaperIssue) || !JoinDevicePath(pagesPath, folder, kNewspaperPages) ||
         !JoinDevicePath(statePath, folder, kNewspaperState)) {
         return ReportBookNotCopied(name, ERROR_FILENAME_EXCED_RANGE);
     }
-    // A host file that cannot be read replaces nothing; the copy would
-    // report it as done.
-    if (!HostBookOpens(name)) return Transfer::kGoOn;
-    DWORD result = ReplaceFileOnDevice(name, issuePath);
-    if (result != 0) return ReportBookNotCopied(name, result);
+    bool kept = false;
+    DWORD result = ReplaceFileOnDevice(name, issuePath, &kept);
+    if (result != 0) return CopyOutcome(name, folder, result, kept);
     ResetNewspaperCompanions(pagesPath, statePath);
     return Transfer::kGoOn;
 }
 
 // An ordinary book keeps its host name on the device, newer-only.
 Transfer TransferOrdinaryBook(const char *name, const char *folder) {
-    char path[kPathChars];
+    char path[kDevicePathChars];
     if (!JoinDevicePath(path, folder, name)) return ReportBookNotCopied(name, ERROR_FILENAME_EXCED_RANGE);
-    DWORD result = CopyFileToDevice(name, path);
-    if (result != 0) return ReportBookNotCopied(name, result);
-    return Transfer::kGoOn;
+    bool kept = false;
+    DWORD result = CopyFileToDevice(name, path, &kept);
+    return CopyOutcome(name, folder, result, kept);
 }
 
 // Names beginning with lower-case "wsj" are issues of the newspaper; an
 // upper-case "WSJ" name is an ordinary book.
 bool IsNewspaperIssue(const char *name) { return strncmp(name, kNewspaperPrefix, strlen(kNewspaperPrefix)) == 0; }
 
+// A book that cannot be read is named and not copied; the copy would only
+// show the system's text, without the name, and count it as done.
+Transfer TransferBook(const char *name, const char *folder) {
+    const DWORD openError = OpenHostBookError(name);
+    if (openError != 0) return ReportBookNotCopied(name, openError);
+    return IsNewspaperIssue(name) ? TransferNewspaperIssue(name, folder) : TransferOrdinaryBook(name, folder);
+}
+
 // Copies the pending books in list order, emptying the list as it goes.
 // Once the device cannot be reached, the rest are not tried: their names
 // stay in the list for the caller to release.
-void TransferBooks(PendingBookList **list) {
-    char folder[kPathChars];
-    const bool folderFits = JoinDevicePath(folder, g_setup.storageRoot, kBookFolder, "\\");
+Transfer TransferBooks(PendingBookList **list) {
+    char folder[kDevicePathChars];
+    // An offered location always has room for the folder; should it not, that
+    // is said once, not once per book.
+    if (!JoinDevicePath(folder, g_setup.storageRoot, kBookFolderUnderRoot)) {
+        ShowSystemErrorBox(ERROR_FILENAME_EXCED_RANGE);
+        return Transfer::kStop;
+    }
     for (char *name = static_cast<char *>(RewindAndPeek(list)); name;
          name = static_cast<char *>(RewindAndPeek(list))) {
-        Transfer outcome;
-        if (!folderFits) {
-            outcome = ReportBookNotCopied(name, ERROR_FILENAME_EXCED_RANGE);
-        } else if (IsNewspaperIssue(name)) {
-            outcome = TransferNewspaperIssue(name, folder);
-        } else {
-            outcome = TransferOrdinaryBook(name, folder);
-        }
+        const Transfer outcome = TransferBook(name, folder);
         ReleaseBookName(RemoveAtCursor(list));
-        if (outcome == Transfer::kDeviceGone) return;
+        if (outcome != Transfer::kGoOn) return outcome;
     }
+    return Transfer::kGoOn;
+}
+
+// The pending names are relative to the book folder (the reader
+// installation moved the current directory to the setup folder). A book
+// folder that is gone is said once, and nothing is copied: names resolved
+// anywhere else could be other books.
+bool EnterBookFolder() {
+    if (SetCurrentDirectoryA(g_setup.bookFolder)) return true;
+    const DWORD error = GetLastError();
+    char subject[384];
+    snprintf(subject, sizeof subject, kTextBookFolderGoneFormat, g_setup.bookFolder);
+    ShowSystemErrorBoxAbout(subject, error);
+    return false;
+}
+
+// The books into the book folder, with the progress window up.
+Transfer TransferToDevice(PendingBookList **list) {
+    ShowProgressWindow();
+    Transfer outcome = Transfer::kStop;
+    if (!PrepareBookFolder()) {
+        ShowSystemErrorBox(ERROR_DEVICE_NOT_CONNECTED);
+        outcome = Transfer::kLinkLost;
+    } else if (EnterBookFolder()) {
+        outcome = TransferBooks(list);
+    }
+    HideProgressWindow();
+    return outcome;
 }
 
 // ---- The wizard -----------------------------------------------------------
@@ -192,19 +251,19 @@ int RunWizardPages(PendingBookList **list) {
     }
 }
 
-// The workflow once the pending list exists; the caller releases it.
+// The workflow once the pending list exists; the caller releases it. A
+// device that stopped answering is said once; nothing more asks it, and
+// the main menu comes back, as when no connection could be made.
 int RunInstallBooks(PendingBookList **list) {
     if (!EnsureDeviceReady()) return -1;
     int pages = RunWizardPages(list);
     if (pages != 1) return pages;
+    if (DeviceLinkLost()) {
+        ShowSystemErrorBox(ERROR_DEVICE_NOT_CONNECTED);
+        return -1;
+    }
     InstallReader();
-    ShowProgressWindow();
-    CreateBookFolder();
-    // The reader installation moved the current directory to the setup
-    // folder; the pending names are relative to the book folder.
-    SetCurrentDirectoryA(g_setup.bookFolder);
-    TransferBooks(list);
-    HideProgressWindow();
+    if (TransferToDevice(list) == Transfer::kLinkLost) return -1;
     LaunchReader();
     ShowInstallComplete();
     return 0;

@@ -2,6 +2,8 @@
 
 #include <string.h>
 
+#include "books/book_paths.h"
+#include "books/page_input.h"
 #include "device/rapi.h"
 #include "resources/resource_ids.h"
 #include "resources/texts.h"
@@ -22,9 +24,9 @@ struct CardName {
 
 // True when the root entry is a storage card that the books can be sent
 // to: a card whose name converts to ANSI without loss (every later device
-// path is built from that ANSI text) and whose root fits storageRoot. A
-// card without such a name is never offered, so no choice can lead to a
-// wrong or a cut path.
+// path is built from that ANSI text) and whose book folder can take a copy
+// within the device's path length. A card without such a name is never
+// offered, so no choice can lead to a wrong or a cut path.
 bool ReadOfferableCard(const CE_FIND_DATA &entry, CardName *name) {
     if ((entry.dwFileAttributes & kStorageCardAttributes) != kStorageCardAttributes) return false;
     if (entry.cFileName[0] == L'\0') return false;
@@ -34,7 +36,7 @@ bool ReadOfferableCard(const CE_FIND_DATA &entry, CardName *name) {
                                     GetACP() == CP_UTF8 ? nullptr : &lossy);
     if (bytes == 0 || lossy) return false;
     // bytes counts the terminator: the root adds two separators.
-    return bytes - 1 + 2 < kPathChars;
+    return StorageRootHoldsBooks(static_cast<size_t>(bytes - 1) + 2);
 }
 
 // Calls visit for each offerable storage card of the device root, in the
@@ -71,29 +73,44 @@ void FillLocationList(HWND list) {
 }
 
 // storageRoot from the entry the user chose, by its listed name: "\" for
-// main memory (or no selection), "\" + card name + "\" for a card.
-void SetStorageRootFromList(HWND list) {
+// main memory (or no selection), "\" + card name + "\" for a card. False,
+// storageRoot unchanged, when a card's name cannot be read back whole: the
+// books must not go to main memory, or to a cut name, instead.
+bool SetStorageRootFromList(HWND list) {
     LRESULT position = SendMessageA(list, LB_GETCURSEL, 0, 0);
-    LRESULT length = position > 0 ? SendMessageA(list, LB_GETTEXTLEN, position, 0) : LB_ERR;
-    CardName name;
-    if (length == LB_ERR || length <= 0 || length + 2 >= kPathChars ||
-        SendMessageA(list, LB_GETTEXT, position, reinterpret_cast<LPARAM>(name.text)) != length) {
+    if (position <= 0) {
         strcpy(g_setup.storageRoot, "\\");
-        return;
+        return true;
+    }
+    LRESULT length = SendMessageA(list, LB_GETTEXTLEN, position, 0);
+    CardName name;
+    if (length <= 0 || length + 2 >= kPathChars ||
+        SendMessageA(list, LB_GETTEXT, position, reinterpret_cast<LPARAM>(name.text)) != length) {
+        return false;
     }
     g_setup.storageRoot[0] = '\\';
     memcpy(g_setup.storageRoot + 1, name.text, static_cast<size_t>(length));
     g_setup.storageRoot[length + 1] = '\\';
     g_setup.storageRoot[length + 2] = '\0';
+    return true;
 }
 
+// A location whose name cannot be read is said so, and the page stays for
+// another choice.
 void OnNext(HWND page) {
-    SetStorageRootFromList(GetDlgItem(page, IDC_LIST));
-    EndDialog(page, 1);
+    if (SetStorageRootFromList(GetDlgItem(page, IDC_LIST))) {
+        EndDialog(page, 1);
+        return;
+    }
+    HoldPageInput(page);
+    ShowMessage(kTextStorageNameUnreadable, kCaptionError, MB_OK | MB_ICONWARNING);
+    ReleasePageInput(page);
 }
 
 void OnCancel(HWND page) {
+    HoldPageInput(page);
     if (ConfirmAbort()) EndDialog(page, 0);
+    ReleasePageInput(page);
 }
 
 INT_PTR CALLBACK StorageSelectionProc(HWND page, UINT message, WPARAM wParam, LPARAM) {

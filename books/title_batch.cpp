@@ -15,15 +15,26 @@ const size_t kFirstOffsets = 256;
 // The comparison a sorted list box makes, as a sort key.
 const DWORD kSortFlags = LCMAP_SORTKEY | NORM_IGNORECASE;
 
-void AddToList(HWND list, const char *title) { SendMessageA(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(title)); }
+void SetEntryData(HWND list, LRESULT position, LPARAM data) {
+    if (position >= 0) SendMessageA(list, LB_SETITEMDATA, static_cast<WPARAM>(position), data);
+}
 
+void AddToList(HWND list, const char *title, LPARAM data) {
+    SetEntryData(list, SendMessageA(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(title)), data);
+}
+
+LPARAM DataOf(const char *record) {
+    LPARAM data;
+    memcpy(&data, record, sizeof data);
+    return data;
+}
 DWORD KeyLength(const char *record) {
     DWORD length;
-    memcpy(&length, record, sizeof length);
+    memcpy(&length, record + sizeof(LPARAM), sizeof length);
     return length;
 }
-const char *KeyOf(const char *record) { return record + sizeof(DWORD); }
-const char *TitleOf(const char *record) { return record + sizeof(DWORD) + KeyLength(record); }
+const char *KeyOf(const char *record) { return record + sizeof(LPARAM) + sizeof(DWORD); }
+const char *TitleOf(const char *record) { return KeyOf(record) + KeyLength(record); }
 
 void Release(TitleBatch &batch) {
     delete[] batch.records;
@@ -37,7 +48,10 @@ void Release(TitleBatch &batch) {
 // The titles gathered so far go to the list box one by one, as will every
 // later one: the list box sorts them itself.
 void SwitchToDirect(TitleBatch &batch) {
-    for (size_t i = 0; i < batch.count; ++i) AddToList(batch.list, TitleOf(batch.records + batch.offsets[i]));
+    for (size_t i = 0; i < batch.count; ++i) {
+        const char *record = batch.records + batch.offsets[i];
+        AddToList(batch.list, TitleOf(record), DataOf(record));
+    }
     Release(batch);
     batch.direct = true;
 }
@@ -78,25 +92,26 @@ void StartTitleBatch(TitleBatch &batch, HWND list) {
     if (batch.locale == 0) batch.locale = GetUserDefaultLCID();
 }
 
-void AddToTitleBatch(TitleBatch &batch, const char *title) {
+void AddToTitleBatch(TitleBatch &batch, const char *title, LPARAM data) {
     if (batch.direct) {
-        AddToList(batch.list, title);
+        AddToList(batch.list, title, data);
         return;
     }
     char key[kSortKeyBytes];
     const int keyLength = LCMapStringA(batch.locale, kSortFlags, title, -1, key, sizeof key);
     const size_t titleBytes = strlen(title) + 1;
-    const size_t recordBytes = sizeof(DWORD) + static_cast<size_t>(keyLength) + titleBytes;
+    const size_t recordBytes = sizeof data + sizeof(DWORD) + static_cast<size_t>(keyLength) + titleBytes;
     if (keyLength <= 0 || !GrowRecords(batch, recordBytes) || !GrowOffsets(batch)) {
         SwitchToDirect(batch);
-        AddToList(batch.list, title);
+        AddToList(batch.list, title, data);
         return;
     }
     char *record = batch.records + batch.recordBytes;
     const DWORD length = static_cast<DWORD>(keyLength);
-    memcpy(record, &length, sizeof length);
-    memcpy(record + sizeof length, key, length);
-    memcpy(record + sizeof length + length, title, titleBytes);
+    memcpy(record, &data, sizeof data);
+    memcpy(record + sizeof data, &length, sizeof length);
+    memcpy(record + sizeof data + sizeof length, key, length);
+    memcpy(record + sizeof data + sizeof length + length, title, titleBytes);
     batch.offsets[batch.count++] = batch.recordBytes;
     batch.recordBytes += recordBytes;
 }
@@ -120,11 +135,14 @@ void FinishTitleBatch(TitleBatch &batch) {
     const bool empty = SendMessageA(batch.list, LB_GETCOUNT, 0, 0) == 0;
     if (empty) SendMessageA(batch.list, LB_INITSTORAGE, batch.count, batch.recordBytes);
     for (size_t i = 0; i < batch.count; ++i) {
-        const char *title = TitleOf(records + batch.offsets[i]);
+        const char *record = records + batch.offsets[i];
         if (empty) {
-            SendMessageA(batch.list, LB_INSERTSTRING, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(title));
+            SetEntryData(batch.list,
+                         SendMessageA(batch.list, LB_INSERTSTRING, static_cast<WPARAM>(-1),
+                                      reinterpret_cast<LPARAM>(TitleOf(record))),
+                         DataOf(record));
         } else {
-            AddToList(batch.list, title);
+            AddToList(batch.list, TitleOf(record), DataOf(record));
         }
     }
     Release(batch);

@@ -15,8 +15,8 @@
 struct TitleBatch {
     HWND list;
     LCID locale;
-    // One record per title, in arrival order: the key's length (a DWORD),
-    // the key, the title and its NUL. offsets[i] is where record i starts.
+    // One record per title, in arrival order: the entry's data (an
+    // LPARAM), the key's length (a DWORD), the key, the title and its NUL. offsets[i] is where record i starts.
     char *records;
     size_t recordBytes;
     size_t recordCapacity;
@@ -30,8 +30,9 @@ struct TitleBatch {
 // An empty batch for list (a sorted list box, empty until the batch is put
 // into it).
 void StartTitleBatch(TitleBatch &batch, HWND list);
-// Adds one title; if memory for it cannot be had, the titles so far and
-// every later one are added to the list box directly, which sorts them.
-void AddToTitleBatch(TitleBatch &batch, const char *title);
+// Adds one title, whose list entry gets data as its item data; if memory
+// for it cannot be had, the titles so far and every later one are added to
+// the list box directly, which sorts them.
+void AddToTitleBatch(TitleBatch &batch, const char *title, LPARAM data = 0);
 // Puts the titles into the list box in sorted order and releases the batch.
 void FinishTitleBatch(TitleBatch &batch);

@@ -110,19 +110,17 @@ DWORD CopyChunks(HANDLE host, HANDLE device, DWORD fileSize) {
 // takes the target's name only once it is complete and carries the host
 // file's times. A dropped link, a full store or a failed host read at any
 // point therefore leaves the target as it was; at worst a partial temporary
-// file stays behind, which the next copy into that folder overwrites. The
-// name is fixed, so such leftovers never pile up.
-const char kTemporaryName[] = "~tesh.tmp";
-
-// The temporary path beside devicePath; false when it does not fit the
+// file stays behind, which the next install or transfer into that folder
+// removes. The name (kCopyTemporaryName) is fixed, so such leftovers never
+// pile up. This is the temporary path beside devicePath; false when it does not fit the
 // device's 255 characters.
 bool ToTemporaryPath(const char *devicePath, wchar_t (&wide)[kDevicePathUnits]) {
     const char *lastSeparator = strrchr(devicePath, '\\');
     size_t folderLength = lastSeparator ? static_cast<size_t>(lastSeparator - devicePath) + 1 : 0;
     char path[kDevicePathUnits * 2];
-    if (folderLength + sizeof kTemporaryName > sizeof path) return false;
+    if (folderLength + sizeof kCopyTemporaryName > sizeof path) return false;
     memcpy(path, devicePath, folderLength);
-    memcpy(path + folderLength, kTemporaryName, sizeof kTemporaryName);
+    memcpy(path + folderLength, kCopyTemporaryName, sizeof kCopyTemporaryName);
     return ToDevicePath(path, wide);
 }
 
@@ -159,20 +157,25 @@ DWORD WriteTemporaryFile(HANDLE host, HANDLE temporary, DWORD fileSize) {
 
 // Puts the complete temporary file in the target's place. The device has
 // no replacing rename, so an old target is deleted just before the rename;
-// a link lost between the two leaves no target but the complete copy under
-// the temporary name, and the next run copies again.
-DWORD ReplaceTarget(const wchar_t *temporaryPath, const wchar_t *targetPath, bool targetExists) {
+// a link lost between the two, or a rename the device refuses, leaves no
+// target but the complete copy under the temporary name (*targetDeleted
+// tells), and the next run copies again.
+DWORD ReplaceTarget(const wchar_t *temporaryPath, const wchar_t *targetPath, bool targetExists,
+                    bool *targetDeleted) {
     if (targetExists && !CeDeleteFile(targetPath)) {
         DWORD error = CeGetLastError();
         if (error != ERROR_FILE_NOT_FOUND) return FailureResult(error, ERROR_GEN_FAILURE);
     }
+    *targetDeleted = targetExists;
     if (!CeMoveFile(temporaryPath, targetPath)) return FailureResult(CeGetLastError(), ERROR_GEN_FAILURE);
     return 0;
 }
 
 // Copies hostFile over devicePath through the temporary file. Only the age
 // test differs between the newer-only copy and the forced replace.
-DWORD CopyThroughTemporaryFile(const char *hostFile, const char *devicePath, bool onlyWhenNewer) {
+DWORD CopyThroughTemporaryFile(const char *hostFile, const char *devicePath, bool onlyWhenNewer,
+                               bool *keptAsTemporary) {
+    if (keptAsTemporary) *keptAsTemporary = false;
     wchar_t targetPath[kDevicePathUnits];
     wchar_t temporaryPath[kDevicePathUnits];
     if (!ToDevicePath(devicePath, targetPath) || !ToTemporaryPath(devicePath, temporaryPath)) {
@@ -204,11 +207,18 @@ DWORD CopyThroughTemporaryFile(const char *hostFile, const char *devicePath, boo
     StartProgressBar();
     DWORD result = WriteTemporaryFile(host, temporary, fileSize);
     CeCloseHandle(temporary);
-    if (result == 0) result = ReplaceTarget(temporaryPath, targetPath, targetExists);
+    bool targetDeleted = false;
+    if (result == 0) result = ReplaceTarget(temporaryPath, targetPath, targetExists, &targetDeleted);
     if (result != 0) {
-        // Whatever the temporary file holds is not the copy: remove it now
-        // if the device still answers (else the next copy overwrites it).
-        CeDeleteFile(temporaryPath);
+        if (targetDeleted) {
+            // The old file is gone and the temporary file is the only
+            // complete copy: it stays where it is.
+            if (keptAsTemporary) *keptAsTemporary = true;
+        } else {
+            // Whatever the temporary file holds is not the copy: remove it
+            // now if the device still answers.
+            CeDeleteFile(temporaryPath);
+        }
         ShowMessage(kTextCopyError, kCaptionCopyError, MB_OK);
     }
     CloseHandle(host);
@@ -218,10 +228,22 @@ DWORD CopyThroughTemporaryFile(const char *hostFile, const char *devicePath, boo
 
 }  // namespace
 
-DWORD CopyFileToDevice(const char *hostFile, const char *devicePath) {
-    return CopyThroughTemporaryFile(hostFile, devicePath, true);
+DWORD CopyFileToDevice(const char *hostFile, const char *devicePath, bool *keptAsTemporary) {
+    return CopyThroughTemporaryFile(hostFile, devicePath, true, keptAsTemporary);
 }
 
-DWORD ReplaceFileOnDevice(const char *hostFile, const char *devicePath) {
-    return CopyThroughTemporaryFile(hostFile, devicePath, false);
+DWORD ReplaceFileOnDevice(const char *hostFile, const char *devicePath, bool *keptAsTemporary) {
+    return CopyThroughTemporaryFile(hostFile, devicePath, false, keptAsTemporary);
+}
+
+int RemoveStaleTemporaryFile(const wchar_t *folder) {
+    wchar_t path[kDevicePathUnits];
+    const size_t folderLength = wcslen(folder);
+    if (folderLength + 1 + sizeof kCopyTemporaryName > kDevicePathUnits) return 0;
+    memcpy(path, folder, folderLength * sizeof(wchar_t));
+    path[folderLength] = L'\\';
+    for (size_t i = 0; i < sizeof kCopyTemporaryName; ++i) {
+        path[folderLength + 1 + i] = static_cast<wchar_t>(kCopyTemporaryName[i]);
+    }
+    return CeDeleteFile(path) ? 1 : 0;
 }

@@ -17,10 +17,23 @@ const DWORD kCopyDeviceFileInUse = 3;
 // the device (or of the host read) for any other failure, never 0 or 3 (a
 // device "path not found" is reported as ERROR_BAD_PATHNAME).
 // The caller shows the progress window first; the copy never shows or hides it.
-DWORD CopyFileToDevice(const char *hostFile, const char *devicePath);
+// When the old devicePath was deleted but the complete copy could not be
+// renamed into its place with the link still up, the copy is the only whole
+// one and stays under the temporary name: *keptAsTemporary (when given) is
+// then true, and a later copy into that folder would overwrite it.
+DWORD CopyFileToDevice(const char *hostFile, const char *devicePath, bool *keptAsTemporary = nullptr);
 
 // Copies hostFile to devicePath whatever the two files' times (the
 // newspaper's current issue is replaced by each new issue). What devicePath
 // held stays there until the new file is complete on the device, with the
 // host file's times; results as for CopyFileToDevice.
-DWORD ReplaceFileOnDevice(const char *hostFile, const char *devicePath);
+DWORD ReplaceFileOnDevice(const char *hostFile, const char *devicePath, bool *keptAsTemporary = nullptr);
+
+// The name of the file every copy writes beside its target before renaming
+// it into place; a folder must have room for it to take any copy.
+inline constexpr char kCopyTemporaryName[] = "~tesh.tmp";
+
+// Deletes a temporary file that an earlier copy left in folder (a device
+// folder without its trailing backslash), so that it takes no room on the
+// device. 1 when one was deleted, 0 when there was none (or it could not be).
+int RemoveStaleTemporaryFile(const wchar_t *folder);

@@ -82,6 +82,8 @@ void InstallOnConnectedDevice() {
     // Browse may have moved the current directory away from it.
     SetCurrentDirectoryA(g_setup.setupFolder);
     ShowStatus(kTextInstallingReader);
+    // An earlier copy's leftover temporary file goes before anything is copied.
+    RemoveStaleTemporaryFile(kDeviceInstallFolder);
     // The helper library goes first: the close requests run inside it.
     CopyFileToDevice(variant.helperVariantFile, kDeviceHelperPathAnsi);
     ClearAwayRunningAndEarlierReader();

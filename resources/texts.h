@@ -35,6 +35,10 @@ inline constexpr char kTextTitleUnreadable[] = "Unable to read file title.";
 // name), and what a book whose header cannot be read is listed as.
 inline constexpr char kTextNewspaperTitle[] = "The Wall Street Journal";
 inline constexpr char kTextTitleUnavailable[] = "Title Unavailable";
+// Chosen books whose titles no file in the folder carries any more: the
+// titles follow, one a line, then how many more.
+inline constexpr char kTextBooksGone[] = "These chosen books are no longer in the book folder:";
+inline constexpr char kTextMoreBooksGoneFormat[] = "and %d more.";
 // The open-file dialog of the book page: its title and filter pairs.
 inline constexpr char kTextBookBrowserTitle[] = "Book Browser";
 inline constexpr char kTextBookBrowserFilter[] = "Book\0*.VBK\0All\0*.*\0";
@@ -49,6 +53,15 @@ inline constexpr char kTextCopyingTo[] = "to device file";
 // transfer could not copy (its name, then the system's text).
 inline constexpr char kTextMainMemory[] = "Main Memory";
 inline constexpr char kTextBookNotCopiedFormat[] = "%s was not copied to the device.";
+// A book whose old copy was deleted but whose new copy could not take its
+// name (book, book folder, temporary name); a book folder that is gone.
+inline constexpr char kTextBookKeptFormat[] =
+    "%s was not copied to the device. Its complete copy waits on the device as %s%s. "
+    "The books after it were not copied.";
+inline constexpr char kTextBookFolderGoneFormat[] = "No books were copied from the folder %s.";
+// A storage location chosen on the page whose name cannot be read back.
+inline constexpr char kTextStorageNameUnreadable[] =
+    "The name of the chosen storage location could not be read. Please choose a location again.";
 
 // Reader installation status lines.
 inline constexpr char kTextDeterminingProcessor[] = "Determining Processor Type...";

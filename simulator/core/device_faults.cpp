@@ -58,6 +58,10 @@ bool DeviceFaults::Set(const std::string &name, const std::string &value, std::s
         ok = ParseLimit(value, &capacity);
     } else if (name == "ignore_close") {
         ok = ParseFlag(value, &ignoreClose);
+    } else if (name == "refuse_move") {
+        uint64_t number = 0;
+        if (!Cleared(value)) ok = ParseUnsigned(value, &number) && number <= 0xFFFFFFFFull;
+        refuseMove = ok ? static_cast<DWORD>(number) : 0;
     } else if (name == "no_ident") {
         ok = ParseFlag(value, &noIdent);
     } else if (name == "origname") {
@@ -105,6 +109,7 @@ std::string DeviceFaults::Serialize() const {
     if (dropAfterBytes >= 0) line("drop_after_bytes", std::to_string(dropAfterBytes));
     if (capacity >= 0) line("capacity", std::to_string(capacity));
     if (ignoreClose) line("ignore_close", "1");
+    if (refuseMove) line("refuse_move", std::to_string(refuseMove));
     if (noIdent) line("no_ident", "1");
     if (hasOrigName) line("origname", WideToUtf8(origName));
     if (origNameType != "string") line("origname_type", origNameType);

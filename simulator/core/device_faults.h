@@ -14,6 +14,7 @@ struct DeviceFaults {
     int64_t dropAfterBytes = -1;  // -1: off
     int64_t capacity = -1;        // bytes the store may hold; -1: unlimited
     bool ignoreClose = false;
+    DWORD refuseMove = 0;  // error every rename fails with; 0: off
     bool noIdent = false;
     bool hasOrigName = false;
     std::wstring origName;

@@ -363,7 +363,9 @@ Device::Result Device::DoDeleteFile(const std::wstring &path) {
 
 // Renames a file as MoveFile does: the file keeps its attributes and times,
 // and an existing target is never replaced (183). Folders are not moved.
+// The refuse_move fault fails every rename with its error, the link up.
 Device::Result Device::DoMoveFile(const std::wstring &source, const std::wstring &target) {
+    if (faults_.refuseMove) return Fail(faults_.refuseMove);
     std::wstring from, to, parent, name;
     DWORD error = NormalizeDevicePath(source, false, &from);
     if (!error) error = NormalizeDevicePath(target, false, &to);

@@ -138,6 +138,26 @@ LRESULT CALLBACK BoxRecorder::Hook(int code, WPARAM wParam, LPARAM lParam) {
 void BoxRecorder::Seen(HWND box) {
     Box seen{WindowText(box), WindowText(GetDlgItem(box, kMessageBoxTextId))};
     if (std::find(captions_.begin(), captions_.end(), seen.caption) == captions_.end()) return;
+    // The box has no owner; the page it came from must take no input while
+    // it is up, as under an owned box.
+    struct Probe {
+        HWND box;
+        bool pageEnabled;
+    } probe{box, false};
+    EnumThreadWindows(
+        GetCurrentThreadId(),
+        [](HWND window, LPARAM data) -> BOOL {
+            Probe &p = *reinterpret_cast<Probe *>(data);
+            char windowClass[16] = "";
+            GetClassNameA(window, windowClass, sizeof windowClass);
+            if (window != p.box && IsWindowVisible(window) && strcmp(windowClass, "#32770") == 0 &&
+                IsWindowEnabled(window)) {
+                p.pageEnabled = true;
+            }
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&probe));
+    EXPECT_FALSE(probe.pageEnabled) << "a page takes input under the box \"" << seen.text << "\"";
     EnterCriticalSection(&lock_);
     boxes_.push_back(seen);
     LeaveCriticalSection(&lock_);

@@ -44,9 +44,18 @@ std::vector<std::string> ThroughABatch(const std::vector<std::string> &titles,
     for (const std::string &title : already) SendMessageA(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(title.c_str()));
     TitleBatch batch;
     StartTitleBatch(batch, list);
-    for (const std::string &title : titles) AddToTitleBatch(batch, title.c_str());
+    for (size_t i = 0; i < titles.size(); ++i) AddToTitleBatch(batch, titles[i].c_str(), static_cast<LPARAM>(i + 1));
     FinishTitleBatch(batch);
     std::vector<std::string> items = Items(list);
+    // Every title's entry carries the data given with it.
+    size_t withData = 0;
+    for (size_t i = 0; i < items.size(); ++i) {
+        const LRESULT data = SendMessageA(list, LB_GETITEMDATA, i, 0);
+        if (data <= 0) continue;
+        ++withData;
+        EXPECT_EQ(items[i], titles.at(static_cast<size_t>(data) - 1));
+    }
+    EXPECT_EQ(withData, titles.size());
     DestroyWindow(list);
     return items;
 }

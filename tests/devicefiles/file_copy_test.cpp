@@ -218,6 +218,7 @@ TEST_F(CopyTest, FullStoreStopsTheCopyAndRemovesThePartialFile) {
     EXPECT_EQ(shown, kTextCopyError);
     EXPECT_EQ(result, static_cast<DWORD>(ERROR_DISK_FULL));
     EXPECT_FALSE(device().Exists(L"\\big.vbk"));
+    EXPECT_FALSE(device().Exists(L"\\~tesh.tmp"));
     ExpectLinesBlank();
 }
 
@@ -296,6 +297,46 @@ TEST_F(ReplaceTest, StaleTemporaryFileIsOverwritten) {
     EXPECT_EQ(device().ReadFile(L"\\Books\\book.vbk"), HostContent(host));
     ExpectDeviceTimesEqualHost(L"\\Books\\book.vbk", host);
     EXPECT_FALSE(device().Exists(L"\\Books\\~tesh.tmp"));
+    // A leftover in a folder no copy goes to is removed on request, once.
+    device().WriteFile(L"\\Books\\~tesh.tmp", std::string(30000, 'x'));
+    EXPECT_EQ(RemoveStaleTemporaryFile(L"\\Books"), 1);
+    EXPECT_FALSE(device().Exists(L"\\Books\\~tesh.tmp"));
+    EXPECT_EQ(RemoveStaleTemporaryFile(L"\\Books"), 0);
+    EXPECT_TRUE(device().Exists(L"\\Books\\book.vbk"));
+    // Down to a folder whose temporary path takes all 255 characters.
+    const std::wstring deep = L"\\" + std::wstring(244, L'd');
+    device().MakeFolder(deep);
+    device().WriteFile(deep + L"\\~tesh.tmp", "left over");
+    EXPECT_EQ(RemoveStaleTemporaryFile(deep.c_str()), 1);
+    EXPECT_FALSE(device().Exists(deep + L"\\~tesh.tmp"));
+}
+
+// A rename the device refuses, the link up: once the old target has been
+// deleted, the temporary file is the only whole copy and stays; without an
+// old target it is removed like any failed copy's.
+TEST_F(ReplaceTest, RefusedRenameKeepsTheOnlyWholeCopy) {
+    for (bool oldTarget : {true, false}) {
+        SCOPED_TRACE(oldTarget ? "old target" : "no old target");
+        std::string host = MakeHostFile("wsj0104.vbk", 20000);
+        if (oldTarget) PutNewerDeviceFile(L"\\wsj.vbk", "the previous issue");
+        device().SetFault("refuse_move", "5");
+        bool kept = !oldTarget;
+        DWORD result = 0;
+        robot::RunWithRobot(
+            [&] { return static_cast<int>(result = ReplaceFileOnDevice(host.c_str(), "\\wsj.vbk", &kept)); },
+            [&] { robot::AnswerMessageBox("Error 151", IDOK); });
+        device().SetFault("refuse_move", "");
+        EXPECT_EQ(result, static_cast<DWORD>(ERROR_ACCESS_DENIED));
+        EXPECT_EQ(kept, oldTarget);
+        EXPECT_FALSE(device().Exists(L"\\wsj.vbk"));
+        if (oldTarget) {
+            EXPECT_EQ(device().ReadFile(L"\\~tesh.tmp"), HostContent(host));
+            ExpectDeviceTimesEqualHost(L"\\~tesh.tmp", host);
+        } else {
+            EXPECT_FALSE(device().Exists(L"\\~tesh.tmp"));
+        }
+        ExpectLinesBlank();
+    }
 }
 
 // The temporary file sits beside the target and must fit 255 characters

@@ -181,6 +181,18 @@ bool SameFile(const DeviceItem *a, const DeviceItem *b) {
 
 std::wstring FolderOf(const std::wstring &path) { return path.substr(0, path.rfind(L'\\')); }
 
+// The temporary files of copies found on the device.
+std::string TemporaryFiles(const Snapshot &snapshot) {
+    std::string found;
+    for (const auto &entry : snapshot) {
+        const std::wstring name = entry.first.substr(entry.first.rfind(L'\\') + 1);
+        if (CompareStringOrdinal(name.c_str(), -1, kTemporaryName, -1, TRUE) == CSTR_EQUAL) {
+            found += WideToUtf8(entry.first) + " ";
+        }
+    }
+    return found;
+}
+
 // ---- Message boxes shown while a road runs
 
 // Answers every message box of this process from a thread of its own, and
@@ -346,6 +358,8 @@ const Reference &CleanRun(const Road &road) {
     printf("road \"%s\": a clean run makes %u device calls and %u writes\n", road.name,
            static_cast<unsigned>(reference.calls), static_cast<unsigned>(reference.writes.size()));
     EXPECT_TRUE(run.boxes.empty()) << road.name << ": a clean run shows no box, got " << run.boxes.front();
+    // Leftovers of earlier runs are removed, and every copy renamed its own.
+    EXPECT_EQ(TemporaryFiles(reference.after), "") << road.name;
     EXPECT_TRUE(run.progressHidden) << road.name;
     // The clean run itself: every target holds the last host file mapped to it.
     for (const auto &target : bench.setup.targets) {
@@ -371,8 +385,10 @@ struct Tally {
 };
 Tally g_tally;
 
-// The checks after a broken run; then the rerun, docked again.
-void CheckBrokenRun(const Road &road, Bench &bench, const RunResult &run, const std::string &what) {
+// The checks after a broken run; then the rerun, docked again. linkUp: the
+// device answered to the end, so every failed copy could remove its
+// temporary file.
+void CheckBrokenRun(const Road &road, Bench &bench, const RunResult &run, const std::string &what, bool linkUp) {
     SCOPED_TRACE(std::string(road.name) + ", " + what);
     ++g_tally.cases;
     g_tally.boxes += static_cast<int>(run.boxes.size());
@@ -385,6 +401,9 @@ void CheckBrokenRun(const Road &road, Bench &bench, const RunResult &run, const 
         EXPECT_TRUE(allowed) << "unexpected message box \"" << caption << "\"";
     }
     Snapshot after = TakeSnapshot(bench.device);
+    if (linkUp) {
+        EXPECT_EQ(TemporaryFiles(after), "") << "a failed copy left its temporary file";
+    }
     std::set<std::wstring> untouchedTargets;
     for (const auto &target : bench.setup.targets) {
         const DeviceItem *now = Find(after, target.first);
@@ -454,7 +473,7 @@ void RunBroken(const Road &road, const char *fault, ULONGLONG value, const std::
     ASSERT_TRUE(Connect());
     bench.device.SetFault(fault, std::to_string(value));
     RunResult run = RunRoad(road);
-    CheckBrokenRun(road, bench, run, what);
+    CheckBrokenRun(road, bench, run, what, strcmp(fault, "capacity") == 0);
 }
 
 class FaultMatrix : public ::testing::Test {

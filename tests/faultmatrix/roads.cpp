@@ -42,8 +42,10 @@ void PrepareReaderCopies(RoadSetup &setup) {
     ULONGLONG release = kYear2001 + 10 * kOneDay;
     setup.Target(kDeviceHelperPath, setup.MakeHostFile(setup.setupFolder, variant.helperVariantFile, 20000, release));
     setup.Target(kDeviceReaderPath, setup.MakeHostFile(setup.setupFolder, variant.readerVariantFile, 40000, release));
-    // An earlier reader is installed; its helper library is missing.
+    // An earlier reader is installed; its helper library is missing. A copy
+    // broken off in an earlier run left its temporary file.
     setup.PutDeviceFile(kDeviceReaderPath, "CEAPP\tWINDOW\tREADER\tTesh\xE2\x84\xA2 Reader\nan earlier reader", kYear2001);
+    setup.PutDeviceFile(std::wstring(kDeviceInstallFolder) + L"\\~tesh.tmp", "a copy of an earlier run", kYear2001);
 }
 
 void RunReaderCopies() {
@@ -52,6 +54,7 @@ void RunReaderCopies() {
     SetCurrentDirectoryA(g_setup.setupFolder);
     CeCreateDirectory(kDeviceProgramFiles, nullptr);
     CeCreateDirectory(kDeviceInstallFolder, nullptr);
+    RemoveStaleTemporaryFile(kDeviceInstallFolder);
     CopyFileToDevice(variant.helperVariantFile, kDeviceHelperPathAnsi);
     CopyFileToDevice(variant.readerVariantFile, kDeviceReaderPathAnsi);
     HideProgressWindow();
@@ -125,6 +128,7 @@ void RunBookCopies() {
     std::string documents = std::string(g_setup.storageRoot) + "My Documents";
     CreateDeviceFolder(documents);
     CreateDeviceFolder(documents + "\\Corvex Press");
+    RemoveStaleTemporaryFile(Wide(documents + "\\Corvex Press").c_str());
     SetCurrentDirectoryA(g_setup.bookFolder);
     const std::string folder = std::string(g_setup.storageRoot) + "My Documents\\Corvex Press\\";
     for (const char *name : kPendingBooks) {
@@ -189,6 +193,9 @@ void PrepareInstallBooks(RoadSetup &setup) {
     setup.PutDeviceFile(Wide(folder + "wsj.vbks"), "VBKS\x01\x02\x03\x04\xAA\xBB\xCC\xDDtail", kYear2001);
     setup.Companion(Wide(folder + "wsj.vbk.ppd"), Wide(folder + "wsj.vbk"));
     setup.Companion(Wide(folder + "wsj.vbks"), Wide(folder + "wsj.vbk"));
+    // Leftovers of a copy broken off in an earlier run, in both folders.
+    setup.PutDeviceFile(Wide(folder + "~tesh.tmp"), "partial copy of an earlier run", kYear2001);
+    setup.PutDeviceFile(std::wstring(kDeviceInstallFolder) + L"\\~tesh.tmp", "another partial copy", kYear2001);
     // A book that cannot reach the device is named in a box of this caption.
     setup.AllowBox(kCaptionError);
 }

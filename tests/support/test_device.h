@@ -26,7 +26,7 @@ public:
 
     // Device settings and faults, effective at once, docked or not.
     // Names: "refuse_startup" (0/1), "drop_after_calls" (N), "drop_after_bytes" (N),
-    // "capacity" (bytes), "ignore_close" (0/1), "no_ident" (0/1),
+    // "capacity" (bytes), "ignore_close" (0/1), "refuse_move" (error), "no_ident" (0/1),
     // "origname" (text), "origname_type" ("string", "dword" or "missing"),
     // "special_folder_fail" (0/1), "invoke_result" (number), "version" ("3.0"),
     // "processor" (number).

@@ -1,6 +1,8 @@
 // The Install Book workflow from its first page to the completion dialog,
 // with the device's content, times and paths checked afterwards.
+#include "books/book_paths.h"
 #include "books/book_transfer.h"
+#include "device/rapi.h"
 #include "transfer_fixture.h"
 
 namespace transfer {
@@ -65,7 +67,10 @@ TEST_F(InstallBooksTest, BooksToMainMemoryAndToACard) {
         EXPECT_TRUE(device.IsRunning(kReader));
         EXPECT_EQ(CurrentDirectory(), bookFolder_);
 
-        // Again: the books are up to date, nothing is written.
+        // Again: the books are up to date, nothing is written, and the
+        // temporary files earlier copies left in the two folders go.
+        device.WriteFile(t.folder + L"~tesh.tmp", std::string(25000, 't'));
+        device.WriteFile(L"\\Program Files\\Corvex Press\\~tesh.tmp", "left over");
         const size_t mark = device.Log().size();
         EXPECT_EQ(Run([&] {
                       ChooseBooks();
@@ -74,8 +79,63 @@ TEST_F(InstallBooksTest, BooksToMainMemoryAndToACard) {
                   }),
                   0);
         EXPECT_EQ(CountLog(device.Log(), "CeWriteFile", mark), 0u);
+        EXPECT_FALSE(device.Exists(t.folder + L"~tesh.tmp"));
+        EXPECT_FALSE(device.Exists(L"\\Program Files\\Corvex Press\\~tesh.tmp"));
         Disconnect();
     }
+}
+
+// Each pass of the book page starts from an empty list: the books chosen
+// before Back on the storage page are not copied. Two books with one title
+// are two books, each copied from its own file.
+TEST_F(InstallBooksTest, TheLastPassOfTheBookPageCounts) {
+    AddBook("alpha.vbk", "Alpha");
+    AddBook("one.vbk", "Same Title", 2000);
+    AddBook("two.vbk", "Same Title", 4000);
+    TestDevice device("pocketpc");
+    device.Plug();
+    EXPECT_EQ(Run([&] {
+                  ChooseBooks({"Alpha"});
+                  robot::Click(robot::WaitForWindow(kStoragePage), IDC_WIZARD_BACK);
+                  HWND page = robot::WaitForWindow(kBookPage);
+                  const std::vector<std::string> entries = ListEntries(page);
+                  for (size_t i = 0; i < entries.size(); ++i) {
+                      if (entries[i] == "Same Title") SendDlgItemMessageA(page, IDC_LIST, LB_SETSEL, TRUE, i);
+                  }
+                  robot::Click(page, IDC_NEXT);
+                  ChooseStorage("Main Memory");
+                  Finish();
+              }),
+              0);
+    EXPECT_FALSE(device.Exists(std::wstring(kMainFolder) + L"alpha.vbk"));
+    ExpectBookOnDevice(device, std::wstring(kMainFolder) + L"one.vbk", "one.vbk");
+    ExpectBookOnDevice(device, std::wstring(kMainFolder) + L"two.vbk", "two.vbk");
+}
+
+// Device paths are joined within 255 characters; one more is refused, and
+// nothing is written past the buffer.
+TEST(DevicePaths, JoinedWithinTheDeviceLength) {
+    for (size_t total : {size_t(254), size_t(255), size_t(256), size_t(300)}) {
+        SCOPED_TRACE(total);
+        struct {
+            char out[kDevicePathChars];
+            char guard[8];
+        } buffer;
+        memset(&buffer, 'g', sizeof buffer);
+        const std::string a(total - 6, 'a');
+        const bool fits = JoinDevicePath(buffer.out, a.c_str(), "bbbbb", "c");
+        EXPECT_EQ(fits, total <= 255);
+        EXPECT_EQ(std::string(buffer.guard, sizeof buffer.guard), std::string(8, 'g'));
+        if (fits) {
+            EXPECT_EQ(std::string(buffer.out), a + "bbbbbc");
+        } else {
+            EXPECT_EQ(buffer.out[0], 'g');
+        }
+    }
+    // A storage root holds books when its book folder takes the copy's
+    // temporary file: 220 + 26 + 9 = 255.
+    EXPECT_TRUE(StorageRootHoldsBooks(220));
+    EXPECT_FALSE(StorageRootHoldsBooks(221));
 }
 
 // The newspaper: two issues in one run replace the device's issue (newer
@@ -108,6 +168,11 @@ TEST_F(InstallBooksTest, NewspaperIssuesReplaceTheCurrentOne) {
         if (withState) {
             EXPECT_EQ(device.ReadFile(std::wstring(kMainFolder) + L"wsj.vbks"),
                       state.substr(0, 8) + std::string(4, '\0') + state.substr(12));
+            // The state file was closed again: it opens without sharing.
+            HANDLE reopened = CeCreateFile((std::wstring(kMainFolder) + L"wsj.vbks").c_str(), GENERIC_WRITE, 0,
+                                           nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+            EXPECT_NE(reopened, INVALID_HANDLE_VALUE);
+            if (reopened != INVALID_HANDLE_VALUE) CeCloseHandle(reopened);
         } else {
             EXPECT_FALSE(device.Exists(std::wstring(kMainFolder) + L"wsj.vbks"));
         }
@@ -205,6 +270,7 @@ TEST_F(InstallBooksTest, BooksThatCannotBeCopiedAreNamed) {
     AddBook("alpha.vbk", "Alpha");
     AddBook("bravo.vbk", "Bravo");
     AddBook("charlie.vbk", "Charlie");
+    AddBook("delta.vbk", "Delta");
     AddBook(longName, "Long");
     AddBook("wsj0101.vbk", kWsjTitle, 60000);
     TestDevice device("hpcpro");
@@ -216,16 +282,23 @@ TEST_F(InstallBooksTest, BooksThatCannotBeCopiedAreNamed) {
     device.SetFault("capacity", "40000");
     device.Plug();
     std::vector<std::string> boxes;
+    HANDLE locked = INVALID_HANDLE_VALUE;
     EXPECT_EQ(Run([&] {
                   ChooseBooks();
+                  // Listed, then locked by another program before the transfer.
+                  locked = CreateFileA((bookFolder_ + "\\delta.vbk").c_str(), GENERIC_READ, 0, nullptr,
+                                       OPEN_EXISTING, 0, nullptr);
                   ChooseStorage(card);
                   boxes = AnswerBoxesUntil(kCompletion);
                   Finish();
               }),
               0);
+    CloseHandle(locked);
+    EXPECT_FALSE(device.Exists(folder + L"delta.vbk"));
     EXPECT_STREQ(g_setup.storageRoot, ("\\" + card + "\\").c_str());
     EXPECT_EQ(boxes, (std::vector<std::string>{
                          "Error: " + NotCopiedText("bravo.vbk", ERROR_ACCESS_DENIED),
+                         "Error: " + NotCopiedText("delta.vbk", ERROR_SHARING_VIOLATION),
                          "Error: " + NotCopiedText(longName, ERROR_FILENAME_EXCED_RANGE),
                          // The copy's own box for a copy broken off midway, then the book named.
                          std::string("Error 151: ") + kTextCopyError,
@@ -242,8 +315,8 @@ TEST_F(InstallBooksTest, BooksThatCannotBeCopiedAreNamed) {
 }
 
 // The link drops in the middle of the books: the first book that cannot
-// reach the device is named once, no box follows for the others, and the
-// completion dialog still ends the run.
+// reach the device is named once, nothing more asks the device, and the
+// main menu comes back without the completion dialog.
 TEST_F(InstallBooksTest, LinkLostStopsAfterOneReport) {
     for (const char *name : {"alpha.vbk", "bravo.vbk", "charlie.vbk", "delta.vbk"}) AddBook(name, name, 20000);
     TestDevice device("hpcpro");
@@ -255,15 +328,118 @@ TEST_F(InstallBooksTest, LinkLostStopsAfterOneReport) {
     std::vector<std::string> boxes;
     EXPECT_EQ(Run([&] {
                   ChooseBooks();
-                  boxes = AnswerBoxesUntil(kCompletion);
-                  Finish();
+                  boxes = AnswerBoxesUntil(nullptr);
               }),
-              0);
+              -1);
+    EXPECT_FALSE(device.IsRunning(kReader));
     ExpectBookOnDevice(device, std::wstring(kMainFolder) + L"alpha.vbk", "alpha.vbk");
     for (const wchar_t *name : {L"bravo.vbk", L"charlie.vbk", L"delta.vbk"})
         EXPECT_FALSE(device.Exists(std::wstring(kMainFolder) + name));
     EXPECT_EQ(boxes, (std::vector<std::string>{std::string("Error 151: ") + kTextCopyError,
                                                "Error: " + NotCopiedText("bravo.vbk", ERROR_DEVICE_NOT_CONNECTED)}));
+
+    // Lost while the reader is brought up to date: the reader's own reports,
+    // then the transfer says it once, before any book.
+    Disconnect();
+    device.Unplug();
+    TestDevice again("hpcpro");
+    again.Plug();
+    again.SetFault("drop_after_bytes", "10");
+    EXPECT_EQ(Run([&] {
+                  ChooseBooks();
+                  boxes = AnswerBoxesUntil(nullptr);
+              }),
+              -1);
+    ASSERT_FALSE(boxes.empty());
+    EXPECT_EQ(boxes.back(), "Error: " + SystemText(ERROR_DEVICE_NOT_CONNECTED));
+    for (const std::string &box : boxes) EXPECT_EQ(box.find("was not copied"), std::string::npos) << box;
+}
+
+// The device pulled out while the book page is open: said once, and the
+// device is asked nothing more (no reader, no books, no completion).
+TEST_F(InstallBooksTest, DevicePulledOnTheBookPageIsSaidOnce) {
+    AddBook("alpha.vbk", "Alpha");
+    TestDevice device("pocketpc");
+    device.Plug();
+    std::vector<std::string> boxes;
+    EXPECT_EQ(Run([&] {
+                  robot::WaitForWindow(kBookPage);
+                  device.SetFault("drop_after_calls", "0");
+                  ChooseBooks();
+                  boxes = AnswerBoxesUntil(nullptr);
+              }),
+              -1);
+    EXPECT_EQ(boxes, std::vector<std::string>{"Error: " + SystemText(ERROR_DEVICE_NOT_CONNECTED)});
+    EXPECT_FALSE(device.Exists(kReader));
+}
+
+// The book folder gone before the transfer: said once, and nothing is
+// copied, not even a book of the same name in the setup folder.
+TEST_F(InstallBooksTest, BookFolderGoneCopiesNothing) {
+    AddBook("alpha.vbk", "Alpha");
+    WriteHostFile(setupFolder_, "alpha.vbk", BookContent("Alpha", "other", 100), kYear2001);
+    TestDevice device("pocketpc");
+    device.Plug();
+    const std::string moved = bookFolder_ + "_moved";
+    std::vector<std::string> boxes;
+    EXPECT_EQ(Run([&] {
+                  ChooseBooks();
+                  // Moved away (the current directory no longer holds it).
+                  SetCurrentDirectoryA(setupFolder_.c_str());
+                  EXPECT_TRUE(MoveFileA(bookFolder_.c_str(), moved.c_str()));
+                  ChooseStorage("Main Memory");
+                  boxes = AnswerBoxesUntil(kCompletion);
+                  Finish();
+              }),
+              0);
+    MoveFileA(moved.c_str(), bookFolder_.c_str());
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].rfind("Error: No books were copied from the folder " + bookFolder_ + ".\r\n\r\n", 0), 0u)
+        << boxes[0];
+    EXPECT_FALSE(device.Exists(std::wstring(kMainFolder) + L"alpha.vbk"));
+    EXPECT_TRUE(device.IsRunning(kReader));
+}
+
+// A rename the device refuses after the old issue was deleted: the new
+// issue, the only whole copy, waits under the temporary name, the user is
+// told where, and no later book overwrites it.
+TEST_F(InstallBooksTest, RefusedRenameKeepsTheNewIssue) {
+    AddBook("wsj0101.vbk", kWsjTitle, 5000);
+    AddBook("zulu.vbk", "Zulu");
+    TestDevice device("hpcpro");
+    // The reader is up to date: only the books are copied.
+    device.MakeFolder(L"\\Program Files");
+    device.MakeFolder(L"\\Program Files\\Corvex Press");
+    const FILETIME later = MakeFileTime(kYear2001 + 30 * kOneDay);
+    for (const auto &file : {std::make_pair(std::wstring(kReader), ReaderVariant("hpc211.sh3")),
+                             std::make_pair(std::wstring(L"\\Program Files\\Corvex Press\\tarnlib.dll"),
+                                            HelperVariant("hpc211.sh3"))}) {
+        device.WriteFile(file.first, file.second);
+        device.SetTimes(file.first, later, later, later);
+    }
+    device.MakeFolder(L"\\My Documents\\Corvex Press");
+    device.WriteFile(std::wstring(kMainFolder) + L"wsj.vbk", "the old issue");
+    device.WriteFile(std::wstring(kMainFolder) + L"wsj.vbk.ppd", "pages");
+    device.SetFault("refuse_move", "5");
+    device.Plug();
+    std::vector<std::string> boxes;
+    EXPECT_EQ(Run([&] {
+                  ChooseBooks();
+                  boxes = AnswerBoxesUntil(kCompletion);
+                  Finish();
+              }),
+              0);
+    const std::string folder = "\\My Documents\\Corvex Press\\";
+    EXPECT_EQ(boxes, (std::vector<std::string>{
+                         std::string("Error 151: ") + kTextCopyError,
+                         "Error: wsj0101.vbk was not copied to the device. Its complete copy waits on the device as " +
+                             folder + "~tesh.tmp. The books after it were not copied.\r\n\r\n" +
+                             SystemText(ERROR_ACCESS_DENIED),
+                     }));
+    EXPECT_FALSE(device.Exists(std::wstring(kMainFolder) + L"wsj.vbk"));
+    ExpectBookOnDevice(device, std::wstring(kMainFolder) + L"~tesh.tmp", "wsj0101.vbk");
+    EXPECT_EQ(device.ReadFile(std::wstring(kMainFolder) + L"wsj.vbk.ppd"), "pages");
+    EXPECT_FALSE(device.Exists(std::wstring(kMainFolder) + L"zulu.vbk"));
 }
 
 }  // namespace

@@ -23,6 +23,12 @@ const CardCase kCardCases[] = {
      "hpc2000",
      {L"SD Card", L"Backup"},
      {"Main Memory", "Backup", "CF Card", "SD Card"}},
+    // A book needs "\\" + card + "\\My Documents\\Corvex Press\\" and the
+    // copy's "~tesh.tmp" within 255 characters: 218 characters fit.
+    {"card names at the length limit",
+     "hpcpro",
+     {std::wstring(218, L'k'), std::wstring(219, L'm')},
+     {"Main Memory", std::string(218, 'k')}},
 };
 
 class StoragePage : public TransferTest {};
@@ -80,9 +86,13 @@ TEST_F(StoragePage, WaysOut) {
         {"Cancel, No, then Next", 2,
          [](HWND page) {
              robot::Click(page, IDCANCEL);
+             // No owner, yet no input to the page while the question is up.
+             robot::WaitForWindow(kCaptionSetup);
+             EXPECT_FALSE(IsWindowEnabled(page));
              EXPECT_EQ(robot::AnswerMessageBox(kCaptionSetup, IDNO), kTextAbortQuestion);
              Sleep(100);
              EXPECT_TRUE(IsWindowVisible(page));
+             EXPECT_TRUE(IsWindowEnabled(page));
              EXPECT_EQ(SendDlgItemMessageA(page, IDC_LIST, LB_GETCURSEL, 0, 0), 2);
              robot::Click(page, IDC_NEXT);
          },
@@ -101,6 +111,23 @@ TEST_F(StoragePage, WaysOut) {
          },
          1, "\\CF Card\\"},
         {"Enter on main memory", 0, [](HWND page) { robot::Click(page, IDOK); }, 1, "\\"},
+        {"a name that cannot be read back: said, and chosen again", 1,
+         [](HWND page) {
+             const std::string overlong(300, 'o');
+             const LRESULT at = SendDlgItemMessageA(page, IDC_LIST, LB_ADDSTRING, 0,
+                                                    reinterpret_cast<LPARAM>(overlong.c_str()));
+             SendDlgItemMessageA(page, IDC_LIST, LB_SETCURSEL, at, 0);
+             robot::Click(page, IDC_NEXT);
+             robot::WaitForWindow(kCaptionError);
+             EXPECT_FALSE(IsWindowEnabled(page));
+             EXPECT_EQ(robot::AnswerMessageBox(kCaptionError, IDOK), kTextStorageNameUnreadable);
+             Sleep(100);
+             EXPECT_TRUE(IsWindowVisible(page));
+             EXPECT_STREQ(g_setup.storageRoot, "\\unset\\");
+             SendDlgItemMessageA(page, IDC_LIST, LB_SETCURSEL, 2, 0);
+             robot::Click(page, IDC_NEXT);
+         },
+         1, "\\SD Card\\"},
     };
     for (const Way &way : ways) {
         SCOPED_TRACE(way.what);

@@ -187,10 +187,13 @@ inline void ChooseStorage(const std::string &location) {
 }
 
 // Answers every message box of this process with OK (Yes on a question)
-// until a window with this caption shows; returns "caption: text" of each.
-inline std::vector<std::string> AnswerBoxesUntil(const char *caption, DWORD timeoutMs = 60000) {
+// until a window with this caption shows (with no caption: until no box
+// has come for quietMs); returns "caption: text" of each.
+inline std::vector<std::string> AnswerBoxesUntil(const char *caption, DWORD timeoutMs = 60000,
+                                                 DWORD quietMs = 1500) {
     std::vector<std::string> boxes;
     const DWORD deadline = GetTickCount() + timeoutMs;
+    DWORD lastBox = GetTickCount();
     for (;;) {
         HWND found[2] = {nullptr, nullptr};  // the window wanted, a message box
         struct Search {
@@ -203,7 +206,7 @@ inline std::vector<std::string> AnswerBoxesUntil(const char *caption, DWORD time
                 DWORD process = 0;
                 GetWindowThreadProcessId(window, &process);
                 if (process != GetCurrentProcessId() || !IsWindowVisible(window)) return TRUE;
-                if (robot::Text(window) == s.caption) s.found[0] = window;
+                if (s.caption && robot::Text(window) == s.caption) s.found[0] = window;
                 // A message box: its text control, no list, no progress bar.
                 if (GetDlgItem(window, 0xFFFF) && (GetDlgItem(window, IDOK) || GetDlgItem(window, IDYES)) &&
                     !GetDlgItem(window, IDC_LIST) && !GetDlgItem(window, IDC_PROGRESS_BAR))
@@ -217,10 +220,13 @@ inline std::vector<std::string> AnswerBoxesUntil(const char *caption, DWORD time
             boxes.push_back(boxCaption + ": " + robot::ControlText(found[1], 0xFFFF));
             robot::Click(found[1], GetDlgItem(found[1], IDOK) ? IDOK : IDYES);
             robot::WaitForWindowGone(found[1], 5000);
+            lastBox = GetTickCount();
             continue;
         }
+        if (!caption && GetTickCount() - lastBox >= quietMs) return boxes;
         if (static_cast<LONG>(deadline - GetTickCount()) <= 0) {
-            ADD_FAILURE() << "no window \"" << caption << "\" came; on screen:\n" << robot::DescribeScreen();
+            ADD_FAILURE() << "no window \"" << (caption ? caption : "") << "\" came; on screen:\n"
+                          << robot::DescribeScreen();
             return boxes;
         }
         Sleep(20);
