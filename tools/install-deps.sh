@@ -3,6 +3,7 @@
 # once: a machine that has them all is left alone.
 set -euo pipefail
 packages=(cmake ninja-build g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix
+          g++-mingw-w64-x86-64-win32 g++-mingw-w64-i686-win32
           wine wine64 googletest xvfb)
 missing=()
 for p in "${packages[@]}"; do
