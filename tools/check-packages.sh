@@ -40,8 +40,8 @@ kit_files() {
   for pair in $pairs; do
     printf '%s\n' "Tesh Reader.exe.$pair" "tarnlib.dll.$pair"
   done
-  printf '%s\n' alice.vbk damaged.vbk les-miserables.vbk moby-dick.vbk pride-and-prejudice.vbk \
-    tale-of-two-cities.vbk time-machine.vbk wsj0101.vbk wsj0102.vbk
+  printf '%s\n' alice.vbk complete-works.vbk les-miserables.vbk moby-dick.vbk more-books/damaged.vbk \
+    pride-and-prejudice.vbk tale-of-two-cities.vbk time-machine.vbk wsj0101.vbk wsj0102.vbk
 }
 
 # The machine field of a PE file: 8664 for x86-64, 014c for i386.
