@@ -40,7 +40,7 @@ kit_files() {
   for pair in $pairs; do
     printf '%s\n' "Tesh Reader.exe.$pair" "tarnlib.dll.$pair"
   done
-  printf '%s\n' alice.vbk complete-works.vbk les-miserables.vbk moby-dick.vbk more-books/damaged.vbk \
+  printf '%s\n' alice.vbk complete-works.vbk les-miserables.vbk moby-dick.vbk more-books/ more-books/damaged.vbk \
     pride-and-prejudice.vbk tale-of-two-cities.vbk time-machine.vbk wsj0101.vbk wsj0102.vbk
 }
 
