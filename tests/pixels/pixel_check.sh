@@ -10,10 +10,8 @@
 #   tests/pixels/pixel_check.sh BUILD_DIR
 #
 # The pixels are Xvfb's own screen memory (its -fbdir file), not an image
-# put together by a client: `xwd -root` reads each Wine window on its own
-# (Wine gives its windows a colormap of their own, which makes xwd take
-# its multi-visual path) and shows a box that is on the screen as a black
-# rectangle. Failing pictures are kept in BUILD_DIR/pixel-check/.
+# put together by a client (see tools/x-driver.sh for why not `xwd -root`).
+# The pictures are kept in BUILD_DIR/pixel-check/.
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 repo=$(cd "$here/../.." && pwd)
@@ -40,44 +38,9 @@ fail() {
   failures=$((failures + 1))
 }
 
-# Dialog units of the "MS Sans Serif" 8 dialogs at 96 DPI, in pixels.
-dlu_x() { echo $(( ($1 * 3 + 1) / 2 )); }
-dlu_y() { echo $(( ($1 * 13 + 7) / 8 )); }
-
-# Waits up to 30 s for a visible window named NAME that is not in SKIP
-# (window ids); prints its id.
-wait_window() {
-  local name=$1 skip=${2:-} id tries
-  for ((tries = 0; tries < 150; tries++)); do
-    for id in $(xdotool search --onlyvisible --name "$name" 2>/dev/null); do
-      case " $skip " in *" $id "*) ;; *) echo "$id"; return 0 ;; esac
-    done
-    sleep 0.2
-  done
-  return 1
-}
-
-# Where a window's X window (the client area of a Wine window) lies on the
-# screen, and its size: "X Y WIDTH HEIGHT".
-window_area() {
-  xwininfo -id "$1" | awk '/Absolute upper-left X:/ { x = $NF } /Absolute upper-left Y:/ { y = $NF }
-                           /Width:/ { w = $NF } /Height:/ { h = $NF } END { print x, y, w, h }'
-}
-
-# Clicks, for real, the middle of a control at dialog units X Y W H of a
-# dialog's client area.
-click_control() {
-  local window=$1 x=$2 y=$3 w=$4 h=$5 X Y
-  read -r X Y _ _ < <(window_area "$window")
-  xdotool mousemove $((X + $(dlu_x $((x + w / 2))))) $((Y + $(dlu_y $((y + h / 2))))) click 1
-}
-
-# The screen's pixels of a window's client area, as a PNG.
-snap() {
-  local window=$1 out=$2 X Y W H
-  read -r X Y W H < <(window_area "$window")
-  convert "xwd:$screen" -crop "${W}x${H}+${X}+${Y}" +repage "$out"
-}
+# shellcheck source=../../tools/x-driver.sh
+. "$repo/tools/x-driver.sh"
+SCREEN=$screen
 
 # A painted box: mostly its light face, and some dark text on it. A box
 # that stayed black, or one with its face but no text, fails.
@@ -129,7 +92,7 @@ if box=$(wait_window "Reader Setup" "$menu"); then
   sleep 1.5
   snap "$box" "$work/abort-question.png"
   check_painted "the abort question" "$work/abort-question.png"
-  xdotool key --window "$box" n       # No: back to the main menu
+  xdotool key n                       # No (the box has the focus): back to the main menu
 else
   fail "clicking Exit opened no abort question"
 fi
