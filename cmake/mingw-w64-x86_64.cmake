@@ -1,4 +1,5 @@
-# Cross-compiling for 64-bit Windows with Debian's MinGW-w64 (posix threads).
+# Cross-compiling for 64-bit Windows with Debian's MinGW-w64 (posix threads; setup.exe
+# and rapi.dll link the win32 thread model runtime, see win32-thread-runtime.cmake).
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 set(TOOLCHAIN_PREFIX x86_64-w64-mingw32)

@@ -13,6 +13,7 @@
 
 #include "core/device.h"
 #include "core/host_files.h"
+#include "core/image_lock.h"
 #include "core/pipe_service.h"
 #include "core/profiles.h"
 #include "core/text_util.h"
@@ -36,8 +37,12 @@ const char kUsage[] =
     "  --list              show the device's state and files\n"
     "  --serve             serve after the changes above (otherwise the\n"
     "                      changes are made and the program ends)\n"
-    "Changes go to the running cedevice that serves IMAGE on the pipe, if any;\n"
-    "otherwise they are made in IMAGE directly.\n";
+    "  --link-speed BYTES_PER_SECOND\n"
+    "                      while serving, move data no faster than this, as a\n"
+    "                      cable would (default: unlimited; USB is about 1000000)\n"
+    "Changes go to the running cedevice that serves IMAGE on the pipe, if any.\n"
+    "An image that no device serves is changed directly; one that a device\n"
+    "serves on another pipe or in another Wine prefix is left alone.\n";
 
 HANDLE g_stop = nullptr;
 
@@ -59,7 +64,20 @@ struct Options {
     std::vector<std::pair<wire::Op, std::wstring>> changes;  // in the order given
     bool list = false;
     bool serve = false;
+    uint64_t linkSpeed = 0;  // bytes per second; 0: unlimited
 };
+
+// A whole decimal number of bytes per second.
+bool ParseSpeed(const std::wstring &text, uint64_t *speed) {
+    if (text.empty() || text.size() > 15) return false;
+    uint64_t value = 0;
+    for (wchar_t c : text) {
+        if (c < L'0' || c > L'9') return false;
+        value = value * 10 + static_cast<uint64_t>(c - L'0');
+    }
+    *speed = value;
+    return true;
+}
 
 bool ParseOptions(int argc, wchar_t **argv, Options *options, std::string *error) {
     for (int i = 1; i < argc; ++i) {
@@ -69,6 +87,11 @@ bool ParseOptions(int argc, wchar_t **argv, Options *options, std::string *error
             options->list = true;
         } else if (arg == L"--serve") {
             options->serve = true;
+        } else if (arg == L"--link-speed" && hasValue) {
+            if (!ParseSpeed(argv[++i], &options->linkSpeed)) {
+                *error = "--link-speed wants a whole number of bytes per second, not " + WideToUtf8(argv[i]);
+                return false;
+            }
         } else if (arg == L"--profile" && hasValue) {
             options->profile = WideToUtf8(argv[++i]);
         } else if (arg == L"--pipe" && hasValue) {
@@ -186,8 +209,17 @@ bool ChangeDirectly(Device &device, const Options &options) {
     return allOk;
 }
 
+// Why an image served by a device this program cannot reach is left alone.
+std::string ServedElsewhere(const Options &options, const std::wstring &holderPipe) {
+    return "cedevice: " + WideToUtf8(FullHostPath(options.image)) + " is docked: a running cedevice serves it on " +
+           WideToUtf8(holderPipe) + ", and changes to it must go through that device.\n" +
+           "Run this command in the Wine prefix of that device (for the device of tools/run.sh: " +
+           "tools/run.sh device ...), with --pipe " + WideToUtf8(holderPipe) + " if it is not the default pipe.";
+}
+
 int Serve(Device &device, const Options &options) {
     device.SetLogSink(Print);
+    device.SetLinkSpeed(options.linkSpeed);
     PipeService service(device, options.pipe);
     std::string error;
     if (!service.Start(&error)) {
@@ -196,7 +228,10 @@ int Serve(Device &device, const Options &options) {
     }
     g_stop = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
-    Print("docked: " + WideToUtf8(device.Image()) + " on " + WideToUtf8(options.pipe) + " (Ctrl+C to undock)");
+    const std::string speed =
+        options.linkSpeed ? ", link " + std::to_string(options.linkSpeed) + " bytes per second" : "";
+    Print("docked: " + WideToUtf8(device.Image()) + " on " + WideToUtf8(options.pipe) + speed +
+          " (Ctrl+C to undock)");
     WaitForSingleObject(g_stop, INFINITE);
     service.Stop();
     Print("undocked");
@@ -224,6 +259,21 @@ int wmain(int argc, wchar_t **argv) {
     bool allOk = true;
     if (!options.changes.empty() && !options.serve && SendToService(options, &allOk)) {
         options.changes.clear();
+    }
+    // Serving claims the image; changes that could not reach the device
+    // serving it would be lost to it, or undone by it.
+    ImageLock lock;
+    std::wstring holderPipe;
+    bool serving = options.serve || !actions;
+    if (serving && !lock.Claim(options.image, options.pipe, &holderPipe)) {
+        Print(holderPipe.empty() ? "cedevice: cannot lock " + WideToUtf8(FullHostPath(options.image))
+                                 : "cedevice: " + WideToUtf8(FullHostPath(options.image)) +
+                                       " is already docked: a running cedevice serves it on " + WideToUtf8(holderPipe));
+        return 1;
+    }
+    if (!serving && !options.changes.empty() && ImageLock::IsClaimed(options.image, &holderPipe)) {
+        Print(ServedElsewhere(options, holderPipe));
+        return 1;
     }
     std::unique_ptr<Device> device = Device::Load(options.image, &error);
     if (!device) {

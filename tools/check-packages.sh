@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # Checks the release zips that `cmake --build BUILD --target package` makes:
 # each holds exactly the files it should, its programs are Windows programs
-# of the right width, and its texts have Windows line ends.
+# of the right width, and its texts have Windows line ends. setup.exe and
+# rapi.dll must also start on Windows XP (XP x64 for the 64-bit ones): they
+# may import none of the functions in tools/xp-missing-imports.txt, and their
+# subsystem version may not ask for a later Windows.
 #
 #   tools/check-packages.sh PACKAGES_64 [PACKAGES_32]
 #
@@ -13,6 +16,7 @@ if [ "$#" -lt 1 ] || [ "$#" -gt 2 ]; then
   echo "usage: $0 PACKAGES_64 [PACKAGES_32]" >&2
   exit 2
 fi
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 version=1.1
 failures=0
 checked=0
@@ -36,8 +40,8 @@ kit_files() {
   for pair in $pairs; do
     printf '%s\n' "Tesh Reader.exe.$pair" "tarnlib.dll.$pair"
   done
-  printf '%s\n' alice.vbk damaged.vbk les-miserables.vbk moby-dick.vbk pride-and-prejudice.vbk \
-    tale-of-two-cities.vbk time-machine.vbk wsj0101.vbk wsj0102.vbk
+  printf '%s\n' alice.vbk complete-works.vbk les-miserables.vbk moby-dick.vbk more-books/ more-books/damaged.vbk \
+    pride-and-prejudice.vbk tale-of-two-cities.vbk time-machine.vbk wsj0101.vbk wsj0102.vbk
 }
 
 # The machine field of a PE file: 8664 for x86-64, 014c for i386.
@@ -48,6 +52,39 @@ pe_machine() {
   [ "$(dd if="$file" bs=1 skip="$offset" count=4 2>/dev/null | od -An -c | tr -d ' ')" = 'PE\0\0' ] ||
     { echo none; return; }
   od -An -tx2 -j$((offset + 4)) -N2 "$file" | tr -d ' '
+}
+
+# One DLL!Function a line (DLL in capitals) from the import table of a PE file.
+pe_imports() {
+  x86_64-w64-mingw32-objdump -p "$1" | awk '
+    /DLL Name:/ { dll = toupper($3); next }
+    /^[[:space:]]*$/ { dll = "" }
+    dll != "" && NF == 3 && $1 ~ /^[0-9a-f]+$/ && $2 ~ /^[0-9]+$/ { print dll "!" $3 }'
+}
+
+# The subsystem version a PE file asks for, as MAJOR.MINOR.
+pe_subsystem_version() {
+  x86_64-w64-mingw32-objdump -p "$1" |
+    awk '/MajorSubsystemVersion/ { major = $2 } /MinorSubsystemVersion/ { minor = $2 } END { print major "." minor }'
+}
+
+# check_xp ZIP NAME FILE MACHINE: FILE starts on Windows XP of its width
+# (5.1 for 32-bit, XP x64 is 5.2).
+check_xp() {
+  local zip=$1 name=$2 file=$3 machine=$4 newest missing version
+  newest=5.1
+  [ "$machine" = 8664 ] && newest=5.2
+  # Function names compare exactly, DLL names without regard to case.
+  missing=$(comm -12 <(pe_imports "$file" | awk -F'!' '{print toupper($1) "!" $2}' | sort -u) \
+    <(grep -v '^#' "$here/xp-missing-imports.txt" | awk -F'!' 'NF == 2 {print toupper($1) "!" $2}' | sort -u))
+  if [ -n "$missing" ]; then
+    fail "$zip: $name imports what Windows XP lacks: $(echo $missing)"
+  fi
+  version=$(pe_subsystem_version "$file")
+  if ! awk -v v="$version" -v n="$newest" 'BEGIN { split(v, a, "."); split(n, b, ".");
+         exit !(a[1] + 0 < b[1] + 0 || (a[1] + 0 == b[1] + 0 && a[2] + 0 <= b[2] + 0)) }'; then
+    fail "$zip: $name asks for Windows $version, later than XP ($newest)"
+  fi
 }
 
 # check_zip ZIP MACHINE LIST_FUNCTION: the listing, the programs, the texts.
@@ -72,7 +109,10 @@ check_zip() {
     case "$name" in
       *.exe|*.dll)
         [ "$(pe_machine "$unpacked/$name")" = "$machine" ] ||
-          fail "$zip: $name is not a Windows program for machine $machine" ;;
+          fail "$zip: $name is not a Windows program for machine $machine"
+        case "$name" in
+          setup.exe|rapi.dll) check_xp "$zip" "$name" "$unpacked/$name" "$machine" ;;
+        esac ;;
       *.txt|*.cmd)
         grep -q $'\r$' "$unpacked/$name" && ! grep -q $'[^\r]$' "$unpacked/$name" ||
           fail "$zip: $name does not have Windows line ends"

@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
 # Writes sample e-book files ("*.vbk") into a folder, so that Install Book
-# can be tried at once: a few ordinary books, two issues of the newspaper
-# and one damaged file whose header is cut short.
+# can be tried at once: a few ordinary books, two issues of the newspaper,
+# one large book (4 MiB, so that the progress window can be watched while
+# it copies), and in the subfolder more-books/ one damaged file whose header
+# is cut short (reached with Browse on the book page).
 #
 #   tools/make-books.sh DIR           the sample books
-#   tools/make-books.sh --large DIR   also one book of 32 MiB, whose copy
-#                                     takes a moment (used for screenshots)
+#   tools/make-books.sh --large DIR   the large book at 32 MiB instead, whose
+#                                     copy takes a moment even without a
+#                                     slow link (used for screenshots)
 #
 # A book file starts with a 78-byte header: bytes 0-31 hold the title in
 # code page 1252, padded with NUL bytes (a title of 32 bytes has no NUL);
@@ -65,16 +68,19 @@ book les-miserables.vbk 'Les Mis\xe9rables' 'Victor Hugo' 16
 # Two issues of the newspaper: one title, told apart by their file names.
 book wsj0101.vbk 'The Wall Street Journal' 'Dow Jones' 2
 book wsj0102.vbk 'The Wall Street Journal' 'Dow Jones' 2
-# A damaged file: 40 bytes, shorter than a header.
-field 'Damaged Book' 40 > "$dir/damaged.vbk"
-count=9
+# A damaged file: 40 bytes, shorter than a header; in a folder of its own,
+# so that the book page's first list is clean and Browse has something to
+# find.
+mkdir -p "$dir/more-books"
+field 'Damaged Book' 40 > "$dir/more-books/damaged.vbk"
 
+large_mib=4
 if [ "$large" = 1 ]; then
-  {
-    field 'Complete Works of Shakespeare' 32
-    field 'William Shakespeare' 46
-    yes 'Sample text, generated for a long copy to the device.' | head -c $((32 * 1024 * 1024)) || true
-  } > "$dir/complete-works.vbk"
-  count=$((count + 1))
+  large_mib=32
 fi
-echo "wrote $count sample books to $dir"
+{
+  field 'Complete Works of Shakespeare' 32
+  field 'William Shakespeare' 46
+  yes 'Sample text, generated for a long copy to the device.' | head -c $((large_mib * 1024 * 1024)) || true
+} > "$dir/complete-works.vbk"
+echo "wrote 10 sample books to $dir (one in $dir/more-books)"

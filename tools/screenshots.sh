@@ -4,68 +4,149 @@
 #
 #   tools/screenshots.sh [OUTDIR]
 #
-# It runs the real setup.exe from a setup folder with the sample books
-# under a virtual X server (Xvfb), inside a Wine virtual desktop, so that
-# Wine draws every window with its caption and frame; the driver program
-# (build/bin/screenshots.exe) docks a simulated Pocket PC, plays the user
-# with the test robot and copies each window off the screen. It also lays
-# out every dialog template and names any label its control cuts. The Wine
-# prefix is build/wine-screenshots, set up as the display prefix is.
+# It runs the real setup.exe from a setup folder with the sample books on a
+# virtual X server (Xvfb) under a small window manager (openbox), which
+# draws the frames and captions, plays the user with real mouse clicks and
+# keys (xdotool), and cuts each window, frame included, out of the X
+# server's own screen memory (see tools/x-driver.sh). The simulated Pocket
+# PC is docked at 1 MB per second, so the progress window is caught during
+# the copy of the large sample book. Afterwards the driver program
+# (build/bin/screenshots.exe) lays out every dialog template with the
+# prefix's fonts and names any label its control cuts. The Wine prefix is
+# build/wine-screenshots.
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 repo=$(dirname "$here")
+build=$repo/build
+work=$build/screenshots
 
-# The driver runs under a virtual X server: this script calls itself there.
-if [ "${1:-}" = "--in-display" ]; then
-  "$here/wine-run.sh" --system-rapi "$repo/build/bin/rapi.dll"
-  # Wine's own tools below, in the prefix wine-run.sh has just prepared.
-  export WINEPREFIX=$TESH_WINE_PREFIX
-  # Every top-level window inside one Wine virtual desktop of 800x600.
-  wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
-  wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 800x600 /f >/dev/null 2>&1
-  # A program that crashes prints its backtrace instead of asking on screen.
-  wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Auto /d 1 /f >/dev/null 2>&1
-  # A desktop started before these settings goes on without them.
-  wineserver -k 2>/dev/null || true
+if [ "${1:-}" != --in-display ]; then
+  out=$(mkdir -p "${1:-$repo/docs/screenshots}" && cd "${1:-$repo/docs/screenshots}" && pwd)
+  "$here/install-deps.sh"
+  "$here/build.sh" "$build" setup rapi cedevice screenshots
+  rm -rf "$work"
+  mkdir -p "$work/setupfolder" "$work/pictures" "$work/screen"
   status=0
-  timeout 600 "$here/wine-run.sh" "$repo/build/bin/screenshots.exe" || status=$?
-  wineserver -k 2>/dev/null || true
+  timeout 600 xvfb-run -a -s "-screen 0 1024x768x24 -fbdir $work/screen" "$0" --in-display || status=$?
+  count=0
+  for picture in "$work/pictures"/*.png; do
+    [ -e "$picture" ] || continue
+    cp "$picture" "$out/"
+    count=$((count + 1))
+  done
+  echo "screenshots: $count pictures in $out"
   exit "$status"
 fi
 
-out=$(mkdir -p "${1:-$repo/docs/screenshots}" && cd "${1:-$repo/docs/screenshots}" && pwd)
+# shellcheck source=x-driver.sh
+. "$here/x-driver.sh"
+SCREEN=$work/screen/Xvfb_screen0
+pictures=$work/pictures
+failures=0
+fail() {
+  echo "screenshots: $*" >&2
+  failures=$((failures + 1))
+}
 
-"$here/install-deps.sh"
-build=$repo/build
-"$here/build.sh" "$build" setup rapi cedevice screenshots
+openbox >/dev/null 2>&1 &
+openbox_pid=$!
+device_pid=
+setup_pid=
+finish() {
+  [ -n "$setup_pid" ] && kill "$setup_pid" 2>/dev/null || true
+  [ -n "$device_pid" ] && kill "$device_pid" 2>/dev/null || true
+  WINEPREFIX=$build/wine-screenshots wineserver -k >/dev/null 2>&1 || true
+  kill "$openbox_pid" 2>/dev/null || true
+}
+trap finish EXIT
 
-# A setup folder as a user has it (no rapi.dll: the stand-in is installed as
-# the Wine prefix's system rapi.dll), plus one large book, so that the
-# picture of the progress window catches a copy half done.
-work=$build/screenshots
-rm -rf "$work"
-mkdir -p "$work/setupfolder" "$work/pictures"
-cp "$build/bin/setup.exe" "$work/setupfolder/"
-"$here/make-variants.sh" "$work/setupfolder" >/dev/null
-"$here/make-books.sh" "$work/setupfolder" >/dev/null
-"$here/make-books.sh" --large "$work/setupfolder" >/dev/null
+export TESH_WINE_DISPLAY=1 TESH_WINE_PREFIX=$build/wine-screenshots WINEPREFIX=$build/wine-screenshots
+export CEDEVICE_PIPE="\\\\.\\pipe\\cedevice-screenshots-$$"
+"$here/wine-run.sh" --system-rapi "$build/bin/rapi.dll"
 
-windows_path() { printf 'Z:%s' "${1//\//\\}"; }
+# A setup folder as a user has it.
+folder=$work/setupfolder
+cp "$build/bin/setup.exe" "$folder/"
+"$here/make-variants.sh" "$folder" >/dev/null
+"$here/make-books.sh" "$folder" >/dev/null
 
-export TESH_WINE_DISPLAY=1
-export TESH_WINE_PREFIX=$build/wine-screenshots
-export TESH_SHOTS_SETUP TESH_SHOTS_OUT CEDEVICE_PIPE='\\.\pipe\cedevice-screenshots'
-TESH_SHOTS_SETUP=$(windows_path "$work/setupfolder")
-TESH_SHOTS_OUT=$(windows_path "$work/pictures")
+# shoot WINDOW NAME: the window with its frame, once it has settled.
+shoot() {
+  sleep 1
+  snap "$(frame_of "$1")" "$pictures/$2"
+  echo "screenshots: $2"
+}
 
-status=0
-xvfb-run -a -s "-screen 0 1024x768x24" "$here/screenshots.sh" --in-display || status=$?
+(cd "$folder" && exec "$here/wine-run.sh" setup.exe) >"$work/setup.log" 2>&1 &
+setup_pid=$!
 
-count=0
-for picture in "$work/pictures"/*.png; do
-  [ -e "$picture" ] || continue
-  cp "$picture" "$out/"
-  count=$((count + 1))
-done
-echo "screenshots: $count pictures in $out"
-exit "$status"
+menu=$(wait_window "Reader Setup") || { fail "no main menu"; exit 1; }
+shoot "$menu" main-menu.png
+
+click_control "$menu" 7 73 59 21                      # Other Options
+if options=$(wait_window "^Other Options$"); then
+  shoot "$options" other-options.png
+  click_control "$options" 167 160 50 14              # < Back
+fi
+
+menu=$(wait_window "Reader Setup") || { fail "no main menu after Other Options"; exit 1; }
+sleep 1
+click_control "$menu" 220 128 50 14                   # Exit
+if question=$(wait_window "Reader Setup" "$menu"); then
+  shoot "$question" message-box.png
+  xdotool key n                                       # No (the box has the focus)
+else
+  fail "Exit asked nothing"
+fi
+
+# Install Book with no device docked yet: the connection dialog; then the
+# device is docked and the wizard goes on.
+sleep 1
+click_control "$menu" 7 23 59 21                      # Install Book
+if connecting=$(wait_window "^Establishing Connection$"); then
+  shoot "$connecting" connection.png
+fi
+"$here/wine-run.sh" "$build/bin/cedevice.exe" "$work/image" --link-speed 1000000 >"$work/device.log" 2>&1 &
+device_pid=$!
+
+if books=$(wait_window "^Select Books to Install$"); then
+  sleep 1
+  # Rows (sorted by title, 13 pixels each): 0 A Tale of Two Cities,
+  # 2 Complete Works of Shakespeare, 8 the newspaper's second issue.
+  for row in 0 2 8; do click_list_row "$books" 7 23 "$row" 13; done
+  shoot "$books" book-page.png
+  click_control "$books" 143 141 50 14                # Next >
+else
+  fail "no book page"
+fi
+
+if storage=$(wait_window "^Select Storage Location$"); then
+  click_list_row "$storage" 7 20 0 13                 # Main Memory
+  shoot "$storage" storage-page.png
+  click_control "$storage" 143 120 50 14              # Next >
+else
+  fail "no storage page"
+fi
+
+# The progress window during the copy of the 4 MiB book.
+if progress=$(wait_window "Reader Setup" "$menu"); then
+  sleep 2
+  snap "$(frame_of "$progress")" "$pictures/progress.png" && echo "screenshots: progress.png"
+else
+  fail "no progress window"
+fi
+
+if complete=$(wait_window "^Book Install Complete!$"); then
+  shoot "$complete" install-complete.png
+  click_control "$complete" 135 80 50 14              # Finish
+else
+  fail "no completion dialog"
+fi
+wait "$setup_pid" 2>/dev/null || true
+setup_pid=
+
+# Every label of every dialog template fits its control.
+(cd "$build/bin" && timeout 120 "$here/wine-run.sh" screenshots.exe --gtest_filter='*Labels*') ||
+  fail "a label is cut (see above)"
+
+[ "$failures" -eq 0 ]

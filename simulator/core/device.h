@@ -29,6 +29,7 @@
 #include <vector>
 
 #include "core/device_faults.h"
+#include "core/link_speed.h"
 #include "core/wire.h"
 
 class Device {
@@ -55,6 +56,10 @@ public:
     void CloseSession(uint32_t session);
     // Answers one request body. kDrop: the link is to break now, unanswered.
     Outcome Serve(uint32_t session, const uint8_t *body, size_t size, wire::Writer *answer);
+
+    // The speed of the cable in bytes per second (0, the default: unlimited).
+    // Serve paces every request and answer by it, outside the model's lock.
+    void SetLinkSpeed(uint64_t bytesPerSecond);
 
     // Writes a line to the log (the pipe service's own notes).
     void Note(const std::string &line);
@@ -199,6 +204,7 @@ private:
     LogSink sink_;
     Identity identity_;
     DeviceFaults faults_;
+    LinkSpeed link_;
     std::map<std::wstring, Record> records_;  // by CaseKey(canonical path)
     std::vector<std::wstring> cards_;
     std::vector<Program> running_;

@@ -34,10 +34,19 @@ std::string DispositionText(uint32_t disposition) {
 }  // namespace
 
 Device::Outcome Device::Serve(uint32_t session, const uint8_t *body, size_t size, wire::Writer *answer) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    wire::Reader request(body, size);
-    return ServeLocked(session, &request, answer);
+    Outcome outcome;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        wire::Reader request(body, size);
+        outcome = ServeLocked(session, &request, answer);
+    }
+    // The request crossed the cable, and so does its answer (length prefixes
+    // included); other sessions go on meanwhile.
+    link_.Pace(4 + size + (outcome == Outcome::kAnswer ? answer->Size() : 0));
+    return outcome;
 }
+
+void Device::SetLinkSpeed(uint64_t bytesPerSecond) { link_.Set(bytesPerSecond); }
 
 Device::Outcome Device::ServeLocked(uint32_t session, wire::Reader *in, wire::Writer *out) {
     uint32_t op = in->U32();

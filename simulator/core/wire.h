@@ -80,6 +80,8 @@ public:
     void ShrinkReserved(size_t reserved, size_t used);
     // The finished frame, length prefix included.
     std::vector<uint8_t> &Finish();
+    // Bytes written so far, length prefix included.
+    size_t Size() const { return bytes_.size(); }
 
 private:
     std::vector<uint8_t> bytes_;

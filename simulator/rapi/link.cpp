@@ -1,7 +1,6 @@
 #include "rapi/link.h"
 
 #include <atomic>
-#include <mutex>
 
 namespace rapilink {
 
@@ -10,10 +9,28 @@ namespace {
 const HRESULT kAlreadyStarted = static_cast<HRESULT>(0x80041001);  // CERAPI_E_ALREADYINITIALIZED
 const DWORD kRetryMs = 40;
 
+// A critical section held for one scope. The stand-in uses the system's
+// own locks rather than the C++ thread library, whose runtime needs
+// functions that Windows XP lacks.
+class Lock {
+public:
+    explicit Lock(CRITICAL_SECTION &section) : section_(section) { EnterCriticalSection(&section_); }
+    ~Lock() { LeaveCriticalSection(&section_); }
+    Lock(const Lock &) = delete;
+    Lock &operator=(const Lock &) = delete;
+
+private:
+    CRITICAL_SECTION &section_;
+};
+
 // The start-up in progress or done, and the link it made.
 struct Link {
-    std::mutex state;        // guards everything below but `pipe` use
-    std::mutex calls;        // one round trip at a time
+    Link() {
+        InitializeCriticalSection(&state);
+        InitializeCriticalSection(&calls);
+    }
+    CRITICAL_SECTION state;  // guards everything below but `pipe` use
+    CRITICAL_SECTION calls;  // one round trip at a time
     bool started = false;    // between CeRapiInitEx and CeRapiUninit
     bool ending = false;     // CeRapiUninit is stopping the attempt
     uint64_t generation = 0; // counts start-ups
@@ -104,7 +121,7 @@ DWORD WINAPI Attempt(void *) {
         if (GetLastError() == ERROR_PIPE_BUSY) WaitNamedPipeW(name.c_str(), kRetryMs);
         WaitForSingleObject(link.stopEvent, kRetryMs);
     }
-    std::lock_guard<std::mutex> lock(link.state);
+    Lock lock(link.state);
     if (link.ending || pipe == INVALID_HANDLE_VALUE) {
         // CeRapiUninit came first: the caller's record is no longer ours.
         if (pipe != INVALID_HANDLE_VALUE) CloseHandle(pipe);
@@ -125,7 +142,7 @@ DWORD WINAPI Attempt(void *) {
 HRESULT BeginStartup(RAPIINIT *record) {
     if (!record || record->cbSize != sizeof(RAPIINIT)) return E_INVALIDARG;
     Link &link = TheLink();
-    std::lock_guard<std::mutex> lock(link.state);
+    Lock lock(link.state);
     if (link.started) return kAlreadyStarted;
     link.startupEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     link.stopEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
@@ -150,7 +167,7 @@ HRESULT End() {
     HANDLE attempt = nullptr;
     uint64_t generation = 0;
     {
-        std::lock_guard<std::mutex> lock(link.state);
+        Lock lock(link.state);
         if (!link.started) return S_OK;
         link.ending = true;
         SetEvent(link.stopEvent);
@@ -164,8 +181,8 @@ HRESULT End() {
         WaitForSingleObject(attempt, INFINITE);
         CloseHandle(attempt);
     }
-    std::lock_guard<std::mutex> calls(link.calls);
-    std::lock_guard<std::mutex> lock(link.state);
+    Lock calls(link.calls);
+    Lock lock(link.state);
     if (!link.started || link.generation != generation) return S_OK;  // ended by another thread
     CloseHandle(link.attempt);
     CloseHandle(link.stopEvent);
@@ -180,10 +197,10 @@ HRESULT End() {
 
 bool Call(wire::Writer &request, Answer *answer) {
     Link &link = TheLink();
-    std::lock_guard<std::mutex> calls(link.calls);
+    Lock calls(link.calls);
     HANDLE pipe;
     {
-        std::lock_guard<std::mutex> lock(link.state);
+        Lock lock(link.state);
         pipe = link.pipe;
     }
     if (pipe == INVALID_HANDLE_VALUE) {
@@ -192,7 +209,7 @@ bool Call(wire::Writer &request, Answer *answer) {
     }
     if (!RoundTrip(pipe, request.Finish(), &answer->body)) {
         // Unplugged, or the link dropped: it stays down.
-        std::lock_guard<std::mutex> lock(link.state);
+        Lock lock(link.state);
         CloseHandle(link.pipe);
         link.pipe = INVALID_HANDLE_VALUE;
         link.lastError = kNoDevice;

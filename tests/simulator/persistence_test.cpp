@@ -143,6 +143,18 @@ TEST_F(Persistence, KilledServiceLosesNothingItAnswered) {
     EXPECT_EQ(simtest::Attributes(L"\\SD Card"), static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_TEMPORARY));
     EXPECT_EQ(simtest::Attributes(L"\\CF Card"), INVALID_FILE_ATTRIBUTES);
 
+    // One that cannot reach the serving device (another pipe, as from another
+    // Wine prefix) leaves the image alone and says why; a second device
+    // cannot serve it either. Reading it is fine.
+    const std::wstring elsewhere = L" --pipe " + Quoted(pipe + L"-elsewhere");
+    EXPECT_EQ(RunDevice(Quoted(image) + elsewhere + L" --fault capacity=1", folder + L"\\refused.log", &printed), 1u);
+    EXPECT_NE(printed.find("is docked: a running cedevice serves it on " + simtest::Narrow(pipe)), std::string::npos)
+        << printed;
+    EXPECT_EQ(RunDevice(Quoted(image) + elsewhere, folder + L"\\second.log", &printed), 1u);
+    EXPECT_NE(printed.find("is already docked"), std::string::npos) << printed;
+    EXPECT_EQ(RunDevice(Quoted(image) + elsewhere + L" --list", folder + L"\\list.log", &printed), 0u) << printed;
+    EXPECT_EQ(printed.find("capacity"), std::string::npos) << printed;
+
     Kill(&service);
     CeRapiUninit();
 
@@ -156,6 +168,12 @@ TEST_F(Persistence, KilledServiceLosesNothingItAnswered) {
     EXPECT_NE(log.find("CeSHCreateShortcut \"\\Windows\\Desktop\\Tesh\xE2\x84\xA2 Reader.lnk\" -> \"45#"),
               std::string::npos)
         << log;
+
+    // The lock ended with the killed service: the image can be changed directly.
+    EXPECT_EQ(RunDevice(Quoted(image) + L" --pipe " + Quoted(pipe) + L" --fault ignore_close=1",
+                        folder + L"\\after.log", &printed),
+              0u)
+        << printed;
 
     // Everything is in the image.
     std::string error;

@@ -96,6 +96,10 @@ void TestDevice::SetFault(const std::string &name, const std::string &value) {
     if (!impl_->device || !impl_->device->SetFault(name, value, &error)) ADD_FAILURE() << "SetFault: " << error;
 }
 
+void TestDevice::SetLinkSpeed(uint64_t bytesPerSecond) {
+    if (impl_->device) impl_->device->SetLinkSpeed(bytesPerSecond);
+}
+
 void TestDevice::InsertCard(const std::wstring &name) {
     std::string error;
     if (!impl_->device || !impl_->device->InsertCard(name, &error)) ADD_FAILURE() << "InsertCard: " << error;

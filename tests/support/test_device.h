@@ -4,6 +4,7 @@
 #pragma once
 
 #include <windows.h>
+#include <stdint.h>
 
 #include <string>
 #include <vector>
@@ -31,6 +32,8 @@ public:
     // "special_folder_fail" (0/1), "invoke_result" (number), "version" ("3.0"),
     // "processor" (number).
     void SetFault(const std::string &name, const std::string &value);
+    // The cable's speed in bytes per second (0: unlimited, the default).
+    void SetLinkSpeed(uint64_t bytesPerSecond);
 
     // Storage cards: a root folder carrying directory + temporary attributes.
     void InsertCard(const std::wstring &name);

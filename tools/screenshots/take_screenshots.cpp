@@ -1,8 +1,9 @@
-// Takes one PNG of each window of setup.exe: starts the real program from a
-// prepared setup folder, docks a simulated device on a thread of this
-// process, and plays the user with the robot. tools/screenshots.sh runs it
-// under Xvfb in a Wine virtual desktop, so that Wine draws every window
-// with its caption.
+// Takes one PNG of each window of setup.exe through Wine's own copy of the
+// screen: starts the real program from a prepared setup folder, docks a
+// simulated device on a thread of this process, and plays the user with the
+// robot. tools/screenshots.sh takes the README's pictures itself, with real
+// input and the X server's own pixels, and runs only the label check below;
+// the picture tests remain for a run by hand in a Wine virtual desktop.
 //
 // Environment: TESH_SHOTS_SETUP (the setup folder: setup.exe, the variant
 // files and books; the stand-in rapi.dll is the Wine prefix's system one),

@@ -1,0 +1,48 @@
+#include "core/link_speed.h"
+
+#include <windows.h>
+
+namespace {
+
+int64_t Now() {
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    return now.QuadPart;
+}
+
+int64_t TicksPerSecond() {
+    LARGE_INTEGER frequency;
+    QueryPerformanceFrequency(&frequency);
+    return frequency.QuadPart;
+}
+
+}  // namespace
+
+void LinkSpeed::Set(uint64_t bytesPerSecond) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    bytesPerSecond_ = bytesPerSecond;
+    busyUntil_ = 0;
+}
+
+uint64_t LinkSpeed::BytesPerSecond() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return bytesPerSecond_;
+}
+
+void LinkSpeed::Pace(uint64_t bytes) {
+    int64_t waitTicks = 0;
+    const int64_t perSecond = TicksPerSecond();
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (bytesPerSecond_ == 0 || bytes == 0) return;
+        const int64_t now = Now();
+        // An idle cable does not save up time for later bursts.
+        const int64_t start = busyUntil_ > now ? busyUntil_ : now;
+        const int64_t crossing = static_cast<int64_t>(
+            static_cast<double>(bytes) * static_cast<double>(perSecond) / static_cast<double>(bytesPerSecond_));
+        busyUntil_ = start + crossing;
+        waitTicks = busyUntil_ - now;
+    }
+    const int64_t waitMs = waitTicks * 1000 / perSecond;
+    if (waitMs > 0) Sleep(static_cast<DWORD>(waitMs));
+}
