@@ -58,6 +58,9 @@ bool DeviceFaults::Set(const std::string &name, const std::string &value, std::s
         ok = ParseLimit(value, &capacity);
     } else if (name == "ignore_close") {
         ok = ParseFlag(value, &ignoreClose);
+    } else if (name == "close_delay_ms") {
+        ok = ParseLimit(value, &closeDelayMs);
+        if (ok && closeDelayMs < 0) closeDelayMs = kDefaultCloseDelayMs;
     } else if (name == "no_ident") {
         ok = ParseFlag(value, &noIdent);
     } else if (name == "origname") {
@@ -105,6 +108,7 @@ std::string DeviceFaults::Serialize() const {
     if (dropAfterBytes >= 0) line("drop_after_bytes", std::to_string(dropAfterBytes));
     if (capacity >= 0) line("capacity", std::to_string(capacity));
     if (ignoreClose) line("ignore_close", "1");
+    if (closeDelayMs != kDefaultCloseDelayMs) line("close_delay_ms", std::to_string(closeDelayMs));
     if (noIdent) line("no_ident", "1");
     if (hasOrigName) line("origname", WideToUtf8(origName));
     if (origNameType != "string") line("origname_type", origNameType);
