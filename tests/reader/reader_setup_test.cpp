@@ -372,76 +372,55 @@ TEST_F(ReaderSetup, EmulatorIsRefused) {
     }
 }
 
-// A running reader, asked to close. One that closes (in the device's close
-// delay) is waited for: the update replaces it and the removal deletes it,
-// without a word. One that ignores the request cannot be replaced: the
-// update says so and makes no shortcuts (an earlier one stays as it was);
-// the removal says so too and keeps the helper library and the folder, so
-// that a removal after the reader has closed still finishes the job.
-TEST_F(ReaderSetup, RunningReaderIsWaitedForOrReported) {
+// A reader that runs and ignores the close request: the update cannot
+// replace it, says so and makes no shortcuts (an earlier one stays as it
+// was). The removal says so too and keeps the helper library and the
+// folder, so that a removal after the reader has closed finishes the job.
+TEST_F(ReaderSetup, RunningReaderThatIgnoresClose) {
     const wchar_t kLink[] = L"\\Windows\\Programs\\Tesh\u2122 Reader.lnk";
-    for (bool closes : {true, false}) {
-        SCOPED_TRACE(closes ? "reader closes" : "reader ignores the close request");
-        TestDevice device("hpc2000");
-        device.MakeFolder(L"\\Program Files");
-        device.MakeFolder(kInstallFolder);
-        device.WriteFile(kHelper, kHelperFirstLine + std::string("older helper"));
-        device.WriteFile(kReader, kReaderFirstLine + std::string("older reader"));
-        const FILETIME older = MakeFileTime(kYear2001 - kOneDay);
-        device.SetTimes(kReader, older, older, older);
-        device.SetTimes(kHelper, older, older, older);
-        device.WriteFile(kLink, "earlier link");
-        device.SetFault("ignore_close", closes ? "0" : "1");
-        device.Plug();
-        ASSERT_TRUE(device.StartProgram(kReader));
+    TestDevice device("hpc2000");
+    device.MakeFolder(L"\\Program Files");
+    device.MakeFolder(kInstallFolder);
+    device.WriteFile(kHelper, kHelperFirstLine + std::string("older helper"));
+    device.WriteFile(kReader, kReaderFirstLine + std::string("older reader"));
+    const FILETIME older = MakeFileTime(kYear2001 - kOneDay);
+    device.SetTimes(kReader, older, older, older);
+    device.SetTimes(kHelper, older, older, older);
+    device.WriteFile(kLink, "earlier link");
+    device.SetFault("ignore_close", "1");
+    device.Plug();
+    ASSERT_TRUE(device.StartProgram(kReader));
 
-        std::vector<Box> boxes;
-        RunAnswering(InstallReader, &boxes);
-        EXPECT_EQ(device.ReadFile(kHelper), HelperContent("hpc300.mips"));
-        EXPECT_EQ(device.IsRunning(kReader), !closes);
-        if (closes) {
-            EXPECT_EQ(boxes, std::vector<Box>{});
-            EXPECT_EQ(device.ReadFile(kReader), ReaderContent("hpc300.mips"));
-            EXPECT_EQ(device.ReadFile(kLink), kShortcutText);
-        } else {
-            ASSERT_EQ(boxes, (std::vector<Box>{{kCaptionUpdateProblem, kTextReaderInUse}}));
-            EXPECT_EQ(boxes[0].icon, LoadIcon(nullptr, IDI_WARNING));
-            EXPECT_EQ(device.ReadFile(kReader), kReaderFirstLine + std::string("older reader"));
-            EXPECT_EQ(device.ReadFile(kLink), "earlier link");
-            EXPECT_FALSE(device.Exists(L"\\Windows\\Desktop\\Tesh\u2122 Reader.lnk"));
-            EXPECT_EQ(LineTexts(1).back(), "Copying from host file");
-            EXPECT_EQ(CountLines(device.Log(), "CeSHCreateShortcut"), 0u);
-        }
+    std::vector<Box> boxes;
+    RunAnswering(InstallReader, &boxes);
+    ASSERT_EQ(boxes, (std::vector<Box>{{kCaptionUpdateProblem, kTextReaderInUse}}));
+    EXPECT_EQ(boxes[0].icon, LoadIcon(nullptr, IDI_WARNING));
+    EXPECT_EQ(device.ReadFile(kReader), kReaderFirstLine + std::string("older reader"));
+    EXPECT_TRUE(device.IsRunning(kReader));
+    EXPECT_EQ(device.ReadFile(kHelper), HelperContent("hpc300.mips"));
+    EXPECT_EQ(device.ReadFile(kLink), "earlier link");
+    EXPECT_FALSE(device.Exists(L"\\Windows\\Desktop\\Tesh\u2122 Reader.lnk"));
+    EXPECT_EQ(LineTexts(1).back(), "Copying from host file");
+    EXPECT_EQ(CountLines(device.Log(), "CeSHCreateShortcut"), 0u);
 
-        ASSERT_TRUE(device.StartProgram(kReader));
-        boxes.clear();
-        EXPECT_EQ(RunAnswering(RemoveReader, &boxes), 1);
-        EXPECT_FALSE(device.Exists(kLink));
-        if (closes) {
-            EXPECT_EQ(boxes, std::vector<Box>{});
-            EXPECT_EQ(ProgressStory(), kRemoveStory);
-            EXPECT_FALSE(device.Exists(kInstallFolder));
-            Disconnect();
-            continue;
-        }
-        ASSERT_EQ(boxes, (std::vector<Box>{{kCaptionSetup, kTextReaderInUseRemove}}));
-        EXPECT_EQ(boxes[0].icon, LoadIcon(nullptr, IDI_WARNING));
-        std::vector<std::string> story = kRemoveStory;
-        story.erase(std::find(story.begin(), story.end(), "3:tarnlib.dll"));
-        EXPECT_EQ(ProgressStory(), story);
-        EXPECT_TRUE(device.Exists(kReader));
-        EXPECT_TRUE(device.Exists(kHelper));
-        EXPECT_TRUE(device.Exists(kInstallFolder));
+    boxes.clear();
+    EXPECT_EQ(RunAnswering(RemoveReader, &boxes), 1);
+    ASSERT_EQ(boxes, (std::vector<Box>{{kCaptionSetup, kTextReaderInUseRemove}}));
+    EXPECT_EQ(boxes[0].icon, LoadIcon(nullptr, IDI_WARNING));
+    std::vector<std::string> story = kRemoveStory;
+    story.erase(std::find(story.begin(), story.end(), "3:tarnlib.dll"));
+    EXPECT_EQ(ProgressStory(), story);
+    EXPECT_TRUE(device.Exists(kReader));
+    EXPECT_TRUE(device.Exists(kHelper));
+    EXPECT_TRUE(device.Exists(kInstallFolder));
+    EXPECT_FALSE(device.Exists(kLink));
 
-        // The user closes the reader and tries again.
-        device.SetFault("ignore_close", "0");
-        boxes.clear();
-        RunAnswering(RemoveReader, &boxes);
-        EXPECT_EQ(boxes, std::vector<Box>{});
-        EXPECT_FALSE(device.IsRunning(kReader));
-        EXPECT_FALSE(device.Exists(kInstallFolder));
-        Disconnect();
-    }
+    // The user closes the reader and tries again.
+    device.SetFault("ignore_close", "0");
+    boxes.clear();
+    RunAnswering(RemoveReader, &boxes);
+    EXPECT_EQ(boxes, std::vector<Box>{});
+    EXPECT_FALSE(device.Exists(kInstallFolder));
 }
 
 // A reader variant missing from the setup folder: the system's text for the
