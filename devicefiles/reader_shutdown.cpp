@@ -2,11 +2,15 @@
 
 #include <string.h>
 
+#include "device/message_wait.h"
 #include "device/rapi.h"
 #include "resources/texts.h"
 #include "shell/message_box.h"
 
 namespace {
+
+// How often a closing reader's files are looked at.
+const DWORD kReaderClosePollMs = 100;
 
 void CopyCut(BYTE *half, const wchar_t *text) {
     size_t length = wcsnlen(text, kCloseRequestMaxChars);
@@ -33,6 +37,20 @@ bool InvocationFailed(HRESULT result) {
 DWORD FailureCode(DWORD hostError, HRESULT invocationResult) {
     return hostError != 0 ? hostError : static_cast<DWORD>(invocationResult);
 }
+
+// True when the device refuses to open the file for writing because it is
+// in use (its program runs, or a handle holds it). Opening an existing file
+// for writing changes nothing in it.
+bool DeviceFileInUse(const wchar_t *path) {
+    HANDLE file = CeCreateFile(path, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file != INVALID_HANDLE_VALUE) {
+        CeCloseHandle(file);
+        return false;
+    }
+    return CeGetLastError() == ERROR_SHARING_VIOLATION;
+}
+
+bool ReaderProgramInUse() { return DeviceFileInUse(kDeviceReaderPath) || DeviceFileInUse(kDeviceOldReaderPath); }
 
 }  // namespace
 
@@ -64,4 +82,14 @@ int CloseReaderOnDevice(const wchar_t *windowClass, const wchar_t *windowTitle) 
         return 0;
     }
     return 1;
+}
+
+bool WaitForReaderToClose() {
+    const DWORD start = GetTickCount();
+    while (ReaderProgramInUse()) {
+        if (GetTickCount() - start >= kReaderCloseWaitMs) return false;
+        // A wait on no handles: it only dispatches this thread's messages.
+        WaitWithMessages(0, nullptr, kReaderClosePollMs);
+    }
+    return true;
 }

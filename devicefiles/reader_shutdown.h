@@ -19,3 +19,13 @@ void FillCloseRequest(BYTE *block, const wchar_t *windowClass, const wchar_t *wi
 // when the request was delivered or when the helper library is not on the
 // device (nothing to ask), 0 when it failed (the user has been told).
 int CloseReaderOnDevice(const wchar_t *windowClass, const wchar_t *windowTitle);
+
+// The longest wait for a reader asked to close: a few seconds, since the
+// user watches a progress window meanwhile.
+const DWORD kReaderCloseWaitMs = 3000;
+
+// After the close requests: waits until neither reader program file (the
+// current and the earlier name) is in use on the device, at most
+// kReaderCloseWaitMs, while this thread's windows go on painting. True when
+// both are free or absent; false when one is still in use.
+bool WaitForReaderToClose();

@@ -38,11 +38,14 @@ void CreateInstallFolder() {
     CeCreateDirectory(kDeviceInstallFolder, nullptr);
 }
 
-// Asks a running reader, under either name, to close, and clears away the
-// reader's earlier name: its shortcuts and its program file.
+// Asks a running reader, under either name, to close and gives it a moment
+// to end, then clears away the reader's earlier name: its shortcuts and its
+// program file. A reader that is still running then is met by the copy,
+// which says so.
 void ClearAwayRunningAndEarlierReader() {
     CloseReaderOnDevice(kReaderWindowClass, kOldReaderWindowTitle);
     CloseReaderOnDevice(kReaderWindowClass, kReaderWindowTitle);
+    WaitForReaderToClose();
     DeleteProgramsShortcut(kShortcutOldReader);
     DeleteDesktopShortcut(kShortcutOldReader);
     CeDeleteFile(kDeviceOldReaderPath);
@@ -68,6 +71,21 @@ void FinishReaderCopy(DWORD copyResult) {
     }
 }
 
+// The copy counts a host file it cannot open as done, after showing the
+// system's text; a reader variant the setup folder lacks must stop the
+// installation instead, before the running reader is closed or the earlier
+// one deleted, and with no shortcut to a reader that is not there.
+bool ReaderVariantOpens(const char *readerVariantFile) {
+    HANDLE file = CreateFileA(readerVariantFile, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        ShowSystemErrorBox(GetLastError());
+        return false;
+    }
+    CloseHandle(file);
+    return true;
+}
+
 // The steps after a connection is made; the caller shows and hides the
 // progress window around them.
 void InstallOnConnectedDevice() {
@@ -81,6 +99,7 @@ void InstallOnConnectedDevice() {
     // The variant names are relative to the setup folder; the book page's
     // Browse may have moved the current directory away from it.
     SetCurrentDirectoryA(g_setup.setupFolder);
+    if (!ReaderVariantOpens(variant.readerVariantFile)) return;
     ShowStatus(kTextInstallingReader);
     // An earlier copy's leftover temporary file goes before anything is copied.
     RemoveStaleTemporaryFile(kDeviceInstallFolder);

@@ -6,6 +6,7 @@
 #include "devicefiles/reader_shutdown.h"
 #include "devicefiles/shortcuts.h"
 #include "resources/texts.h"
+#include "shell/message_box.h"
 
 namespace {
 
@@ -17,29 +18,62 @@ void ShowStage(const char *stage, const char *item) {
     RepaintProgressWindow();
 }
 
-// The reader's files in the install folder, deleted in this order. Exactly
-// these: anything else in the folder keeps the folder (and stays).
-const wchar_t *const kReaderProgramFiles[] = {kDeviceOldReaderPath, kDeviceReaderPath, kDeviceOldStatePath};
+// The reader's programs, earlier name first. The helper library goes only
+// once both are gone.
+const wchar_t *const kReaderPrograms[] = {kDeviceOldReaderPath, kDeviceReaderPath};
+// The other files of ours in the install folder, deleted whatever happened:
+// the earlier reader's state file and a copy's leftover temporary file.
+// Anything else in the folder keeps the folder (and stays).
+const wchar_t *const kOtherInstallFiles[] = {kDeviceOldStatePath, kDeviceInstallTemporaryPath};
 // The shortcut names, earlier name first, in both folders.
 const wchar_t *const kReaderShortcuts[] = {kShortcutOldReader, kShortcutReader};
 
 // The close requests run inside the helper library, so they come before it
-// is deleted. Nothing waits for the reader to finish closing.
+// is deleted; a reader takes a moment to close, so the deletions wait for it.
 void ShutDownReader() {
     ShowStage(kTextShuttingDown, nullptr);
     CloseReaderOnDevice(kReaderWindowClass, kOldReaderWindowTitle);
     CloseReaderOnDevice(kReaderWindowClass, kReaderWindowTitle);
+    WaitForReaderToClose();
 }
 
-// Every deletion is attempted whatever happened before; a file the device
-// refuses (a reader still running) simply stays, and so does the folder.
-void RemoveProgramFiles() {
-    ShowStage(kTextRemovingFiles, kTextItemHelper);
-    CeDeleteFile(kDeviceHelperPath);
-    ShowStage(nullptr, kTextItemReader);
-    for (const wchar_t *path : kReaderProgramFiles) CeDeleteFile(path);
+// 0 when the file is gone (deleted now, or not there), else the device's
+// reason it stays.
+DWORD DeleteDeviceFile(const wchar_t *path) {
+    if (CeDeleteFile(path)) return 0;
+    const DWORD error = CeGetLastError();
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return 0;
+    return error ? error : ERROR_GEN_FAILURE;
+}
+
+// Deletes the reader's files and folder. A reader program the device
+// refuses to delete (still running) keeps the helper library, which the
+// next removal needs to ask it to close, and so the folder. Returns 0, or
+// the reason the first reader program that stays could not be deleted.
+DWORD RemoveProgramFiles() {
+    ShowStage(kTextRemovingFiles, kTextItemReader);
+    DWORD readerStays = 0;
+    for (const wchar_t *path : kReaderPrograms) {
+        const DWORD error = DeleteDeviceFile(path);
+        if (readerStays == 0) readerStays = error;
+    }
+    for (const wchar_t *path : kOtherInstallFiles) CeDeleteFile(path);
+    if (readerStays == 0) {
+        ShowStage(nullptr, kTextItemHelper);
+        CeDeleteFile(kDeviceHelperPath);
+    }
     ShowStage(kTextRemovingDirectory, kTextItemInstallFolder);
     CeRemoveDirectory(kDeviceInstallFolder);
+    return readerStays;
+}
+
+// A reader that stays on the device is never passed over in silence.
+void ReportReaderStays(DWORD reason) {
+    if (reason == ERROR_SHARING_VIOLATION) {
+        ShowMessage(kTextReaderInUseRemove, kCaptionSetup, MB_OK | MB_ICONWARNING);
+    } else {
+        ShowSystemErrorBox(reason);
+    }
 }
 
 // Devices without a desktop have nothing to delete there; the desktop
@@ -57,9 +91,10 @@ int RemoveReader() {
     ShowProgressWindow();
     if (EnsureDeviceReady()) {
         ShutDownReader();
-        RemoveProgramFiles();
+        const DWORD readerStays = RemoveProgramFiles();
         RemoveShortcuts();
         ShowStage("", "");
+        if (readerStays != 0) ReportReaderStays(readerStays);
     }
     HideProgressWindow();
     return 1;

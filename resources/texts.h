@@ -27,6 +27,9 @@ inline constexpr char kTextEmulatorRefused[] =
 inline constexpr char kTextReaderInUse[] =
     "Tesh\x99 Reader Setup was unable to update your Corvex Reader because it is currently in use. "
     "Please close the Tesh\x99 Reader on your Windows CE device and try again.";
+inline constexpr char kTextReaderInUseRemove[] =
+    "Tesh\x99 Reader Setup was unable to remove the Tesh\x99 Reader because it is currently in use. "
+    "Please close the Tesh\x99 Reader on your Windows CE device and try again.";
 inline constexpr char kTextSetupVersion[] = "Tesh\x99 Reader Setup Version 1.1";
 inline constexpr char kTextDeviceReportFormat[] = "Processor: %d, Platform: %d, Major: %d, Minor: %d, Platform ID: %s";
 inline constexpr char kTextBookOpenFailed[] = "Failed to open book";
@@ -88,6 +91,9 @@ inline constexpr wchar_t kDeviceReaderPath[] = L"\\Program Files\\Corvex Press\\
 inline constexpr wchar_t kDeviceHelperPath[] = L"\\Program Files\\Corvex Press\\tarnlib.dll";
 inline constexpr wchar_t kDeviceOldReaderPath[] = L"\\Program Files\\Corvex Press\\Corvex Reader.exe";
 inline constexpr wchar_t kDeviceOldStatePath[] = L"\\Program Files\\Corvex Press\\Corvex Reader.exe.state";
+// The temporary file a copy into the install folder writes beside its
+// target (devicefiles/file_copy.cpp); a copy that broke off leaves it.
+inline constexpr wchar_t kDeviceInstallTemporaryPath[] = L"\\Program Files\\Corvex Press\\~tesh.tmp";
 inline constexpr wchar_t kShortcutReader[] = L"\\Tesh\u2122 Reader";
 inline constexpr wchar_t kShortcutOldReader[] = L"\\Corvex Reader";
 inline constexpr wchar_t kReaderWindowClass[] = L"READER";

@@ -24,12 +24,23 @@ struct HotKeyFlags {
 };
 HotKeyFlags g_hotKeys = {0, 0};
 
+// The character after the one at `at` (not the terminator) in codePage.
+// CharNextExA knows the double-byte code pages only: it steps through a
+// UTF-8 text byte by byte, so a UTF-8 code page is stepped here, over the
+// continuation bytes (10xxxxxx) that follow a character's first byte.
+const char *NextCharacter(UINT codePage, const char *at) {
+    if (codePage != CP_UTF8) return CharNextExA(static_cast<WORD>(codePage), at, 0);
+    const char *next = at + 1;
+    while ((static_cast<unsigned char>(*next) & 0xC0) == 0x80) ++next;
+    return next;
+}
+
 // The identifier's bytes that fit into room bytes without splitting a
-// double-byte character of the ANSI code page.
-size_t FittingIdentifierBytes(const char *identifier, size_t room) {
+// character of the code page.
+size_t FittingIdentifierBytes(const char *identifier, size_t room, UINT codePage) {
     const char *end = identifier;
     while (*end) {
-        const char *next = CharNextExA(CP_ACP, end, 0);
+        const char *next = NextCharacter(codePage, end);
         if (next == end) break;
         if (static_cast<size_t>(next - identifier) > room) break;
         end = next;
@@ -66,7 +77,7 @@ void ShowDeviceReportFromHotKey() {
 void ShowSetupVersion(const char *caption) { ShowMessage(kTextSetupVersion, caption, MB_OK); }
 
 void FormatDeviceReport(char *report, size_t size, int processor, int platform, int major, int minor,
-                        const char *identifier) {
+                        const char *identifier, UINT codePage) {
     if (size == 0) return;
     // The numbers first, then as much of the identifier as fits.
     int fixed = snprintf(report, size, kTextDeviceReportFormat, processor, platform, major, minor, "");
@@ -79,7 +90,8 @@ void FormatDeviceReport(char *report, size_t size, int processor, int platform, 
         report[size - 1] = '\0';
         return;
     }
-    const size_t take = FittingIdentifierBytes(identifier, size - 1 - used);
+    const UINT textCodePage = codePage == CP_ACP ? GetACP() : codePage;
+    const size_t take = FittingIdentifierBytes(identifier, size - 1 - used, textCodePage);
     memcpy(report + used, identifier, take);
     report[used + take] = '\0';
 }

@@ -24,7 +24,8 @@ LRESULT CALLBACK DiagnosticKeyHook(int code, WPARAM key, LPARAM flags);
 const size_t kDeviceReportBytes = 256;
 
 // Formats the device report into report (size bytes). An identifier too long
-// for what is left is cut at a character boundary of the ANSI code page, so
-// the text always ends in a NUL within the buffer.
+// for what is left is cut at a character boundary of its code page (the
+// ANSI code page unless told), so the text always ends in a NUL within the
+// buffer.
 void FormatDeviceReport(char *report, size_t size, int processor, int platform, int major, int minor,
-                        const char *identifier);
+                        const char *identifier, UINT codePage = CP_ACP);

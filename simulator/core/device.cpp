@@ -221,7 +221,8 @@ void Device::LoadRunning() {
         if (fields.size() != 3 || NormalizeDevicePath(Utf8ToWide(fields[0]), false, &program.path) != 0) continue;
         program.windowClass = Utf8ToWide(fields[1]);
         program.title = Utf8ToWide(fields[2]);
-        program.processId = nextProcessId_++;
+        program.processId = nextProcessId_;
+        nextProcessId_ += 2;
         running_.push_back(program);
     }
 }
@@ -229,6 +230,9 @@ void Device::LoadRunning() {
 void Device::SaveRunning() {
     std::string text;
     for (const Program &program : running_) {
+        // A program asked to close is recorded as ended: a restart of the
+        // service in the meantime finds it gone, as it would be by then.
+        if (program.endsAt != 0) continue;
         text += WideToUtf8(program.path) + "\t" + WideToUtf8(program.windowClass) + "\t" +
                 WideToUtf8(program.title) + "\n";
     }
@@ -360,6 +364,7 @@ bool Device::RemoveCardLocked(const std::wstring &name, std::string *error) {
 
 bool Device::StartProgram(const std::wstring &path, std::string *error) {
     std::lock_guard<std::mutex> lock(mutex_);
+    EndClosedPrograms();
     uint32_t processId = 0;
     Result result = DoCreateProcess(path, &processId);
     Log("start by hand \"" + WideToUtf8(path) + "\" -> " + result.note);
@@ -369,8 +374,14 @@ bool Device::StartProgram(const std::wstring &path, std::string *error) {
 
 bool Device::IsRunning(const std::wstring &path) {
     std::lock_guard<std::mutex> lock(mutex_);
+    EndClosedPrograms();
     std::wstring canonical;
     return NormalizeDevicePath(path, false, &canonical) == 0 && IsRunningLocked(canonical);
+}
+
+size_t Device::OpenHandleCount() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return handles_.size();
 }
 
 bool Device::Exists(const std::wstring &path) {
@@ -459,6 +470,7 @@ bool Device::EnsureFolders(const std::wstring &canonical) {
 
 std::string Device::Describe() {
     std::lock_guard<std::mutex> lock(mutex_);
+    EndClosedPrograms();
     std::string text;
     text += "image      " + WideToUtf8(image_) + "\n";
     text += "profile    " + identity_.profile + ": " + WideToUtf8(identity_.platform) + " " +
@@ -472,7 +484,7 @@ std::string Device::Describe() {
     text += "cards      " + (cards.empty() ? std::string("(none)") : cards) + "\n";
     for (const Program &program : running_) {
         text += "running    " + WideToUtf8(program.path) + " (window \"" + WideToUtf8(program.windowClass) +
-                "\", \"" + WideToUtf8(program.title) + "\")\n";
+                "\", \"" + WideToUtf8(program.title) + "\")" + (program.endsAt ? ", closing" : "") + "\n";
     }
     std::string faults = faults_.Serialize();
     for (const std::string &line : TextLines(faults)) text += "fault      " + line + "\n";

@@ -69,7 +69,11 @@ public:
     bool InsertCard(const std::wstring &name, std::string *error);
     bool RemoveCard(const std::wstring &name, std::string *error);
     bool StartProgram(const std::wstring &path, std::string *error);
+    // A program asked to close counts as running until it has ended.
     bool IsRunning(const std::wstring &path);
+    // Handles of every kind (files, searches, keys, processes, threads) that
+    // clients hold open now.
+    size_t OpenHandleCount();
     bool Exists(const std::wstring &path);
     bool ReadContent(const std::wstring &path, std::string *content);
     // Creates or replaces a file (and any missing parent folders).
@@ -106,7 +110,7 @@ private:
         std::wstring name;
         DWORD oid = 0;
     };
-    enum class Kind { kFile, kSearch, kKey };
+    enum class Kind { kFile, kSearch, kKey, kProcess, kThread };
     struct Handle {
         uint32_t session = 0;
         Kind kind = Kind::kFile;
@@ -123,6 +127,15 @@ private:
         std::wstring path;
         std::wstring windowClass, title;
         uint32_t processId = 0;
+        // Tick count (GetTickCount64) at which a program asked to close
+        // has ended; 0 while nothing asked it to.
+        uint64_t endsAt = 0;
+    };
+    // What CeCreateProcess gives its caller: the device's ids, and a
+    // process and a thread handle in the caller's session.
+    struct Started {
+        uint32_t processId = 0, threadId = 0;
+        uint32_t process = 0, thread = 0;
     };
     // What a call did: success, the last error it leaves in the session
     // (wire::kErrorUnchanged: none), and its result for the log line.
@@ -192,9 +205,12 @@ private:
     Result DoGetSpecialFolder(int32_t folder, std::wstring *path);
     Result DoCreateShortcut(const std::wstring &shortcut, const std::wstring &target);
     Result DoCreateProcess(const std::wstring &image, uint32_t *processId);
+    Result DoCreateProcess(uint32_t session, const std::wstring &image, Started *started);
     Result DoInvoke(const std::wstring &library, const std::wstring &function, const uint8_t *input,
                     uint32_t inputSize, int32_t *returned, std::vector<uint8_t> *output);
     Result DoStartProgram(const std::wstring &canonical, uint32_t *processId);
+    // Ends the programs whose close delay has run out.
+    void EndClosedPrograms();
     std::vector<FoundEntry> ListFolder(const std::wstring &canonical, const std::wstring &pattern);
     Outcome ServeLocked(uint32_t session, wire::Reader *request, wire::Writer *answer);
 

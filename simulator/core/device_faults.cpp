@@ -62,6 +62,9 @@ bool DeviceFaults::Set(const std::string &name, const std::string &value, std::s
         uint64_t number = 0;
         if (!Cleared(value)) ok = ParseUnsigned(value, &number) && number <= 0xFFFFFFFFull;
         refuseMove = ok ? static_cast<DWORD>(number) : 0;
+    } else if (name == "close_delay_ms") {
+        ok = ParseLimit(value, &closeDelayMs);
+        if (ok && closeDelayMs < 0) closeDelayMs = kDefaultCloseDelayMs;
     } else if (name == "no_ident") {
         ok = ParseFlag(value, &noIdent);
     } else if (name == "origname") {
@@ -110,6 +113,7 @@ std::string DeviceFaults::Serialize() const {
     if (capacity >= 0) line("capacity", std::to_string(capacity));
     if (ignoreClose) line("ignore_close", "1");
     if (refuseMove) line("refuse_move", std::to_string(refuseMove));
+    if (closeDelayMs != kDefaultCloseDelayMs) line("close_delay_ms", std::to_string(closeDelayMs));
     if (noIdent) line("no_ident", "1");
     if (hasOrigName) line("origname", WideToUtf8(origName));
     if (origNameType != "string") line("origname_type", origNameType);

@@ -8,6 +8,11 @@
 
 #include <string>
 
+// How long a program asked to close through CloseApp keeps running (and its
+// file in use) unless a fault says otherwise, as a real handheld's reader
+// takes a moment to save its place and end.
+const int64_t kDefaultCloseDelayMs = 300;
+
 struct DeviceFaults {
     bool refuseStartup = false;
     int64_t dropAfterCalls = -1;  // -1: off
@@ -15,6 +20,7 @@ struct DeviceFaults {
     int64_t capacity = -1;        // bytes the store may hold; -1: unlimited
     bool ignoreClose = false;
     DWORD refuseMove = 0;  // error every rename fails with; 0: off
+    int64_t closeDelayMs = kDefaultCloseDelayMs;
     bool noIdent = false;
     bool hasOrigName = false;
     std::wstring origName;

@@ -148,7 +148,9 @@ Device::Result Device::DoStartProgram(const std::wstring &canonical, uint32_t *p
     }
     std::vector<std::string> fields = SplitFields(FirstLine(HostPath(canonical)), '\t');
     if (fields[0] == "CELIB") return Fail(ERROR_BAD_EXE_FORMAT);  // a library is no program
-    *processId = nextProcessId_++;
+    // Process ids are even; the main thread's id is the one after.
+    *processId = nextProcessId_;
+    nextProcessId_ += 2;
     if (fields.size() < 4 || fields[0] != "CEAPP" || fields[1] != "WINDOW") return Done("ran and ended");
     Program program;
     program.path = canonical;
@@ -168,6 +170,36 @@ Device::Result Device::DoCreateProcess(const std::wstring &image, uint32_t *proc
     if (!item.exists) return Fail(ERROR_FILE_NOT_FOUND);
     if (item.directory) return Fail(ERROR_ACCESS_DENIED);
     return DoStartProgram(canonical, processId);
+}
+
+Device::Result Device::DoCreateProcess(uint32_t session, const std::wstring &image, Started *started) {
+    Result result = DoCreateProcess(image, &started->processId);
+    if (!result.ok) return result;
+    std::wstring canonical;
+    NormalizeDevicePath(image, false, &canonical);
+    started->threadId = started->processId + 1;
+    // The caller holds both handles until it closes them, whether or not
+    // the program still runs, as on Windows.
+    for (Kind kind : {Kind::kProcess, Kind::kThread}) {
+        Handle handle;
+        handle.session = session;
+        handle.kind = kind;
+        handle.path = canonical;
+        (kind == Kind::kProcess ? started->process : started->thread) = NewHandle(std::move(handle));
+    }
+    result.note += ", process handle " + std::to_string(started->process) + ", thread handle " +
+                   std::to_string(started->thread);
+    return result;
+}
+
+void Device::EndClosedPrograms() {
+    const uint64_t now = GetTickCount64();
+    auto ended = [now](const Program &program) { return program.endsAt != 0 && now >= program.endsAt; };
+    for (const Program &program : running_) {
+        if (ended(program)) Log("program ended: " + Quoted(program.path));
+    }
+    // running.txt already left them out when they were asked to close.
+    running_.erase(std::remove_if(running_.begin(), running_.end(), ended), running_.end());
 }
 
 Device::Result Device::DoInvoke(const std::wstring &library, const std::wstring &function, const uint8_t *input,
@@ -200,10 +232,18 @@ Device::Result Device::DoInvoke(const std::wstring &library, const std::wstring 
                 return SameName(program.windowClass, windowClass) && SameName(program.title, title);
             });
             bool found = match != running_.end();
-            if (found && !faults_.ignoreClose) {
+            if (found && !faults_.ignoreClose && faults_.closeDelayMs == 0) {
                 result = Done("CloseApp " + Quoted(windowClass) + " " + Quoted(title) + ": closed " +
                               Quoted(match->path));
                 running_.erase(match);
+                SaveRunning();
+            } else if (found && !faults_.ignoreClose) {
+                // The program takes a while to end; its file stays in use
+                // until then. A second request does not put its end off.
+                if (match->endsAt == 0) match->endsAt = GetTickCount64() + static_cast<uint64_t>(faults_.closeDelayMs);
+                result = Done("CloseApp " + Quoted(windowClass) + " " + Quoted(title) + ": " +
+                              Quoted(match->path) + " closing, ends in " + std::to_string(faults_.closeDelayMs) +
+                              " ms");
                 SaveRunning();
             } else {
                 result = Done("CloseApp " + Quoted(windowClass) + " " + Quoted(title) +

@@ -56,6 +56,8 @@ Device::Outcome Device::ServeLocked(uint32_t session, wire::Reader *in, wire::Wr
         return Outcome::kDrop;
     };
     if (!in->ok()) return malformed();
+    // Programs asked to close end in their own time, between requests.
+    EndClosedPrograms();
 
     // Every device operation counts towards a planned drop of the link.
     if (op > wire::kHello && op < wire::kAdminImage && faults_.dropAfterCalls >= 0) {
@@ -71,7 +73,10 @@ Device::Outcome Device::ServeLocked(uint32_t session, wire::Reader *in, wire::Wr
     auto answerWith = [&](const Result &result) { out->U32(result.lastError); };
     auto handleName = [&](uint32_t id) {
         auto found = handles_.find(id);
-        return found == handles_.end() ? Hex(id) : Quoted(found->second.path);
+        if (found == handles_.end()) return Hex(id);
+        const Kind kind = found->second.kind;
+        const char *what = kind == Kind::kProcess ? "process " : kind == Kind::kThread ? "thread " : "";
+        return what + Quoted(found->second.path);
     };
 
     switch (op) {
@@ -366,11 +371,14 @@ Device::Outcome Device::ServeLocked(uint32_t session, wire::Reader *in, wire::Wr
     case wire::kCreateProcess: {
         std::wstring image = in->Text();
         if (!in->Exhausted()) return malformed();
-        uint32_t processId = 0;
-        Result result = DoCreateProcess(image, &processId);
+        Started started;
+        Result result = DoCreateProcess(session, image, &started);
         answerWith(result);
         out->U32(result.ok);
-        out->U32(processId);
+        out->U32(started.processId);
+        out->U32(started.threadId);
+        out->U32(started.process);
+        out->U32(started.thread);
         Log(prefix + "CeCreateProcess " + Quoted(image) + " -> " + result.note);
         return Outcome::kAnswer;
     }

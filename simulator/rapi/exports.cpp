@@ -489,13 +489,17 @@ BOOL WINAPI CeCreateProcess(LPCWSTR image, LPCWSTR commandLine, LPSECURITY_ATTRI
     if (!Call(request, &answer)) return FALSE;
     BOOL ok = answer.in.U32() != 0;
     uint32_t processId = answer.in.U32();
+    uint32_t threadId = answer.in.U32();
+    uint32_t process = answer.in.U32();
+    uint32_t thread = answer.in.U32();
     if (!Decoded(answer) || !ok) return FALSE;
     if (info) {
-        // Device processes have no host handles; the ids are the device's.
-        info->hProcess = nullptr;
-        info->hThread = nullptr;
+        // Device handles in this connection, open until CeCloseHandle; the
+        // ids are the device's.
+        info->hProcess = ToHandle(process);
+        info->hThread = ToHandle(thread);
         info->dwProcessId = processId;
-        info->dwThreadId = processId + 1;
+        info->dwThreadId = threadId;
     }
     return TRUE;
 }

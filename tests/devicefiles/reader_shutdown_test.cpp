@@ -70,7 +70,51 @@ TEST_F(ShutdownTest, ClosesTheRunningReaderOfThatTitleOnly) {
     EXPECT_EQ(CloseReaderOnDevice(kReaderWindowClass, kOldReaderWindowTitle), 1);
     EXPECT_TRUE(device().IsRunning(kReaderProgram)) << "another title must not close it";
     EXPECT_EQ(CloseReaderOnDevice(kReaderWindowClass, kReaderWindowTitle), 1);
+    EXPECT_TRUE(WaitForReaderToClose());
     EXPECT_FALSE(device().IsRunning(kReaderProgram));
+}
+
+int g_timerTicks = 0;
+VOID CALLBACK CountTick(HWND, UINT, UINT_PTR, DWORD) { ++g_timerTicks; }
+
+// The wait after the close requests: a reader that closes, under either
+// name, is free when it returns; one that ignores the request ends it after
+// kReaderCloseWaitMs, still in use. This thread's messages flow meanwhile.
+TEST_F(ShutdownTest, WaitForReaderToCloseIsBounded) {
+    InstallHelper();
+    const struct {
+        const wchar_t *program;
+        const wchar_t *title;
+        bool closes;
+    } cases[] = {{kDeviceReaderPath, kReaderWindowTitle, true},
+                 {kDeviceOldReaderPath, kOldReaderWindowTitle, true},
+                 {kDeviceReaderPath, kReaderWindowTitle, false},
+                 {kDeviceOldReaderPath, kOldReaderWindowTitle, false}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(Utf8(c.title) + (c.closes ? " closes" : " ignores the request"));
+        device().SetFault("ignore_close", c.closes ? "0" : "1");
+        device().WriteFile(c.program, ProgramText(kReaderWindowClass, c.title));
+        ASSERT_TRUE(device().StartProgram(c.program));
+        EXPECT_EQ(CloseReaderOnDevice(kReaderWindowClass, c.title), 1);
+        g_timerTicks = 0;
+        const UINT_PTR timer = SetTimer(nullptr, 0, 50, CountTick);
+        const DWORD start = GetTickCount();
+        EXPECT_EQ(WaitForReaderToClose(), c.closes);
+        const DWORD took = GetTickCount() - start;
+        KillTimer(nullptr, timer);
+        EXPECT_EQ(device().IsRunning(c.program), !c.closes);
+        if (c.closes) {
+            EXPECT_LT(took, 2000u);
+        } else {
+            EXPECT_GE(took, kReaderCloseWaitMs);
+            EXPECT_LT(took, kReaderCloseWaitMs + 1500);
+            EXPECT_GT(g_timerTicks, 10) << "messages were not dispatched while waiting";
+            device().SetFault("ignore_close", "0");
+            CloseReaderOnDevice(kReaderWindowClass, c.title);
+            EXPECT_TRUE(WaitForReaderToClose());
+        }
+    }
+    EXPECT_LE(kReaderCloseWaitMs, 5000u) << "a few seconds at most";
 }
 
 // The device reads the two strings of the 1024-byte block as it received them.
@@ -87,12 +131,14 @@ TEST_F(ShutdownTest, TitlesOfFullLengthAndBeyond) {
     for (int i = 0; i < 255; ++i) title255[i] = static_cast<wchar_t>(L'A' + i % 26);
     StartReader(kReaderWindowClass, title255);
     EXPECT_EQ(CloseReaderOnDevice(kReaderWindowClass, title255.c_str()), 1);
+    EXPECT_TRUE(WaitForReaderToClose());
     EXPECT_FALSE(device().IsRunning(kReaderProgram)) << "255 characters";
 
     // A longer title reaches the device cut to its first 255 characters.
     StartReader(kReaderWindowClass, title255);
     std::wstring title300 = title255 + std::wstring(45, L'z');
     EXPECT_EQ(CloseReaderOnDevice(kReaderWindowClass, title300.c_str()), 1);
+    EXPECT_TRUE(WaitForReaderToClose());
     EXPECT_FALSE(device().IsRunning(kReaderProgram)) << "300 characters";
 }
 

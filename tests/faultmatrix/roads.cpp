@@ -13,6 +13,7 @@
 #include "devicefiles/file_copy.h"
 #include "devicefiles/progress_window.h"
 #include "reader/install_reader.h"
+#include "reader/remove_reader.h"
 #include "reader/variant_selection.h"
 #include "resources/texts.h"
 #include "shell/setup_state.h"
@@ -74,6 +75,24 @@ void PrepareInstallReader(RoadSetup &setup) {
 }
 
 void RunInstallReader() { InstallReader(); }
+
+// ---- Remove Reader while the reader runs, with a copy's leftover
+// temporary file in the install folder: a clean run leaves no trace of the
+// reader, and so does a rerun after any broken one.
+
+void PrepareRemoveRunningReader(RoadSetup &setup) {
+    setup.PutDeviceFile(kDeviceReaderPath, "CEAPP\tWINDOW\tREADER\tTesh\xE2\x84\xA2 Reader\nthe reader", kYear2001);
+    setup.PutDeviceFile(kDeviceHelperPath, "CELIB\tEXPORTS\tCloseApp\nthe helper", kYear2001);
+    setup.PutDeviceFile(kDeviceInstallTemporaryPath, "partial copy of an earlier run", kYear2001);
+    setup.PutDeviceFile(L"\\Windows\\Programs\\Tesh\u2122 Reader.lnk", "45#\"\\Tesh Reader.exe\"", kYear2001);
+    setup.device.StartProgram(kDeviceReaderPath);
+    // A broken-off run reports what stopped it, or the reader that stays.
+    setup.AllowBox(kCaptionError);
+    setup.AllowBox(kCaptionSetup);
+    setup.AllowBox(kCaptionDeviceInformation);
+}
+
+void RunRemoveReader() { RemoveReader(); }
 
 // ---- Three books and two newspaper issues to the storage card, in the
 // order of the pending list, as the transfer copies them.
@@ -157,8 +176,10 @@ void OverwriteStart(const std::string &path, const std::string &text, ULONGLONG 
     CloseHandle(file);
 }
 
-void PrepareInstallBooks(RoadSetup &setup) {
-    // The reader: an earlier one on the device, a newer one in the setup folder.
+// The reader: an earlier one on the device, a newer one in the setup folder,
+// each a program with the reader's window, beside a helper library that can
+// close it.
+void PrepareRunnableReader(RoadSetup &setup) {
     ReaderVariant variant = SelectReaderVariant(kProcessorMips, kPlatformHpc300);
     ULONGLONG release = kYear2001 + 10 * kOneDay;
     std::string helper = setup.MakeHostFile(setup.setupFolder, variant.helperVariantFile, 20000, release);
@@ -168,6 +189,10 @@ void PrepareInstallBooks(RoadSetup &setup) {
     setup.Target(kDeviceHelperPath, helper);
     setup.Target(kDeviceReaderPath, reader);
     setup.PutDeviceFile(kDeviceReaderPath, "CEAPP\tWINDOW\tREADER\tTesh\xE2\x84\xA2 Reader\nan earlier reader", kYear2001);
+}
+
+void PrepareInstallBooks(RoadSetup &setup) {
+    PrepareRunnableReader(setup);
 
     // The books, listed by title in this order; the page copies them so.
     const std::string folder = BookFolderOnCard();
@@ -220,6 +245,19 @@ LRESULT CALLBACK ChooseOnOpening(int code, WPARAM wParam, LPARAM lParam) {
     return CallNextHookEx(nullptr, code, wParam, lParam);
 }
 
+// ---- Install Reader over a reader that runs: asked to close by the earlier
+// helper library, it takes the device's close delay to end, and is
+// replaced once it has.
+
+void PrepareUpdateRunningReader(RoadSetup &setup) {
+    PrepareRunnableReader(setup);
+    setup.PutDeviceFile(kDeviceHelperPath, "CELIB\tEXPORTS\tCloseApp\nan earlier helper", kYear2001);
+    setup.device.StartProgram(kDeviceReaderPath);
+    setup.AllowBox(kCaptionError);
+    setup.AllowBox(kCaptionUpdateProblem);
+    setup.AllowBox(kCaptionDeviceInformation);
+}
+
 const char *const kInstallBooksPages[] = {"Select Books to Install", "Select Storage Location", "Book Install Complete!",
                                           nullptr};
 
@@ -237,6 +275,8 @@ const std::vector<Road> kRoads = {
     {"reader copies", "hpc2000", PrepareReaderCopies, RunReaderCopies},
     {"book copies", "hpc2000", PrepareBookCopies, RunBookCopies},
     {"install reader", "hpc2000", PrepareInstallReader, RunInstallReader},
+    {"update running reader", "hpc2000", PrepareUpdateRunningReader, RunInstallReader},
+    {"remove running reader", "hpc2000", PrepareRemoveRunningReader, RunRemoveReader},
     {"install books", "hpc2000", PrepareInstallBooks, RunInstallBooks, kInstallBooksPages},
 };
 

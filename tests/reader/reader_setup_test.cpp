@@ -2,6 +2,7 @@
 // devices served in this process, from a setup folder of variant files
 // written by the test. The progress window's lines and the message boxes
 // are recorded as the user would see them.
+#include <algorithm>
 #include <atomic>
 #include <functional>
 #include <string>
@@ -91,6 +92,7 @@ std::vector<std::string> LineTexts(int line) {
 struct Box {
     std::string caption;
     std::string text;
+    HICON icon = nullptr;  // not compared: the tests that care look at it
     bool operator==(const Box &other) const { return caption == other.caption && text == other.text; }
 };
 
@@ -136,7 +138,7 @@ int RunAnswering(const std::function<int()> &action, std::vector<Box> *boxes) {
                         boxes->push_back({caption, ""});
                         robot::Click(dialog, IDCANCEL);
                     } else {
-                        boxes->push_back({caption, robot::ControlText(dialog, 65535)});
+                        boxes->push_back({caption, robot::ControlText(dialog, 65535), robot::ShownIcon(dialog)});
                         robot::Click(dialog, IDOK);
                     }
                     robot::WaitForWindowGone(dialog, 5000);
@@ -230,13 +232,14 @@ std::vector<std::string> Concat(std::vector<std::string> a, const std::vector<st
     return a;
 }
 
-// What RemoveReader writes, line 1 and line 3, in order.
+// What RemoveReader writes, line 1 and line 3, in order. The helper
+// library goes last, once the reader is gone.
 const std::vector<std::string> kRemoveStory = {
     "show",
     "1:Shutting down Tesh Reader...",
     "1:Removing program files...",
-    "3:tarnlib.dll",
     "3:Tesh Reader.exe",
+    "3:tarnlib.dll",
     "1:Removing program directory...",
     "3:\\Program Files\\Corvex Press",
     "1:Removing shortcuts...",
@@ -319,11 +322,17 @@ TEST_F(ReaderSetup, InstallUpdateLaunchAndRemoveOnEachProfile) {
         EXPECT_EQ(device.ReadFile(c.programs + newLink), kShortcutText);
         EXPECT_EQ(LineTexts(1), Concat(kInstallStatus, {"Creating Shortcuts..."}));
 
-        // Start it: the reader is running on the device.
+        // Start it: the reader is running on the device, and the program
+        // holds no handle of its process or thread.
+        const size_t handles = device.OpenHandleCount();
         EXPECT_TRUE(LaunchReader());
         EXPECT_TRUE(device.IsRunning(kReader));
+        EXPECT_EQ(device.OpenHandleCount(), handles);
+        // A copy into the install folder that broke off left its temporary file.
+        device.WriteFile(L"\\Program Files\\Corvex Press\\~tesh.tmp", "partial copy");
 
-        // Remove (the running reader is asked to close first), then again.
+        // Remove (the running reader is asked to close first and takes the
+        // device's close delay to end), then again.
         for (int run = 1; run <= 2; ++run) {
             SCOPED_TRACE("remove run " + std::to_string(run));
             boxes.clear();
@@ -365,8 +374,10 @@ TEST_F(ReaderSetup, EmulatorIsRefused) {
 
 // A reader that runs and ignores the close request: the update cannot
 // replace it, says so and makes no shortcuts (an earlier one stays as it
-// was). Removing it then leaves its file and folder, silently.
+// was). The removal says so too and keeps the helper library and the
+// folder, so that a removal after the reader has closed finishes the job.
 TEST_F(ReaderSetup, RunningReaderThatIgnoresClose) {
+    const wchar_t kLink[] = L"\\Windows\\Programs\\Tesh\u2122 Reader.lnk";
     TestDevice device("hpc2000");
     device.MakeFolder(L"\\Program Files");
     device.MakeFolder(kInstallFolder);
@@ -375,46 +386,72 @@ TEST_F(ReaderSetup, RunningReaderThatIgnoresClose) {
     const FILETIME older = MakeFileTime(kYear2001 - kOneDay);
     device.SetTimes(kReader, older, older, older);
     device.SetTimes(kHelper, older, older, older);
-    device.WriteFile(L"\\Windows\\Programs\\Tesh\u2122 Reader.lnk", "earlier link");
+    device.WriteFile(kLink, "earlier link");
     device.SetFault("ignore_close", "1");
     device.Plug();
     ASSERT_TRUE(device.StartProgram(kReader));
 
     std::vector<Box> boxes;
     RunAnswering(InstallReader, &boxes);
-    EXPECT_EQ(boxes, (std::vector<Box>{{kCaptionUpdateProblem, kTextReaderInUse}}));
+    ASSERT_EQ(boxes, (std::vector<Box>{{kCaptionUpdateProblem, kTextReaderInUse}}));
+    EXPECT_EQ(boxes[0].icon, LoadIcon(nullptr, IDI_WARNING));
     EXPECT_EQ(device.ReadFile(kReader), kReaderFirstLine + std::string("older reader"));
     EXPECT_TRUE(device.IsRunning(kReader));
     EXPECT_EQ(device.ReadFile(kHelper), HelperContent("hpc300.mips"));
-    EXPECT_EQ(device.ReadFile(L"\\Windows\\Programs\\Tesh\u2122 Reader.lnk"), "earlier link");
+    EXPECT_EQ(device.ReadFile(kLink), "earlier link");
     EXPECT_FALSE(device.Exists(L"\\Windows\\Desktop\\Tesh\u2122 Reader.lnk"));
     EXPECT_EQ(LineTexts(1).back(), "Copying from host file");
     EXPECT_EQ(CountLines(device.Log(), "CeSHCreateShortcut"), 0u);
 
     boxes.clear();
     EXPECT_EQ(RunAnswering(RemoveReader, &boxes), 1);
-    EXPECT_EQ(boxes, std::vector<Box>{});
-    EXPECT_EQ(ProgressStory(), kRemoveStory);
+    ASSERT_EQ(boxes, (std::vector<Box>{{kCaptionSetup, kTextReaderInUseRemove}}));
+    EXPECT_EQ(boxes[0].icon, LoadIcon(nullptr, IDI_WARNING));
+    std::vector<std::string> story = kRemoveStory;
+    story.erase(std::find(story.begin(), story.end(), "3:tarnlib.dll"));
+    EXPECT_EQ(ProgressStory(), story);
     EXPECT_TRUE(device.Exists(kReader));
-    EXPECT_FALSE(device.Exists(kHelper));
+    EXPECT_TRUE(device.Exists(kHelper));
     EXPECT_TRUE(device.Exists(kInstallFolder));
-    EXPECT_FALSE(device.Exists(L"\\Windows\\Programs\\Tesh\u2122 Reader.lnk"));
+    EXPECT_FALSE(device.Exists(kLink));
+
+    // The user closes the reader and tries again.
+    device.SetFault("ignore_close", "0");
+    boxes.clear();
+    RunAnswering(RemoveReader, &boxes);
+    EXPECT_EQ(boxes, std::vector<Box>{});
+    EXPECT_FALSE(device.Exists(kInstallFolder));
 }
 
-// Host variants missing from the setup folder: the system's text for the
-// missing file; without the reader variant the copy counts as done, so
-// the shortcuts are made all the same.
+// A reader variant missing from the setup folder: the system's text for the
+// missing file, once, and nothing on the device changes: no shortcut to a
+// reader that is not there, the running earlier reader left alone. A
+// missing helper variant is shown and the reader installed all the same.
 TEST_F(ReaderSetup, MissingHostVariantShowsTheSystemError) {
-    TestDevice device("hpc2000");
-    device.Plug();
-    DeleteFileA((folder_ + "\\Tesh Reader.exe.hpc300.mips").c_str());
-    std::vector<Box> boxes;
-    RunAnswering(InstallReader, &boxes);
-    EXPECT_EQ(boxes, (std::vector<Box>{{kCaptionError, SystemText(ERROR_FILE_NOT_FOUND)}}));
-    EXPECT_EQ(device.ReadFile(kHelper), HelperContent("hpc300.mips"));
-    EXPECT_FALSE(device.Exists(kReader));
-    EXPECT_EQ(device.ReadFile(L"\\Windows\\Programs\\Tesh\u2122 Reader.lnk"), kShortcutText);
-    EXPECT_EQ(device.ReadFile(L"\\Windows\\Desktop\\Tesh\u2122 Reader.lnk"), kShortcutText);
+    const wchar_t kLink[] = L"\\Windows\\Programs\\Tesh\u2122 Reader.lnk";
+    for (const char *missing : {"Tesh Reader.exe.hpc300.mips", "tarnlib.dll.hpc300.mips"}) {
+        SCOPED_TRACE(missing);
+        const bool readerMissing = missing[0] == 'T';
+        TestDevice device("hpc2000");
+        device.WriteFile(kOldReader, "CEAPP\tWINDOW\tREADER\tCorvex Reader\r\nold reader");
+        device.WriteFile(kHelper, kHelperFirstLine);
+        device.Plug();
+        ASSERT_TRUE(device.StartProgram(kOldReader));
+        const std::string path = folder_ + "\\" + missing;
+        MoveFileA(path.c_str(), (path + ".away").c_str());
+        std::vector<Box> boxes;
+        RunAnswering(InstallReader, &boxes);
+        MoveFileA((path + ".away").c_str(), path.c_str());
+        EXPECT_EQ(boxes, (std::vector<Box>{{kCaptionError, SystemText(ERROR_FILE_NOT_FOUND)}}));
+        EXPECT_EQ(device.Exists(kReader), !readerMissing);
+        EXPECT_EQ(device.Exists(kLink), !readerMissing);
+        EXPECT_EQ(device.IsRunning(kOldReader), readerMissing);
+        EXPECT_EQ(device.ReadFile(kHelper), kHelperFirstLine);
+        if (readerMissing) {
+            EXPECT_EQ(CountLines(device.Log(), "CeSHCreateShortcut"), 0u);
+        }
+        Disconnect();
+    }
 }
 
 // A reader copy the device refuses for another reason than "in use" is not

@@ -150,16 +150,20 @@ TEST_F(DiagnosticReports, DeviceInfoReportsEachProfile) {
     }
 }
 
-// Without a device and with the connection cancelled, the error box alone.
+// Without a device and with the connection cancelled, the error box alone,
+// with the error icon.
 TEST_F(DiagnosticReports, DeviceInfoWithoutAConnectionShowsOnlyTheErrorBox) {
     std::vector<std::string> texts;
+    HICON icon = nullptr;
     robot::RunWithRobot([] { ShowDeviceInfo(); return 0; },
                         [&] {
                             robot::Click(robot::WaitForWindow(kConnectCaption), IDCANCEL);
+                            icon = robot::ShownIcon(robot::WaitForWindow(kCaptionDeviceInformation));
                             texts.push_back(robot::AnswerMessageBox(kCaptionDeviceInformation, IDOK));
                             EXPECT_TRUE(robot::StaysAbsent(kCaptionDeviceInformation, kNothingElseMs));
                         });
     EXPECT_EQ(texts, std::vector<std::string>{kTextNoConnection});
+    EXPECT_EQ(icon, LoadIcon(nullptr, IDI_ERROR));
     EXPECT_EQ(g_setup.connected, 0);
 }
 
@@ -190,6 +194,27 @@ TEST_F(DiagnosticReports, ReportTextIsCutToItsBuffer) {
                                     ", Platform ID: ";
         EXPECT_EQ(text.substr(0, numbers.size()), numbers);
         EXPECT_EQ(text.substr(numbers.size()), c.identifier.substr(0, text.size() - numbers.size()));
+    }
+    // A long identifier of many-byte characters is cut between two of its
+    // characters, in UTF-8 as in a double-byte code page, whichever byte
+    // the room ends on.
+    const struct {
+        UINT codePage;
+        std::string character;
+    } wide[] = {{CP_UTF8, "\xE2\x82\xAC"}, {932, "\x82\xA0"}};
+    for (const auto &c : wide) {
+        std::string identifier;
+        for (int i = 0; i < 100; ++i) identifier += c.character;
+        for (int processor : {4000, 40000, 400000}) {
+            char report[kDeviceReportBytes];
+            FormatDeviceReport(report, sizeof report, processor, 6, 3, 0, identifier.c_str(), c.codePage);
+            const std::string text = report;
+            const size_t fixed = text.find("ID: ") + 4;
+            const size_t kept = text.size() - fixed;
+            EXPECT_EQ(kept % c.character.size(), 0u) << c.codePage << " " << processor;
+            EXPECT_GT(kept + c.character.size(), kDeviceReportBytes - 1 - fixed) << c.codePage << " " << processor;
+            EXPECT_EQ(text.substr(fixed), identifier.substr(0, kept));
+        }
     }
 }
 
@@ -258,7 +283,8 @@ TEST_F(DiagnosticReports, HotKeysOpenOneBoxPerKey) {
 }
 
 // F3 with no device: while its connection dialog is open F3 does nothing
-// and F2 still works; after Cancel nothing is shown at all.
+// and F2 still works; after Cancel nothing is shown at all, and the next F3
+// tries to connect again.
 TEST_F(DiagnosticReports, HotKeyReportWithTheConnectionCancelled) {
     const std::string caption = kCaptionSetupInfoHotKey;
     RunMenuWithHotKeys([&] {
@@ -271,8 +297,12 @@ TEST_F(DiagnosticReports, HotKeyReportWithTheConnectionCancelled) {
         robot::PressKey(VK_F2);
         CloseBox(FindBox(caption, kVersionText));
         robot::Click(connect, IDCANCEL);
+        robot::WaitForWindowGone(connect);
         EXPECT_TRUE(robot::StaysAbsent(caption, kNothingElseMs));
         EXPECT_TRUE(robot::StaysAbsent(kCaptionDeviceInformation, 100));
+        TypeInto(options, VK_F3);
+        robot::Click(robot::WaitForWindow(kConnectCaption), IDCANCEL);
+        EXPECT_TRUE(robot::StaysAbsent(caption, kNothingElseMs));
         LeaveMenu();
     });
     EXPECT_EQ(g_setup.connected, 0);

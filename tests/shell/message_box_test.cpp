@@ -23,25 +23,13 @@ struct BoxLook {
     std::vector<int> buttons;
 };
 
-BOOL CALLBACK FindShownIcon(HWND child, LPARAM parameter) {
-    char className[32] = "";
-    GetClassNameA(child, className, sizeof className);
-    const LONG_PTR style = GetWindowLongPtrA(child, GWL_STYLE);
-    if (lstrcmpiA(className, "Static") != 0 || (style & SS_TYPEMASK) != SS_ICON || !IsWindowVisible(child))
-        return TRUE;
-    DWORD_PTR icon = 0;
-    SendMessageTimeoutA(child, STM_GETICON, 0, 0, SMTO_NORMAL, 2000, &icon);
-    *reinterpret_cast<HICON *>(parameter) = reinterpret_cast<HICON>(icon);
-    return icon == 0;
-}
-
 // Looks at the message box with this caption (waiting for it to show).
 BoxLook LookAtBox(const std::string &caption) {
     BoxLook look;
     HWND box = robot::WaitForWindow(caption);
     if (!box) return look;
     look.text = robot::ControlText(box, 65535);
-    EnumChildWindows(box, FindShownIcon, reinterpret_cast<LPARAM>(&look.icon));
+    look.icon = robot::ShownIcon(box);
     for (int id : {IDOK, IDCANCEL, IDABORT, IDRETRY, IDIGNORE, IDYES, IDNO, IDTRYAGAIN, IDCONTINUE}) {
         HWND button = GetDlgItem(box, id);
         if (button && IsWindowVisible(button)) look.buttons.push_back(id);

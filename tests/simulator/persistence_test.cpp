@@ -114,7 +114,9 @@ TEST_F(Persistence, KilledServiceLosesNothingItAnswered) {
     const FILETIME kWhen = Time(0x01C2A0B0C0D0E0F1ull);
     PipeOverride override(pipe);
     PROCESS_INFORMATION service =
-        StartDevice(Quoted(image) + L" --profile hpc2000 --pipe " + Quoted(pipe), folder + L"\\serve.log");
+        StartDevice(Quoted(image) + L" --profile hpc2000 --pipe " + Quoted(pipe) +
+                        L" --fault close_delay_ms=60000 --serve",
+                    folder + L"\\serve.log");
     ASSERT_EQ(simtest::Connect(kProcessWaitMs), S_OK);
 
     // What a reader installation does.
@@ -127,6 +129,17 @@ TEST_F(Persistence, KilledServiceLosesNothingItAnswered) {
     EXPECT_NE(CeSHCreateShortcut(&shortcut[0], &target[0]), 0u);
     PROCESS_INFORMATION started = {};
     EXPECT_TRUE(CeCreateProcess(kReader, nullptr, nullptr, nullptr, FALSE, 0, nullptr, nullptr, nullptr, &started));
+    // A program asked to close, still closing when the service dies.
+    const wchar_t kNotes[] = L"\\Windows\\notes.exe";
+    PutFile(kNotes, "CEAPP\tWINDOW\tNOTES\tNotes\n", kWhen);
+    EXPECT_TRUE(CeCreateProcess(kNotes, nullptr, nullptr, nullptr, FALSE, 0, nullptr, nullptr, nullptr, &started));
+    BYTE *request = static_cast<BYTE *>(LocalAlloc(LPTR, 1024));
+    memcpy(request, L"NOTES", sizeof L"NOTES");
+    memcpy(request + 512, L"Notes", sizeof L"Notes");
+    DWORD outputSize = 0;
+    BYTE *output = nullptr;
+    EXPECT_EQ(CeRapiInvoke(kLibrary, L"CloseApp", 1024, request, &outputSize, &output, nullptr, 0), S_OK);
+    LocalFree(output);
     // A file still open when the service dies.
     HANDLE open = Open(L"\\My Documents\\open.txt", GENERIC_WRITE, CREATE_ALWAYS);
     DWORD written = 0;
@@ -185,6 +198,7 @@ TEST_F(Persistence, KilledServiceLosesNothingItAnswered) {
     EXPECT_EQ(FileTimeValue(a), FileTimeValue(kWhen));
     EXPECT_EQ(FileTimeValue(w), FileTimeValue(kWhen));
     EXPECT_TRUE(device->IsRunning(kReader));
+    EXPECT_FALSE(device->IsRunning(kNotes)) << "it has ended by the time the device comes back";
     std::string content;
     EXPECT_TRUE(device->ReadContent(kShortcut, &content));
     EXPECT_EQ(content, "45#\"\\Program Files\\Corvex Press\\Tesh Reader.exe\"");
@@ -194,6 +208,7 @@ TEST_F(Persistence, KilledServiceLosesNothingItAnswered) {
     EXPECT_FALSE(device->Exists(L"\\CF Card"));
     std::string listing = device->Describe();
     EXPECT_NE(listing.find("fault      ignore_close=1"), std::string::npos) << listing;
+    EXPECT_NE(listing.find("fault      close_delay_ms=60000"), std::string::npos) << listing;
     EXPECT_NE(listing.find("running    \\Program Files\\Corvex Press\\Tesh Reader.exe"), std::string::npos)
         << listing;
 

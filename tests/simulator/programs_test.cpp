@@ -92,9 +92,23 @@ protected:
 
 TEST_F(Programs, RunningProgramKeepsItsFileInUse) {
     PROCESS_INFORMATION info = {};
+    const size_t handlesBefore = device.OpenHandleCount();
     ASSERT_TRUE(Start(kReader, &info));
     EXPECT_NE(info.dwProcessId, 0u);
+    EXPECT_EQ(info.dwThreadId, info.dwProcessId + 1);
     EXPECT_TRUE(device.IsRunning(kReader));
+    // A process and a thread handle, each open until it is closed once.
+    ASSERT_NE(info.hProcess, nullptr);
+    ASSERT_NE(info.hThread, nullptr);
+    EXPECT_NE(info.hProcess, info.hThread);
+    EXPECT_EQ(device.OpenHandleCount(), handlesBefore + 2);
+    EXPECT_TRUE(CeCloseHandle(info.hThread));
+    EXPECT_EQ(device.OpenHandleCount(), handlesBefore + 1);
+    EXPECT_TRUE(CeCloseHandle(info.hProcess));
+    EXPECT_FALSE(CeCloseHandle(info.hProcess));
+    EXPECT_EQ(CeGetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+    EXPECT_EQ(device.OpenHandleCount(), handlesBefore);
+    EXPECT_TRUE(device.IsRunning(kReader)) << "closing its handles does not end the program";
 
     struct Case {
         const char *what;
@@ -141,12 +155,38 @@ TEST_F(Programs, CloseAppClosesTheMatchingWindowOnly) {
     EXPECT_EQ(other.firstOutputByte, 0u) << "no window was asked to close";
     EXPECT_TRUE(device.IsRunning(kReader));
 
+    device.SetFault("close_delay_ms", "0");
     InvokeResult closed = CloseApp(kLibrary, L"READER", L"Tesh\u2122 Reader");
     EXPECT_EQ(closed.result, S_OK);
     EXPECT_GT(closed.outputSize, 0u);
     EXPECT_EQ(closed.firstOutputByte, 1u);
     EXPECT_FALSE(device.IsRunning(kReader));
     EXPECT_TRUE(CeDeleteFile(kReader)) << "its file is free once it has closed";
+}
+
+// A program asked to close runs on, its file in use, for close_delay_ms
+// (300 by default), then ends by itself; asking again does not put it off.
+TEST_F(Programs, ClosingTakesTheCloseDelay) {
+    for (const char *delay : {"", "600"}) {
+        SCOPED_TRACE(delay);
+        device.SetFault("close_delay_ms", delay);
+        const DWORD delayMs = *delay ? 600 : 300;
+        ASSERT_TRUE(Start(kReader));
+        const DWORD asked = GetTickCount();
+        EXPECT_EQ(CloseApp(kLibrary, L"READER", L"Tesh\u2122 Reader").firstOutputByte, 1u);
+        EXPECT_EQ(CloseApp(kLibrary, L"READER", L"Tesh\u2122 Reader").firstOutputByte, 1u)
+            << "the window is still there";
+        EXPECT_TRUE(device.IsRunning(kReader));
+        EXPECT_FALSE(CeDeleteFile(kReader));
+        EXPECT_EQ(CeGetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+        while (device.IsRunning(kReader) && GetTickCount() - asked < 5000) Sleep(10);
+        const DWORD took = GetTickCount() - asked;
+        EXPECT_GE(took + 20, delayMs);
+        EXPECT_LT(took, delayMs + 1000);
+        HANDLE writing = Open(kReader, GENERIC_WRITE, OPEN_EXISTING);
+        EXPECT_NE(writing, INVALID_HANDLE_VALUE) << "free once it has ended";
+        CeCloseHandle(writing);
+    }
 }
 
 TEST_F(Programs, CloseAppFailures) {

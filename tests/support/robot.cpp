@@ -282,6 +282,28 @@ std::string ControlText(HWND dialog, int controlId) {
     return Text(GetDlgItem(dialog, controlId));
 }
 
+namespace {
+
+BOOL CALLBACK FindShownIcon(HWND child, LPARAM parameter) {
+    char className[32] = "";
+    GetClassNameA(child, className, sizeof className);
+    const LONG_PTR style = GetWindowLongPtrA(child, GWL_STYLE);
+    if (lstrcmpiA(className, "Static") != 0 || (style & SS_TYPEMASK) != SS_ICON || !IsWindowVisible(child))
+        return TRUE;
+    DWORD_PTR icon = 0;
+    SendMessageTimeoutA(child, STM_GETICON, 0, 0, SMTO_NORMAL, kSendTimeoutMs, &icon);
+    *reinterpret_cast<HICON *>(parameter) = reinterpret_cast<HICON>(icon);
+    return icon == 0;
+}
+
+}  // namespace
+
+HICON ShownIcon(HWND box) {
+    HICON icon = nullptr;
+    if (box) EnumChildWindows(box, FindShownIcon, reinterpret_cast<LPARAM>(&icon));
+    return icon;
+}
+
 std::vector<std::string> ListBoxItems(HWND dialog, int controlId) {
     std::vector<std::string> items;
     HWND list = dialog ? GetDlgItem(dialog, controlId) : nullptr;

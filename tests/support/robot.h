@@ -27,6 +27,9 @@ bool StaysAbsent(const std::string &caption, DWORD forMs, const char *windowClas
 std::string Text(HWND window);
 std::string ControlText(HWND dialog, int controlId);
 std::vector<std::string> ListBoxItems(HWND dialog, int controlId);
+// The icon a message box shows (compare with LoadIcon(nullptr, IDI_...)),
+// nullptr for none.
+HICON ShownIcon(HWND box);
 
 // Clicks a button by posting WM_COMMAND (BN_CLICKED) to its dialog.
 void Click(HWND dialog, int controlId);

@@ -157,6 +157,8 @@ bool TestDevice::IsRunning(const std::wstring &devicePath) const {
     return impl_->device && impl_->device->IsRunning(devicePath);
 }
 
+size_t TestDevice::OpenHandleCount() const { return impl_->device ? impl_->device->OpenHandleCount() : 0; }
+
 std::vector<std::string> TestDevice::Log() const {
     std::lock_guard<std::mutex> lock(impl_->logLock);
     return impl_->log;

@@ -27,7 +27,8 @@ public:
 
     // Device settings and faults, effective at once, docked or not.
     // Names: "refuse_startup" (0/1), "drop_after_calls" (N), "drop_after_bytes" (N),
-    // "capacity" (bytes), "ignore_close" (0/1), "refuse_move" (error), "no_ident" (0/1),
+    // "capacity" (bytes), "ignore_close" (0/1), "refuse_move" (error), "close_delay_ms" (N, default 300),
+    // "no_ident" (0/1),
     // "origname" (text), "origname_type" ("string", "dword" or "missing"),
     // "special_folder_fail" (0/1), "invoke_result" (number), "version" ("3.0"),
     // "processor" (number).
@@ -52,7 +53,11 @@ public:
 
     // Programs: start one by hand (as a user taps it), and ask what runs.
     bool StartProgram(const std::wstring &devicePath);
+    // A program asked to close runs on for close_delay_ms (default 300).
     bool IsRunning(const std::wstring &devicePath) const;
+    // Device handles (files, searches, keys, processes, threads) held open
+    // by connected clients.
+    size_t OpenHandleCount() const;
 
     // The service's log lines so far, one per device operation.
     std::vector<std::string> Log() const;
