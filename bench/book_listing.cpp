@@ -22,8 +22,8 @@
 #include "books/book_titles.h"
 #include "resources/resource_ids.h"
 #include "resources/texts.h"
-#include "shell/message_box.h"
-#include "shell/setup_state.h"
+#include "base/message_box.h"
+#include "base/setup_state.h"
 
 namespace {
 

@@ -18,7 +18,7 @@
 #include "device/rapi.h"
 #include "devicefiles/file_copy.h"
 #include "devicefiles/progress_window.h"
-#include "shell/setup_state.h"
+#include "base/setup_state.h"
 #include "tests/support/test_device.h"
 
 namespace {

@@ -12,9 +12,9 @@
 #include "books/title_batch.h"
 #include "resources/resource_ids.h"
 #include "resources/texts.h"
-#include "shell/diagnostic_reports.h"
-#include "shell/message_box.h"
-#include "shell/setup_state.h"
+#include "device/diagnostic_reports.h"
+#include "base/message_box.h"
+#include "base/setup_state.h"
 
 namespace {
 

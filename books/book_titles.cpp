@@ -6,7 +6,7 @@
 #include <new>
 
 #include "resources/texts.h"
-#include "shell/message_box.h"
+#include "base/message_box.h"
 
 namespace {
 

@@ -14,8 +14,8 @@
 #include "reader/install_reader.h"
 #include "resources/resource_ids.h"
 #include "resources/texts.h"
-#include "shell/message_box.h"
-#include "shell/setup_state.h"
+#include "base/message_box.h"
+#include "base/setup_state.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 #include "device/message_wait.h"
 #include "device/rapi.h"
 #include "resources/texts.h"
-#include "shell/message_box.h"
-#include "shell/setup_state.h"
+#include "base/message_box.h"
+#include "base/setup_state.h"
 
 namespace {
 

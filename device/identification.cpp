@@ -4,8 +4,8 @@
 
 #include "device/rapi.h"
 #include "resources/texts.h"
-#include "shell/message_box.h"
-#include "shell/setup_state.h"
+#include "base/message_box.h"
+#include "base/setup_state.h"
 
 namespace {
 

@@ -6,8 +6,8 @@
 #include "device/rapi.h"
 #include "devicefiles/progress_window.h"
 #include "resources/texts.h"
-#include "shell/message_box.h"
-#include "shell/setup_state.h"
+#include "base/message_box.h"
+#include "base/setup_state.h"
 
 namespace {
 

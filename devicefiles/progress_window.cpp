@@ -3,7 +3,7 @@
 #include <commctrl.h>
 
 #include "resources/resource_ids.h"
-#include "shell/setup_state.h"
+#include "base/setup_state.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include "device/message_wait.h"
 #include "device/rapi.h"
 #include "resources/texts.h"
-#include "shell/message_box.h"
+#include "base/message_box.h"
 
 namespace {
 

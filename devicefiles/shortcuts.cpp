@@ -4,7 +4,7 @@
 #include <string>
 
 #include "device/rapi.h"
-#include "shell/setup_state.h"
+#include "base/setup_state.h"
 
 namespace {
 

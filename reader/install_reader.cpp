@@ -9,8 +9,8 @@
 #include "devicefiles/shortcuts.h"
 #include "reader/variant_selection.h"
 #include "resources/texts.h"
-#include "shell/message_box.h"
-#include "shell/setup_state.h"
+#include "base/message_box.h"
+#include "base/setup_state.h"
 
 namespace {
 

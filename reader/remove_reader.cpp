@@ -6,7 +6,7 @@
 #include "devicefiles/reader_shutdown.h"
 #include "devicefiles/shortcuts.h"
 #include "resources/texts.h"
-#include "shell/message_box.h"
+#include "base/message_box.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 #include "resources/resource_ids.h"
 #include "shell/menus.h"
-#include "shell/message_box.h"
-#include "shell/setup_state.h"
+#include "base/message_box.h"
+#include "base/setup_state.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 #include "resources/resource_ids.h"
 #include "shell/menus.h"
-#include "shell/setup_state.h"
+#include "base/setup_state.h"
 
 namespace {
 

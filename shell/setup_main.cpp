@@ -8,10 +8,10 @@
 #include "reader/remove_reader.h"
 #include "resources/resource_ids.h"
 #include "resources/texts.h"
-#include "shell/diagnostic_reports.h"
+#include "device/diagnostic_reports.h"
 #include "shell/menus.h"
-#include "shell/message_box.h"
-#include "shell/setup_state.h"
+#include "base/message_box.h"
+#include "base/setup_state.h"
 
 namespace {
 

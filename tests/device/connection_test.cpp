@@ -11,7 +11,7 @@
 #include "resources/resource_ids.h"
 #include "resources/texts.h"
 #include "shell/setup_main.h"
-#include "shell/setup_state.h"
+#include "base/setup_state.h"
 #include "tests/support/robot.h"
 #include "tests/support/test_device.h"
 

@@ -7,7 +7,7 @@
 #include "device/connection.h"
 #include "device/identification.h"
 #include "resources/texts.h"
-#include "shell/setup_state.h"
+#include "base/setup_state.h"
 #include "tests/support/robot.h"
 #include "tests/support/test_device.h"
 

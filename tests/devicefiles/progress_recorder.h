@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "devicefiles/progress_window.h"
-#include "shell/setup_state.h"
+#include "base/setup_state.h"
 
 // The templates are linked into the test program itself.
 inline void PrepareForDialogs() {

@@ -9,7 +9,7 @@
 #include <algorithm>
 
 #include "device/connect_dialog.h"
-#include "shell/setup_state.h"
+#include "base/setup_state.h"
 
 namespace {
 

@@ -24,7 +24,7 @@
 #include "core/host_files.h"
 #include "core/text_util.h"
 #include "device/rapi.h"
-#include "shell/setup_state.h"
+#include "base/setup_state.h"
 #include "tests/faultmatrix/road.h"
 
 namespace faultmatrix {

@@ -16,7 +16,7 @@
 #include "reader/remove_reader.h"
 #include "reader/variant_selection.h"
 #include "resources/texts.h"
-#include "shell/setup_state.h"
+#include "base/setup_state.h"
 #include "tests/faultmatrix/road.h"
 
 namespace faultmatrix {

@@ -14,7 +14,7 @@
 #include "reader/remove_reader.h"
 #include "resources/resource_ids.h"
 #include "resources/texts.h"
-#include "shell/setup_state.h"
+#include "base/setup_state.h"
 #include "tests/devicefiles/device_fixture.h"
 #include "tests/support/robot.h"
 #include "tests/support/test_device.h"

@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "shell/menus.h"
-#include "shell/setup_state.h"
+#include "base/setup_state.h"
 #include "tests/support/robot.h"
 
 namespace {

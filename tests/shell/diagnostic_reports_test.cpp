@@ -12,9 +12,9 @@
 #include "device/connection.h"
 #include "resources/resource_ids.h"
 #include "resources/texts.h"
-#include "shell/diagnostic_reports.h"
+#include "device/diagnostic_reports.h"
 #include "shell/menus.h"
-#include "shell/setup_state.h"
+#include "base/setup_state.h"
 #include "tests/support/robot.h"
 #include "tests/support/test_device.h"
 

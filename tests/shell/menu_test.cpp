@@ -12,7 +12,7 @@
 #include "resources/texts.h"
 #include "shell/menus.h"
 #include "shell/setup_main.h"
-#include "shell/setup_state.h"
+#include "base/setup_state.h"
 #include "tests/support/robot.h"
 #include "tests/support/test_device.h"
 

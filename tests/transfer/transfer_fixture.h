@@ -15,7 +15,7 @@
 #include "device/connection.h"
 #include "resources/resource_ids.h"
 #include "resources/texts.h"
-#include "shell/setup_state.h"
+#include "base/setup_state.h"
 #include "tests/support/robot.h"
 #include "tests/support/test_device.h"
 #include "tests/support/test_values.h"

@@ -1,4 +1,4 @@
-#include "shell/diagnostic_reports.h"
+#include "device/diagnostic_reports.h"
 
 #include <stdio.h>
 #include <string.h>
@@ -6,8 +6,8 @@
 #include "device/connection.h"
 #include "device/identification.h"
 #include "resources/texts.h"
-#include "shell/message_box.h"
-#include "shell/setup_state.h"
+#include "base/message_box.h"
+#include "base/setup_state.h"
 
 namespace {
 

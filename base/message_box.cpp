@@ -1,4 +1,4 @@
-#include "shell/message_box.h"
+#include "base/message_box.h"
 
 #include <stdio.h>
 

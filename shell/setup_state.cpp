@@ -1,3 +1,0 @@
-#include "shell/setup_state.h"
-
-SetupState g_setup;
