@@ -56,6 +56,18 @@ public:
     void CloseSession(uint32_t session);
     // Answers one request body. kDrop: the link is to break now, unanswered.
     Outcome Serve(uint32_t session, const uint8_t *body, size_t size, wire::Writer *answer);
+    // Answers one remote API request body as a networked CE device does
+    // (device_rapi1.cpp): `frames` gets what to send back, length prefixes
+    // included. kDrop: the request was malformed; close the session.
+    Outcome ServeRapi1(uint32_t session, const uint8_t *body, size_t size, std::vector<uint8_t> *frames);
+
+    // What the device tells a desktop on the control channel.
+    struct Introduction {
+        DWORD major = 0, minor = 0, build = 0, processor = 0;
+        std::wstring name, platform, model;
+        std::wstring password;  // the password fault; empty: none
+    };
+    Introduction Introduce();
 
     // The speed of the cable in bytes per second (0, the default: unlimited).
     // Serve paces every request and answer by it, outside the model's lock.
@@ -211,8 +223,16 @@ private:
     Result DoStartProgram(const std::wstring &canonical, uint32_t *processId);
     // Ends the programs whose close delay has run out.
     void EndClosedPrograms();
+    Result DoSetFileAttributes(const std::wstring &path, DWORD attributes);
+    Result DoFindAllFiles(const std::wstring &pattern, std::vector<FoundEntry> *entries);
+    Result DoGetStoreInformation(uint64_t *size, uint64_t *free);
+    // Counts one device operation towards the drop_after_calls fault; true
+    // when the link is to drop now instead of answering it.
+    bool DropPlanned(const std::string &prefix);
     std::vector<FoundEntry> ListFolder(const std::wstring &canonical, const std::wstring &pattern);
     Outcome ServeLocked(uint32_t session, wire::Reader *request, wire::Writer *answer);
+    Outcome ServeRapi1Locked(uint32_t session, const uint8_t *body, size_t size, std::vector<uint8_t> *frames);
+    friend class Rapi1Call;
 
     std::mutex mutex_;
     std::wstring image_;      // full host path of the image folder

@@ -17,7 +17,8 @@
 
 namespace wire {
 
-const uint32_t kProtocolVersion = 1;
+// 2: CeCreateProcess answers with process and thread handles.
+const uint32_t kProtocolVersion = 2;
 // Frames above this size are refused as malformed; the stand-in splits big
 // reads and writes into pieces well below it.
 const uint32_t kMaxFrameBytes = 4u << 20;
