@@ -5,10 +5,10 @@
 # Why not just `xwd -root`: Wine gives the X windows of each process a
 # colormap of its own. When the windows on the screen do not all share one
 # colormap, xwd (with or without -screen) puts the image together region by
-# region, and it reads all windows of one colormap from the lowest of them.
-# A message box over its dialog is then read from the dialog's window,
-# where the box covers it, and comes out black though the screen shows it
-# painted. A window that nothing of another colormap touches is read with
+# region, and it reads all windows of one colormap from the first of them
+# it meets, going up from the bottom of the stack. A message box over its
+# dialog can then be read from the dialog's window, where the box covers
+# it, and come out black though the screen shows it painted. A window that nothing of another colormap touches is read with
 # one GetImage: `xwd -screen -id WINDOW` of Wine's own window for the box
 # gives the screen's true pixels, and those are pasted over `xwd -root`.
 
