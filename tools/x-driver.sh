@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Shell helpers that play a user on an X screen with real input and read the
 # X server's own pixels with xwd. Sourced by tests/pixels/pixel_check.sh and
 # tools/screenshots.sh, which run them inside xvfb-run.
