@@ -7,8 +7,8 @@
 # It runs the real setup.exe from a setup folder with the sample books on a
 # virtual X server (Xvfb) under a small window manager (openbox), which
 # draws the frames and captions, plays the user with real mouse clicks and
-# keys (xdotool), and cuts each window, frame included, out of the X
-# server's own screen memory (see tools/x-driver.sh). The simulated Pocket
+# keys (xdotool), and reads each window, frame included, from the X
+# server's own pixels with xwd (see tools/x-driver.sh). The simulated Pocket
 # PC is docked at 1 MB per second, so the progress window is caught during
 # the copy of the large sample book. Afterwards the driver program
 # (build/bin/screenshots.exe) lays out every dialog template with the
@@ -25,9 +25,9 @@ if [ "${1:-}" != --in-display ]; then
   "$here/install-deps.sh"
   "$here/build.sh" "$build" setup rapi cedevice screenshots
   rm -rf "$work"
-  mkdir -p "$work/setupfolder" "$work/pictures" "$work/screen"
+  mkdir -p "$work/setupfolder" "$work/pictures"
   status=0
-  timeout 600 xvfb-run -a -s "-screen 0 1024x768x24 -fbdir $work/screen" "$0" --in-display || status=$?
+  timeout 600 xvfb-run -a -s "-screen 0 1024x768x24" "$0" --in-display || status=$?
   count=0
   for picture in "$work/pictures"/*.png; do
     [ -e "$picture" ] || continue
@@ -40,7 +40,6 @@ fi
 
 # shellcheck source=x-driver.sh
 . "$here/x-driver.sh"
-SCREEN=$work/screen/Xvfb_screen0
 pictures=$work/pictures
 failures=0
 fail() {
@@ -73,7 +72,7 @@ cp "$build/bin/setup.exe" "$folder/"
 # shoot WINDOW NAME: the window with its frame, once it has settled.
 shoot() {
   sleep 1
-  snap "$(frame_of "$1")" "$pictures/$2"
+  snap_framed "$1" "$pictures/$2"
   echo "screenshots: $2"
 }
 
@@ -131,7 +130,7 @@ fi
 # The progress window during the copy of the 4 MiB book.
 if progress=$(wait_window "Reader Setup" "$menu"); then
   sleep 2
-  snap "$(frame_of "$progress")" "$pictures/progress.png" && echo "screenshots: progress.png"
+  snap_framed "$progress" "$pictures/progress.png" && echo "screenshots: progress.png"
 else
   fail "no progress window"
 fi

@@ -1,12 +1,17 @@
+# shellcheck shell=bash
 # Shell helpers that play a user on an X screen with real input and read the
-# X server's own pixels. Sourced by tests/pixels/pixel_check.sh and
-# tools/screenshots.sh; they run inside `xvfb-run -s "... -fbdir DIR"` and
-# set SCREEN to DIR/Xvfb_screen0, Xvfb's screen memory as an XWD file.
+# X server's own pixels with xwd. Sourced by tests/pixels/pixel_check.sh and
+# tools/screenshots.sh, which run them inside xvfb-run.
 #
-# The pixels come from that file, not from `xwd -root`: Wine gives its
-# windows a colormap of their own, so xwd reads each window on its own and
-# puts the image together itself, and shows a message box that is on the
-# screen over another window of the program as a black rectangle.
+# Why not just `xwd -root`: Wine gives the X windows of each process a
+# colormap of its own. When the windows on the screen do not all share one
+# colormap, xwd (with or without -screen) puts the image together region by
+# region, and it reads all windows of one colormap from the first of them
+# it meets, going up from the bottom of the stack. A message box over its
+# dialog can then be read from the dialog's window, where the box covers
+# it, and come out black though the screen shows it painted. A window that nothing of another colormap touches is read with
+# one GetImage: `xwd -screen -id WINDOW` of Wine's own window for the box
+# gives the screen's true pixels, and those are pasted over `xwd -root`.
 
 # Dialog units of the "MS Sans Serif" 8 dialogs at 96 DPI, in pixels.
 dlu_x() { echo $(( ($1 * 3 + 1) / 2 )); }
@@ -59,12 +64,26 @@ click_list_row() {
   xdotool mousemove $((X + $(dlu_x "$x") + 20)) $((Y + $(dlu_y "$y") + 2 + row * row_pixels + row_pixels / 2)) click 1
 }
 
-# Saves the screen's pixels of a window as a PNG, the pointer (which Xvfb
-# draws into its screen memory) moved out of the way first.
+# Saves the screen's pixels of a window that Wine made (a dialog's or a
+# box's client area) as a PNG: one GetImage of the root window over the
+# window's area.
 snap() {
-  local window=$1 out=$2 X Y W H
+  local window=$1 out=$2
   xdotool mousemove 1023 767
   sleep 0.3
-  read -r X Y W H < <(window_area "$window")
-  convert "xwd:$SCREEN" -crop "${W}x${H}+${X}+${Y}" +repage "$out"
+  xwd -silent -screen -id "$window" | convert xwd:- "$out"
+}
+
+# Saves the screen's pixels of a Wine window together with the frame and
+# caption that the window manager drew around it (frame_of) as a PNG: the
+# frame from `xwd -root`, the window itself from snap, pasted at its place.
+snap_framed() {
+  local window=$1 out=$2 frame X Y W H x y
+  frame=$(frame_of "$window")
+  snap "$window" "$out.inner.png"
+  read -r X Y W H < <(window_area "$frame")
+  read -r x y _ _ < <(window_area "$window")
+  xwd -silent -root | convert xwd:- -crop "${W}x${H}+${X}+${Y}" +repage \
+    "$out.inner.png" -geometry "+$((x - X))+$((y - Y))" -composite "$out"
+  rm -f "$out.inner.png"
 }
