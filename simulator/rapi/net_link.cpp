@@ -1,0 +1,580 @@
+#include "rapi/net_link.h"
+
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#include <stdio.h>
+#include <stdlib.h>
+
+#include <atomic>
+#include <mutex>
+
+#include "rapi/call_log.h"
+#include "rapi/link.h"
+
+namespace netlink {
+
+namespace {
+
+const HRESULT kAlreadyStarted = static_cast<HRESULT>(0x80041001);  // CERAPI_E_ALREADYINITIALIZED
+// The control channel's first word: below this an information block of
+// that many bytes follows; from it on, a password challenge.
+const uint32_t kChallengeFrom = 512;
+const uint32_t kSmallestInfoBlock = 0x24;
+// How long a docking device may take over its greeting, and how long its
+// remote API port may take to open after it announced itself.
+const DWORD kGreetingMs = 10000;
+const DWORD kRapiPortMs = 5000;
+const DWORD kSliceMs = 20;  // how often blocking waits look at the stop event
+const DWORD kDirectRetryMs = 100;
+
+// The start-up in progress or done, and the sockets it made.
+struct Net {
+    std::mutex state;             // guards everything below but the socket use
+    std::mutex calls;             // one round trip at a time
+    bool started = false;         // between a network start-up and its end
+    bool ending = false;
+    uint64_t generation = 0;
+    Choice choice;
+    RAPIINIT *record = nullptr;
+    HANDLE startupEvent = nullptr;
+    HANDLE stopEvent = nullptr;
+    HANDLE attend = nullptr;      // the thread that finds the device and pings it
+    SOCKET listener = INVALID_SOCKET;
+    SOCKET control = INVALID_SOCKET;
+    SOCKET session = INVALID_SOCKET;
+    std::atomic<bool> lost{false};  // set by the watcher; the session is then shut down
+};
+
+Net &TheNet() {
+    static Net *net = new Net();  // never destroyed: threads may outlive static destructors
+    return *net;
+}
+
+bool Stopping(HANDLE stop) { return WaitForSingleObject(stop, 0) != WAIT_TIMEOUT; }
+
+// Waits until `socket` can be read (true), or the time is up, the socket
+// fails or `stop` is set (false).
+bool AwaitReadable(SOCKET socket, HANDLE stop, DWORD timeoutMs) {
+    DWORD waited = 0;
+    for (;;) {
+        if (Stopping(stop)) return false;
+        fd_set readable;
+        FD_ZERO(&readable);
+        FD_SET(socket, &readable);
+        DWORD slice = timeoutMs - waited < kSliceMs ? timeoutMs - waited : kSliceMs;
+        timeval wait = {0, static_cast<long>(slice) * 1000};
+        int ready = select(0, &readable, nullptr, nullptr, &wait);
+        if (ready < 0) return false;
+        if (ready > 0) return true;
+        waited += slice;
+        if (waited >= timeoutMs) return false;
+    }
+}
+
+// Receives exactly `count` bytes, each piece within timeoutMs.
+bool ReceiveWithin(SOCKET socket, void *data, size_t count, HANDLE stop, DWORD timeoutMs) {
+    char *at = static_cast<char *>(data);
+    while (count > 0) {
+        if (!AwaitReadable(socket, stop, timeoutMs)) return false;
+        int got = recv(socket, at, static_cast<int>(count), 0);
+        if (got <= 0) return false;
+        at += got;
+        count -= static_cast<size_t>(got);
+    }
+    return true;
+}
+
+bool SendAll(SOCKET socket, const void *data, size_t count) {
+    const char *at = static_cast<const char *>(data);
+    while (count > 0) {
+        int sent = send(socket, at, static_cast<int>(count), 0);
+        if (sent <= 0) return false;
+        at += sent;
+        count -= static_cast<size_t>(sent);
+    }
+    return true;
+}
+
+bool ReceiveAll(SOCKET socket, void *data, size_t count) {
+    char *at = static_cast<char *>(data);
+    while (count > 0) {
+        int got = recv(socket, at, static_cast<int>(count), 0);
+        if (got <= 0) return false;
+        at += got;
+        count -= static_cast<size_t>(got);
+    }
+    return true;
+}
+
+uint32_t U32At(const uint8_t *bytes) {
+    return bytes[0] | (bytes[1] << 8) | (bytes[2] << 16) | (static_cast<uint32_t>(bytes[3]) << 24);
+}
+
+void CloseSocket(SOCKET *socket) {
+    if (*socket != INVALID_SOCKET) closesocket(*socket);
+    *socket = INVALID_SOCKET;
+}
+
+// Small frames must leave at once rather than wait for more to coalesce.
+void SendAtOnce(SOCKET socket) {
+    BOOL on = TRUE;
+    setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char *>(&on), sizeof on);
+}
+
+bool Resolve(const std::string &host, uint16_t port, sockaddr_in *address) {
+    memset(address, 0, sizeof *address);
+    address->sin_family = AF_INET;
+    address->sin_port = htons(port);
+    if (host.empty()) {
+        address->sin_addr.s_addr = htonl(INADDR_ANY);
+        return true;
+    }
+    addrinfo hints = {};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo *found = nullptr;
+    if (getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0 || !found) return false;
+    address->sin_addr = reinterpret_cast<sockaddr_in *>(found->ai_addr)->sin_addr;
+    freeaddrinfo(found);
+    return true;
+}
+
+std::string Describe(const sockaddr_in &address) {
+    char text[64];
+    const uint8_t *ip = reinterpret_cast<const uint8_t *>(&address.sin_addr);
+    snprintf(text, sizeof text, "%u.%u.%u.%u:%u", ip[0], ip[1], ip[2], ip[3], ntohs(address.sin_port));
+    return text;
+}
+
+// Connects to a device's remote API port; INVALID_SOCKET when it does not answer.
+SOCKET ConnectTo(const sockaddr_in &address) {
+    SOCKET socket = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    if (socket == INVALID_SOCKET) return socket;
+    if (connect(socket, reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0) {
+        closesocket(socket);
+        return INVALID_SOCKET;
+    }
+    SendAtOnce(socket);
+    return socket;
+}
+
+// ---- The control channel
+
+// A UTF-16LE, NUL-terminated string at the offset stored at `field`,
+// wholly inside the block; false when it is not.
+bool InfoText(const uint8_t *block, uint32_t size, uint32_t field, std::string *text) {
+    uint32_t offset = U32At(block + field);
+    if (offset < kSmallestInfoBlock || offset >= size) return false;
+    std::wstring wide;
+    for (uint32_t at = offset; at + 1 < size; at += 2) {
+        wchar_t unit = static_cast<wchar_t>(block[at] | (block[at + 1] << 8));
+        if (unit == 0) {
+            int bytes = WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), -1, nullptr, 0, nullptr, nullptr);
+            text->assign(bytes > 0 ? bytes - 1 : 0, '\0');
+            if (bytes > 1) WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), -1, &(*text)[0], bytes, nullptr, nullptr);
+            return true;
+        }
+        wide.push_back(unit);
+    }
+    return false;  // no terminator before the block's end
+}
+
+// Checks the device's information block; every offset must point inside it.
+bool ReadInfoBlock(const uint8_t *block, uint32_t size, std::string *description) {
+    std::string name, platform, model;
+    if (size < kSmallestInfoBlock || !InfoText(block, size, 0x18, &name) || !InfoText(block, size, 0x1c, &platform) ||
+        !InfoText(block, size, 0x20, &model)) {
+        return false;
+    }
+    char text[512];
+    snprintf(text, sizeof text, "\"%s\" (%s, %s), OS %u.%u build %u, processor %u", name.c_str(), platform.c_str(),
+             model.c_str(), block[4], block[5], block[6] | (block[7] << 8), block[8] | (block[9] << 8));
+    *description = text;
+    return true;
+}
+
+// Tells the user plainly why a device that docked cannot be used, from a
+// thread of its own so that the listener keeps listening.
+void TellUser(const wchar_t *text) {
+    fwprintf(stderr, L"rapi.dll: %ls\n", text);
+    HANDLE thread = CreateThread(
+        nullptr, 0,
+        [](void *message) -> DWORD {
+            MessageBoxW(nullptr, static_cast<const wchar_t *>(message), L"Windows CE device",
+                        MB_OK | MB_ICONWARNING | MB_SETFOREGROUND | MB_TOPMOST);
+            return 0;
+        },
+        const_cast<wchar_t *>(text), 0, nullptr);
+    if (thread) CloseHandle(thread);
+}
+
+const wchar_t kPasswordNeeded[] =
+    L"The device that docked is protected by a password.\n\n"
+    L"Remove the password on the device (Settings, Password), or give it in the "
+    L"RAPI_PASSWORD environment variable before starting setup, then dock the device again.";
+const wchar_t kPasswordRefused[] =
+    L"The device refused the password in the RAPI_PASSWORD environment variable.\n\n"
+    L"Correct the variable, or remove the password on the device, then dock the device again.";
+
+// Answers a password challenge with RAPI_PASSWORD: a u16 byte count, then
+// the UTF-16LE password with its terminator, every byte XOR the key.
+// True when the device accepts it.
+bool AnswerChallenge(SOCKET control, uint8_t key, HANDLE stop) {
+    wchar_t password[256];
+    DWORD length = GetEnvironmentVariableW(L"RAPI_PASSWORD", password, 256);
+    if (length == 0 || length >= 256) {
+        calllog::Event("the device asks for a password and RAPI_PASSWORD is not set");
+        TellUser(kPasswordNeeded);
+        return false;
+    }
+    uint16_t bytes = static_cast<uint16_t>((length + 1) * 2);
+    std::vector<uint8_t> answer = {static_cast<uint8_t>(bytes), static_cast<uint8_t>(bytes >> 8)};
+    for (DWORD i = 0; i <= length; ++i) {
+        answer.push_back(static_cast<uint8_t>(password[i] & 0xFF) ^ key);
+        answer.push_back(static_cast<uint8_t>(password[i] >> 8) ^ key);
+    }
+    SecureZeroMemory(password, sizeof password);
+    uint8_t verdict[2] = {0, 0};
+    bool sent = SendAll(control, answer.data(), answer.size());
+    SecureZeroMemory(answer.data(), answer.size());
+    if (!sent || !ReceiveWithin(control, verdict, 2, stop, kGreetingMs)) return false;
+    if ((verdict[0] | verdict[1]) == 0) {
+        calllog::Event("the device refused the password of RAPI_PASSWORD");
+        TellUser(kPasswordRefused);
+        return false;
+    }
+    calllog::Event("the device accepted the password");
+    return true;
+}
+
+// Reads the greeting of a docking device: the information block, and a
+// password challenge before or after it. True when the device announced
+// itself and is ready to serve.
+bool Greet(SOCKET control, HANDLE stop) {
+    bool announced = false;
+    while (!announced) {
+        uint8_t word[4];
+        if (!ReceiveWithin(control, word, 4, stop, kGreetingMs)) return false;
+        uint32_t header = U32At(word);
+        if (header == 0) continue;  // no block yet
+        if (header >= kChallengeFrom) {
+            if (!AnswerChallenge(control, static_cast<uint8_t>(header & 0xFF), stop)) return false;
+            continue;
+        }
+        std::vector<uint8_t> block(header);
+        std::string description;
+        if (!ReceiveWithin(control, block.data(), header, stop, kGreetingMs)) return false;
+        if (!ReadInfoBlock(block.data(), header, &description)) {
+            calllog::Event("a device sent an information block that does not hold together (%u bytes); ignored",
+                           header);
+            return false;
+        }
+        calllog::Event("device announced: %s", description.c_str());
+        announced = true;
+    }
+    return true;
+}
+
+// Opens the remote API session to the device at the control connection's
+// source address.
+SOCKET OpenSessionTo(SOCKET control, uint16_t port, HANDLE stop) {
+    sockaddr_in device = {};
+    int size = sizeof device;
+    if (getpeername(control, reinterpret_cast<sockaddr *>(&device), &size) != 0) return INVALID_SOCKET;
+    device.sin_port = htons(port);
+    DWORD start = GetTickCount();
+    for (;;) {
+        SOCKET session = ConnectTo(device);
+        if (session != INVALID_SOCKET) {
+            calllog::Event("remote API session open to %s", Describe(device).c_str());
+            return session;
+        }
+        if (GetTickCount() - start > kRapiPortMs || Stopping(stop)) break;
+        WaitForSingleObject(stop, kSliceMs);
+    }
+    calllog::Event("the device's remote API port %s does not answer", Describe(device).c_str());
+    return INVALID_SOCKET;
+}
+
+// The device is gone: every later call fails with "device not connected".
+void MarkLost(Net &net, const char *why) {
+    if (net.lost.exchange(true)) return;
+    calllog::Event("device lost: %s", why);
+    std::lock_guard<std::mutex> lock(net.state);
+    // Wakes a call that waits for its reply; the socket is closed at the end.
+    if (net.session != INVALID_SOCKET) shutdown(net.session, SD_BOTH);
+}
+
+// Pings the docked device every few seconds; three pings without an echo,
+// or a broken control channel, mean it is gone.
+void Watch(Net &net, SOCKET control) {
+    int unanswered = 0;
+    DWORD lastPing = GetTickCount();
+    while (!Stopping(net.stopEvent) && !net.lost) {
+        DWORD now = GetTickCount();
+        if (now - lastPing >= kPingIntervalMs) {
+            if (unanswered >= kMissedPingsForGone) return MarkLost(net, "three pings without an echo");
+            uint8_t ping[4] = {0x78, 0x56, 0x34, 0x12};
+            if (!SendAll(control, ping, 4)) return MarkLost(net, "the control channel broke");
+            ++unanswered;
+            lastPing = now;
+        }
+        if (!AwaitReadable(control, net.stopEvent, kSliceMs * 5)) continue;
+        uint8_t word[4];
+        if (!ReceiveWithin(control, word, 4, net.stopEvent, kPingIntervalMs)) {
+            if (!Stopping(net.stopEvent)) MarkLost(net, "the control channel broke");
+            return;
+        }
+        if (U32At(word) == kPing) unanswered = 0;
+    }
+}
+
+// Publishes the session and tells the caller; false when the start-up was
+// ended meanwhile (the caller's record is then no longer ours).
+bool Announce(Net &net, SOCKET control, SOCKET session, HRESULT result) {
+    std::lock_guard<std::mutex> lock(net.state);
+    if (net.ending) return false;
+    net.control = control;
+    net.session = session;
+    net.lost = session == INVALID_SOCKET;
+    net.record->hrRapiInit = result;
+    SetEvent(net.startupEvent);
+    return true;
+}
+
+// RAPI_DESKTOP: waits for a device to dock, greets it, opens the session.
+void AttendListening(Net &net) {
+    while (!Stopping(net.stopEvent)) {
+        if (!AwaitReadable(net.listener, net.stopEvent, INFINITE)) continue;
+        sockaddr_in from = {};
+        int size = sizeof from;
+        SOCKET control = accept(net.listener, reinterpret_cast<sockaddr *>(&from), &size);
+        if (control == INVALID_SOCKET) continue;
+        SendAtOnce(control);
+        calllog::Event("a device docks from %s", Describe(from).c_str());
+        SOCKET session = INVALID_SOCKET;
+        if (Greet(control, net.stopEvent)) session = OpenSessionTo(control, net.choice.devicePort, net.stopEvent);
+        if (session == INVALID_SOCKET) {
+            closesocket(control);
+            continue;  // the next device that docks may do better
+        }
+        if (!Announce(net, control, session, S_OK)) {
+            closesocket(session);
+            closesocket(control);
+            return;
+        }
+        Watch(net, control);
+        return;
+    }
+}
+
+// RAPI_DEVICE: connects straight to the device's remote API port until it answers.
+void AttendDirect(Net &net) {
+    sockaddr_in device;
+    if (!Resolve(net.choice.host, net.choice.port, &device)) {
+        calllog::Event("RAPI_DEVICE: cannot resolve \"%s\"", net.choice.host.c_str());
+        return;
+    }
+    while (!Stopping(net.stopEvent)) {
+        SOCKET session = ConnectTo(device);
+        if (session != INVALID_SOCKET) {
+            calllog::Event("remote API session open to %s", Describe(device).c_str());
+            if (!Announce(net, INVALID_SOCKET, session, S_OK)) closesocket(session);
+            return;
+        }
+        WaitForSingleObject(net.stopEvent, kDirectRetryMs);
+    }
+}
+
+DWORD WINAPI Attend(void *) {
+    Net &net = TheNet();
+    if (net.choice.transport == Transport::kListen) {
+        AttendListening(net);
+    } else {
+        AttendDirect(net);
+    }
+    return 0;
+}
+
+SOCKET Listen(const Choice &choice, HRESULT *failure) {
+    sockaddr_in address;
+    if (!Resolve(choice.host, choice.port, &address)) {
+        *failure = HRESULT_FROM_WIN32(WSAHOST_NOT_FOUND);
+        return INVALID_SOCKET;
+    }
+    SOCKET listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    if (listener == INVALID_SOCKET || bind(listener, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0 ||
+        listen(listener, 4) != 0) {
+        *failure = HRESULT_FROM_WIN32(WSAGetLastError());
+        calllog::Event("cannot listen on %s (error %d)", Describe(address).c_str(), WSAGetLastError());
+        if (listener != INVALID_SOCKET) closesocket(listener);
+        return INVALID_SOCKET;
+    }
+    calllog::Event("listening for devices on %s", Describe(address).c_str());
+    return listener;
+}
+
+}  // namespace
+
+bool ParseAddress(const std::string &text, uint16_t defaultPort, std::string *host, uint16_t *port) {
+    size_t colon = text.rfind(':');
+    *host = text.substr(0, colon);
+    *port = defaultPort;
+    if (colon == std::string::npos) return true;
+    std::string digits = text.substr(colon + 1);
+    if (digits.empty() || digits.size() > 5 || digits.find_first_not_of("0123456789") != std::string::npos) {
+        return false;
+    }
+    unsigned long value = strtoul(digits.c_str(), nullptr, 10);
+    if (value == 0 || value > 65535) return false;
+    *port = static_cast<uint16_t>(value);
+    return true;
+}
+
+Choice ChooseFromEnvironment() {
+    Choice choice;
+    char text[512];
+    DWORD length = GetEnvironmentVariableA("RAPI_DEVICE", text, sizeof text);
+    if (length > 0 && length < sizeof text) {
+        choice.transport = Transport::kDirect;
+        if (!ParseAddress(text, kDeviceRapiPort, &choice.host, &choice.port) || choice.host.empty()) {
+            choice.problem = std::string("RAPI_DEVICE=") + text + ": expected HOST[:PORT]";
+        }
+        return choice;
+    }
+    length = GetEnvironmentVariableA("RAPI_DESKTOP", text, sizeof text);
+    bool desktop = length < sizeof text && (length > 0 || GetLastError() != ERROR_ENVVAR_NOT_FOUND);
+    if (!desktop) return choice;
+    text[length] = '\0';
+    choice.transport = Transport::kListen;
+    if (!ParseAddress(text, kDesktopPort, &choice.host, &choice.port)) {
+        choice.problem = std::string("RAPI_DESKTOP=") + text + ": expected [ADDRESS][:PORT]";
+    }
+    length = GetEnvironmentVariableA("RAPI_DEVICE_PORT", text, sizeof text);
+    if (length > 0 && length < sizeof text) {
+        std::string ignored;
+        if (!ParseAddress(std::string(":") + text, kDeviceRapiPort, &ignored, &choice.devicePort)) {
+            choice.problem = std::string("RAPI_DEVICE_PORT=") + text + ": expected a port number";
+        }
+    }
+    return choice;
+}
+
+HRESULT BeginStartup(RAPIINIT *record, const Choice &choice) {
+    if (!record || record->cbSize != sizeof(RAPIINIT)) return E_INVALIDARG;
+    if (!choice.problem.empty()) {
+        calllog::Event("%s", choice.problem.c_str());
+        return E_INVALIDARG;
+    }
+    Net &net = TheNet();
+    std::lock_guard<std::mutex> lock(net.state);
+    if (net.started) return kAlreadyStarted;
+    WSADATA data;
+    if (WSAStartup(MAKEWORD(2, 2), &data) != 0) return E_FAIL;
+    HRESULT failure = S_OK;
+    if (choice.transport == Transport::kListen) {
+        net.listener = Listen(choice, &failure);
+        if (net.listener == INVALID_SOCKET) {
+            WSACleanup();
+            return failure;
+        }
+    }
+    net.choice = choice;
+    net.startupEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    net.stopEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    net.record = record;
+    net.ending = false;
+    net.lost = true;  // until a session is open
+    ++net.generation;
+    record->heRapiInit = net.startupEvent;
+    record->hrRapiInit = E_PENDING;
+    net.attend = CreateThread(nullptr, 0, Attend, nullptr, 0, nullptr);
+    if (!net.attend) {
+        CloseHandle(net.startupEvent);
+        CloseHandle(net.stopEvent);
+        net.startupEvent = net.stopEvent = nullptr;
+        CloseSocket(&net.listener);
+        WSACleanup();
+        return E_OUTOFMEMORY;
+    }
+    net.started = true;
+    return S_OK;
+}
+
+HRESULT End() {
+    Net &net = TheNet();
+    HANDLE attend = nullptr;
+    uint64_t generation = 0;
+    {
+        std::lock_guard<std::mutex> lock(net.state);
+        if (!net.started) return S_OK;
+        net.ending = true;
+        SetEvent(net.stopEvent);
+        generation = net.generation;
+        if (net.session != INVALID_SOCKET) shutdown(net.session, SD_BOTH);  // wakes a waiting call
+        DuplicateHandle(GetCurrentProcess(), net.attend, GetCurrentProcess(), &attend, SYNCHRONIZE, FALSE, 0);
+    }
+    if (attend) {
+        WaitForSingleObject(attend, INFINITE);
+        CloseHandle(attend);
+    }
+    std::lock_guard<std::mutex> calls(net.calls);
+    std::lock_guard<std::mutex> lock(net.state);
+    if (!net.started || net.generation != generation) return S_OK;  // ended by another thread
+    CloseHandle(net.attend);
+    CloseHandle(net.stopEvent);
+    CloseHandle(net.startupEvent);
+    CloseSocket(&net.session);
+    CloseSocket(&net.control);
+    CloseSocket(&net.listener);
+    net.attend = net.stopEvent = net.startupEvent = nullptr;
+    net.record = nullptr;
+    net.started = false;
+    net.lost = true;
+    WSACleanup();
+    calllog::Event("ended");
+    return S_OK;
+}
+
+bool InUse() {
+    Net &net = TheNet();
+    std::lock_guard<std::mutex> lock(net.state);
+    return net.started;
+}
+
+bool Call(const std::vector<uint8_t> &frame, size_t maxReply, std::vector<uint8_t> *reply) {
+    Net &net = TheNet();
+    std::lock_guard<std::mutex> calls(net.calls);
+    SOCKET session;
+    {
+        std::lock_guard<std::mutex> lock(net.state);
+        session = net.lost ? INVALID_SOCKET : net.session;
+    }
+    reply->clear();
+    if (session == INVALID_SOCKET) {
+        rapilink::SetLastError(rapilink::kNoDevice);
+        return false;
+    }
+    uint8_t prefix[4];
+    bool ok = SendAll(session, frame.data(), frame.size()) && ReceiveAll(session, prefix, 4);
+    uint32_t length = ok ? U32At(prefix) : 0;
+    if (ok && length > maxReply) {
+        calllog::Event("the device answered %u bytes where at most %u fit", length, static_cast<unsigned>(maxReply));
+        MarkLost(net, "a reply longer than the call allows");
+        ok = false;
+    }
+    if (ok) {
+        reply->resize(length);
+        ok = ReceiveAll(session, reply->data(), length);
+    }
+    if (!ok) {
+        MarkLost(net, "the remote API session broke");
+        rapilink::SetLastError(rapilink::kNoDevice);
+        reply->clear();
+    }
+    return ok;
+}
+
+void Drop(const char *why) { MarkLost(TheNet(), why); }
+
+}  // namespace netlink
