@@ -52,6 +52,28 @@ Net &TheNet() {
 
 bool Stopping(HANDLE stop) { return WaitForSingleObject(stop, 0) != WAIT_TIMEOUT; }
 
+// Receives exactly `count` bytes of a reply for as long as the device is
+// linked: a receive blocked in the socket is not reliably woken when
+// another thread shuts the socket down, so the wait looks at the link's
+// state between short slices.
+bool ReceiveLinked(Net &net, SOCKET socket, void *data, size_t count) {
+    char *at = static_cast<char *>(data);
+    while (count > 0) {
+        fd_set readable;
+        FD_ZERO(&readable);
+        FD_SET(socket, &readable);
+        timeval wait = {0, static_cast<long>(kSliceMs) * 1000};
+        int ready = select(0, &readable, nullptr, nullptr, &wait);
+        if (ready < 0 || net.lost || Stopping(net.stopEvent)) return false;
+        if (ready == 0) continue;
+        int got = recv(socket, at, static_cast<int>(count), 0);
+        if (got <= 0) return false;
+        at += got;
+        count -= static_cast<size_t>(got);
+    }
+    return true;
+}
+
 // Waits until `socket` can be read (true), or the time is up, the socket
 // fails or `stop` is set (false).
 bool AwaitReadable(SOCKET socket, HANDLE stop, DWORD timeoutMs) {
@@ -95,16 +117,6 @@ bool SendAll(SOCKET socket, const void *data, size_t count) {
     return true;
 }
 
-bool ReceiveAll(SOCKET socket, void *data, size_t count) {
-    char *at = static_cast<char *>(data);
-    while (count > 0) {
-        int got = recv(socket, at, static_cast<int>(count), 0);
-        if (got <= 0) return false;
-        at += got;
-        count -= static_cast<size_t>(got);
-    }
-    return true;
-}
 
 uint32_t U32At(const uint8_t *bytes) {
     return bytes[0] | (bytes[1] << 8) | (bytes[2] << 16) | (static_cast<uint32_t>(bytes[3]) << 24);
@@ -556,7 +568,7 @@ bool Call(const std::vector<uint8_t> &frame, size_t maxReply, std::vector<uint8_
         return false;
     }
     uint8_t prefix[4];
-    bool ok = SendAll(session, frame.data(), frame.size()) && ReceiveAll(session, prefix, 4);
+    bool ok = SendAll(session, frame.data(), frame.size()) && ReceiveLinked(net, session, prefix, 4);
     uint32_t length = ok ? U32At(prefix) : 0;
     if (ok && length > maxReply) {
         calllog::Event("the device answered %u bytes where at most %u fit", length, static_cast<unsigned>(maxReply));
@@ -565,7 +577,7 @@ bool Call(const std::vector<uint8_t> &frame, size_t maxReply, std::vector<uint8_
     }
     if (ok) {
         reply->resize(length);
-        ok = ReceiveAll(session, reply->data(), length);
+        ok = ReceiveLinked(net, session, reply->data(), length);
     }
     if (!ok) {
         MarkLost(net, "the remote API session broke");
