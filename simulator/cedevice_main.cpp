@@ -1,7 +1,9 @@
 // cedevice.exe: the simulated Windows CE device. Docks the device kept in an
 // image folder (creating it from a profile the first time), serves it to the
 // stand-in rapi.dll on a named pipe and prints one line per operation.
-// Options change the device instead: set a fault, insert or remove a
+// With --network it also serves the remote API over TCP as a networked CE
+// device does, and with --desktop it connects out to a desktop's control
+// port. Options change the device instead: set a fault, insert or remove a
 // storage card, start a program, list what is on it.
 #include <windows.h>
 #include <stdio.h>
@@ -13,8 +15,10 @@
 
 #include "core/device.h"
 #include "core/host_files.h"
+#include "core/network_service.h"
 #include "core/pipe_service.h"
 #include "core/profiles.h"
+#include "core/rapi1.h"
 #include "core/text_util.h"
 #include "core/wire.h"
 
@@ -29,6 +33,12 @@ const char kUsage[] =
     "                      hpcpro, teshsize, emulator\n"
     "  --pipe NAME         pipe to serve on (default: CEDEVICE_PIPE, else\n"
     "                      \\\\.\\pipe\\cedevice)\n"
+    "  --network ADDRESS[:PORT]\n"
+    "                      also serve the remote API over TCP on ADDRESS, as a\n"
+    "                      networked CE device does (PORT default 990)\n"
+    "  --desktop HOST[:PORT]\n"
+    "                      connect out to a desktop's control port from the\n"
+    "                      --network address (PORT default 5679)\n"
     "  --fault NAME=VALUE  set a fault (an empty VALUE clears it)\n"
     "  --insert-card NAME  insert a storage card (a root folder)\n"
     "  --remove-card NAME  pull a storage card out\n"
@@ -56,6 +66,7 @@ struct Options {
     std::wstring image;
     std::string profile = "pocketpc";
     std::wstring pipe;
+    std::string network, desktop;
     std::vector<std::pair<wire::Op, std::wstring>> changes;  // in the order given
     bool list = false;
     bool serve = false;
@@ -73,6 +84,10 @@ bool ParseOptions(int argc, wchar_t **argv, Options *options, std::string *error
             options->profile = WideToUtf8(argv[++i]);
         } else if (arg == L"--pipe" && hasValue) {
             options->pipe = argv[++i];
+        } else if (arg == L"--network" && hasValue) {
+            options->network = WideToUtf8(argv[++i]);
+        } else if (arg == L"--desktop" && hasValue) {
+            options->desktop = WideToUtf8(argv[++i]);
         } else if (arg == L"--fault" && hasValue) {
             options->changes.emplace_back(wire::kAdminSetFault, argv[++i]);
         } else if (arg == L"--insert-card" && hasValue) {
@@ -93,6 +108,10 @@ bool ParseOptions(int argc, wchar_t **argv, Options *options, std::string *error
         return false;
     }
     if (options->pipe.empty()) options->pipe = wire::PipeNameFromEnvironment();
+    if (!options->desktop.empty() && options->network.empty()) {
+        *error = "--desktop needs --network: the device connects out from its network address";
+        return false;
+    }
     return true;
 }
 
@@ -194,10 +213,28 @@ int Serve(Device &device, const Options &options) {
         Print("cedevice: " + error);
         return 1;
     }
+    NetworkService::Endpoint rapi, desktop;
+    if (!options.network.empty() && !NetworkService::ParseEndpoint(options.network, rapi1::kRapiPort, &rapi)) {
+        Print("cedevice: --network wants ADDRESS[:PORT], not " + options.network);
+        return 2;
+    }
+    if (!options.desktop.empty() && !NetworkService::ParseEndpoint(options.desktop, rapi1::kDesktopPort, &desktop)) {
+        Print("cedevice: --desktop wants HOST[:PORT], not " + options.desktop);
+        return 2;
+    }
+    std::unique_ptr<NetworkService> network;
+    if (!options.network.empty()) {
+        network.reset(new NetworkService(device, rapi, desktop));
+        if (!network->Start(&error)) {
+            Print("cedevice: " + error);
+            return 1;
+        }
+    }
     g_stop = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
     Print("docked: " + WideToUtf8(device.Image()) + " on " + WideToUtf8(options.pipe) + " (Ctrl+C to undock)");
     WaitForSingleObject(g_stop, INFINITE);
+    if (network) network->Stop();
     service.Stop();
     Print("undocked");
     return 0;

@@ -55,6 +55,18 @@ public:
     void CloseSession(uint32_t session);
     // Answers one request body. kDrop: the link is to break now, unanswered.
     Outcome Serve(uint32_t session, const uint8_t *body, size_t size, wire::Writer *answer);
+    // Answers one remote API request body as a networked CE device does
+    // (device_rapi1.cpp): `frames` gets what to send back, length prefixes
+    // included. kDrop: the request was malformed; close the session.
+    Outcome ServeRapi1(uint32_t session, const uint8_t *body, size_t size, std::vector<uint8_t> *frames);
+
+    // What the device tells a desktop on the control channel.
+    struct Introduction {
+        DWORD major = 0, minor = 0, build = 0, processor = 0;
+        std::wstring name, platform, model;
+        std::wstring password;  // the password fault; empty: none
+    };
+    Introduction Introduce();
 
     // Writes a line to the log (the pipe service's own notes).
     void Note(const std::string &line);
@@ -190,8 +202,15 @@ private:
     Result DoInvoke(const std::wstring &library, const std::wstring &function, const uint8_t *input,
                     uint32_t inputSize, int32_t *returned, std::vector<uint8_t> *output);
     Result DoStartProgram(const std::wstring &canonical, uint32_t *processId);
+    Result DoSetFileAttributes(const std::wstring &path, DWORD attributes);
+    Result DoFindAllFiles(const std::wstring &pattern, std::vector<FoundEntry> *entries);
+    Result DoGetStoreInformation(uint64_t *size, uint64_t *free);
+    // Counts one device operation towards the drop_after_calls fault; true
+    // when the link is to drop now instead of answering it.
+    bool DropPlanned(const std::string &prefix);
     std::vector<FoundEntry> ListFolder(const std::wstring &canonical, const std::wstring &pattern);
     Outcome ServeLocked(uint32_t session, wire::Reader *request, wire::Writer *answer);
+    friend class Rapi1Call;
 
     std::mutex mutex_;
     std::wstring image_;      // full host path of the image folder

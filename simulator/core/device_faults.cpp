@@ -89,6 +89,8 @@ bool DeviceFaults::Set(const std::string &name, const std::string &value, std::s
         hasProcessor = !Cleared(value);
         if (hasProcessor) ok = ParseUnsigned(value, &number) && number <= 0xFFFFFFFFull;
         processor = static_cast<DWORD>(number);
+    } else if (name == "password") {
+        password = Cleared(value) ? std::wstring() : Utf8ToWide(value);
     } else {
         *error = "unknown fault \"" + name + "\"";
         return false;
@@ -112,5 +114,6 @@ std::string DeviceFaults::Serialize() const {
     if (hasInvokeResult) line("invoke_result", std::to_string(invokeResult));
     if (hasVersion) line("version", std::to_string(major) + "." + std::to_string(minor));
     if (hasProcessor) line("processor", std::to_string(processor));
+    if (!password.empty()) line("password", WideToUtf8(password));
     return text;
 }

@@ -26,6 +26,7 @@ struct DeviceFaults {
     DWORD minor = 0;
     bool hasProcessor = false;
     DWORD processor = 0;
+    std::wstring password;  // asked for on the network ports; empty: none
 
     // Sets one fault from its text form; an empty value (or "off") clears
     // it. False and a message for an unknown name or a malformed value.

@@ -39,6 +39,18 @@ Device::Outcome Device::Serve(uint32_t session, const uint8_t *body, size_t size
     return ServeLocked(session, &request, answer);
 }
 
+bool Device::DropPlanned(const std::string &prefix) {
+    if (faults_.dropAfterCalls < 0) return false;
+    if (faults_.dropAfterCalls == 0) {
+        faults_.dropAfterCalls = -1;
+        SaveFaults();
+        Log(prefix + "link dropped (fault drop_after_calls)");
+        return true;
+    }
+    --faults_.dropAfterCalls;
+    return false;
+}
+
 Device::Outcome Device::ServeLocked(uint32_t session, wire::Reader *in, wire::Writer *out) {
     uint32_t op = in->U32();
     std::string prefix = "[" + std::to_string(session) + "] ";
@@ -49,15 +61,7 @@ Device::Outcome Device::ServeLocked(uint32_t session, wire::Reader *in, wire::Wr
     if (!in->ok()) return malformed();
 
     // Every device operation counts towards a planned drop of the link.
-    if (op > wire::kHello && op < wire::kAdminImage && faults_.dropAfterCalls >= 0) {
-        if (faults_.dropAfterCalls == 0) {
-            faults_.dropAfterCalls = -1;
-            SaveFaults();
-            Log(prefix + "link dropped (fault drop_after_calls)");
-            return Outcome::kDrop;
-        }
-        --faults_.dropAfterCalls;
-    }
+    if (op > wire::kHello && op < wire::kAdminImage && DropPlanned(prefix)) return Outcome::kDrop;
 
     auto answerWith = [&](const Result &result) { out->U32(result.lastError); };
     auto handleName = [&](uint32_t id) {

@@ -488,3 +488,51 @@ Device::Result Device::DoFindNextFile(uint32_t session, uint32_t id, FoundEntry 
     *entry = handle->found[handle->next++];
     return Done(Quoted(entry->name));
 }
+
+// Attributes a caller may set: read-only, hidden, system and archive
+// (FILE_ATTRIBUTE_NORMAL alone clears them). A folder stays a folder.
+Device::Result Device::DoSetFileAttributes(const std::wstring &path, DWORD attributes) {
+    std::wstring canonical;
+    DWORD error = NormalizeDevicePath(path, false, &canonical);
+    if (error) return Fail(error);
+    if (canonical == L"\\" || IsCardRoot(canonical)) return Fail(ERROR_ACCESS_DENIED);
+    Item item = LookUp(canonical);
+    if (!item.exists) return Fail(MissingError(canonical));
+    DWORD kept = (attributes & kKeptAttributes) | (item.directory ? FILE_ATTRIBUTE_DIRECTORY : 0);
+    SetRecord(canonical, kept, item.creation, item.access, item.write);
+    SaveRecords();
+    char hex[16];
+    snprintf(hex, sizeof hex, "0x%lx", static_cast<unsigned long>(kept));
+    return Done(hex);
+}
+
+// Everything in one folder that matches the pattern's last part, at once.
+Device::Result Device::DoFindAllFiles(const std::wstring &pattern, std::vector<FoundEntry> *entries) {
+    entries->clear();
+    std::wstring canonical, folder, name;
+    DWORD error = NormalizeDevicePath(pattern, true, &canonical);
+    if (error) return Fail(error);
+    SplitDevicePath(canonical, &folder, &name);
+    if (name.empty()) return Fail(ERROR_FILE_NOT_FOUND);
+    Item parent = LookUp(folder);
+    if (!parent.exists || !parent.directory) return Fail(ERROR_PATH_NOT_FOUND);
+    *entries = ListFolder(folder, name);
+    return Done(std::to_string(entries->size()) + " found");
+}
+
+// The object store's size and free space: the capacity fault when set,
+// otherwise what the host's disk still holds (up to a 4 GB store).
+Device::Result Device::DoGetStoreInformation(uint64_t *size, uint64_t *free) {
+    uint64_t used = UsedBytes();
+    if (faults_.capacity >= 0) {
+        *size = static_cast<uint64_t>(faults_.capacity);
+        *free = used < *size ? *size - used : 0;
+    } else {
+        ULARGE_INTEGER available{};
+        if (!GetDiskFreeSpaceExW(storeRoot_.c_str(), &available, nullptr, nullptr)) return Fail(GetLastError());
+        // A store is at most 4 GB: the figures travel as 32-bit values.
+        *free = std::min<uint64_t>(available.QuadPart, used < 0xFFFFFFFFull ? 0xFFFFFFFFull - used : 0);
+        *size = used + *free;
+    }
+    return Done(std::to_string(*free) + " of " + std::to_string(*size) + " bytes free");
+}

@@ -48,3 +48,22 @@ WORD ArchitectureOfProcessor(DWORD processor) {
         return 0;   // PROCESSOR_ARCHITECTURE_INTEL (386, 486, 586)
     }
 }
+
+namespace {
+
+const DeviceStatus kStatuses[] = {
+    {"pocketpc", L"PocketPC", L"Simulated Pocket PC", 1, 1 | 8, 96, 4096, 4096, 4096},
+    {"hpc2000", L"HPC2000", L"Simulated Handheld PC 2000", 1, 1 | 8, 92, 4096, 4096, 4096},
+    {"hpcpro", L"HPCPro", L"Simulated H/PC Pro", 1, 1 | 8, 88, 2048, 2048, 4096},
+    {"teshsize", L"TeshSize", L"Simulated Tesh-size PC", 1, 1 | 8, 90, 2048, 2048, 4096},
+    {"emulator", L"Emulator", L"Pocket PC Emulator", 1, 1, 100, 4096, 4096, 4096},
+};
+
+}  // namespace
+
+const DeviceStatus &StatusOfProfile(const std::string &name) {
+    for (const DeviceStatus &status : kStatuses) {
+        if (name == status.profile) return status;
+    }
+    return kStatuses[0];
+}

@@ -23,3 +23,19 @@ const DeviceProfile *FindProfile(const std::string &name);
 std::string ProfileNames();
 // The processor architecture code a processor type belongs to.
 WORD ArchitectureOfProcessor(DWORD processor);
+
+// What a docked device of a profile tells of itself beyond its identity:
+// the names it gives the desktop, and fixed battery and memory figures.
+struct DeviceStatus {
+    const char *profile;
+    const wchar_t *deviceName;
+    const wchar_t *model;
+    BYTE acLineStatus;    // 1: on the cradle's power
+    BYTE batteryFlag;     // 1: high, 8: charging
+    BYTE batteryPercent;
+    DWORD storagePages;   // memory given to the object store
+    DWORD ramPages;       // memory given to programs
+    DWORD pageSize;
+};
+// The status of a profile (the first profile's for an unknown name).
+const DeviceStatus &StatusOfProfile(const std::string &name);

@@ -144,6 +144,8 @@ public:
     // has-parameter 1, has-value 0: the caller gave room, nothing to put in it.
     void OptionalNoValue(uint32_t size);
 
+    // Overwrites four bytes written before (a count known only later).
+    void PatchU32(size_t at, uint32_t value);
     size_t Size() const { return bytes_.size(); }
     const std::vector<uint8_t> &Body() const { return bytes_; }
     // The body with its u32 length in front.
@@ -191,6 +193,8 @@ public:
     size_t Remaining() const { return ok_ ? size_ - at_ : 0; }
     // Why reading failed, for a log line ("" while ok).
     const char *Problem() const { return problem_; }
+    // Marks the body malformed for a reason found by the caller; false.
+    bool Refuse(const char *problem);
 
 private:
     bool Take(size_t count);
@@ -206,5 +210,66 @@ private:
 
 // The body length of a frame header; false when it is above the limit.
 bool FrameLength(const uint8_t header[4], uint32_t *length);
+
+// One CE_FIND_DATA: FindFirstFile/FindNextFile send u32 560 and the 560
+// bytes (names longer than 259 units are cut); FindAllFiles sends only the
+// fields its flags ask for.
+struct FindData {
+    uint32_t attributes = 0;
+    uint64_t creation = 0, access = 0, write = 0;
+    uint64_t size = 0;
+    uint32_t oid = 0;
+    std::wstring name;
+};
+void WriteFindData(Writer *out, const FindData &data);
+// Reads the u32 size and that many bytes (at most 560; fewer leave the
+// rest zero).
+bool ReadFindData(Reader *in, FindData *data);
+// One CeFindAllFiles entry: [name length] [attributes] [creation] [access]
+// [write] [size high] [size low] [oid] [name units], each only when its flag
+// is set. The name length counts the units sent, terminator included.
+void WriteFindAllEntry(Writer *out, uint32_t flags, const FindData &data);
+bool ReadFindAllEntry(Reader *in, uint32_t flags, FindData *data);
+
+// GetFileTime (0x39) and SetFileTime (0x3a) were never documented; this
+// layout is inferred from the pattern of the other calls and kept here
+// alone. Times are in the order creation, last access, last write.
+//   get request:  handle, then per time an output buffer of 8 or u32 0
+//   set request:  handle, then per time an input buffer of 8 or u32 0
+//   get reply:    last error, BOOL, then per time asked an optional value
+//                 (the 8 bytes when the call succeeded, none when it failed)
+//   set reply:    last error, BOOL
+struct FileTimes {
+    bool present[3] = {false, false, false};
+    uint64_t value[3] = {0, 0, 0};
+};
+void WriteGetFileTimeRequest(Writer *out, uint32_t handle, const FileTimes &asked);
+void WriteSetFileTimeRequest(Writer *out, uint32_t handle, const FileTimes &times);
+// `times->present` tells which times were asked for (get) or given (set).
+bool ReadFileTimeRequest(Reader *in, bool set, uint32_t *handle, FileTimes *times);
+void WriteGetFileTimeReply(Writer *out, uint32_t lastError, bool ok, const FileTimes &times);
+// `times->present` must hold what was asked; fills the values sent.
+bool ReadGetFileTimeReply(Reader *in, uint32_t *lastError, bool *ok, FileTimes *times);
+
+// The control channel's information block (the bytes after its u32
+// length): OS major and minor (u8) at 0x04 and 0x05, build (u16) at 0x06,
+// processor type (u16) at 0x08, partner ids (u32) at 0x10 and 0x14, and
+// at 0x18, 0x1c and 0x20 the offsets of three UTF-16LE, NUL-terminated
+// strings: device name, platform, model. Everything else is 0.
+struct DeviceInfo {
+    uint8_t major = 0, minor = 0;
+    uint16_t build = 0, processor = 0;
+    uint32_t partner1 = 0, partner2 = 0;
+    std::wstring name, platform, model;
+};
+// The block; its strings are cut so that it stays below 512 bytes.
+std::vector<uint8_t> InfoBlock(const DeviceInfo &info);
+// False when the block is shorter than 0x24 bytes, or a string offset
+// points outside it or its string has no terminator inside it.
+bool ParseInfoBlock(const uint8_t *block, size_t size, DeviceInfo *info);
+
+// A password as the desktop sends it: UTF-16LE with its terminator, every
+// byte XOR the key (preceded on the wire by its u16 byte count).
+std::vector<uint8_t> EncodePassword(const std::wstring &password, uint8_t key);
 
 }  // namespace rapi1

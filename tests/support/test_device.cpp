@@ -12,6 +12,7 @@
 
 #include "core/device.h"
 #include "core/host_files.h"
+#include "core/network_service.h"
 #include "core/pipe_service.h"
 #include "core/text_util.h"
 #include "core/wire.h"
@@ -20,6 +21,7 @@ struct TestDevice::Impl {
     std::wstring folder;  // the temporary folder holding the image
     std::unique_ptr<Device> device;
     std::unique_ptr<PipeService> service;
+    std::unique_ptr<NetworkService> network;
     mutable std::mutex logLock;
     std::vector<std::string> log;
 };
@@ -65,6 +67,7 @@ TestDevice::TestDevice(const std::string &profile) : impl_(new Impl()) {
 }
 
 TestDevice::~TestDevice() {
+    impl_->network.reset();
     impl_->service.reset();  // unplugs
     impl_->device.reset();
     if (!impl_->folder.empty()) DeleteHostTree(impl_->folder);
@@ -83,8 +86,24 @@ void TestDevice::Plug() {
 }
 
 void TestDevice::Unplug() {
+    if (impl_->network) impl_->network->Stop();
     if (impl_->service) impl_->service->Stop();
 }
+
+uint16_t TestDevice::ServeNetwork(const std::string &desktop) {
+    if (!impl_->device) return 0;
+    NetworkService::Endpoint rapi{"127.0.0.1", 0}, control;
+    if (!desktop.empty() && !NetworkService::ParseEndpoint(desktop, 0, &control)) return 0;
+    impl_->network.reset(new NetworkService(*impl_->device, rapi, control));
+    std::string error;
+    if (!impl_->network->Start(&error)) {
+        ADD_FAILURE() << "cannot serve the test device on the network: " << error;
+        return 0;
+    }
+    return impl_->network->Port();
+}
+
+Device &TestDevice::Model() { return *impl_->device; }
 
 const std::wstring &TestDevice::ImageFolder() const {
     static const std::wstring kNone;

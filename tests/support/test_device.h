@@ -5,8 +5,12 @@
 
 #include <windows.h>
 
+#include <stdint.h>
+
 #include <string>
 #include <vector>
+
+class Device;
 
 class TestDevice {
 public:
@@ -21,6 +25,12 @@ public:
     // Starts / stops serving: plugging the device in and pulling it out.
     void Plug();
     void Unplug();
+    // Also serves the remote API over TCP on a free loopback port (and,
+    // with a desktop "HOST:PORT", the control channel to it); the port,
+    // or 0 when it cannot. Unplug ends it with the pipe.
+    uint16_t ServeNetwork(const std::string &desktop = std::string());
+    // The device model itself, for tests that feed it requests directly.
+    Device &Model();
 
     const std::wstring &ImageFolder() const;
 

@@ -1,0 +1,388 @@
+#include "core/network_service.h"
+
+#include <ws2tcpip.h>
+#include <stdio.h>
+#include <string.h>
+
+#include <algorithm>
+#include <vector>
+
+#include "core/device.h"
+#include "core/rapi1.h"
+#include "core/text_util.h"
+
+namespace {
+
+const DWORD kRetryMs = 3000;        // between attempts to reach the desktop
+const DWORD kPollMs = 500;          // how soon the control channel notices an undock
+const uint16_t kMaxPasswordBytes = 1024;
+
+std::string AddressText(const sockaddr_in &address) {
+    const uint8_t *ip = reinterpret_cast<const uint8_t *>(&address.sin_addr);
+    char text[32];
+    snprintf(text, sizeof text, "%u.%u.%u.%u:%u", ip[0], ip[1], ip[2], ip[3], ntohs(address.sin_port));
+    return text;
+}
+
+bool Resolve(const NetworkService::Endpoint &endpoint, sockaddr_in *address) {
+    addrinfo hints = {};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo *found = nullptr;
+    if (getaddrinfo(endpoint.host.c_str(), nullptr, &hints, &found) != 0 || !found) return false;
+    memcpy(address, found->ai_addr, sizeof *address);
+    address->sin_port = htons(endpoint.port);
+    freeaddrinfo(found);
+    return true;
+}
+
+bool SendAll(SOCKET socket, const uint8_t *data, size_t count) {
+    while (count > 0) {
+        int sent = send(socket, reinterpret_cast<const char *>(data), static_cast<int>(std::min<size_t>(count, 1u << 20)), 0);
+        if (sent <= 0) return false;
+        data += sent;
+        count -= static_cast<size_t>(sent);
+    }
+    return true;
+}
+
+// Reads exactly `count` bytes; with `stop`, gives up once it is set.
+bool ReceiveAll(SOCKET socket, uint8_t *data, size_t count, HANDLE stop = nullptr) {
+    while (count > 0) {
+        if (stop) {
+            fd_set readable;
+            FD_ZERO(&readable);
+            FD_SET(socket, &readable);
+            timeval wait = {0, static_cast<long>(kPollMs) * 1000};
+            if (WaitForSingleObject(stop, 0) == WAIT_OBJECT_0) return false;
+            int ready = select(0, &readable, nullptr, nullptr, &wait);
+            if (ready < 0) return false;
+            if (ready == 0) continue;
+        }
+        int got = recv(socket, reinterpret_cast<char *>(data), static_cast<int>(count), 0);
+        if (got <= 0) return false;
+        data += got;
+        count -= static_cast<size_t>(got);
+    }
+    return true;
+}
+
+// Small request and reply frames must leave at once, not wait for more.
+void SendAtOnce(SOCKET socket) {
+    BOOL on = TRUE;
+    setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char *>(&on), sizeof on);
+}
+
+void PutU32(std::vector<uint8_t> *bytes, uint32_t value) {
+    for (int i = 0; i < 4; ++i) bytes->push_back(static_cast<uint8_t>(value >> (8 * i)));
+}
+
+// The requests of one session as they arrive. Each receive takes whatever
+// the socket holds, so a request usually costs one call, length and body.
+class FrameReader {
+public:
+    enum Status { kFrame, kEnded, kTooLarge, kCutShort };
+
+    // The next body, valid until the next call.
+    Status Next(SOCKET socket, const uint8_t **body, uint32_t *length) {
+        if (!Fill(socket, 4)) return Held() ? kCutShort : kEnded;
+        if (!rapi1::FrameLength(buffer_.data() + begin_, length)) return kTooLarge;
+        if (!Fill(socket, 4 + size_t(*length))) return kCutShort;
+        *body = buffer_.data() + begin_ + 4;
+        begin_ += 4 + size_t(*length);
+        return kFrame;
+    }
+    size_t Held() const { return end_ - begin_; }
+
+private:
+    bool Fill(SOCKET socket, size_t needed) {
+        if (Held() >= needed) return true;
+        if (begin_ > 0) {
+            memmove(buffer_.data(), buffer_.data() + begin_, Held());
+            end_ -= begin_;
+            begin_ = 0;
+        }
+        if (buffer_.size() < needed) buffer_.resize(needed);
+        while (end_ < needed) {
+            int got = recv(socket, reinterpret_cast<char *>(buffer_.data() + end_),
+                           static_cast<int>(buffer_.size() - end_), 0);
+            if (got <= 0) return false;
+            end_ += static_cast<size_t>(got);
+        }
+        return true;
+    }
+    std::vector<uint8_t> buffer_ = std::vector<uint8_t>(64 * 1024);
+    size_t begin_ = 0, end_ = 0;
+};
+
+enum class Password { kAccepted, kRefused, kBroken };
+
+// Reads a password (u16 byte count, the encoded bytes) and answers it with
+// `replyBytes` bytes: 1 when it is right, else 0.
+Password CheckPassword(SOCKET socket, const std::wstring &password, uint8_t key, size_t replyBytes, HANDLE stop) {
+    uint8_t count[2];
+    if (!ReceiveAll(socket, count, 2, stop)) return Password::kBroken;
+    uint16_t size = static_cast<uint16_t>(count[0] | (count[1] << 8));
+    if (size > kMaxPasswordBytes) return Password::kBroken;
+    std::vector<uint8_t> sent(size);
+    if (size && !ReceiveAll(socket, sent.data(), size, stop)) return Password::kBroken;
+    bool right = sent == rapi1::EncodePassword(password, key);
+    uint8_t reply[2] = {static_cast<uint8_t>(right ? 1 : 0), 0};
+    if (!SendAll(socket, reply, replyBytes)) return Password::kBroken;
+    return right ? Password::kAccepted : Password::kRefused;
+}
+
+}  // namespace
+
+bool NetworkService::ParseEndpoint(const std::string &text, uint16_t defaultPort, Endpoint *endpoint) {
+    size_t colon = text.rfind(':');
+    endpoint->host = text.substr(0, colon);
+    endpoint->port = defaultPort;
+    if (colon != std::string::npos) {
+        uint64_t port = 0;
+        if (!ParseUnsigned(text.substr(colon + 1), &port) || port > 65535) return false;
+        endpoint->port = static_cast<uint16_t>(port);
+    }
+    return !endpoint->host.empty() && endpoint->host.find(':') == std::string::npos;
+}
+
+NetworkService::NetworkService(Device &device, const Endpoint &rapi, const Endpoint &desktop)
+    : device_(device), rapi_(rapi), desktop_(desktop) {}
+
+NetworkService::~NetworkService() { Stop(); }
+
+bool NetworkService::Start(std::string *error) {
+    if (stop_) return true;
+    WSADATA data;
+    if (WSAStartup(MAKEWORD(2, 2), &data) != 0) {
+        *error = "no network (WSAStartup failed)";
+        return false;
+    }
+    winsock_ = true;
+    std::string where = rapi_.host + ":" + std::to_string(rapi_.port);
+    std::string problem;
+    if (!Resolve(rapi_, &rapiAddress_)) {
+        problem = "unknown address " + rapi_.host;
+    } else if ((listener_ = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP)) == INVALID_SOCKET) {
+        problem = "cannot make a socket (error " + std::to_string(WSAGetLastError()) + ")";
+    } else if (bind(listener_, reinterpret_cast<sockaddr *>(&rapiAddress_), sizeof rapiAddress_) != 0 ||
+               listen(listener_, SOMAXCONN) != 0) {
+        int code = WSAGetLastError();
+        problem = code == WSAEADDRINUSE    ? "port " + where + " is in use"
+                 : code == WSAEACCES      ? "no right to port " + where + " (ports below 1024 need privileges)"
+                 : code == WSAEADDRNOTAVAIL ? "address " + rapi_.host + " is not one of this machine's"
+                                            : "cannot listen on " + where + " (error " + std::to_string(code) + ")";
+    }
+    if (!problem.empty()) {
+        *error = problem;
+        Stop();
+        return false;
+    }
+    int length = sizeof rapiAddress_;
+    getsockname(listener_, reinterpret_cast<sockaddr *>(&rapiAddress_), &length);
+    port_ = ntohs(rapiAddress_.sin_port);
+    stop_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    accept_ = WSACreateEvent();
+    WSAEventSelect(listener_, accept_, FD_ACCEPT);
+    passwordKey_ = static_cast<uint8_t>(1 + GetTickCount() % 255);
+    device_.Note("remote API served on " + AddressText(rapiAddress_));
+    listenThread_ = std::thread(&NetworkService::Listen, this);
+    if (!desktop_.host.empty()) desktopThread_ = std::thread(&NetworkService::RunDesktopLink, this);
+    return true;
+}
+
+void NetworkService::Stop() {
+    if (stop_) {
+        SetEvent(stop_);
+        listenThread_.join();
+        {
+            // Pulling the device out: every session breaks at once.
+            std::lock_guard<std::mutex> lock(lock_);
+            for (Session &session : sessions_) shutdown(session.socket, SD_BOTH);
+            if (control_ != INVALID_SOCKET) shutdown(control_, SD_BOTH);
+        }
+        ReapSessions(true);
+        if (desktopThread_.joinable()) desktopThread_.join();
+        WSACloseEvent(accept_);
+        CloseHandle(stop_);
+        stop_ = nullptr;
+        device_.Note("remote API no longer served (undocked)");
+    }
+    if (listener_ != INVALID_SOCKET) closesocket(listener_);
+    listener_ = INVALID_SOCKET;
+    if (winsock_) WSACleanup();
+    winsock_ = false;
+    port_ = 0;
+    desktopReady_ = false;
+}
+
+void NetworkService::Listen() {
+    HANDLE events[2] = {accept_, stop_};
+    for (;;) {
+        DWORD which = WaitForMultipleObjects(2, events, FALSE, 1000);
+        if (which == WAIT_OBJECT_0 + 1 || which == WAIT_FAILED) break;
+        WSANETWORKEVENTS happened;
+        WSAEnumNetworkEvents(listener_, accept_, &happened);
+        for (;;) {
+            sockaddr_in peer = {};
+            int length = sizeof peer;
+            SOCKET client = accept(listener_, reinterpret_cast<sockaddr *>(&peer), &length);
+            if (client == INVALID_SOCKET) break;  // none left waiting
+            // Accepted sockets inherit the listener's event selection: undo
+            // it, so that the session reads and writes blocking.
+            WSAEventSelect(client, nullptr, 0);
+            u_long nonBlocking = 0;
+            ioctlsocket(client, FIONBIO, &nonBlocking);
+            SendAtOnce(client);
+            auto done = std::make_shared<std::atomic<bool>>(false);
+            std::lock_guard<std::mutex> lock(lock_);
+            sessions_.push_back(
+                Session{std::thread(&NetworkService::RunSession, this, client, AddressText(peer), done), client, done});
+        }
+        ReapSessions(false);
+    }
+}
+
+void NetworkService::RunSession(SOCKET socket, std::string peer, std::shared_ptr<std::atomic<bool>> done) {
+    uint32_t session = device_.OpenSession();
+    std::string name = "[" + std::to_string(session) + "] ";
+    device_.Note(name + "network session from " + peer);
+    std::wstring password = device_.Introduce().password;
+    bool serving = true;
+    if (!password.empty()) {
+        Password answer = CheckPassword(socket, password, passwordKey_, 1, nullptr);
+        device_.Note(name + (answer == Password::kAccepted  ? "password accepted"
+                             : answer == Password::kRefused ? "wrong password: session closed"
+                                                            : "no password sent: session closed"));
+        serving = answer == Password::kAccepted;
+    }
+    FrameReader reader;
+    std::vector<uint8_t> frames;
+    while (serving) {
+        const uint8_t *body = nullptr;
+        uint32_t length = 0;
+        FrameReader::Status status = reader.Next(socket, &body, &length);
+        bool undocked = WaitForSingleObject(stop_, 0) == WAIT_OBJECT_0;
+        if (status == FrameReader::kTooLarge) {
+            device_.Note(name + "frame of " + std::to_string(length) + " bytes, above the limit of " +
+                         std::to_string(rapi1::kMaxFrameBytes) + ": session closed");
+        } else if (status == FrameReader::kCutShort && !undocked) {
+            device_.Note(name + "request cut short (" + std::to_string(reader.Held()) +
+                         " bytes of a frame, then the client went): session closed");
+        }
+        if (status != FrameReader::kFrame) break;
+        if (device_.ServeRapi1(session, body, length, &frames) == Device::Outcome::kDrop) break;
+        if (!SendAll(socket, frames.data(), frames.size())) break;
+    }
+    // The socket itself is closed by whoever joins this thread, so that
+    // its handle cannot be reused while the service may still shut it.
+    shutdown(socket, SD_BOTH);
+    device_.CloseSession(session);
+    device_.Note(name + "network session ended");
+    *done = true;
+}
+
+void NetworkService::ReapSessions(bool all) {
+    std::list<Session> finished;
+    {
+        std::lock_guard<std::mutex> lock(lock_);
+        for (auto it = sessions_.begin(); it != sessions_.end();) {
+            if (all || *it->done) {
+                finished.splice(finished.end(), sessions_, it++);
+            } else {
+                ++it;
+            }
+        }
+    }
+    for (Session &session : finished) {
+        session.thread.join();
+        closesocket(session.socket);
+    }
+}
+
+void NetworkService::RunDesktopLink() {
+    sockaddr_in desktop = {};
+    std::string where = desktop_.host + ":" + std::to_string(desktop_.port);
+    if (!Resolve(desktop_, &desktop)) {
+        device_.Note("control channel: unknown desktop address " + desktop_.host);
+        return;
+    }
+    bool reported = false;
+    while (WaitForSingleObject(stop_, 0) == WAIT_TIMEOUT) {
+        SOCKET link = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+        // From the device's own address: the desktop takes the remote API
+        // to be at the source of this connection.
+        sockaddr_in local = rapiAddress_;
+        local.sin_port = 0;
+        {
+            std::lock_guard<std::mutex> lock(lock_);
+            control_ = link;
+        }
+        bool connected = link != INVALID_SOCKET &&
+                         bind(link, reinterpret_cast<sockaddr *>(&local), sizeof local) == 0 &&
+                         connect(link, reinterpret_cast<sockaddr *>(&desktop), sizeof desktop) == 0;
+        int code = WSAGetLastError();
+        if (connected && WaitForSingleObject(stop_, 0) == WAIT_TIMEOUT) {
+            reported = false;
+            SendAtOnce(link);
+            device_.Note("control channel: connected to the desktop at " + where);
+            TalkToDesktop(link);
+            desktopReady_ = false;
+            device_.Note("control channel: closed");
+        } else if (!connected && !reported) {
+            device_.Note("control channel: no desktop listening at " + where + " (error " + std::to_string(code) +
+                         "); trying again every " + std::to_string(kRetryMs / 1000) + " s");
+            reported = true;
+        }
+        {
+            std::lock_guard<std::mutex> lock(lock_);
+            control_ = INVALID_SOCKET;
+        }
+        if (link != INVALID_SOCKET) closesocket(link);
+        WaitForSingleObject(stop_, kRetryMs);
+    }
+}
+
+// The device speaks first: a password challenge when it has a password,
+// then its information block; then it echoes every ping.
+void NetworkService::TalkToDesktop(SOCKET link) {
+    Device::Introduction introduction = device_.Introduce();
+    rapi1::DeviceInfo info;
+    info.major = static_cast<uint8_t>(introduction.major);
+    info.minor = static_cast<uint8_t>(introduction.minor);
+    info.build = static_cast<uint16_t>(introduction.build);
+    info.processor = static_cast<uint16_t>(introduction.processor);
+    info.name = introduction.name;
+    info.platform = introduction.platform;
+    info.model = introduction.model;
+    std::vector<uint8_t> block = rapi1::InfoBlock(info);
+    std::vector<uint8_t> hello;
+    bool locked = !introduction.password.empty();
+    if (locked) PutU32(&hello, rapi1::kPasswordChallengeBase | passwordKey_);
+    PutU32(&hello, static_cast<uint32_t>(block.size()));
+    hello.insert(hello.end(), block.begin(), block.end());
+    if (!SendAll(link, hello.data(), hello.size())) return;
+    device_.Note("control channel: information block sent (" + WideToUtf8(info.name) + ", " +
+                 WideToUtf8(info.platform) + ", " + WideToUtf8(info.model) + ")" +
+                 (locked ? ", then a password challenge" : ""));
+    while (locked) {
+        Password answer = CheckPassword(link, introduction.password, passwordKey_, 2, stop_);
+        if (answer == Password::kBroken) return;
+        device_.Note(answer == Password::kAccepted ? "control channel: password accepted"
+                                                   : "control channel: wrong password");
+        locked = answer != Password::kAccepted;
+    }
+    desktopReady_ = true;
+    for (;;) {
+        uint8_t word[4];
+        if (!ReceiveAll(link, word, 4, stop_)) return;
+        uint32_t value = word[0] | (word[1] << 8) | (word[2] << 16) | (static_cast<uint32_t>(word[3]) << 24);
+        if (value == rapi1::kPing) {
+            if (!SendAll(link, word, 4)) return;
+        } else if (value != 0) {
+            char text[16];
+            snprintf(text, sizeof text, "0x%08lx", static_cast<unsigned long>(value));
+            device_.Note(std::string("control channel: ") + text + " is no ping: ignored");
+        }
+    }
+}

@@ -1,0 +1,75 @@
+// Serves a device as a docked Windows CE 3.x/4.x device does on its
+// network link: the remote API on a TCP port of its own address (990 by
+// default), one thread per session and no greeting; and, when a desktop is
+// named, the control channel out to it (port 5679 by default), connected
+// from the device's own address so that the desktop finds the remote API
+// at the connection's source. Stopping the service is pulling the device
+// out: listening ends and every session and the control channel drop.
+#pragma once
+
+#include <winsock2.h>
+#include <windows.h>
+#include <stdint.h>
+
+#include <atomic>
+#include <list>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+class Device;
+
+class NetworkService {
+public:
+    struct Endpoint {
+        std::string host;
+        uint16_t port = 0;
+    };
+    // "ADDRESS[:PORT]"; the port defaults to defaultPort. False for a text
+    // that is no address and port.
+    static bool ParseEndpoint(const std::string &text, uint16_t defaultPort, Endpoint *endpoint);
+
+    // `desktop` empty (no host): no control channel.
+    NetworkService(Device &device, const Endpoint &rapi, const Endpoint &desktop);
+    ~NetworkService();
+    NetworkService(const NetworkService &) = delete;
+    NetworkService &operator=(const NetworkService &) = delete;
+
+    // Returns once the port listens. False and why when it cannot (address
+    // unknown, port taken, or a port below 1024 without the right to it).
+    bool Start(std::string *error);
+    void Stop();
+    // The port the remote API is served on (the one the system chose when
+    // asked for port 0).
+    uint16_t Port() const { return port_; }
+    // The control channel is up and past its password, if any.
+    bool DesktopReady() const { return desktopReady_; }
+
+private:
+    struct Session {
+        std::thread thread;
+        SOCKET socket;
+        std::shared_ptr<std::atomic<bool>> done;
+    };
+    void Listen();
+    void RunSession(SOCKET socket, std::string peer, std::shared_ptr<std::atomic<bool>> done);
+    void RunDesktopLink();
+    void TalkToDesktop(SOCKET socket);
+    void ReapSessions(bool all);
+
+    Device &device_;
+    Endpoint rapi_, desktop_;
+    sockaddr_in rapiAddress_ = {};
+    uint16_t port_ = 0;
+    uint8_t passwordKey_ = 1;
+    bool winsock_ = false;
+    SOCKET listener_ = INVALID_SOCKET;
+    HANDLE stop_ = nullptr;    // manual-reset: set while stopping
+    HANDLE accept_ = nullptr;  // signalled when a client waits to be accepted
+    std::thread listenThread_, desktopThread_;
+    std::mutex lock_;          // guards sessions_ and control_
+    std::list<Session> sessions_;
+    SOCKET control_ = INVALID_SOCKET;
+    std::atomic<bool> desktopReady_{false};
+};
