@@ -24,8 +24,6 @@ const DWORD kPiece = 1u << 20;
 // Room for a reply's fixed fields (head, last error, result, counts).
 const size_t kReplyFields = 64;
 const size_t kSmallReply = 4096;
-// A CE_FIND_DATA's fixed fields before the name.
-const uint32_t kFindDataFixedBytes = 40;
 // The platform's first five fields of CEOSVERSIONINFO.
 const uint32_t kVersionFixedBytes = 20;
 const uint32_t kMaxInvokeOutput = 1u << 20;
@@ -50,7 +48,9 @@ uint32_t U32At(const uint8_t *bytes) {
     return bytes[0] | (bytes[1] << 8) | (bytes[2] << 16) | (static_cast<uint32_t>(bytes[3]) << 24);
 }
 
-FILETIME TimeAt(const uint8_t *bytes) { return FILETIME{U32At(bytes), U32At(bytes + 4)}; }
+FILETIME FileTimeOf(uint64_t value) { return FILETIME{static_cast<DWORD>(value), static_cast<DWORD>(value >> 32)}; }
+
+uint64_t ValueOf(const FILETIME &time) { return (static_cast<uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime; }
 
 // The paths the open file handles were opened on, for GetFileTime.
 struct OpenFiles {
@@ -95,8 +95,8 @@ bool Malformed(Reply &reply, const char *problem) {
 // Sends the request and reads the reply's head. False when the call
 // failed: the link is down, the reply is malformed, or the device failed
 // the call as a whole (its HRESULT then gives the last error).
-bool Exchange(const rapi1::Writer &request, size_t maxReply, Reply *reply) {
-    if (!netlink::Call(request.Frame(), maxReply, &reply->body)) return false;
+bool Exchange(const rapi1::Writer &request, size_t maxReply, Reply *reply, int trailingFrames = 0) {
+    if (!netlink::Call(request.Frame(), maxReply, &reply->body, trailingFrames)) return false;
     reply->in = rapi1::Reader(reply->body.data(), reply->body.size());
     uint32_t hresult = 0;
     uint32_t head = reply->in.ReplyHead(&hresult);
@@ -127,28 +127,21 @@ BOOL FlagCall(rapi1::Writer &request, const char *call) {
     return Complete(reply) && ok != 0;
 }
 
-// A CE_FIND_DATA: its byte count, then that many bytes of the record.
+// A CE_FIND_DATA: its byte count, then that many bytes of the record
+// (at most the 560 of CE_FIND_DATA).
 bool TakeFindData(Reply &reply, CE_FIND_DATA *found) {
-    uint32_t size = reply.in.U32();
-    if (!reply.in.ok()) return Complete(reply);
-    if (size > sizeof(CE_FIND_DATA)) return Malformed(reply, "find data larger than CE_FIND_DATA");
-    const uint8_t *bytes = reply.in.Raw(size);
-    if (!bytes) return Complete(reply);
+    rapi1::FindData data;
+    if (!rapi1::ReadFindData(&reply.in, &data)) return Complete(reply);
     memset(found, 0, sizeof *found);
-    if (size < kFindDataFixedBytes) return size == 0 || Malformed(reply, "find data shorter than its fixed fields");
-    found->dwFileAttributes = U32At(bytes);
-    found->ftCreationTime = TimeAt(bytes + 4);
-    found->ftLastAccessTime = TimeAt(bytes + 12);
-    found->ftLastWriteTime = TimeAt(bytes + 20);
-    found->nFileSizeHigh = U32At(bytes + 28);
-    found->nFileSizeLow = U32At(bytes + 32);
-    found->dwOID = U32At(bytes + 36);
-    uint32_t units = std::min<uint32_t>((size - kFindDataFixedBytes) / 2, MAX_PATH - 1);
-    for (uint32_t i = 0; i < units; ++i) {
-        found->cFileName[i] = static_cast<WCHAR>(bytes[kFindDataFixedBytes + 2 * i] |
-                                                 (bytes[kFindDataFixedBytes + 2 * i + 1] << 8));
-    }
-    found->cFileName[MAX_PATH - 1] = 0;
+    found->dwFileAttributes = data.attributes;
+    found->ftCreationTime = FileTimeOf(data.creation);
+    found->ftLastAccessTime = FileTimeOf(data.access);
+    found->ftLastWriteTime = FileTimeOf(data.write);
+    found->nFileSizeHigh = static_cast<DWORD>(data.size >> 32);
+    found->nFileSizeLow = static_cast<DWORD>(data.size);
+    found->dwOID = data.oid;
+    size_t units = std::min<size_t>(data.name.size(), MAX_PATH - 1);
+    for (size_t i = 0; i < units; ++i) found->cFileName[i] = static_cast<WCHAR>(data.name[i]);
     return true;
 }
 
@@ -421,26 +414,19 @@ BOOL WINAPI NetGetFileTime(HANDLE file, FILETIME *creation, FILETIME *lastAccess
     return TRUE;
 }
 
-// SetFileTime's layout is inferred (rapi1::kSetFileTime): the handle, then
-// each time as an input buffer of 8 bytes or absent. A device that refuses
-// it fails the call, and the copy with it: times are never reported set
-// when they were not.
+// SetFileTime's layout is inferred (rapi1::WriteSetFileTimeRequest). A
+// device that refuses it fails the call, and the copy with it: times are
+// never reported set when they were not.
 BOOL WINAPI NetSetFileTime(HANDLE file, const FILETIME *creation, const FILETIME *lastAccess,
                            const FILETIME *lastWrite) {
-    rapi1::Writer request = Request(rapi1::kSetFileTime);
-    request.U32(FromHandle(file));
-    for (const FILETIME *time : {creation, lastAccess, lastWrite}) {
-        if (!time) {
-            request.Absent();
-            continue;
-        }
-        uint8_t bytes[8];
-        for (int i = 0; i < 4; ++i) {
-            bytes[i] = static_cast<uint8_t>(time->dwLowDateTime >> (8 * i));
-            bytes[4 + i] = static_cast<uint8_t>(time->dwHighDateTime >> (8 * i));
-        }
-        request.InBuffer(bytes, 8);
+    rapi1::FileTimes times;
+    const FILETIME *given[3] = {creation, lastAccess, lastWrite};
+    for (int i = 0; i < 3; ++i) {
+        times.present[i] = given[i] != nullptr;
+        times.value[i] = given[i] ? ValueOf(*given[i]) : 0;
     }
+    rapi1::Writer request;  // the command code comes with the layout
+    rapi1::WriteSetFileTimeRequest(&request, FromHandle(file), times);
     BOOL ok = FlagCall(request, "CeSetFileTime");
     if (!ok) calllog::Event("CeSetFileTime (inferred layout) was refused, last error %lu", rapilink::LastError());
     return ok;
@@ -562,7 +548,8 @@ HRESULT WINAPI NetRapiInvoke(LPCWSTR dllPath, LPCWSTR function, DWORD inputSize,
     request.U32(0);  // block mode, no stream
     Reply reply("CeRapiInvoke");
     HRESULT lost = HRESULT_FROM_WIN32(rapilink::kNoDevice);
-    if (!Exchange(request, kMaxInvokeOutput + kReplyFields, &reply)) {
+    // A second, empty frame follows the reply; it is read and dropped.
+    if (!Exchange(request, kMaxInvokeOutput + kReplyFields, &reply, 1)) {
         return rapilink::LastError() == rapilink::kNoDevice ? lost : HRESULT_FROM_WIN32(rapilink::LastError());
     }
     TakeLastError(reply);

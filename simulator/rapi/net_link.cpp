@@ -8,6 +8,7 @@
 #include <atomic>
 #include <mutex>
 
+#include "core/rapi1.h"
 #include "rapi/call_log.h"
 #include "rapi/link.h"
 
@@ -18,13 +19,17 @@ namespace {
 const HRESULT kAlreadyStarted = static_cast<HRESULT>(0x80041001);  // CERAPI_E_ALREADYINITIALIZED
 // The control channel's first word: below this an information block of
 // that many bytes follows; from it on, a password challenge.
-const uint32_t kChallengeFrom = 512;
-const uint32_t kSmallestInfoBlock = 0x24;
+const uint32_t kChallengeFrom = rapi1::kPasswordChallengeBase;
 // How long a docking device may take over its greeting, and how long its
 // remote API port may take to open after it announced itself.
 const DWORD kGreetingMs = 10000;
 const DWORD kRapiPortMs = 5000;
 const DWORD kSliceMs = 20;  // how often blocking waits look at the stop event
+// A device that is linked but does not answer a call within this time is
+// taken for gone; the second frame of a two-frame reply follows at once.
+const DWORD kReplyMs = 60000;
+const DWORD kTrailerMs = 2000;
+const size_t kTrailerBytes = 64;
 const DWORD kDirectRetryMs = 100;
 
 // The start-up in progress or done, and the sockets it made.
@@ -56,9 +61,14 @@ bool Stopping(HANDLE stop) { return WaitForSingleObject(stop, 0) != WAIT_TIMEOUT
 // linked: a receive blocked in the socket is not reliably woken when
 // another thread shuts the socket down, so the wait looks at the link's
 // state between short slices.
-bool ReceiveLinked(Net &net, SOCKET socket, void *data, size_t count) {
+bool ReceiveLinked(Net &net, SOCKET socket, void *data, size_t count, DWORD timeoutMs) {
     char *at = static_cast<char *>(data);
+    DWORD start = GetTickCount();
     while (count > 0) {
+        if (GetTickCount() - start > timeoutMs) {
+            calllog::Event("no reply from the device within %lu ms", static_cast<unsigned long>(timeoutMs));
+            return false;
+        }
         fd_set readable;
         FD_ZERO(&readable);
         FD_SET(socket, &readable);
@@ -172,35 +182,22 @@ SOCKET ConnectTo(const sockaddr_in &address) {
 
 // ---- The control channel
 
-// A UTF-16LE, NUL-terminated string at the offset stored at `field`,
-// wholly inside the block; false when it is not.
-bool InfoText(const uint8_t *block, uint32_t size, uint32_t field, std::string *text) {
-    uint32_t offset = U32At(block + field);
-    if (offset < kSmallestInfoBlock || offset >= size) return false;
-    std::wstring wide;
-    for (uint32_t at = offset; at + 1 < size; at += 2) {
-        wchar_t unit = static_cast<wchar_t>(block[at] | (block[at + 1] << 8));
-        if (unit == 0) {
-            int bytes = WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), -1, nullptr, 0, nullptr, nullptr);
-            text->assign(bytes > 0 ? bytes - 1 : 0, '\0');
-            if (bytes > 1) WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), -1, &(*text)[0], bytes, nullptr, nullptr);
-            return true;
-        }
-        wide.push_back(unit);
-    }
-    return false;  // no terminator before the block's end
+std::string Utf8(const std::wstring &text) {
+    int bytes = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
+    std::string utf8(bytes > 0 ? bytes - 1 : 0, '\0');
+    if (bytes > 1) WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, &utf8[0], bytes, nullptr, nullptr);
+    return utf8;
 }
 
-// Checks the device's information block; every offset must point inside it.
+// Checks the device's information block (every offset must point inside
+// it, every string end inside it) and describes the device.
 bool ReadInfoBlock(const uint8_t *block, uint32_t size, std::string *description) {
-    std::string name, platform, model;
-    if (size < kSmallestInfoBlock || !InfoText(block, size, 0x18, &name) || !InfoText(block, size, 0x1c, &platform) ||
-        !InfoText(block, size, 0x20, &model)) {
-        return false;
-    }
+    rapi1::DeviceInfo info;
+    if (!rapi1::ParseInfoBlock(block, size, &info)) return false;
     char text[512];
-    snprintf(text, sizeof text, "\"%s\" (%s, %s), OS %u.%u build %u, processor %u", name.c_str(), platform.c_str(),
-             model.c_str(), block[4], block[5], block[6] | (block[7] << 8), block[8] | (block[9] << 8));
+    snprintf(text, sizeof text, "\"%s\" (%s, %s), OS %u.%u build %u, processor %u", Utf8(info.name).c_str(),
+             Utf8(info.platform).c_str(), Utf8(info.model).c_str(), info.major, info.minor, info.build,
+             info.processor);
     *description = text;
     return true;
 }
@@ -239,13 +236,12 @@ bool AnswerChallenge(SOCKET control, uint8_t key, HANDLE stop) {
         TellUser(kPasswordNeeded);
         return false;
     }
-    uint16_t bytes = static_cast<uint16_t>((length + 1) * 2);
-    std::vector<uint8_t> answer = {static_cast<uint8_t>(bytes), static_cast<uint8_t>(bytes >> 8)};
-    for (DWORD i = 0; i <= length; ++i) {
-        answer.push_back(static_cast<uint8_t>(password[i] & 0xFF) ^ key);
-        answer.push_back(static_cast<uint8_t>(password[i] >> 8) ^ key);
-    }
+    std::vector<uint8_t> encoded = rapi1::EncodePassword(std::wstring(password, length), key);
     SecureZeroMemory(password, sizeof password);
+    uint16_t bytes = static_cast<uint16_t>(encoded.size());
+    std::vector<uint8_t> answer = {static_cast<uint8_t>(bytes), static_cast<uint8_t>(bytes >> 8)};
+    answer.insert(answer.end(), encoded.begin(), encoded.end());
+    SecureZeroMemory(encoded.data(), encoded.size());
     uint8_t verdict[2] = {0, 0};
     bool sent = SendAll(control, answer.data(), answer.size());
     SecureZeroMemory(answer.data(), answer.size());
@@ -337,7 +333,7 @@ void Watch(Net &net, SOCKET control) {
             if (!Stopping(net.stopEvent)) MarkLost(net, "the control channel broke");
             return;
         }
-        if (U32At(word) == kPing) unanswered = 0;
+        if (U32At(word) == rapi1::kPing) unanswered = 0;
     }
 }
 
@@ -449,7 +445,7 @@ Choice ChooseFromEnvironment() {
     DWORD length = GetEnvironmentVariableA("RAPI_DEVICE", text, sizeof text);
     if (length > 0 && length < sizeof text) {
         choice.transport = Transport::kDirect;
-        if (!ParseAddress(text, kDeviceRapiPort, &choice.host, &choice.port) || choice.host.empty()) {
+        if (!ParseAddress(text, rapi1::kRapiPort, &choice.host, &choice.port) || choice.host.empty()) {
             choice.problem = std::string("RAPI_DEVICE=") + text + ": expected HOST[:PORT]";
         }
         return choice;
@@ -459,13 +455,13 @@ Choice ChooseFromEnvironment() {
     if (!desktop) return choice;
     text[length] = '\0';
     choice.transport = Transport::kListen;
-    if (!ParseAddress(text, kDesktopPort, &choice.host, &choice.port)) {
+    if (!ParseAddress(text, rapi1::kDesktopPort, &choice.host, &choice.port)) {
         choice.problem = std::string("RAPI_DESKTOP=") + text + ": expected [ADDRESS][:PORT]";
     }
     length = GetEnvironmentVariableA("RAPI_DEVICE_PORT", text, sizeof text);
     if (length > 0 && length < sizeof text) {
         std::string ignored;
-        if (!ParseAddress(std::string(":") + text, kDeviceRapiPort, &ignored, &choice.devicePort)) {
+        if (!ParseAddress(std::string(":") + text, rapi1::kRapiPort, &ignored, &choice.devicePort)) {
             choice.problem = std::string("RAPI_DEVICE_PORT=") + text + ": expected a port number";
         }
     }
@@ -554,7 +550,24 @@ bool InUse() {
     return net.started;
 }
 
-bool Call(const std::vector<uint8_t> &frame, size_t maxReply, std::vector<uint8_t> *reply) {
+namespace {
+
+// Receives one frame body of at most maxBody bytes.
+bool ReceiveFrame(Net &net, SOCKET session, size_t maxBody, std::vector<uint8_t> *body, DWORD timeoutMs) {
+    uint8_t prefix[4];
+    if (!ReceiveLinked(net, session, prefix, 4, timeoutMs)) return false;
+    uint32_t length = U32At(prefix);
+    if (length > maxBody) {
+        calllog::Event("the device answered %u bytes where at most %u fit", length, static_cast<unsigned>(maxBody));
+        return false;
+    }
+    body->resize(length);
+    return ReceiveLinked(net, session, body->data(), length, timeoutMs);
+}
+
+}  // namespace
+
+bool Call(const std::vector<uint8_t> &frame, size_t maxReply, std::vector<uint8_t> *reply, int trailingFrames) {
     Net &net = TheNet();
     std::lock_guard<std::mutex> calls(net.calls);
     SOCKET session;
@@ -567,20 +580,11 @@ bool Call(const std::vector<uint8_t> &frame, size_t maxReply, std::vector<uint8_
         rapilink::SetLastError(rapilink::kNoDevice);
         return false;
     }
-    uint8_t prefix[4];
-    bool ok = SendAll(session, frame.data(), frame.size()) && ReceiveLinked(net, session, prefix, 4);
-    uint32_t length = ok ? U32At(prefix) : 0;
-    if (ok && length > maxReply) {
-        calllog::Event("the device answered %u bytes where at most %u fit", length, static_cast<unsigned>(maxReply));
-        MarkLost(net, "a reply longer than the call allows");
-        ok = false;
-    }
-    if (ok) {
-        reply->resize(length);
-        ok = ReceiveLinked(net, session, reply->data(), length);
-    }
+    std::vector<uint8_t> trailer;
+    bool ok = SendAll(session, frame.data(), frame.size()) && ReceiveFrame(net, session, maxReply, reply, kReplyMs);
+    for (int i = 0; ok && i < trailingFrames; ++i) ok = ReceiveFrame(net, session, kTrailerBytes, &trailer, kTrailerMs);
     if (!ok) {
-        MarkLost(net, "the remote API session broke");
+        MarkLost(net, "the remote API session broke or sent more than the call allows");
         rapilink::SetLastError(rapilink::kNoDevice);
         reply->clear();
     }

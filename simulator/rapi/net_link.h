@@ -24,13 +24,11 @@
 #include <string>
 #include <vector>
 
+#include "core/rapi1.h"
 #include "device/rapi_types.h"
 
 namespace netlink {
 
-const uint16_t kDesktopPort = 5679;
-const uint16_t kDeviceRapiPort = 990;
-const uint32_t kPing = 0x12345678u;
 const DWORD kPingIntervalMs = 5000;
 const int kMissedPingsForGone = 3;
 
@@ -40,7 +38,7 @@ struct Choice {
     Transport transport = Transport::kPipe;
     std::string host;  // empty when listening on every address
     uint16_t port = 0;
-    uint16_t devicePort = kDeviceRapiPort;  // for kListen
+    uint16_t devicePort = rapi1::kRapiPort;  // for kListen
     std::string problem;  // set when a variable cannot be understood
 };
 
@@ -59,10 +57,12 @@ HRESULT End();
 bool InUse();
 
 // Sends one whole request frame (length prefix included) and receives the
-// reply body. A reply body longer than maxReply is refused unread, and the
-// session is dropped since the stream can no longer be trusted. False when
-// the link is down or breaks; it then stays down until the next start-up.
-bool Call(const std::vector<uint8_t> &frame, size_t maxReply, std::vector<uint8_t> *reply);
+// reply body, then reads and drops `trailingFrames` more frames (a call
+// whose reply comes in two). A reply body longer than maxReply is refused
+// unread, and the session is dropped since the stream can no longer be
+// trusted. False when the link is down or breaks; it then stays down until
+// the next start-up.
+bool Call(const std::vector<uint8_t> &frame, size_t maxReply, std::vector<uint8_t> *reply, int trailingFrames = 0);
 
 // Marks the link lost (a reply that does not hold together).
 void Drop(const char *why);

@@ -210,6 +210,13 @@ Bytes InvokeReply(uint32_t count, uint32_t frameHolds) {
     return tail;
 }
 
+// The empty frame that follows an invocation's reply.
+Bytes WithTrailer(Bytes reply) {
+    Bytes trailer = Frame(Bytes(4, 0));
+    reply.insert(reply.end(), trailer.begin(), trailer.end());
+    return reply;
+}
+
 Bytes Refusal(uint32_t hresult) {
     Bytes body;
     PutU32(&body, 1);
@@ -233,7 +240,7 @@ const HostileRow kHostileRows[] = {
     {"a folder path of 20 units", Reply({0}, FolderPath(20, 20)), FolderCall, true, 0},
     {"a system record of 36 bytes", Reply({0}, SystemInfo(36)), SystemInfoCall, true, 0},
     {"a process record of 16 bytes", Reply({0, 1}, ProcessInfo(16)), ProcessCall, true, 0},
-    {"an invocation answer of 12 bytes", Reply({0, 0}, InvokeReply(12, 12)), InvokeCall, true, 0},
+    {"an invocation answer of 12 bytes", WithTrailer(Reply({0, 0}, InvokeReply(12, 12))), InvokeCall, true, 0},
     // Sizes past what was asked for, or past the frame.
     {"10,000 bytes for the 276-byte version record", Reply({0, 1}, Version(10000, 10000)), VersionCall, false,
      kNoDevice},
@@ -249,10 +256,12 @@ const HostileRow kHostileRows[] = {
     {"a folder path count past the frame", Reply({0}, FolderPath(20, 3)), FolderCall, false, kNoDevice},
     {"a system record of 100 bytes", Reply({0}, SystemInfo(100)), SystemInfoCall, false, kNoDevice},
     {"a process record of 32 bytes", Reply({0, 1}, ProcessInfo(32)), ProcessCall, false, kNoDevice},
-    {"an invocation answer count past the frame", Reply({0, 0}, InvokeReply(5000, 10)), InvokeCall, false,
+    {"an invocation answer count past the frame", WithTrailer(Reply({0, 0}, InvokeReply(5000, 10))), InvokeCall, false,
      kNoDevice},
     {"a frame of two gigabytes", HugeFrameHeader(), VersionCall, false, kNoDevice},
     {"a reply cut short after its head", Frame(Bytes(2, 0)), VersionCall, false, kNoDevice},
+    {"an invocation answer without its second frame", Reply({0, 0}, InvokeReply(12, 12)), InvokeCall, false,
+     kNoDevice},
     // A call the device refuses as a whole fails, with a reason.
     {"SetFileTime refused with E_NOTIMPL", Refusal(0x80004001u), SetTimeCall, false, ERROR_NOT_SUPPORTED},
     {"SetFileTime answered FALSE", Reply({ERROR_ACCESS_DENIED, 0}), SetTimeCall, false, ERROR_ACCESS_DENIED},
