@@ -4,6 +4,12 @@
 #
 #   tools/run.sh [PROFILE]   PROFILE: pocketpc (default), hpc2000, hpcpro,
 #                            teshsize, emulator
+#   tools/run.sh --network [PROFILE]
+#                            the same over TCP, as with a real handheld: the
+#                            device serves its remote API on 127.0.0.1 port
+#                            RAPI_DEVICE_PORT (9990 unless set) and docks to
+#                            the stand-in rapi.dll listening on 127.0.0.1
+#                            port 5679 (RAPI_DESKTOP)
 #
 # The device keeps its contents in build/device-image/PROFILE (created from
 # the profile on first use, one image per profile; delete the folder to start
@@ -12,6 +18,8 @@
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 repo=$(dirname "$here")
+network=
+if [ "${1:-}" = --network ]; then network=1; shift; fi
 profile=${1:-pocketpc}
 
 if [ -z "${DISPLAY:-}" ]; then
@@ -52,7 +60,13 @@ trap 'exit 130' INT TERM
 image=device-image/$profile
 mkdir -p "$build/device-image"
 echo "Docking a simulated '$profile' device (image: build/$image)"
-(cd "$build" && exec "$here/wine-run.sh" "$build/bin/cedevice.exe" "$image" --profile "$profile") &
+device_network=()
+if [ -n "$network" ]; then
+  export RAPI_DEVICE_PORT=${RAPI_DEVICE_PORT:-9990} RAPI_DESKTOP=127.0.0.1:5679
+  device_network=(--network "127.0.0.1:$RAPI_DEVICE_PORT" --desktop "$RAPI_DESKTOP")
+  echo "Over TCP: the device serves 127.0.0.1:$RAPI_DEVICE_PORT and docks to $RAPI_DESKTOP"
+fi
+(cd "$build" && exec "$here/wine-run.sh" "$build/bin/cedevice.exe" "$image" --profile "$profile" "${device_network[@]}") &
 device_pid=$!
 
 echo "Starting setup.exe in $setupfolder"
