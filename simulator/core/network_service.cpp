@@ -5,6 +5,7 @@
 #include <string.h>
 
 #include <algorithm>
+#include <functional>
 #include <vector>
 
 #include "core/device.h"
@@ -77,6 +78,63 @@ void PutU32(std::vector<uint8_t> *bytes, uint32_t value) {
     for (int i = 0; i < 4; ++i) bytes->push_back(static_cast<uint8_t>(value >> (8 * i)));
 }
 
+// A session's socket. It waits on an event together with the service's
+// stop event rather than blocking in the socket calls, so that undocking
+// ends every session at once (shutting a socket down does not wake a
+// blocked receive everywhere).
+class SessionLink {
+public:
+    SessionLink(SOCKET socket, HANDLE stop) : socket_(socket), stop_(stop), event_(WSACreateEvent()) {
+        WSAEventSelect(socket_, event_, FD_READ | FD_WRITE | FD_CLOSE);
+    }
+    ~SessionLink() { WSACloseEvent(event_); }
+
+    // Some bytes (at most `count`); 0 when the link ended or the device
+    // was undocked.
+    size_t Receive(uint8_t *data, size_t count) {
+        for (;;) {
+            int got = recv(socket_, reinterpret_cast<char *>(data), static_cast<int>(std::min<size_t>(count, 1u << 30)), 0);
+            if (got > 0) return static_cast<size_t>(got);
+            if (got == 0 || !Wait()) return 0;
+        }
+    }
+    bool ReceiveAll(uint8_t *data, size_t count) {
+        while (count > 0) {
+            size_t got = Receive(data, count);
+            if (got == 0) return false;
+            data += got;
+            count -= got;
+        }
+        return true;
+    }
+    bool SendAll(const uint8_t *data, size_t count) {
+        while (count > 0) {
+            int sent = send(socket_, reinterpret_cast<const char *>(data), static_cast<int>(std::min<size_t>(count, 1u << 20)), 0);
+            if (sent > 0) {
+                data += sent;
+                count -= static_cast<size_t>(sent);
+            } else if (sent == 0 || !Wait()) {
+                return false;
+            }
+        }
+        return true;
+    }
+
+private:
+    // After a call that would have blocked: waits for the socket to be
+    // ready again; false when it failed or the device is undocked.
+    bool Wait() {
+        if (WSAGetLastError() != WSAEWOULDBLOCK) return false;
+        HANDLE events[2] = {event_, stop_};
+        if (WaitForMultipleObjects(2, events, FALSE, INFINITE) != WAIT_OBJECT_0) return false;
+        WSAResetEvent(event_);
+        return true;
+    }
+    SOCKET socket_;
+    HANDLE stop_;
+    WSAEVENT event_;
+};
+
 // The requests of one session as they arrive. Each receive takes whatever
 // the socket holds, so a request usually costs one call, length and body.
 class FrameReader {
@@ -84,10 +142,10 @@ public:
     enum Status { kFrame, kEnded, kTooLarge, kCutShort };
 
     // The next body, valid until the next call.
-    Status Next(SOCKET socket, const uint8_t **body, uint32_t *length) {
-        if (!Fill(socket, 4)) return Held() ? kCutShort : kEnded;
+    Status Next(SessionLink &link, const uint8_t **body, uint32_t *length) {
+        if (!Fill(link, 4)) return Held() ? kCutShort : kEnded;
         if (!rapi1::FrameLength(buffer_.data() + begin_, length)) return kTooLarge;
-        if (!Fill(socket, 4 + size_t(*length))) return kCutShort;
+        if (!Fill(link, 4 + size_t(*length))) return kCutShort;
         *body = buffer_.data() + begin_ + 4;
         begin_ += 4 + size_t(*length);
         return kFrame;
@@ -95,7 +153,7 @@ public:
     size_t Held() const { return end_ - begin_; }
 
 private:
-    bool Fill(SOCKET socket, size_t needed) {
+    bool Fill(SessionLink &link, size_t needed) {
         if (Held() >= needed) return true;
         if (begin_ > 0) {
             memmove(buffer_.data(), buffer_.data() + begin_, Held());
@@ -104,10 +162,9 @@ private:
         }
         if (buffer_.size() < needed) buffer_.resize(needed);
         while (end_ < needed) {
-            int got = recv(socket, reinterpret_cast<char *>(buffer_.data() + end_),
-                           static_cast<int>(buffer_.size() - end_), 0);
-            if (got <= 0) return false;
-            end_ += static_cast<size_t>(got);
+            size_t got = link.Receive(buffer_.data() + end_, buffer_.size() - end_);
+            if (got == 0) return false;
+            end_ += got;
         }
         return true;
     }
@@ -117,19 +174,15 @@ private:
 
 enum class Password { kAccepted, kRefused, kBroken };
 
-// Reads a password (u16 byte count, the encoded bytes) and answers it with
-// `replyBytes` bytes: 1 when it is right, else 0.
-Password CheckPassword(SOCKET socket, const std::wstring &password, uint8_t key, size_t replyBytes, HANDLE stop) {
-    uint8_t count[2];
-    if (!ReceiveAll(socket, count, 2, stop)) return Password::kBroken;
+// Judges a password (u16 byte count, the encoded bytes) and says whether
+// it is right; a count above any password's breaks the link.
+Password JudgePassword(const uint8_t count[2], const std::function<bool(uint8_t *, size_t)> &receive,
+                       const std::wstring &password, uint8_t key) {
     uint16_t size = static_cast<uint16_t>(count[0] | (count[1] << 8));
     if (size > kMaxPasswordBytes) return Password::kBroken;
     std::vector<uint8_t> sent(size);
-    if (size && !ReceiveAll(socket, sent.data(), size, stop)) return Password::kBroken;
-    bool right = sent == rapi1::EncodePassword(password, key);
-    uint8_t reply[2] = {static_cast<uint8_t>(right ? 1 : 0), 0};
-    if (!SendAll(socket, reply, replyBytes)) return Password::kBroken;
-    return right ? Password::kAccepted : Password::kRefused;
+    if (size && !receive(sent.data(), size)) return Password::kBroken;
+    return sent == rapi1::EncodePassword(password, key) ? Password::kAccepted : Password::kRefused;
 }
 
 }  // namespace
@@ -228,11 +281,6 @@ void NetworkService::Listen() {
             int length = sizeof peer;
             SOCKET client = accept(listener_, reinterpret_cast<sockaddr *>(&peer), &length);
             if (client == INVALID_SOCKET) break;  // none left waiting
-            // Accepted sockets inherit the listener's event selection: undo
-            // it, so that the session reads and writes blocking.
-            WSAEventSelect(client, nullptr, 0);
-            u_long nonBlocking = 0;
-            ioctlsocket(client, FIONBIO, &nonBlocking);
             SendAtOnce(client);
             auto done = std::make_shared<std::atomic<bool>>(false);
             std::lock_guard<std::mutex> lock(lock_);
@@ -248,9 +296,16 @@ void NetworkService::RunSession(SOCKET socket, std::string peer, std::shared_ptr
     std::string name = "[" + std::to_string(session) + "] ";
     device_.Note(name + "network session from " + peer);
     std::wstring password = device_.Introduce().password;
+    SessionLink link(socket, stop_);
     bool serving = true;
     if (!password.empty()) {
-        Password answer = CheckPassword(socket, password, passwordKey_, 1, nullptr);
+        // The session's first bytes are the password; one byte answers it.
+        uint8_t count[2];
+        auto receive = [&link](uint8_t *data, size_t size) { return link.ReceiveAll(data, size); };
+        Password answer = link.ReceiveAll(count, 2) ? JudgePassword(count, receive, password, passwordKey_)
+                                                    : Password::kBroken;
+        uint8_t reply = answer == Password::kAccepted ? 1 : 0;
+        if (answer != Password::kBroken) link.SendAll(&reply, 1);
         device_.Note(name + (answer == Password::kAccepted  ? "password accepted"
                              : answer == Password::kRefused ? "wrong password: session closed"
                                                             : "no password sent: session closed"));
@@ -261,7 +316,7 @@ void NetworkService::RunSession(SOCKET socket, std::string peer, std::shared_ptr
     while (serving) {
         const uint8_t *body = nullptr;
         uint32_t length = 0;
-        FrameReader::Status status = reader.Next(socket, &body, &length);
+        FrameReader::Status status = reader.Next(link, &body, &length);
         bool undocked = WaitForSingleObject(stop_, 0) == WAIT_OBJECT_0;
         if (status == FrameReader::kTooLarge) {
             device_.Note(name + "frame of " + std::to_string(length) + " bytes, above the limit of " +
@@ -272,7 +327,7 @@ void NetworkService::RunSession(SOCKET socket, std::string peer, std::shared_ptr
         }
         if (status != FrameReader::kFrame) break;
         if (device_.ServeRapi1(session, body, length, &frames) == Device::Outcome::kDrop) break;
-        if (!SendAll(socket, frames.data(), frames.size())) break;
+        if (!link.SendAll(frames.data(), frames.size())) break;
     }
     // The socket itself is closed by whoever joins this thread, so that
     // its handle cannot be reused while the service may still shut it.
@@ -366,8 +421,12 @@ void NetworkService::TalkToDesktop(SOCKET link) {
                  WideToUtf8(info.platform) + ", " + WideToUtf8(info.model) + ")" +
                  (locked ? ", then a password challenge" : ""));
     while (locked) {
-        Password answer = CheckPassword(link, introduction.password, passwordKey_, 2, stop_);
-        if (answer == Password::kBroken) return;
+        uint8_t count[2];
+        auto receive = [&](uint8_t *data, size_t size) { return ReceiveAll(link, data, size, stop_); };
+        if (!receive(count, 2)) return;
+        Password answer = JudgePassword(count, receive, introduction.password, passwordKey_);
+        uint8_t reply[2] = {static_cast<uint8_t>(answer == Password::kAccepted ? 1 : 0), 0};
+        if (answer == Password::kBroken || !SendAll(link, reply, 2)) return;
         device_.Note(answer == Password::kAccepted ? "control channel: password accepted"
                                                    : "control channel: wrong password");
         locked = answer != Password::kAccepted;

@@ -23,6 +23,8 @@ public:
     bool Connect(uint16_t port, const char *host = "127.0.0.1");
     void Close();
     bool SendBytes(const std::vector<uint8_t> &bytes);
+    // Exactly `count` bytes (a password reply); false when the link ended.
+    bool Receive(uint8_t *data, size_t count);
     // The next reply body; false when the link ended first.
     bool ReceiveFrame(std::vector<uint8_t> *body);
     // Sends one request body and reads its reply body.
@@ -46,6 +48,5 @@ public:
     std::vector<std::wstring> List(const std::wstring &pattern);
 
 private:
-    bool Receive(uint8_t *data, size_t count);
     SOCKET socket_ = INVALID_SOCKET;
 };

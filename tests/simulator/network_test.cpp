@@ -1,0 +1,302 @@
+// The device on the network: a probe-style client of our own does over TCP
+// what a general file client does, and the image is then checked; several
+// sessions at once, bad input on one of them, undocking; and the control
+// channel out to a desktop (information block, pings, password, retries).
+#include <gtest/gtest.h>
+
+#include <ws2tcpip.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "core/rapi1.h"
+#include "tests/support/rapi1_client.h"
+#include "tests/support/test_device.h"
+
+namespace {
+
+const DWORD kWaitMs = 15000;
+
+bool Contains(const std::vector<std::wstring> &names, const std::wstring &name) {
+    return std::find(names.begin(), names.end(), name) != names.end();
+}
+
+// The reply of a call that answers last error, BOOL and one optional value
+// of `size` bytes; false when it is not that.
+bool OptionalReply(Rapi1Client &client, const rapi1::Writer &request, uint32_t size, std::vector<uint8_t> *value) {
+    std::vector<uint8_t> body;
+    if (!client.Call(request, &body)) return false;
+    rapi1::Reader in(body.data(), body.size());
+    uint32_t hresult = 0;
+    if (in.ReplyHead(&hresult) != 0) return false;
+    in.U32();
+    bool ok = in.U32() != 0;
+    rapi1::Optional optional = in.OptionalArgument();
+    if (!ok || !in.Exhausted() || !optional.hasValue || optional.size != size) return false;
+    value->assign(optional.data, optional.data + size);
+    return true;
+}
+
+uint32_t U32At(const std::vector<uint8_t> &bytes, size_t at) {
+    return bytes[at] | (bytes[at + 1] << 8) | (bytes[at + 2] << 16) | (static_cast<uint32_t>(bytes[at + 3]) << 24);
+}
+
+TEST(Network, AProbeClientWorksTheDeviceOverTcpAndTheImageHoldsWhatItWasTold) {
+    TestDevice device("pocketpc");
+    device.WriteFile(L"\\My Documents\\notes.txt", "written on the device");
+    device.WriteFile(L"\\Windows\\reader.exe", "CEAPP\tWINDOW\tReaderClass\tReader\r\n");
+    uint16_t port = device.ServeNetwork();
+    ASSERT_NE(port, 0);
+    Rapi1Client client;
+    ASSERT_TRUE(client.Connect(port));
+
+    std::vector<std::wstring> root = client.List(L"\\*");
+    EXPECT_TRUE(Contains(root, L"My Documents/") && Contains(root, L"Windows/")) << root.size() << " entries";
+
+    // Copy to the device in 16 KB pieces, and back from it.
+    ASSERT_TRUE(client.PathCall(rapi1::kCreateDirectory, L"\\Books"));
+    std::string book(40000, '\0');
+    for (size_t i = 0; i < book.size(); ++i) book[i] = static_cast<char>(i * 7 + i / 251);
+    uint32_t file = client.CreateFile(L"\\Books\\book.bin", GENERIC_WRITE, CREATE_ALWAYS);
+    ASSERT_NE(file, rapi1::kInvalidHandle);
+    for (size_t at = 0; at < book.size(); at += 16384) {
+        uint32_t size = static_cast<uint32_t>(std::min<size_t>(16384, book.size() - at)), written = 0;
+        ASSERT_TRUE(client.WriteFile(file, book.data() + at, size, &written));
+        EXPECT_EQ(written, size);
+    }
+    EXPECT_TRUE(client.CloseHandle(file));
+    file = client.CreateFile(L"\\My Documents\\notes.txt", GENERIC_READ, OPEN_EXISTING);
+    std::string copied, piece;
+    while (client.ReadFile(file, 8, &piece) && !piece.empty()) copied += piece;
+    EXPECT_EQ(copied, "written on the device");
+    EXPECT_TRUE(client.CloseHandle(file));
+
+    // Folders, moves, deletions, a shortcut.
+    EXPECT_TRUE(client.PathCall(rapi1::kCreateDirectory, L"\\Scratch"));
+    EXPECT_TRUE(client.PathCall(rapi1::kRemoveDirectory, L"\\Scratch"));
+    EXPECT_TRUE(client.PathCall(rapi1::kMoveFile, L"\\Books\\book.bin", L"\\Books\\moved.bin"));
+    EXPECT_TRUE(client.PathCall(rapi1::kDeleteFile, L"\\My Documents\\notes.txt"));
+    uint32_t error = 0;
+    EXPECT_FALSE(client.PathCall(rapi1::kDeleteFile, L"\\My Documents\\notes.txt", L"", &error));
+    EXPECT_EQ(error, static_cast<uint32_t>(ERROR_FILE_NOT_FOUND));
+    EXPECT_TRUE(client.PathCall(rapi1::kSHCreateShortcut, L"\\Windows\\Start Menu\\Programs\\Reader.lnk",
+                                L"\\Windows\\reader.exe"));
+
+    // Start a program.
+    rapi1::Writer start;
+    start.U32(rapi1::kCreateProcess);
+    start.OptionalString(L"\\Windows\\reader.exe");
+    start.Absent();
+    for (int i = 0; i < 7; ++i) start.U32(0);
+    start.OutBuffer(rapi1::kProcessInformationBytes);
+    std::vector<uint8_t> information;
+    EXPECT_TRUE(OptionalReply(client, start, rapi1::kProcessInformationBytes, &information));
+
+    // The identity value, through a key of this session.
+    rapi1::Writer open;
+    open.U32(rapi1::kRegOpenKeyEx);
+    open.U32(rapi1::kRootLocalMachine);
+    open.String(L"Ident");
+    std::vector<uint8_t> body;
+    ASSERT_TRUE(client.Call(open, &body));
+    ASSERT_EQ(body.size(), 16u);
+    uint32_t key = U32At(body, 12);
+    rapi1::Writer query;
+    query.U32(rapi1::kRegQueryValueEx);
+    query.U32(key);
+    query.OptionalString(L"OrigName");
+    query.Absent();
+    query.OutBuffer(4);
+    query.OutBuffer(512);
+    uint8_t room[4] = {0, 2, 0, 0};
+    query.InOutBuffer(room, 4);
+    ASSERT_TRUE(client.Call(query, &body));
+    rapi1::Reader in(body.data(), body.size());
+    uint32_t hresult = 0;
+    in.ReplyHead(&hresult);
+    in.U32();
+    EXPECT_EQ(in.U32(), static_cast<uint32_t>(ERROR_SUCCESS));
+    in.OptionalArgument();
+    rapi1::Optional value = in.OptionalArgument();
+    ASSERT_TRUE(value.hasValue);
+    EXPECT_EQ(std::wstring(reinterpret_cast<const wchar_t *>(value.data), value.size / 2 - 1), L"Pocket_PC");
+
+    // The device's status.
+    rapi1::Writer store;
+    store.U32(rapi1::kGetStoreInformation);
+    store.OutBuffer(rapi1::kStoreInformationBytes);
+    std::vector<uint8_t> storeInfo, power;
+    ASSERT_TRUE(OptionalReply(client, store, rapi1::kStoreInformationBytes, &storeInfo));
+    EXPECT_GE(U32At(storeInfo, 0), U32At(storeInfo, 4) + 40000u) << "size holds the free space and the book";
+    rapi1::Writer status;
+    status.U32(rapi1::kGetSystemPowerStatusEx);
+    status.OutBuffer(rapi1::kPowerStatusBytes);
+    status.U32(1);
+    ASSERT_TRUE(OptionalReply(client, status, rapi1::kPowerStatusBytes, &power));
+    EXPECT_EQ(power[0], 1) << "on the cradle's power";
+
+    // A second session at once: its own handles, and none of the first's.
+    Rapi1Client second;
+    ASSERT_TRUE(second.Connect(port));
+    uint32_t held = client.CreateFile(L"\\Books\\held.txt", GENERIC_WRITE, CREATE_ALWAYS);
+    EXPECT_FALSE(second.CloseHandle(held));
+    EXPECT_FALSE(second.WriteFile(held, "x", 1));
+    EXPECT_EQ(second.GetFileAttributes(L"\\Books"), static_cast<uint32_t>(FILE_ATTRIBUTE_DIRECTORY));
+    // A frame above the limit closes that session only.
+    Rapi1Client bad;
+    ASSERT_TRUE(bad.Connect(port));
+    ASSERT_TRUE(bad.SendBytes({0xff, 0xff, 0xff, 0x7f, 0, 0, 0, 0}));
+    EXPECT_TRUE(bad.EndedUnanswered(kWaitMs));
+    EXPECT_TRUE(client.WriteFile(held, "kept", 4));
+
+    // Undocking drops every session; the image keeps what was answered.
+    device.Unplug();
+    EXPECT_TRUE(client.EndedUnanswered(kWaitMs));
+    EXPECT_TRUE(second.EndedUnanswered(kWaitMs));
+    EXPECT_EQ(device.ReadFile(L"\\Books\\moved.bin"), book);
+    EXPECT_FALSE(device.Exists(L"\\Books\\book.bin"));
+    EXPECT_FALSE(device.Exists(L"\\My Documents\\notes.txt"));
+    EXPECT_FALSE(device.Exists(L"\\Scratch"));
+    EXPECT_EQ(device.ReadFile(L"\\Windows\\Start Menu\\Programs\\Reader.lnk"), "19#\\Windows\\reader.exe");
+    EXPECT_TRUE(device.IsRunning(L"\\Windows\\reader.exe"));
+    EXPECT_EQ(device.ReadFile(L"\\Books\\held.txt"), "kept");
+}
+
+// A desktop's control port of our own: a listening socket on a free
+// loopback port, or (listening later) one that refuses connections.
+class FakeDesktop {
+public:
+    FakeDesktop() {
+        WSADATA data;
+        WSAStartup(MAKEWORD(2, 2), &data);
+        listener_ = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+        sockaddr_in address = {};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        bind(listener_, reinterpret_cast<sockaddr *>(&address), sizeof address);
+        int length = sizeof address;
+        getsockname(listener_, reinterpret_cast<sockaddr *>(&address), &length);
+        port_ = ntohs(address.sin_port);
+    }
+    ~FakeDesktop() {
+        if (link_ != INVALID_SOCKET) closesocket(link_);
+        closesocket(listener_);
+        WSACleanup();
+    }
+    std::string Where() const { return "127.0.0.1:" + std::to_string(port_); }
+    void Listen() { listen(listener_, 1); }
+    // Waits for the device to connect; the connection's source address.
+    bool Accept(std::string *source) {
+        fd_set ready;
+        FD_ZERO(&ready);
+        FD_SET(listener_, &ready);
+        timeval wait = {static_cast<long>(kWaitMs / 1000), 0};
+        if (select(0, &ready, nullptr, nullptr, &wait) != 1) return false;
+        sockaddr_in peer = {};
+        int length = sizeof peer;
+        link_ = accept(listener_, reinterpret_cast<sockaddr *>(&peer), &length);
+        char text[32];
+        inet_ntop(AF_INET, &peer.sin_addr, text, sizeof text);
+        *source = text;
+        DWORD timeout = kWaitMs;
+        setsockopt(link_, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char *>(&timeout), sizeof timeout);
+        return link_ != INVALID_SOCKET;
+    }
+    bool Read(void *data, int count) {
+        for (char *at = static_cast<char *>(data); count > 0;) {
+            int got = recv(link_, at, count, 0);
+            if (got <= 0) return false;
+            at += got;
+            count -= got;
+        }
+        return true;
+    }
+    uint32_t ReadU32() {
+        uint8_t bytes[4] = {};
+        return Read(bytes, 4) ? bytes[0] | (bytes[1] << 8) | (bytes[2] << 16) | (static_cast<uint32_t>(bytes[3]) << 24)
+                              : 0xDEADDEADu;
+    }
+    void Write(const std::vector<uint8_t> &bytes) {
+        send(link_, reinterpret_cast<const char *>(bytes.data()), static_cast<int>(bytes.size()), 0);
+    }
+    std::vector<uint8_t> Password(const std::wstring &password, uint8_t key) {
+        std::vector<uint8_t> encoded = rapi1::EncodePassword(password, key);
+        encoded.insert(encoded.begin(), {static_cast<uint8_t>(encoded.size()), 0});
+        return encoded;
+    }
+
+private:
+    SOCKET listener_ = INVALID_SOCKET, link_ = INVALID_SOCKET;
+    uint16_t port_ = 0;
+};
+
+TEST(Network, TheDeviceCallsTheDesktopIntroducesItselfEchoesPingsAndRetriesQuietly) {
+    FakeDesktop desktop;  // not listening yet: the device must retry
+    TestDevice device("hpc2000");
+    ASSERT_NE(device.ServeNetwork(desktop.Where()), 0);
+    Sleep(4000);  // one retry interval and more
+    desktop.Listen();
+    std::string source;
+    ASSERT_TRUE(desktop.Accept(&source));
+    EXPECT_EQ(source, "127.0.0.1") << "from the device's own address";
+    uint32_t size = desktop.ReadU32();
+    ASSERT_GE(size, rapi1::kInfoBlockMinBytes);
+    ASSERT_LT(size, rapi1::kPasswordChallengeBase);
+    std::vector<uint8_t> block(size);
+    ASSERT_TRUE(desktop.Read(block.data(), static_cast<int>(size)));
+    rapi1::DeviceInfo info;
+    ASSERT_TRUE(rapi1::ParseInfoBlock(block.data(), block.size(), &info));
+    EXPECT_EQ(info.major, 3);
+    EXPECT_EQ(info.minor, 0);
+    EXPECT_EQ(info.processor, 4000);
+    EXPECT_EQ(info.platform, L"Handheld_PC");
+    EXPECT_EQ(info.name, L"HPC2000");
+    EXPECT_FALSE(info.model.empty());
+    for (int ping = 0; ping < 2; ++ping) {
+        desktop.Write({0x78, 0x56, 0x34, 0x12});
+        EXPECT_EQ(desktop.ReadU32(), rapi1::kPing);
+    }
+    std::vector<std::string> log = device.Log();
+    EXPECT_EQ(std::count_if(log.begin(), log.end(),
+                            [](const std::string &line) { return line.find("no desktop listening") != std::string::npos; }),
+              1) << "one line for the whole outage";
+}
+
+TEST(Network, APasswordIsAskedOnTheControlChannelAndByEverySession) {
+    FakeDesktop desktop;
+    desktop.Listen();
+    TestDevice device("pocketpc");
+    device.SetFault("password", "1234");
+    uint16_t port = device.ServeNetwork(desktop.Where());
+    ASSERT_NE(port, 0);
+    std::string source;
+    ASSERT_TRUE(desktop.Accept(&source));
+    uint32_t challenge = desktop.ReadU32();
+    ASSERT_GE(challenge, rapi1::kPasswordChallengeBase);
+    uint8_t key = static_cast<uint8_t>(challenge & 0xff);
+    std::vector<uint8_t> block(desktop.ReadU32());
+    ASSERT_TRUE(desktop.Read(block.data(), static_cast<int>(block.size())));
+    uint8_t reply[2] = {9, 9};
+    desktop.Write(desktop.Password(L"4321", key));
+    ASSERT_TRUE(desktop.Read(reply, 2));
+    EXPECT_EQ(reply[0] | (reply[1] << 8), 0) << "a wrong password is refused";
+    desktop.Write(desktop.Password(L"1234", key));
+    ASSERT_TRUE(desktop.Read(reply, 2));
+    EXPECT_EQ(reply[0] | (reply[1] << 8), 1);
+
+    // A session serves only after the password.
+    Rapi1Client wrong, right;
+    ASSERT_TRUE(wrong.Connect(port) && right.Connect(port));
+    ASSERT_TRUE(wrong.SendBytes(desktop.Password(L"12345", key)));
+    ASSERT_TRUE(right.SendBytes(desktop.Password(L"1234", key)));
+    uint8_t byte = 0;
+    EXPECT_TRUE(wrong.Receive(&byte, 1));
+    EXPECT_EQ(byte, 0);
+    EXPECT_TRUE(wrong.EndedUnanswered(kWaitMs));
+    EXPECT_TRUE(right.Receive(&byte, 1));
+    EXPECT_EQ(byte, 1);
+    EXPECT_EQ(right.GetFileAttributes(L"\\Windows"), static_cast<uint32_t>(FILE_ATTRIBUTE_DIRECTORY));
+}
+
+}  // namespace
