@@ -47,6 +47,9 @@ struct Net {
     SOCKET listener = INVALID_SOCKET;
     SOCKET control = INVALID_SOCKET;
     SOCKET session = INVALID_SOCKET;
+    // Reply bytes received and not yet taken: inbox[inboxStart, inboxEnd).
+    std::vector<uint8_t> inbox = std::vector<uint8_t>(64 * 1024);
+    size_t inboxStart = 0, inboxEnd = 0;
     std::atomic<bool> lost{false};  // set by the watcher; the session is then shut down
 };
 
@@ -57,29 +60,49 @@ Net &TheNet() {
 
 bool Stopping(HANDLE stop) { return WaitForSingleObject(stop, 0) != WAIT_TIMEOUT; }
 
-// Receives exactly `count` bytes of a reply for as long as the device is
-// linked: a receive blocked in the socket is not reliably woken when
-// another thread shuts the socket down, so the wait looks at the link's
-// state between short slices.
-bool ReceiveLinked(Net &net, SOCKET socket, void *data, size_t count, DWORD timeoutMs) {
-    char *at = static_cast<char *>(data);
-    DWORD start = GetTickCount();
-    while (count > 0) {
-        if (GetTickCount() - start > timeoutMs) {
+// The session's socket blocks, with a short receive time-out after which
+// the wait looks at the link's state: ending the start-up or losing the
+// device ends a call waiting for its reply even where shutting the socket
+// down does not wake a blocked receive. Replies are read through a buffer,
+// so that a small reply costs one receive, length and body.
+const DWORD kReceiveSliceMs = 250;
+
+bool Linked(Net &net) { return !net.lost && !Stopping(net.stopEvent); }
+
+// Makes the session's buffer hold at least `needed` bytes.
+bool Fill(Net &net, SOCKET socket, size_t needed, DWORD start, DWORD timeoutMs) {
+    if (net.inboxEnd - net.inboxStart >= needed) return true;
+    if (net.inboxStart > 0) {
+        memmove(net.inbox.data(), net.inbox.data() + net.inboxStart, net.inboxEnd - net.inboxStart);
+        net.inboxEnd -= net.inboxStart;
+        net.inboxStart = 0;
+    }
+    if (net.inbox.size() < needed) net.inbox.resize(needed);
+    while (net.inboxEnd < needed) {
+        if (!Linked(net)) return false;
+        int got = recv(socket, reinterpret_cast<char *>(net.inbox.data() + net.inboxEnd),
+                       static_cast<int>(net.inbox.size() - net.inboxEnd), 0);
+        if (got > 0) {
+            net.inboxEnd += static_cast<size_t>(got);
+            continue;
+        }
+        if (got == 0 || WSAGetLastError() != WSAETIMEDOUT) return false;
+        if (GetTickCount() - start >= timeoutMs) {
             calllog::Event("no reply from the device within %lu ms", static_cast<unsigned long>(timeoutMs));
             return false;
         }
-        fd_set readable;
-        FD_ZERO(&readable);
-        FD_SET(socket, &readable);
-        timeval wait = {0, static_cast<long>(kSliceMs) * 1000};
-        int ready = select(0, &readable, nullptr, nullptr, &wait);
-        if (ready < 0 || net.lost || Stopping(net.stopEvent)) return false;
-        if (ready == 0) continue;
-        int got = recv(socket, at, static_cast<int>(count), 0);
-        if (got <= 0) return false;
-        at += got;
-        count -= static_cast<size_t>(got);
+    }
+    return true;
+}
+
+bool SendLinked(Net &net, SOCKET socket, const void *data, size_t count) {
+    const char *at = static_cast<const char *>(data);
+    while (count > 0) {
+        if (!Linked(net)) return false;
+        int sent = send(socket, at, static_cast<int>(count), 0);
+        if (sent <= 0) return false;
+        at += sent;
+        count -= static_cast<size_t>(sent);
     }
     return true;
 }
@@ -225,23 +248,31 @@ const wchar_t kPasswordRefused[] =
     L"The device refused the password in the RAPI_PASSWORD environment variable.\n\n"
     L"Correct the variable, or remove the password on the device, then dock the device again.";
 
-// Answers a password challenge with RAPI_PASSWORD: a u16 byte count, then
-// the UTF-16LE password with its terminator, every byte XOR the key.
-// True when the device accepts it.
-bool AnswerChallenge(SOCKET control, uint8_t key, HANDLE stop) {
+// RAPI_PASSWORD as a device wants it after a challenge with `key`: a u16
+// byte count, then the UTF-16LE password with its terminator, every byte
+// XOR the key. Empty when the variable is not set.
+std::vector<uint8_t> PasswordAnswer(uint8_t key) {
     wchar_t password[256];
     DWORD length = GetEnvironmentVariableW(L"RAPI_PASSWORD", password, 256);
-    if (length == 0 || length >= 256) {
-        calllog::Event("the device asks for a password and RAPI_PASSWORD is not set");
-        TellUser(kPasswordNeeded);
-        return false;
-    }
+    if (length == 0 || length >= 256) return std::vector<uint8_t>();
     std::vector<uint8_t> encoded = rapi1::EncodePassword(std::wstring(password, length), key);
     SecureZeroMemory(password, sizeof password);
     uint16_t bytes = static_cast<uint16_t>(encoded.size());
     std::vector<uint8_t> answer = {static_cast<uint8_t>(bytes), static_cast<uint8_t>(bytes >> 8)};
     answer.insert(answer.end(), encoded.begin(), encoded.end());
     SecureZeroMemory(encoded.data(), encoded.size());
+    return answer;
+}
+
+// Answers the control channel's password challenge; true when the device
+// accepts the password (a non-zero u16).
+bool AnswerChallenge(SOCKET control, uint8_t key, HANDLE stop) {
+    std::vector<uint8_t> answer = PasswordAnswer(key);
+    if (answer.empty()) {
+        calllog::Event("the device asks for a password and RAPI_PASSWORD is not set");
+        TellUser(kPasswordNeeded);
+        return false;
+    }
     uint8_t verdict[2] = {0, 0};
     bool sent = SendAll(control, answer.data(), answer.size());
     SecureZeroMemory(answer.data(), answer.size());
@@ -255,18 +286,19 @@ bool AnswerChallenge(SOCKET control, uint8_t key, HANDLE stop) {
     return true;
 }
 
-// Reads the greeting of a docking device: the information block, and a
-// password challenge before or after it. True when the device announced
-// itself and is ready to serve.
-bool Greet(SOCKET control, HANDLE stop) {
-    bool announced = false;
-    while (!announced) {
+// Reads the greeting of a docking device: a password challenge when it has
+// a password, then its information block; the challenge is answered once
+// the device announced itself. True when the device is ready to serve;
+// `*key` is then the challenge's key, or -1 for a device without password.
+bool Greet(SOCKET control, HANDLE stop, int *key) {
+    *key = -1;
+    for (;;) {
         uint8_t word[4];
         if (!ReceiveWithin(control, word, 4, stop, kGreetingMs)) return false;
         uint32_t header = U32At(word);
         if (header == 0) continue;  // no block yet
         if (header >= kChallengeFrom) {
-            if (!AnswerChallenge(control, static_cast<uint8_t>(header & 0xFF), stop)) return false;
+            *key = static_cast<int>(header & 0xFF);
             continue;
         }
         std::vector<uint8_t> block(header);
@@ -277,15 +309,26 @@ bool Greet(SOCKET control, HANDLE stop) {
                            header);
             return false;
         }
-        calllog::Event("device announced: %s", description.c_str());
-        announced = true;
+        calllog::Event("device announced: %s%s", description.c_str(), *key >= 0 ? ", with a password" : "");
+        return *key < 0 || AnswerChallenge(control, static_cast<uint8_t>(*key), stop);
     }
-    return true;
+}
+
+// A device with a password wants it again at the start of each remote API
+// session, and answers with one byte (non-zero: accepted).
+bool Unlock(SOCKET session, uint8_t key, HANDLE stop) {
+    std::vector<uint8_t> answer = PasswordAnswer(key);
+    uint8_t verdict = 0;
+    bool sent = !answer.empty() && SendAll(session, answer.data(), answer.size());
+    SecureZeroMemory(answer.data(), answer.size());
+    bool accepted = sent && ReceiveWithin(session, &verdict, 1, stop, kGreetingMs) && verdict != 0;
+    if (!accepted) calllog::Event("the device refused the remote API session's password");
+    return accepted;
 }
 
 // Opens the remote API session to the device at the control connection's
-// source address.
-SOCKET OpenSessionTo(SOCKET control, uint16_t port, HANDLE stop) {
+// source address (and unlocks it with the password, when there is one).
+SOCKET OpenSessionTo(SOCKET control, uint16_t port, int key, HANDLE stop) {
     sockaddr_in device = {};
     int size = sizeof device;
     if (getpeername(control, reinterpret_cast<sockaddr *>(&device), &size) != 0) return INVALID_SOCKET;
@@ -294,6 +337,10 @@ SOCKET OpenSessionTo(SOCKET control, uint16_t port, HANDLE stop) {
     for (;;) {
         SOCKET session = ConnectTo(device);
         if (session != INVALID_SOCKET) {
+            if (key >= 0 && !Unlock(session, static_cast<uint8_t>(key), stop)) {
+                closesocket(session);
+                return INVALID_SOCKET;
+            }
             calllog::Event("remote API session open to %s", Describe(device).c_str());
             return session;
         }
@@ -344,6 +391,11 @@ bool Announce(Net &net, SOCKET control, SOCKET session, HRESULT result) {
     if (net.ending) return false;
     net.control = control;
     net.session = session;
+    if (session != INVALID_SOCKET) {
+        DWORD slice = kReceiveSliceMs;
+        setsockopt(session, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char *>(&slice), sizeof slice);
+    }
+    net.inboxStart = net.inboxEnd = 0;
     net.lost = session == INVALID_SOCKET;
     net.record->hrRapiInit = result;
     SetEvent(net.startupEvent);
@@ -361,7 +413,10 @@ void AttendListening(Net &net) {
         SendAtOnce(control);
         calllog::Event("a device docks from %s", Describe(from).c_str());
         SOCKET session = INVALID_SOCKET;
-        if (Greet(control, net.stopEvent)) session = OpenSessionTo(control, net.choice.devicePort, net.stopEvent);
+        int key = -1;
+        if (Greet(control, net.stopEvent, &key)) {
+            session = OpenSessionTo(control, net.choice.devicePort, key, net.stopEvent);
+        }
         if (session == INVALID_SOCKET) {
             closesocket(control);
             continue;  // the next device that docks may do better
@@ -554,15 +609,18 @@ namespace {
 
 // Receives one frame body of at most maxBody bytes.
 bool ReceiveFrame(Net &net, SOCKET session, size_t maxBody, std::vector<uint8_t> *body, DWORD timeoutMs) {
-    uint8_t prefix[4];
-    if (!ReceiveLinked(net, session, prefix, 4, timeoutMs)) return false;
-    uint32_t length = U32At(prefix);
+    DWORD start = GetTickCount();
+    if (!Fill(net, session, 4, start, timeoutMs)) return false;
+    uint32_t length = U32At(net.inbox.data() + net.inboxStart);
     if (length > maxBody) {
         calllog::Event("the device answered %u bytes where at most %u fit", length, static_cast<unsigned>(maxBody));
         return false;
     }
-    body->resize(length);
-    return ReceiveLinked(net, session, body->data(), length, timeoutMs);
+    if (!Fill(net, session, 4 + size_t(length), start, timeoutMs)) return false;
+    const uint8_t *at = net.inbox.data() + net.inboxStart + 4;
+    body->assign(at, at + length);
+    net.inboxStart += 4 + size_t(length);
+    return true;
 }
 
 }  // namespace
@@ -581,7 +639,8 @@ bool Call(const std::vector<uint8_t> &frame, size_t maxReply, std::vector<uint8_
         return false;
     }
     std::vector<uint8_t> trailer;
-    bool ok = SendAll(session, frame.data(), frame.size()) && ReceiveFrame(net, session, maxReply, reply, kReplyMs);
+    bool ok = SendLinked(net, session, frame.data(), frame.size()) &&
+              ReceiveFrame(net, session, maxReply, reply, kReplyMs);
     for (int i = 0; ok && i < trailingFrames; ++i) ok = ReceiveFrame(net, session, kTrailerBytes, &trailer, kTrailerMs);
     if (!ok) {
         MarkLost(net, "the remote API session broke or sent more than the call allows");

@@ -85,7 +85,7 @@ FakeDevice::~FakeDevice() {
     DeleteCriticalSection(&lock_);
 }
 
-void FakeDevice::Serve(Script script) {
+void FakeDevice::Serve(Script script, size_t greetingBytes) {
     listener_ = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
     sockaddr_in address = Loopback(0);
     bind(listener_, reinterpret_cast<sockaddr *>(&address), sizeof address);
@@ -93,10 +93,10 @@ void FakeDevice::Serve(Script script) {
     int size = sizeof address;
     getsockname(listener_, reinterpret_cast<sockaddr *>(&address), &size);
     rapiPort_ = ntohs(address.sin_port);
-    server_ = std::thread([this, script] { ServeLoop(script); });
+    server_ = std::thread([this, script, greetingBytes] { ServeLoop(script, greetingBytes); });
 }
 
-void FakeDevice::ServeLoop(Script script) {
+void FakeDevice::ServeLoop(Script script, size_t greetingBytes) {
     while (!stop_) {
         fd_set readable;
         FD_ZERO(&readable);
@@ -105,8 +105,15 @@ void FakeDevice::ServeLoop(Script script) {
         if (select(0, &readable, nullptr, nullptr, &wait) <= 0) continue;
         SOCKET session = accept(listener_, nullptr, nullptr);
         if (session == INVALID_SOCKET) continue;
+        Bytes greeting(greetingBytes);
+        const char accepted = 1;
+        bool greeted = !greetingBytes || (ReceiveAll(session, greeting.data(), greetingBytes, stop_) &&
+                                          send(session, &accepted, 1, 0) == 1);
+        EnterCriticalSection(&lock_);
+        greeting_ = greeting;
+        LeaveCriticalSection(&lock_);
         // One session at a time is all the stand-in opens.
-        for (;;) {
+        while (greeted) {
             uint8_t prefix[4];
             if (!ReceiveAll(session, prefix, 4, stop_)) break;
             uint32_t length = prefix[0] | (prefix[1] << 8) | (prefix[2] << 16) | (prefix[3] << 24);
@@ -125,6 +132,13 @@ void FakeDevice::ServeLoop(Script script) {
         }
         closesocket(session);
     }
+}
+
+Bytes FakeDevice::Greeting() const {
+    EnterCriticalSection(&lock_);
+    Bytes greeting = greeting_;
+    LeaveCriticalSection(&lock_);
+    return greeting;
 }
 
 std::vector<uint32_t> FakeDevice::Commands() const {

@@ -35,7 +35,11 @@ public:
     FakeDevice &operator=(const FakeDevice &) = delete;
 
     // Serves the remote API port (127.0.0.1, a free port) with the script.
-    void Serve(Script script);
+    // With greetingBytes, each session first reads that many bytes (a
+    // password) and answers them with the byte 1.
+    void Serve(Script script, size_t greetingBytes = 0);
+    // What the last session sent before its first request.
+    Bytes Greeting() const;
     uint16_t RapiPort() const { return rapiPort_; }
     // The command codes of the requests received so far.
     std::vector<uint32_t> Commands() const;
@@ -50,7 +54,7 @@ public:
     void Undock();
 
 private:
-    void ServeLoop(Script script);
+    void ServeLoop(Script script, size_t greetingBytes);
     SOCKET listener_ = INVALID_SOCKET;
     SOCKET control_ = INVALID_SOCKET;
     uint16_t rapiPort_ = 0;
@@ -60,4 +64,5 @@ private:
     std::thread echoer_;
     mutable CRITICAL_SECTION lock_;
     std::vector<uint32_t> commands_;
+    Bytes greeting_;
 };

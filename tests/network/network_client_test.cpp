@@ -449,25 +449,43 @@ TEST_F(Docking, AnAnnouncingDeviceIsConnectedWithinHalfASecond) {
     EXPECT_NE(Alive(), FALSE);
 }
 
+// The device sends its challenge and its block; the password goes back on
+// the control channel, and again at the start of the remote API session.
 TEST_F(Docking, APasswordIsAnsweredFromTheVariable) {
     FakeDevice device;
-    device.Serve([](const Bytes &) { return Reply({0, 0x10}); });
+    device.Serve([](const Bytes &) { return Reply({0, 0x10}); }, 8);
     SetEnvironmentVariableW(L"RAPI_PASSWORD", L"ab");
     Listen(device);
     FakeDevice docking;
-    Bytes challenge;
-    PutU32(&challenge, 0x200 | 0x5A);  // key 0x5A
-    ASSERT_TRUE(docking.Dock(desktopPort_, challenge, false));
+    Bytes greeting;
+    PutU32(&greeting, 0x200 | 0x5A);  // key 0x5A
+    Bytes block = GoodInfoBlock();
+    greeting.insert(greeting.end(), block.begin(), block.end());
+    ASSERT_TRUE(docking.Dock(desktopPort_, greeting, false));
     // u16 byte count 6, then "ab" and its terminator in UTF-16LE, XOR the key.
-    Bytes expected = {6, 0, 'a' ^ 0x5A, 0x5A, 'b' ^ 0x5A, 0x5A, 0x5A, 0x5A};
+    const Bytes expected = {6, 0, 'a' ^ 0x5A, 0x5A, 'b' ^ 0x5A, 0x5A, 0x5A, 0x5A};
     EXPECT_EQ(docking.ControlReceived(expected.size(), 3000), expected);
     EXPECT_FALSE(Connected(200)) << "connected before the device accepted the password";
-    Bytes accepted = {1, 0};
-    Bytes block = GoodInfoBlock();
-    accepted.insert(accepted.end(), block.begin(), block.end());
-    // The rest of the greeting: the device accepts, then announces itself.
-    ASSERT_TRUE(docking.SendControl(accepted));
+    ASSERT_TRUE(docking.SendControl(Bytes{1, 0}));
     EXPECT_TRUE(Connected(5000));
+    EXPECT_EQ(device.Greeting(), expected);
+    EXPECT_NE(Alive(), FALSE);
+}
+
+TEST_F(Docking, AWrongPasswordIsNotConnected) {
+    FakeDevice device;
+    device.Serve([](const Bytes &) { return Reply({0, 0x10}); });
+    SetEnvironmentVariableW(L"RAPI_PASSWORD", L"wrong");
+    Listen(device);
+    FakeDevice docking;
+    Bytes greeting;
+    PutU32(&greeting, 0x200 | 0x11);
+    Bytes block = GoodInfoBlock();
+    greeting.insert(greeting.end(), block.begin(), block.end());
+    ASSERT_TRUE(docking.Dock(desktopPort_, greeting, false));
+    EXPECT_EQ(docking.ControlReceived(14, 3000).size(), 14u);
+    ASSERT_TRUE(docking.SendControl(Bytes{0, 0}));
+    EXPECT_FALSE(Connected(1000));
 }
 
 TEST_F(Docking, ThreeMissedPingsMeanTheDeviceIsGone) {
