@@ -341,6 +341,32 @@ TEST_F(NetworkClient, GetFileTimeComesFromTheFindDataOfTheOpenedFile) {
     EXPECT_EQ(lastWrite.dwLowDateTime, 0x33u);
 }
 
+// Variables the stand-in cannot use make CeRapiInitEx fail at once, so the
+// program's own failure paths apply rather than an endless wait.
+TEST_F(NetworkClient, VariablesThatCannotBeUsedFailTheStartUp) {
+    FakeDevice busy;
+    busy.Serve([](const Bytes &) { return Bytes(); });
+    const std::string taken = "127.0.0.1:" + std::to_string(busy.RapiPort());
+    const struct {
+        const char *variable;
+        std::string value;
+        const char *devicePort;
+    } rows[] = {
+        {"RAPI_DEVICE", "127.0.0.1:99999", nullptr},  {"RAPI_DEVICE", ":990", nullptr},
+        {"RAPI_DEVICE", "127.0.0.1:", nullptr},       {"RAPI_DESKTOP", "127.0.0.1:port", nullptr},
+        {"RAPI_DESKTOP", "127.0.0.1:5679", "0"},      {"RAPI_DESKTOP", taken, nullptr},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(std::string(row.variable) + "=" + row.value);
+        SetEnvironmentVariableA(row.variable, row.value.c_str());
+        SetEnvironmentVariableA("RAPI_DEVICE_PORT", row.devicePort);
+        RAPIINIT init = {sizeof init, nullptr, S_OK};
+        EXPECT_TRUE(FAILED(CeRapiInitEx(&init)));
+        CeRapiUninit();
+        SetEnvironmentVariableA(row.variable, nullptr);
+    }
+}
+
 // ---- Docking: the control channel
 
 // An information block of `size` bytes whose three strings sit at the
