@@ -51,6 +51,7 @@ struct Net {
     std::vector<uint8_t> inbox = std::vector<uint8_t>(64 * 1024);
     size_t inboxStart = 0, inboxEnd = 0;
     std::atomic<bool> lost{false};  // set by the watcher; the session is then shut down
+    std::atomic<bool> stopping{false};  // CeRapiUninit is ending the start-up
 };
 
 Net &TheNet() {
@@ -67,7 +68,9 @@ bool Stopping(HANDLE stop) { return WaitForSingleObject(stop, 0) != WAIT_TIMEOUT
 // so that a small reply costs one receive, length and body.
 const DWORD kReceiveSliceMs = 250;
 
-bool Linked(Net &net) { return !net.lost && !Stopping(net.stopEvent); }
+// Flags only: this is asked on every round trip, and an event's state
+// would cost a call into the system each time.
+bool Linked(Net &net) { return !net.lost && !net.stopping; }
 
 // Makes the session's buffer hold at least `needed` bytes.
 bool Fill(Net &net, SOCKET socket, size_t needed, DWORD start, DWORD timeoutMs) {
@@ -363,25 +366,44 @@ void MarkLost(Net &net, const char *why) {
 // Pings the docked device every few seconds; three pings without an echo,
 // or a broken control channel, mean it is gone.
 void Watch(Net &net, SOCKET control) {
+    // The control socket signals an event when the device sends something
+    // or goes; between pings the watcher sleeps on it and the stop event.
+    WSAEVENT readable = WSACreateEvent();
+    WSAEventSelect(control, readable, FD_READ | FD_CLOSE);
     int unanswered = 0;
     DWORD lastPing = GetTickCount();
-    while (!Stopping(net.stopEvent) && !net.lost) {
+    HANDLE events[2] = {readable, net.stopEvent};
+    while (!net.stopping && !net.lost) {
         DWORD now = GetTickCount();
         if (now - lastPing >= kPingIntervalMs) {
-            if (unanswered >= kMissedPingsForGone) return MarkLost(net, "three pings without an echo");
+            if (unanswered >= kMissedPingsForGone) {
+                MarkLost(net, "three pings without an echo");
+                break;
+            }
             uint8_t ping[4] = {0x78, 0x56, 0x34, 0x12};
-            if (!SendAll(control, ping, 4)) return MarkLost(net, "the control channel broke");
+            if (!SendAll(control, ping, 4)) {
+                MarkLost(net, "the control channel broke");
+                break;
+            }
             ++unanswered;
             lastPing = now;
+            continue;
         }
-        if (!AwaitReadable(control, net.stopEvent, kSliceMs * 5)) continue;
+        DWORD which = WaitForMultipleObjects(2, events, FALSE, kPingIntervalMs - (now - lastPing));
+        if (which != WAIT_OBJECT_0) continue;
+        WSAResetEvent(readable);
         uint8_t word[4];
-        if (!ReceiveWithin(control, word, 4, net.stopEvent, kPingIntervalMs)) {
-            if (!Stopping(net.stopEvent)) MarkLost(net, "the control channel broke");
-            return;
+        int got = recv(control, reinterpret_cast<char *>(word), 4, MSG_PEEK);
+        if (got == SOCKET_ERROR && WSAGetLastError() == WSAEWOULDBLOCK) continue;
+        if (got < 4 && got > 0) continue;  // the rest of the word is on its way
+        if (got <= 0 || recv(control, reinterpret_cast<char *>(word), 4, 0) != 4) {
+            if (!net.stopping) MarkLost(net, "the control channel broke");
+            break;
         }
         if (U32At(word) == rapi1::kPing) unanswered = 0;
     }
+    WSAEventSelect(control, nullptr, 0);
+    WSACloseEvent(readable);
 }
 
 // Publishes the session and tells the caller; false when the start-up was
@@ -547,6 +569,7 @@ HRESULT BeginStartup(RAPIINIT *record, const Choice &choice) {
     net.stopEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     net.record = record;
     net.ending = false;
+    net.stopping = false;
     net.lost = true;  // until a session is open
     ++net.generation;
     record->heRapiInit = net.startupEvent;
@@ -572,6 +595,7 @@ HRESULT End() {
         std::lock_guard<std::mutex> lock(net.state);
         if (!net.started) return S_OK;
         net.ending = true;
+        net.stopping = true;
         SetEvent(net.stopEvent);
         generation = net.generation;
         if (net.session != INVALID_SOCKET) shutdown(net.session, SD_BOTH);  // wakes a waiting call

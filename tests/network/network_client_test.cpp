@@ -533,4 +533,15 @@ TEST_F(Docking, ThreeMissedPingsMeanTheDeviceIsGone) {
     EXPECT_EQ(pings[0], 0x78);
 }
 
+TEST_F(Docking, ADeviceThatEchoesEveryPingStays) {
+    FakeDevice device;
+    device.Serve([](const Bytes &) { return Reply({0, 0x10}); });
+    Listen(device);
+    FakeDevice echoing;
+    ASSERT_TRUE(echoing.Dock(desktopPort_, GoodInfoBlock(), true));
+    ASSERT_TRUE(Connected(5000));
+    Sleep(17000);  // three pings and more, each echoed
+    EXPECT_NE(Alive(), FALSE);
+}
+
 }  // namespace
