@@ -5,13 +5,18 @@
 // should stay under 10%. A third run copies without a progress window, to
 // tell the copy's own cost from what drawing the bar costs.
 //
-//   CEDEVICE_PIPE=\\.\pipe\bench tools/wine-run.sh build/bin/bench_copy_throughput.exe [MiB] [rounds] [tcp]
+// The device's network transport runs the same bare loop over TCP (the
+// device's remote API on a loopback port), which must reach at least 0.9
+// of the pipe's rate; and a small call (GetFileAttributes) is timed over
+// both.
 //
-// With "tcp" the same runs go over the device's network port on loopback
-// (the stand-in's RAPI_DEVICE) instead of the pipe. With "compare" each
-// round copies over the pipe and then over TCP, reconnecting in between,
-// so that both transports meet the same machine load; the ratio of their
-// rates is printed (the network should reach at least 0.9 of the pipe).
+//   CEDEVICE_PIPE=\\.\pipe\bench tools/wine-run.sh build/bin/bench_copy_throughput.exe [MiB] [rounds] [compare]
+//
+// With "compare" each round copies over the pipe and then over TCP through
+// the stand-in rapi.dll (its RAPI_DEVICE), reconnecting in between, so that
+// both transports meet the same machine load; the ratio of their rates is
+// printed (CopyFileToDevice over the network should reach at least 0.9 of
+// the pipe's).
 #include <windows.h>
 #include <commctrl.h>
 #include <stdio.h>
@@ -26,6 +31,9 @@
 #include "devicefiles/file_copy.h"
 #include "devicefiles/progress_window.h"
 #include "shell/setup_state.h"
+#include "core/device.h"
+#include "core/wire.h"
+#include "tests/support/rapi1_client.h"
 #include "tests/support/test_device.h"
 
 namespace {
@@ -58,25 +66,116 @@ bool MakeHostFile(const std::string &path, DWORD bytes) {
     return ok;
 }
 
+// The fastest MiB of a write loop (64 chunks): other work on a shared
+// machine slows whole runs at random, so transports compare best on the
+// batches no one else disturbed.
+class BestBatch {
+public:
+    explicit BestBatch(double *best) : best_(best), start_(Now()) {}
+    void Chunk() {
+        if (++chunks_ % 64 != 0) return;
+        LARGE_INTEGER now = Now();
+        if (best_) *best_ = std::min(*best_, Seconds(start_, now));
+        start_ = now;
+    }
+
+private:
+    double *best_;
+    LARGE_INTEGER start_;
+    int chunks_ = 0;
+};
+
 // The floor: the same bytes written through the same interface, with
 // nothing else per chunk.
-double BareWriteLoop(DWORD bytes) {
+double BareWriteLoop(DWORD bytes, double *bestMiB = nullptr) {
     std::vector<BYTE> chunk(kChunk, 0x5A);
     LARGE_INTEGER start = Now();
     HANDLE device =
         CeCreateFile(L"\\bench_bare.bin", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (device == INVALID_HANDLE_VALUE) return -1;
+    BestBatch batch(bestMiB);
     for (DWORD done = 0; done < bytes; done += kChunk) {
         DWORD written = 0;
         if (!CeWriteFile(device, chunk.data(), std::min(kChunk, bytes - done), &written, nullptr)) {
             CeCloseHandle(device);
             return -1;
         }
+        batch.Chunk();
     }
     CeCloseHandle(device);
     LARGE_INTEGER end = Now();
     CeDeleteFile(L"\\bench_bare.bin");
     return Seconds(start, end);
+}
+
+// The same loop over the network transport, through a client of its own.
+double BareWriteLoopTcp(Rapi1Client &client, DWORD bytes, double *bestMiB = nullptr) {
+    std::vector<BYTE> chunk(kChunk, 0x5A);
+    LARGE_INTEGER start = Now();
+    uint32_t device = client.CreateFile(L"\\bench_tcp.bin", GENERIC_WRITE, CREATE_ALWAYS);
+    if (device == rapi1::kInvalidHandle) return -1;
+    BestBatch batch(bestMiB);
+    for (DWORD done = 0; done < bytes; done += kChunk) {
+        if (!client.WriteFile(device, chunk.data(), std::min(kChunk, bytes - done))) {
+            client.CloseHandle(device);
+            return -1;
+        }
+        batch.Chunk();
+    }
+    client.CloseHandle(device);
+    LARGE_INTEGER end = Now();
+    client.PathCall(rapi1::kDeleteFile, L"\\bench_tcp.bin");
+    return Seconds(start, end);
+}
+
+// Microseconds per GetFileAttributes over the pipe and over TCP: the
+// mean of all calls, and of the fastest batch of 100.
+void SmallCalls(Rapi1Client &client, double pipe[2], double tcp[2]) {
+    typedef DWORD(WINAPI * GetAttributesFn)(LPCWSTR);
+    GetAttributesFn viaPipe = reinterpret_cast<GetAttributesFn>(
+        reinterpret_cast<void *>(GetProcAddress(LoadLibraryA("rapi.dll"), "CeGetFileAttributes")));
+    const int batches = 40, calls = 100;
+    for (int transport = 0; transport < 2; ++transport) {
+        double *result = transport == 0 ? pipe : tcp;
+        result[0] = 0;
+        result[1] = 1e9;
+        for (int batch = 0; batch < batches; ++batch) {
+            LARGE_INTEGER start = Now();
+            for (int i = 0; i < calls; ++i) {
+                transport == 0 ? viaPipe(L"\\Windows") : client.GetFileAttributes(L"\\Windows");
+            }
+            double each = Seconds(start, Now()) * 1e6 / calls;
+            result[0] += each / batches;
+            result[1] = std::min(result[1], each);
+        }
+    }
+}
+
+// Microseconds the device itself spends on one GetFileAttributes request
+// of each protocol, without any transport (fastest batch of 100): what
+// the transports add is the rest of a call's time.
+void DeviceCallCost(Device &model, double *rapi1Us, double *pipeUs) {
+    uint32_t session = model.OpenSession();
+    rapi1::Writer network;
+    network.U32(rapi1::kGetFileAttributes);
+    network.String(L"\\Windows");
+    wire::Writer pipe;
+    pipe.U32(wire::kGetFileAttributes);
+    pipe.Text(L"\\Windows");
+    std::vector<uint8_t> pipeFrame = pipe.Finish(), frames;
+    *rapi1Us = *pipeUs = 1e9;
+    for (int batch = 0; batch < 20; ++batch) {
+        LARGE_INTEGER start = Now();
+        for (int i = 0; i < 100; ++i) model.ServeRapi1(session, network.Body().data(), network.Size(), &frames);
+        LARGE_INTEGER middle = Now();
+        for (int i = 0; i < 100; ++i) {
+            wire::Writer answer;
+            model.Serve(session, pipeFrame.data() + 4, pipeFrame.size() - 4, &answer);
+        }
+        *rapi1Us = std::min(*rapi1Us, Seconds(start, middle) * 1e4);
+        *pipeUs = std::min(*pipeUs, Seconds(middle, Now()) * 1e4);
+    }
+    model.CloseSession(session);
 }
 
 // withWindow false leaves the copy without a progress window, which shows
@@ -119,7 +218,6 @@ double Median(std::vector<double> times) {
 int main(int argc, char **argv) {
     DWORD mebibytes = argc > 1 ? static_cast<DWORD>(atoi(argv[1])) : 64;
     int rounds = argc > 2 ? atoi(argv[2]) : 7;
-    const bool overTcp = argc > 3 && strcmp(argv[3], "tcp") == 0;
     const bool compare = argc > 3 && strcmp(argv[3], "compare") == 0;
     if (mebibytes == 0 || rounds <= 0) return 2;
     const DWORD bytes = mebibytes * 1024 * 1024;
@@ -139,8 +237,8 @@ int main(int argc, char **argv) {
 
     TestDevice device("pocketpc");
     device.Plug();
-    const uint16_t port = overTcp || compare ? device.ServeNetwork() : 0;
     if (compare) {
+        const uint16_t port = device.ServeNetwork();
         // Alternating rounds: the copy with its window, and the bare loop.
         std::vector<double> copies[2], loops[2];
         for (int round = 0; round < rounds; ++round) {
@@ -166,7 +264,6 @@ int main(int argc, char **argv) {
                Median(loops[0]) / Median(loops[1]), Best(loops[0]) / Best(loops[1]));
         return 0;
     }
-    if (overTcp) SetEnvironmentVariableA("RAPI_DEVICE", ("127.0.0.1:" + std::to_string(port)).c_str());
     RAPIINIT init{sizeof init, nullptr, 0};
     if (FAILED(CeRapiInitEx(&init)) || WaitForSingleObject(init.heRapiInit, 10000) != WAIT_OBJECT_0 ||
         FAILED(init.hrRapiInit)) {
@@ -175,13 +272,24 @@ int main(int argc, char **argv) {
         return 1;
     }
 
+    Rapi1Client network;
+    uint16_t port = device.ServeNetwork();
+    if (port == 0 || !network.Connect(port)) {
+        fprintf(stderr, "no network connection to the device\n");
+        DeleteFileA(hostFile.c_str());
+        return 1;
+    }
+
     // Warm-up: the first pass pays for the host cache and the image's folders.
     HostCopy(hostFile, hostTarget);
     BareWriteLoop(bytes);
+    BareWriteLoopTcp(network, bytes);
 
-    std::vector<double> bare, copy, windowless, host;
+    std::vector<double> bare, tcp, copy, windowless, host;
+    double bareMiB = 1e9, tcpMiB = 1e9;
     for (int round = 0; round < rounds; ++round) {
-        bare.push_back(BareWriteLoop(bytes));
+        bare.push_back(BareWriteLoop(bytes, &bareMiB));
+        tcp.push_back(BareWriteLoopTcp(network, bytes, &tcpMiB));
         copy.push_back(DeviceCopy(hostFile, true));
         host.push_back(HostCopy(hostFile, hostTarget));
         // Without a window, the progress calls find no controls and return.
@@ -192,9 +300,12 @@ int main(int argc, char **argv) {
         windowless.push_back(DeviceCopy(hostFile, false));
         g_setup = saved;
     }
+    double pipeCall[2], tcpCall[2], rapi1Cost = 0, pipeCost = 0;
+    SmallCalls(network, pipeCall, tcpCall);
+    DeviceCallCost(device.Model(), &rapi1Cost, &pipeCost);
     CeRapiUninit();
     DeleteFileA(hostFile.c_str());
-    for (const std::vector<double> *times : {&bare, &copy, &windowless, &host}) {
+    for (const std::vector<double> *times : {&bare, &tcp, &copy, &windowless, &host}) {
         if (std::find_if(times->begin(), times->end(), [](double t) { return t < 0; }) != times->end()) {
             fprintf(stderr, "a run failed\n");
             return 1;
@@ -202,9 +313,10 @@ int main(int argc, char **argv) {
     }
 
     const double mb = bytes / 1e6;
-    printf("file: %lu MiB, %d rounds, over the %s; best (median) seconds and MB/s\n",
-           static_cast<unsigned long>(mebibytes), rounds, overTcp ? "network (TCP loopback)" : "pipe");
+    printf("file: %lu MiB, %d rounds; best (median) seconds and MB/s\n", static_cast<unsigned long>(mebibytes),
+           rounds);
     printf("bare CeWriteFile loop : %7.3f s (%7.3f)  %8.1f MB/s\n", Best(bare), Median(bare), mb / Best(bare));
+    printf("  the same over TCP   : %7.3f s (%7.3f)  %8.1f MB/s\n", Best(tcp), Median(tcp), mb / Best(tcp));
     printf("CopyFileToDevice      : %7.3f s (%7.3f)  %8.1f MB/s\n", Best(copy), Median(copy), mb / Best(copy));
     printf("  the same, no window : %7.3f s (%7.3f)  %8.1f MB/s\n", Best(windowless), Median(windowless),
            mb / Best(windowless));
@@ -215,5 +327,12 @@ int main(int argc, char **argv) {
     printf("  no window / bare    : %.3f best, %.3f median\n", Best(windowless) / Best(bare),
            Median(windowless) / Median(bare));
     printf("copy / host copy      : %.2f\n", Best(copy) / Best(host));
+    printf("TCP rate / pipe rate  : %.3f best, %.3f median, %.3f fastest MiB (%.1f / %.1f MB/s; target at least 0.9)\n",
+           Best(bare) / Best(tcp), Median(bare) / Median(tcp), bareMiB / tcpMiB, 1.048576 / tcpMiB,
+           1.048576 / bareMiB);
+    printf("GetFileAttributes     : %.1f us over the pipe, %.1f us over TCP (mean); %.1f / %.1f us (fastest 100)\n",
+           pipeCall[0], tcpCall[0], pipeCall[1], tcpCall[1]);
+    printf("  of which the device : %.1f us (pipe's protocol), %.1f us (network's), no transport\n", pipeCost,
+           rapi1Cost);
     return 0;
 }

@@ -78,25 +78,17 @@ void PutU32(std::vector<uint8_t> *bytes, uint32_t value) {
     for (int i = 0; i < 4; ++i) bytes->push_back(static_cast<uint8_t>(value >> (8 * i)));
 }
 
-// A session's socket. It waits on an event together with the service's
-// stop event rather than blocking in the socket calls, so that undocking
-// ends every session at once (shutting a socket down does not wake a
-// blocked receive everywhere).
+// A session's socket, read and written blocking: a request costs one
+// receive and one send. Undocking wakes a blocked receive by cancelling it
+// (see Stop): shutting the socket down alone does not wake it everywhere.
 class SessionLink {
 public:
-    SessionLink(SOCKET socket, HANDLE stop) : socket_(socket), stop_(stop), event_(WSACreateEvent()) {
-        WSAEventSelect(socket_, event_, FD_READ | FD_WRITE | FD_CLOSE);
-    }
-    ~SessionLink() { WSACloseEvent(event_); }
+    explicit SessionLink(SOCKET socket) : socket_(socket) {}
 
-    // Some bytes (at most `count`); 0 when the link ended or the device
-    // was undocked.
+    // Some bytes (at most `count`); 0 when the link ended or was cut.
     size_t Receive(uint8_t *data, size_t count) {
-        for (;;) {
-            int got = recv(socket_, reinterpret_cast<char *>(data), static_cast<int>(std::min<size_t>(count, 1u << 30)), 0);
-            if (got > 0) return static_cast<size_t>(got);
-            if (got == 0 || !Wait()) return 0;
-        }
+        int got = recv(socket_, reinterpret_cast<char *>(data), static_cast<int>(std::min<size_t>(count, 1u << 30)), 0);
+        return got > 0 ? static_cast<size_t>(got) : 0;
     }
     bool ReceiveAll(uint8_t *data, size_t count) {
         while (count > 0) {
@@ -107,32 +99,10 @@ public:
         }
         return true;
     }
-    bool SendAll(const uint8_t *data, size_t count) {
-        while (count > 0) {
-            int sent = send(socket_, reinterpret_cast<const char *>(data), static_cast<int>(std::min<size_t>(count, 1u << 20)), 0);
-            if (sent > 0) {
-                data += sent;
-                count -= static_cast<size_t>(sent);
-            } else if (sent == 0 || !Wait()) {
-                return false;
-            }
-        }
-        return true;
-    }
+    bool SendAll(const uint8_t *data, size_t count) { return ::SendAll(socket_, data, count); }
 
 private:
-    // After a call that would have blocked: waits for the socket to be
-    // ready again; false when it failed or the device is undocked.
-    bool Wait() {
-        if (WSAGetLastError() != WSAEWOULDBLOCK) return false;
-        HANDLE events[2] = {event_, stop_};
-        if (WaitForMultipleObjects(2, events, FALSE, INFINITE) != WAIT_OBJECT_0) return false;
-        WSAResetEvent(event_);
-        return true;
-    }
     SOCKET socket_;
-    HANDLE stop_;
-    WSAEVENT event_;
 };
 
 // The requests of one session as they arrive. Each receive takes whatever
@@ -248,11 +218,20 @@ void NetworkService::Stop() {
     if (stop_) {
         SetEvent(stop_);
         listenThread_.join();
-        {
-            // Pulling the device out: every session breaks at once.
+        // Pulling the device out: every session breaks at once. A receive
+        // that has begun is cancelled; one begun after the shutdown fails.
+        for (int attempt = 0; attempt < 200; ++attempt) {
             std::lock_guard<std::mutex> lock(lock_);
-            for (Session &session : sessions_) shutdown(session.socket, SD_BOTH);
+            bool running = false;
+            for (Session &session : sessions_) {
+                if (*session.done) continue;
+                running = true;
+                shutdown(session.socket, SD_BOTH);
+                CancelIoEx(reinterpret_cast<HANDLE>(session.socket), nullptr);
+            }
             if (control_ != INVALID_SOCKET) shutdown(control_, SD_BOTH);
+            if (!running) break;
+            Sleep(10);
         }
         ReapSessions(true);
         if (desktopThread_.joinable()) desktopThread_.join();
@@ -281,6 +260,11 @@ void NetworkService::Listen() {
             int length = sizeof peer;
             SOCKET client = accept(listener_, reinterpret_cast<sockaddr *>(&peer), &length);
             if (client == INVALID_SOCKET) break;  // none left waiting
+            // Accepted sockets inherit the listener's event selection: undo
+            // it, so that the session reads and writes blocking.
+            WSAEventSelect(client, nullptr, 0);
+            u_long nonBlocking = 0;
+            ioctlsocket(client, FIONBIO, &nonBlocking);
             SendAtOnce(client);
             auto done = std::make_shared<std::atomic<bool>>(false);
             std::lock_guard<std::mutex> lock(lock_);
@@ -296,7 +280,7 @@ void NetworkService::RunSession(SOCKET socket, std::string peer, std::shared_ptr
     std::string name = "[" + std::to_string(session) + "] ";
     device_.Note(name + "network session from " + peer);
     std::wstring password = device_.Introduce().password;
-    SessionLink link(socket, stop_);
+    SessionLink link(socket);
     bool serving = true;
     if (!password.empty()) {
         // The session's first bytes are the password; one byte answers it.

@@ -56,6 +56,10 @@ enum Command : uint32_t {
     kGetVersionEx = 0x3b,
     kGetSystemPowerStatusEx = 0x41,
     kGetSpecialFolderPath = 0x44,
+    // Request: u32 reserved, library and function as strings, u32 input
+    // size and the input bytes (no presence flag), u32 1 for a stream.
+    // Reply: result_1, last error, result, u32 output size and bytes; then
+    // a second frame, which callers read and drop.
     kRapiInvoke = 0x45,
 };
 

@@ -6,7 +6,9 @@
 // Damage to the frame itself goes over the pipe; damage inside a request
 // body goes over the pipe for one frame in ten and straight to the
 // device's request handler (the one the pipe's sessions call) for the
-// rest, which keeps the run short.
+// rest, which keeps the run short. The same seeded frames, built from the
+// remote API's own requests, then go to the network transport, where an
+// unknown command is refused (E_NOTIMPL) instead and the session goes on.
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -19,10 +21,13 @@
 
 #include "core/host_files.h"
 #include "core/text_util.h"
+#include "core/rapi1.h"
 #include "core/wire.h"
 #include "device/rapi.h"
 #include "core/device.h"
 #include "core/pipe_service.h"
+#include "tests/support/rapi1_client.h"
+#include "tests/support/test_device.h"
 
 namespace {
 
@@ -104,6 +109,59 @@ std::vector<Request> ChangingRequests(uint32_t heldHandle) {
     return requests;
 }
 
+// The same requests in the remote API's own encoding (rapi1.h).
+std::vector<Request> NetworkChangingRequests(uint32_t heldHandle) {
+    std::vector<Request> requests;
+    auto request = [&](uint32_t command, size_t countAt, const std::function<void(rapi1::Writer *)> &arguments) {
+        rapi1::Writer body;
+        body.U32(command);
+        arguments(&body);
+        requests.push_back(Request{body.Body(), countAt});
+    };
+    request(rapi1::kCreateDirectory, 8, [](rapi1::Writer *w) {
+        w->OptionalString(L"\\fuzz folder");
+        w->Absent();
+    });
+    request(rapi1::kDeleteFile, 8, [](rapi1::Writer *w) { w->OptionalString(L"\\My Documents\\keep.txt"); });
+    request(rapi1::kRemoveDirectory, 8, [](rapi1::Writer *w) { w->OptionalString(L"\\Windows"); });
+    request(rapi1::kMoveFile, 8, [](rapi1::Writer *w) {
+        w->OptionalString(L"\\My Documents\\keep.txt");
+        w->OptionalString(L"\\moved.txt");
+    });
+    request(rapi1::kCreateFile, 28, [](rapi1::Writer *w) {
+        for (uint32_t value : {static_cast<uint32_t>(GENERIC_WRITE), 0u, static_cast<uint32_t>(CREATE_ALWAYS),
+                               static_cast<uint32_t>(FILE_ATTRIBUTE_NORMAL), 0u}) {
+            w->U32(value);
+        }
+        w->String(L"\\fuzz.txt");
+    });
+    request(rapi1::kWriteFile, 12, [&](rapi1::Writer *w) {
+        w->U32(heldHandle);
+        w->InBuffer("fuzz!", 5);
+        w->Absent();
+    });
+    request(rapi1::kSetFileTime, 12, [&](rapi1::Writer *w) {
+        w->U32(heldHandle);
+        const uint8_t zero[8] = {};
+        for (int i = 0; i < 3; ++i) w->InBuffer(zero, 8);
+    });
+    request(rapi1::kSHCreateShortcut, 8, [](rapi1::Writer *w) {
+        w->OptionalString(L"\\fuzz.lnk");
+        w->OptionalString(L"\\Windows\\x.exe");
+    });
+    request(rapi1::kCreateProcess, 8, [](rapi1::Writer *w) {
+        w->OptionalString(L"\\Windows\\x.exe");
+        w->Absent();
+        for (int i = 0; i < 7; ++i) w->U32(0);
+        w->OutBuffer(rapi1::kProcessInformationBytes);
+    });
+    request(rapi1::kSetFileAttributes, 12, [](rapi1::Writer *w) {
+        w->U32(FILE_ATTRIBUTE_READONLY);
+        w->String(L"\\My Documents\\keep.txt");
+    });
+    return requests;
+}
+
 // What one random frame is.
 enum Kind {
     kNoise,
@@ -119,7 +177,9 @@ enum Kind {
 
 class Fuzzer {
 public:
-    explicit Fuzzer(uint32_t heldHandle) : random_(kSeed), requests_(ChangingRequests(heldHandle)) {}
+    // `network`: the remote API's requests, codes and limits, not the pipe's.
+    Fuzzer(std::vector<Request> requests, bool network)
+        : random_(kSeed), requests_(std::move(requests)), network_(network) {}
 
     // The bytes to send; `unfinished` when the frame announces more than is sent.
     Bytes Next(Kind kind) {
@@ -140,6 +200,8 @@ public:
         case kUnknownOperation: {
             Bytes body;
             uint32_t op = Below(2) ? wire::kMoveFile + 1 + Below(70) : wire::kAdminStartProgram + 1 + Below(0xFFFFFF00u);
+            // Codes the device does not serve: the database calls, and past the last.
+            if (network_) op = op <= wire::kMoveFile + 70 ? 0x0a + op % 11 : rapi1::kRapiInvoke + 1 + op % 0xFFFFFF00u;
             PutU32(&body, op);
             Bytes rest = RandomBytes(Below(200));
             body.insert(body.end(), rest.begin(), rest.end());
@@ -159,6 +221,12 @@ public:
             Bytes body;
             PutU32(&body, Below(2) ? wire::kCreateDirectory : wire::kDeleteFile);
             uint32_t units = wire::kMaxTextUnits + 1 + Below(1000);
+            if (network_) {
+                body.clear();
+                PutU32(&body, rapi1::kGetFileAttributes);
+                PutU32(&body, 1);
+                units = rapi1::kMaxStringUnits + 1 + units % 1000;
+            }
             PutU32(&body, units);
             Bytes text = RandomBytes(units * 2);
             body.insert(body.end(), text.begin(), text.end());
@@ -166,7 +234,7 @@ public:
         }
         case kFrameAboveLimit: {
             Bytes frame;
-            PutU32(&frame, wire::kMaxFrameBytes + 1 + Below(0x7FFFFFFFu));
+            PutU32(&frame, (network_ ? rapi1::kMaxFrameBytes : wire::kMaxFrameBytes) + 1 + Below(0x7FFFFFFFu));
             Bytes rest = RandomBytes(Below(64));
             frame.insert(frame.end(), rest.begin(), rest.end());
             return frame;
@@ -192,6 +260,7 @@ private:
 
     std::mt19937 random_;
     std::vector<Request> requests_;
+    bool network_;
 };
 
 HANDLE OpenRawLink() {
@@ -277,7 +346,7 @@ TEST(ServiceFuzz, TenThousandRandomFramesChangeNothingAndServingGoesOn) {
     std::map<std::wstring, std::string> before;
     ReadImage(served.device().Image(), &before);
 
-    Fuzzer fuzzer(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(held)));
+    Fuzzer fuzzer(ChangingRequests(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(held))), false);
     int counts[kKinds] = {};
     int answered = 0, overPipe = 0;
     uint32_t session = served.device().OpenSession();
@@ -325,6 +394,77 @@ TEST(ServiceFuzz, TenThousandRandomFramesChangeNothingAndServingGoesOn) {
            "large %d, text above the limit %d, frame above the limit %d, unfinished %d)\n",
            kFrames, overPipe, counts[kNoise], counts[kCutShort], counts[kLeftOver], counts[kUnknownOperation], counts[kCountTooLarge],
            counts[kTextAboveLimit], counts[kFrameAboveLimit], counts[kFrameUnfinished]);
+}
+
+// The reply refusing an unknown command: result_1 = 1, E_NOTIMPL.
+const rapi1::Writer &Refusal() {
+    static rapi1::Writer refusal = [] {
+        rapi1::Writer writer;
+        writer.Failed(rapi1::kENotImpl);
+        return writer;
+    }();
+    return refusal;
+}
+
+TEST(ServiceFuzz, TheSameFramesOnTheNetworkChangeNothingAndServingGoesOn) {
+    TestDevice device("pocketpc");
+    device.WriteFile(L"\\My Documents\\keep.txt", "must survive");
+    device.WriteFile(L"\\Windows\\x.exe", "a program that opens no window");
+    uint16_t port = device.ServeNetwork();
+    ASSERT_NE(port, 0);
+    // A session of its own holds a file open all along.
+    Rapi1Client served;
+    ASSERT_TRUE(served.Connect(port));
+    uint32_t held = served.CreateFile(L"\\My Documents\\held.txt", GENERIC_WRITE, CREATE_ALWAYS);
+    ASSERT_NE(held, rapi1::kInvalidHandle);
+    std::map<std::wstring, std::string> before;
+    ReadImage(device.ImageFolder(), &before);
+
+    Fuzzer fuzzer(NetworkChangingRequests(held), true);
+    Device &model = device.Model();
+    int counts[kKinds] = {};
+    int answered = 0, refused = 0, overNetwork = 0;
+    uint32_t session = model.OpenSession();
+    for (int frame = 0; frame < kFrames; ++frame) {
+        Kind kind = static_cast<Kind>(fuzzer.Below(kKinds));
+        Bytes bytes = fuzzer.Next(kind);
+        ++counts[kind];
+        bool frameDamage = kind == kNoise || kind == kFrameAboveLimit || kind == kFrameUnfinished;
+        if (!frameDamage && frame % 10 != 0) {
+            Bytes reply;
+            if (model.ServeRapi1(session, bytes.data() + 4, bytes.size() - 4, &reply) == Device::Outcome::kAnswer) {
+                ++(reply == Refusal().Frame() && kind == kUnknownOperation ? refused : answered);
+            }
+            model.CloseSession(session);
+            session = model.OpenSession();
+            continue;
+        }
+        ++overNetwork;
+        Rapi1Client client;
+        ASSERT_TRUE(client.Connect(port)) << "the device stopped taking sessions at frame " << frame;
+        client.SendBytes(bytes);
+        if (kind == kUnknownOperation) {
+            Bytes body;
+            EXPECT_TRUE(client.ReceiveFrame(&body) && body == Refusal().Body())
+                << "an unknown command is refused, frame " << frame;
+            ++refused;
+        } else if (kind != kNoise && kind != kFrameUnfinished && !client.EndedUnanswered()) {
+            ++answered;
+        }
+        if (overNetwork % 200 == 0) {
+            ASSERT_EQ(served.GetFileAttributes(L"\\My Documents"), static_cast<uint32_t>(FILE_ATTRIBUTE_DIRECTORY))
+                << "the served session lost its link at " << frame;
+        }
+    }
+    model.CloseSession(session);
+    EXPECT_EQ(answered, 0) << "malformed frames were answered";
+    EXPECT_EQ(refused, counts[kUnknownOperation]) << "every unknown command is refused, and only those";
+    std::map<std::wstring, std::string> after;
+    ReadImage(device.ImageFolder(), &after);
+    EXPECT_TRUE(before == after) << "the image changed";
+    EXPECT_TRUE(served.WriteFile(held, "still served", 12));
+    EXPECT_TRUE(served.CloseHandle(held));
+    printf("network fuzz: %d frames, %d over TCP, %d unknown commands refused\n", kFrames, overNetwork, refused);
 }
 
 }  // namespace

@@ -1,6 +1,9 @@
 #include "tests/support/rapi1_client.h"
 
 #include <ws2tcpip.h>
+#include <string.h>
+
+#include <algorithm>
 
 Rapi1Client::Rapi1Client() {
     WSADATA data;
@@ -31,6 +34,7 @@ bool Rapi1Client::Connect(uint16_t port, const char *host) {
 void Rapi1Client::Close() {
     if (socket_ != INVALID_SOCKET) closesocket(socket_);
     socket_ = INVALID_SOCKET;
+    heldAt_ = heldEnd_ = 0;
 }
 
 bool Rapi1Client::SendBytes(const std::vector<uint8_t> &bytes) {
@@ -44,12 +48,22 @@ bool Rapi1Client::SendBytes(const std::vector<uint8_t> &bytes) {
     return true;
 }
 
+// Takes bytes from what earlier receives brought first; a receive brings
+// as much as the socket holds, so a reply usually costs one call.
 bool Rapi1Client::Receive(uint8_t *data, size_t count) {
     while (count > 0) {
-        int got = recv(socket_, reinterpret_cast<char *>(data), static_cast<int>(count), 0);
-        if (got <= 0) return false;
-        data += got;
-        count -= static_cast<size_t>(got);
+        if (heldAt_ == heldEnd_) {
+            held_.resize(64 * 1024);
+            int got = recv(socket_, reinterpret_cast<char *>(held_.data()), static_cast<int>(held_.size()), 0);
+            if (got <= 0) return false;
+            heldAt_ = 0;
+            heldEnd_ = static_cast<size_t>(got);
+        }
+        size_t take = std::min(count, heldEnd_ - heldAt_);
+        memcpy(data, held_.data() + heldAt_, take);
+        heldAt_ += take;
+        data += take;
+        count -= take;
     }
     return true;
 }
@@ -70,7 +84,7 @@ bool Rapi1Client::EndedUnanswered(DWORD timeoutMs) {
     DWORD timeout = timeoutMs;
     setsockopt(socket_, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char *>(&timeout), sizeof timeout);
     uint8_t byte;
-    return recv(socket_, reinterpret_cast<char *>(&byte), 1, 0) == 0;
+    return heldAt_ == heldEnd_ && recv(socket_, reinterpret_cast<char *>(&byte), 1, 0) == 0;
 }
 
 namespace {

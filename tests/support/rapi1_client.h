@@ -49,4 +49,6 @@ public:
 
 private:
     SOCKET socket_ = INVALID_SOCKET;
+    std::vector<uint8_t> held_;  // received; bytes heldAt_ to heldEnd_ not yet taken
+    size_t heldAt_ = 0, heldEnd_ = 0;
 };

@@ -90,9 +90,9 @@ void TestDevice::Unplug() {
     if (impl_->service) impl_->service->Stop();
 }
 
-uint16_t TestDevice::ServeNetwork(const std::string &desktop) {
+uint16_t TestDevice::ServeNetwork(const std::string &desktop, const std::string &address) {
     if (!impl_->device) return 0;
-    NetworkService::Endpoint rapi{"127.0.0.1", 0}, control;
+    NetworkService::Endpoint rapi{address, 0}, control;
     if (!desktop.empty() && !NetworkService::ParseEndpoint(desktop, 0, &control)) return 0;
     impl_->network.reset(new NetworkService(*impl_->device, rapi, control));
     std::string error;

@@ -25,10 +25,10 @@ public:
     // Starts / stops serving: plugging the device in and pulling it out.
     void Plug();
     void Unplug();
-    // Also serves the remote API over TCP on a free loopback port (and,
-    // with a desktop "HOST:PORT", the control channel to it); the port,
-    // or 0 when it cannot. Unplug ends it with the pipe.
-    uint16_t ServeNetwork(const std::string &desktop = std::string());
+    // Also serves the remote API over TCP on a free port of a loopback
+    // address (and, with a desktop "HOST:PORT", the control channel to it);
+    // the port, or 0 when it cannot. Unplug ends it with the pipe.
+    uint16_t ServeNetwork(const std::string &desktop = std::string(), const std::string &address = "127.0.0.1");
     // The device model itself, for tests that feed it requests directly.
     Device &Model();
 
