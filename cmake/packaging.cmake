@@ -6,6 +6,9 @@
 #     cedevice.exe, the stand-in rapi.dll, cecopy.exe, sample variant files
 #     and books, HOWTO.txt, and install-rapi.cmd, which installs the stand-in
 #     as the system's rapi.dll (setup.exe loads no other).
+#   TeshReaderSetup-VERSION-linux.zip (64-bit build only): setup.exe, the
+#     stand-in rapi.dll as the bridge to a handheld on the network, and
+#     tesh-reader-setup.sh, which runs setup.exe under Wine with it.
 set(TESH_VERSION 1.1)
 if(CMAKE_SIZEOF_VOID_P EQUAL 8)
   set(TESH_PACKAGE_ARCH win64)
@@ -43,6 +46,9 @@ if(TESH_PACKAGE_ARCH STREQUAL "win64")
     DESTINATION . COMPONENT simulatorkit)
   install(DIRECTORY ${TESH_SAMPLES_DIR}/ DESTINATION . COMPONENT simulatorkit)
   list(APPEND CPACK_COMPONENTS_ALL simulatorkit)
+  install(TARGETS setup rapi RUNTIME DESTINATION . COMPONENT linux)
+  install(PROGRAMS ${CMAKE_SOURCE_DIR}/packaging/linux/tesh-reader-setup.sh DESTINATION . COMPONENT linux)
+  list(APPEND CPACK_COMPONENTS_ALL linux)
 endif()
 
 set(CPACK_GENERATOR ZIP)
@@ -53,4 +59,5 @@ set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR}/packages)
 set(CPACK_ARCHIVE_COMPONENT_INSTALL ON)
 set(CPACK_ARCHIVE_SETUPFOLDER_FILE_NAME TeshReaderSetup-${TESH_VERSION}-${TESH_PACKAGE_ARCH})
 set(CPACK_ARCHIVE_SIMULATORKIT_FILE_NAME TeshReaderSetup-${TESH_VERSION}-simulator-kit-${TESH_PACKAGE_ARCH})
+set(CPACK_ARCHIVE_LINUX_FILE_NAME TeshReaderSetup-${TESH_VERSION}-linux)
 include(CPack)

@@ -8,7 +8,8 @@
 #
 #   tools/check-packages.sh PACKAGES_64 [PACKAGES_32]
 #
-# PACKAGES_64 is build/packages (the setup folder and the simulator kit),
+# PACKAGES_64 is build/packages (the setup folder, the simulator kit and the
+# Linux zip),
 # PACKAGES_32 is build-i686/packages (the 32-bit setup folder).
 set -euo pipefail
 
@@ -42,6 +43,10 @@ kit_files() {
   done
   printf '%s\n' alice.vbk complete-works.vbk les-miserables.vbk moby-dick.vbk more-books/ more-books/damaged.vbk \
     pride-and-prejudice.vbk tale-of-two-cities.vbk time-machine.vbk wsj0101.vbk wsj0102.vbk
+}
+
+linux_files() {
+  printf '%s\n' rapi.dll setup.exe tesh-reader-setup.sh
 }
 
 # The machine field of a PE file: 8664 for x86-64, 014c for i386.
@@ -117,6 +122,9 @@ check_zip() {
         grep -q $'\r$' "$unpacked/$name" && ! grep -q $'[^\r]$' "$unpacked/$name" ||
           fail "$zip: $name does not have Windows line ends"
         grep -q "$version" "$unpacked/$name" || fail "$zip: $name does not name version $version" ;;
+      *.sh)
+        [ -x "$unpacked/$name" ] || fail "$zip: $name is not executable"
+        sh -n "$unpacked/$name" || fail "$zip: $name is not a valid shell script" ;;
     esac
   done < <($list)
   rm -rf "$unpacked"
@@ -124,6 +132,7 @@ check_zip() {
 
 check_zip "$1/TeshReaderSetup-$version-win64.zip" 8664 setup_folder_files
 check_zip "$1/TeshReaderSetup-$version-simulator-kit-win64.zip" 8664 kit_files
+check_zip "$1/TeshReaderSetup-$version-linux.zip" 8664 linux_files
 if [ "$#" -eq 2 ]; then
   check_zip "$2/TeshReaderSetup-$version-win32.zip" 014c setup_folder_files
 fi

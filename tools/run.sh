@@ -11,6 +11,13 @@
 #                                     copy a file onto the docked device
 #
 # PROFILE: pocketpc (default), hpc2000, hpcpro, teshsize, emulator.
+#   tools/run.sh --network [PROFILE]
+#                                     the same over TCP, as with a real
+#                                     handheld: the device serves its remote
+#                                     API on 127.0.0.1 port RAPI_DEVICE_PORT
+#                                     (9990 unless set) and docks to the
+#                                     stand-in rapi.dll listening on
+#                                     127.0.0.1 port 5679 (RAPI_DESKTOP)
 #
 # The device keeps its contents in build/device-image/PROFILE (created from
 # the profile on first use, one image per profile; delete the folder to start
@@ -50,6 +57,8 @@ esac
 
 dock=1
 profile=pocketpc
+network=
+if [ "${1:-}" = --network ]; then network=1; shift; fi
 if [ "${1:-}" = "--no-device" ]; then
   dock=0
 elif [ "$#" -gt 0 ]; then
@@ -114,8 +123,14 @@ if [ "$dock" = 1 ]; then
   image=device-image/$profile
   mkdir -p "$build/device-image"
   echo "Docking a simulated '$profile' device (image: build/$image, link $link_speed bytes per second)"
+  device_network=()
+  if [ -n "$network" ]; then
+    export RAPI_DEVICE_PORT=${RAPI_DEVICE_PORT:-9990} RAPI_DESKTOP=127.0.0.1:5679
+    device_network=(--network "127.0.0.1:$RAPI_DEVICE_PORT" --desktop "$RAPI_DESKTOP")
+    echo "Over TCP: the device serves 127.0.0.1:$RAPI_DEVICE_PORT and docks to $RAPI_DESKTOP"
+  fi
   (cd "$build" && exec "$here/wine-run.sh" "$build/bin/cedevice.exe" "$image" --profile "$profile" \
-      --link-speed "$link_speed") &
+      --link-speed "$link_speed" "${device_network[@]}") &
   device_pid=$!
 else
   echo "No device docked: setup.exe waits for one, as it would with no handheld in its cradle"

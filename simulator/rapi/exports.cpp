@@ -1,38 +1,25 @@
-// The remote API functions of the stand-in rapi.dll. Each one packs its
-// arguments into one request to the device service, and unpacks the answer
-// into the caller's records the way the platform's functions fill them.
+// The remote API functions of the stand-in rapi.dll. Each one checks the
+// caller's arguments as the platform does, hands the call to the transport
+// that CeRapiInitEx started (the pipe to our simulated device, or a device
+// over the network), and writes one line to the RAPI_LOG file.
 #include <string.h>
 
-#include <algorithm>
+#include <string>
 #include <type_traits>
+#include <vector>
 
+#include "rapi/call_log.h"
+#include "rapi/calls.h"
 #include "rapi/link.h"
+#include "rapi/net_link.h"
 
-using rapilink::Answer;
-using rapilink::Call;
+using calllog::Hex;
+using calllog::Text;
 
 namespace {
 
-HANDLE ToHandle(uint32_t id) { return reinterpret_cast<HANDLE>(static_cast<uintptr_t>(id)); }
-
-uint32_t FromHandle(HANDLE handle) {
-    uintptr_t value = reinterpret_cast<uintptr_t>(handle);
-    return value > 0xFFFFFFFFu ? 0 : static_cast<uint32_t>(value);
-}
-
-uint32_t FromKey(HKEY key) {
-    if (key == HKEY_LOCAL_MACHINE) return wire::kRootLocalMachine;
-    return FromHandle(reinterpret_cast<HANDLE>(key));
-}
-
-std::wstring TextOf(LPCWSTR text) { return text ? std::wstring(text) : std::wstring(); }
-
-// Starts a request with its operation code.
-wire::Writer Request(wire::Op op) {
-    wire::Writer request;
-    request.U32(op);
-    return request;
-}
+// The calls of the transport in use.
+const RapiCalls &Transport() { return netlink::InUse() ? kNetCalls : kPipeCalls; }
 
 // Fails a call before it goes out, as the platform does for bad arguments.
 template <typename T> T Refuse(T result, DWORD error) {
@@ -40,396 +27,241 @@ template <typename T> T Refuse(T result, DWORD error) {
     return result;
 }
 
-// Answers that do not decode count as a lost link.
-bool Decoded(Answer &answer) {
-    if (answer.in.ok()) return true;
-    rapilink::SetLastError(rapilink::kNoDevice);
-    return false;
-}
+std::string Number(unsigned long long value) { return std::to_string(value); }
+std::string Handle(HANDLE handle) { return Hex(reinterpret_cast<uintptr_t>(handle)); }
+std::string Flag(BOOL value) { return value ? "TRUE" : "FALSE"; }
 
-void CopyFound(wire::Reader &in, CE_FIND_DATA *found) {
-    memset(found, 0, sizeof *found);
-    found->dwFileAttributes = in.U32();
-    uint64_t times[3];
-    for (uint64_t &time : times) time = in.U64();
-    FILETIME *targets[3] = {&found->ftCreationTime, &found->ftLastAccessTime, &found->ftLastWriteTime};
-    for (int i = 0; i < 3; ++i) {
-        targets[i]->dwLowDateTime = static_cast<DWORD>(times[i]);
-        targets[i]->dwHighDateTime = static_cast<DWORD>(times[i] >> 32);
-    }
-    uint64_t size = in.U64();
-    found->nFileSizeHigh = static_cast<DWORD>(size >> 32);
-    found->nFileSizeLow = static_cast<DWORD>(size);
-    found->dwOID = in.U32();
-    std::wstring name = in.Text();
-    size_t units = std::min<size_t>(name.size(), MAX_PATH - 1);
-    memcpy(found->cFileName, name.data(), units * sizeof(wchar_t));
-}
-
-void PutTime(FILETIME *to, uint64_t value) {
-    if (!to) return;
-    to->dwLowDateTime = static_cast<DWORD>(value);
-    to->dwHighDateTime = static_cast<DWORD>(value >> 32);
-}
-
-uint64_t TimeValue(const FILETIME *time) {
-    return time ? (static_cast<uint64_t>(time->dwHighDateTime) << 32) | time->dwLowDateTime : 0;
-}
-
-// A path-only call whose answer is a success flag.
-BOOL PathCall(wire::Op op, LPCWSTR path) {
-    if (!path) return Refuse(FALSE, ERROR_INVALID_PARAMETER);
-    wire::Writer request = Request(op);
-    request.Text(path);
-    Answer answer;
-    if (!Call(request, &answer)) return FALSE;
-    BOOL ok = answer.in.U32() != 0;
-    return Decoded(answer) && ok;
+std::string Time(const FILETIME *time) {
+    if (!time) return "null";
+    return Hex((static_cast<unsigned long long>(time->dwHighDateTime) << 32) | time->dwLowDateTime);
 }
 
 }  // namespace
 
 extern "C" {
 
-HRESULT WINAPI CeRapiInitEx(RAPIINIT *init) { return rapilink::BeginStartup(init); }
+HRESULT WINAPI CeRapiInitEx(RAPIINIT *init) {
+    calllog::Call log("CeRapiInitEx");
+    netlink::Choice choice = netlink::ChooseFromEnvironment();
+    HRESULT result = choice.transport == netlink::Transport::kPipe ? rapilink::BeginStartup(init)
+                                                                   : netlink::BeginStartup(init, choice);
+    log.Done(choice.transport == netlink::Transport::kPipe     ? "pipe"
+             : choice.transport == netlink::Transport::kListen ? "listen " + choice.host + ":" + Number(choice.port)
+                                                               : "device " + choice.host + ":" + Number(choice.port),
+             Hex(static_cast<uint32_t>(result)));
+    return result;
+}
 
 HRESULT WINAPI CeRapiInit(void) {
     // The blocking form: waits as long as it takes for a device.
     RAPIINIT init = {sizeof(RAPIINIT), nullptr, E_FAIL};
-    HRESULT started = rapilink::BeginStartup(&init);
+    HRESULT started = CeRapiInitEx(&init);
     if (FAILED(started)) return started;
     WaitForSingleObject(init.heRapiInit, INFINITE);
     return init.hrRapiInit;
 }
 
-HRESULT WINAPI CeRapiUninit(void) { return rapilink::End(); }
+HRESULT WINAPI CeRapiUninit(void) {
+    calllog::Call log("CeRapiUninit");
+    HRESULT result = netlink::InUse() ? netlink::End() : rapilink::End();
+    log.Done("", Hex(static_cast<uint32_t>(result)));
+    return result;
+}
 
 DWORD WINAPI CeGetLastError(void) { return rapilink::LastError(); }
 
 BOOL WINAPI CeGetVersionEx(CEOSVERSIONINFO *info) {
-    if (!info || info->dwOSVersionInfoSize != sizeof(CEOSVERSIONINFO)) {
-        return Refuse(FALSE, ERROR_INVALID_PARAMETER);
-    }
-    wire::Writer request = Request(wire::kGetVersion);
-    Answer answer;
-    if (!Call(request, &answer)) return FALSE;
-    DWORD major = answer.in.U32(), minor = answer.in.U32(), build = answer.in.U32(), platform = answer.in.U32();
-    if (!Decoded(answer)) return FALSE;
-    info->dwMajorVersion = major;
-    info->dwMinorVersion = minor;
-    info->dwBuildNumber = build;
-    info->dwPlatformId = platform;
-    memset(info->szCSDVersion, 0, sizeof info->szCSDVersion);
-    return TRUE;
+    calllog::Call log("CeGetVersionEx");
+    BOOL ok = !info || info->dwOSVersionInfoSize != sizeof(CEOSVERSIONINFO)
+                  ? Refuse(FALSE, ERROR_INVALID_PARAMETER)
+                  : Transport().getVersionEx(info);
+    log.Done("", ok ? Flag(ok) + " " + Number(info->dwMajorVersion) + "." + Number(info->dwMinorVersion) + " build " +
+                          Number(info->dwBuildNumber)
+                    : Flag(ok));
+    return ok;
 }
 
 void WINAPI CeGetSystemInfo(SYSTEM_INFO *info) {
-    if (!info) return;
+    calllog::Call log("CeGetSystemInfo");
+    if (!info) return log.Done("null", "");
     // Nothing comes back when the call fails: the record is left zeroed
     // rather than holding whatever the caller's stack held.
     memset(info, 0, sizeof *info);
-    wire::Writer request = Request(wire::kGetSystemInfo);
-    Answer answer;
-    if (!Call(request, &answer)) return;
-    DWORD processor = answer.in.U32(), architecture = answer.in.U32();
-    if (!Decoded(answer)) return;
-    info->wProcessorArchitecture = static_cast<WORD>(architecture);
-    info->dwPageSize = 4096;
-    info->lpMinimumApplicationAddress = reinterpret_cast<void *>(0x10000);
-    info->lpMaximumApplicationAddress = reinterpret_cast<void *>(0x7FFFFFFF);
-    info->dwActiveProcessorMask = 1;
-    info->dwNumberOfProcessors = 1;
-    info->dwProcessorType = processor;
-    info->dwAllocationGranularity = 0x10000;
+    Transport().getSystemInfo(info);
+    log.Done("", "processor " + Number(info->dwProcessorType));
 }
 
 LONG WINAPI CeRegOpenKeyEx(HKEY key, LPCWSTR subKey, DWORD options, REGSAM access, PHKEY result) {
-    (void)options;
-    (void)access;
-    if (!result) return ERROR_INVALID_PARAMETER;
-    *result = nullptr;
-    wire::Writer request = Request(wire::kRegOpenKey);
-    request.U32(FromKey(key));
-    request.Text(TextOf(subKey));
-    Answer answer;
-    if (!Call(request, &answer)) return static_cast<LONG>(rapilink::kNoDevice);
-    LONG status = answer.in.I32();
-    uint32_t opened = answer.in.U32();
-    if (!Decoded(answer)) return static_cast<LONG>(rapilink::kNoDevice);
-    if (status == ERROR_SUCCESS) *result = reinterpret_cast<HKEY>(ToHandle(opened));
+    calllog::Call log("CeRegOpenKeyEx");
+    LONG status = ERROR_INVALID_PARAMETER;
+    if (result) {
+        *result = nullptr;
+        status = Transport().regOpenKeyEx(key, subKey, options, access, result);
+    }
+    log.Done(Handle(key) + ", " + Text(subKey), Number(status) + (result ? " key " + Handle(*result) : ""));
     return status;
 }
 
 LONG WINAPI CeRegQueryValueEx(HKEY key, LPCWSTR name, LPDWORD reserved, LPDWORD type, LPBYTE data,
                               LPDWORD dataSize) {
-    (void)reserved;
-    if (data && !dataSize) return ERROR_INVALID_PARAMETER;
-    wire::Writer request = Request(wire::kRegQueryValue);
-    request.U32(FromKey(key));
-    request.Text(TextOf(name));
-    request.U32(data != nullptr);
-    request.U32(dataSize ? *dataSize : 0);
-    Answer answer;
-    if (!Call(request, &answer)) return static_cast<LONG>(rapilink::kNoDevice);
-    LONG status = answer.in.I32();
-    DWORD valueType = answer.in.U32();
-    uint32_t size = answer.in.U32();
-    uint32_t count = 0;
-    const uint8_t *bytes = answer.in.Bytes(&count);
-    if (!Decoded(answer)) return static_cast<LONG>(rapilink::kNoDevice);
-    if (status != ERROR_SUCCESS && status != ERROR_MORE_DATA) return status;
-    if (type) *type = valueType;
-    if (data && status == ERROR_SUCCESS) memcpy(data, bytes, std::min<uint32_t>(count, *dataSize));
-    if (dataSize) *dataSize = size;
+    calllog::Call log("CeRegQueryValueEx");
+    DWORD room = dataSize ? *dataSize : 0;
+    LONG status = data && !dataSize ? ERROR_INVALID_PARAMETER
+                                    : Transport().regQueryValueEx(key, name, reserved, type, data, dataSize);
+    log.Done(Handle(key) + ", " + Text(name) + ", room " + Number(room),
+             Number(status) + (type ? " type " + Number(*type) : "") + (dataSize ? " size " + Number(*dataSize) : ""));
     return status;
 }
 
 LONG WINAPI CeRegCloseKey(HKEY key) {
-    wire::Writer request = Request(wire::kRegCloseKey);
-    request.U32(FromKey(key));
-    Answer answer;
-    if (!Call(request, &answer)) return static_cast<LONG>(rapilink::kNoDevice);
-    LONG status = answer.in.I32();
-    return Decoded(answer) ? status : static_cast<LONG>(rapilink::kNoDevice);
+    calllog::Call log("CeRegCloseKey");
+    LONG status = Transport().regCloseKey(key);
+    log.Done(Handle(key), Number(status));
+    return status;
 }
 
 HANDLE WINAPI CeCreateFile(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
                            DWORD disposition, DWORD flags, HANDLE templateFile) {
-    (void)security;
-    (void)templateFile;
-    if (!path) return Refuse(INVALID_HANDLE_VALUE, ERROR_INVALID_PARAMETER);
-    wire::Writer request = Request(wire::kCreateFile);
-    request.Text(path);
-    request.U32(access);
-    request.U32(share);
-    request.U32(disposition);
-    request.U32(flags);
-    Answer answer;
-    if (!Call(request, &answer)) return INVALID_HANDLE_VALUE;
-    uint32_t id = answer.in.U32();
-    if (!Decoded(answer) || id == 0) return INVALID_HANDLE_VALUE;
-    return ToHandle(id);
+    calllog::Call log("CeCreateFile");
+    HANDLE file = !path ? Refuse(INVALID_HANDLE_VALUE, ERROR_INVALID_PARAMETER)
+                        : Transport().createFile(path, access, share, security, disposition, flags, templateFile);
+    log.Done(Text(path) + ", access " + Hex(access) + ", share " + Number(share) + ", disposition " +
+                 Number(disposition) + ", flags " + Hex(flags),
+             Handle(file));
+    return file;
 }
 
 BOOL WINAPI CeReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD read, LPOVERLAPPED overlapped) {
-    (void)overlapped;
+    calllog::Call log("CeReadFile");
     if (read) *read = 0;
-    if (!buffer && toRead) return Refuse(FALSE, ERROR_INVALID_PARAMETER);
-    DWORD total = 0;
-    // Big reads go in pieces; a short piece means the end of the file.
-    do {
-        DWORD piece = std::min<DWORD>(toRead - total, wire::kMaxPiece);
-        wire::Writer request = Request(wire::kReadFile);
-        request.U32(FromHandle(file));
-        request.U32(piece);
-        Answer answer;
-        if (!Call(request, &answer)) return FALSE;
-        BOOL ok = answer.in.U32() != 0;
-        uint32_t count = 0;
-        const uint8_t *bytes = answer.in.Bytes(&count);
-        if (!Decoded(answer) || !ok) return FALSE;
-        count = std::min<uint32_t>(count, piece);
-        if (count) memcpy(static_cast<uint8_t *>(buffer) + total, bytes, count);
-        total += count;
-        if (read) *read = total;
-        if (count < piece) break;
-    } while (total < toRead);
-    return TRUE;
+    BOOL ok = !buffer && toRead ? Refuse(FALSE, ERROR_INVALID_PARAMETER)
+                                : Transport().readFile(file, buffer, toRead, read, overlapped);
+    log.Done(Handle(file) + ", " + Number(toRead), Flag(ok) + (read ? " read " + Number(*read) : ""));
+    return ok;
 }
 
 BOOL WINAPI CeWriteFile(HANDLE file, LPCVOID buffer, DWORD toWrite, LPDWORD written, LPOVERLAPPED overlapped) {
-    (void)overlapped;
+    calllog::Call log("CeWriteFile");
     if (written) *written = 0;
-    if (!buffer && toWrite) return Refuse(FALSE, ERROR_INVALID_PARAMETER);
-    DWORD total = 0;
-    // One round trip per call for the usual chunk sizes; pieces for more.
-    do {
-        DWORD piece = std::min<DWORD>(toWrite - total, wire::kMaxPiece);
-        wire::Writer request = Request(wire::kWriteFile);
-        request.U32(FromHandle(file));
-        request.Bytes(static_cast<const uint8_t *>(buffer) + total, piece);
-        Answer answer;
-        if (!Call(request, &answer)) return FALSE;
-        BOOL ok = answer.in.U32() != 0;
-        uint32_t done = answer.in.U32();
-        if (!Decoded(answer) || !ok) return FALSE;
-        total += std::min<DWORD>(done, piece);
-        if (written) *written = total;
-        if (done < piece) break;
-    } while (total < toWrite);
-    return TRUE;
+    BOOL ok = !buffer && toWrite ? Refuse(FALSE, ERROR_INVALID_PARAMETER)
+                                 : Transport().writeFile(file, buffer, toWrite, written, overlapped);
+    log.Done(Handle(file) + ", " + Number(toWrite), Flag(ok) + (written ? " written " + Number(*written) : ""));
+    return ok;
 }
 
 DWORD WINAPI CeSetFilePointer(HANDLE file, LONG distance, PLONG distanceHigh, DWORD method) {
-    int64_t move = distanceHigh ? static_cast<int64_t>((static_cast<uint64_t>(static_cast<uint32_t>(*distanceHigh))
-                                                        << 32) |
-                                                       static_cast<uint32_t>(distance))
-                                : distance;
-    wire::Writer request = Request(wire::kSetFilePointer);
-    request.U32(FromHandle(file));
-    request.I64(move);
-    request.U32(method);
-    Answer answer;
-    if (!Call(request, &answer)) return INVALID_SET_FILE_POINTER;
-    BOOL ok = answer.in.U32() != 0;
-    int64_t position = answer.in.I64();
-    if (!Decoded(answer) || !ok) return INVALID_SET_FILE_POINTER;
-    if (distanceHigh) {
-        *distanceHigh = static_cast<LONG>(static_cast<uint64_t>(position) >> 32);
-    } else if (position > 0xFFFFFFFELL) {
-        return Refuse(INVALID_SET_FILE_POINTER, ERROR_INVALID_PARAMETER);
-    }
-    // A position whose low part is all ones is no failure: say so.
-    rapilink::SetLastError(NO_ERROR);
-    return static_cast<DWORD>(position);
+    calllog::Call log("CeSetFilePointer");
+    DWORD position = Transport().setFilePointer(file, distance, distanceHigh, method);
+    log.Done(Handle(file) + ", " + std::to_string(distance) + ", method " + Number(method), Hex(position));
+    return position;
 }
 
 DWORD WINAPI CeGetFileSize(HANDLE file, LPDWORD sizeHigh) {
-    wire::Writer request = Request(wire::kGetFileSize);
-    request.U32(FromHandle(file));
-    Answer answer;
-    if (!Call(request, &answer)) return INVALID_FILE_SIZE;
-    BOOL ok = answer.in.U32() != 0;
-    uint64_t size = answer.in.U64();
-    if (!Decoded(answer) || !ok) return INVALID_FILE_SIZE;
-    if (sizeHigh) *sizeHigh = static_cast<DWORD>(size >> 32);
-    rapilink::SetLastError(NO_ERROR);
-    return static_cast<DWORD>(size);
+    calllog::Call log("CeGetFileSize");
+    DWORD size = Transport().getFileSize(file, sizeHigh);
+    log.Done(Handle(file), Hex(size));
+    return size;
 }
 
 BOOL WINAPI CeGetFileTime(HANDLE file, FILETIME *creation, FILETIME *lastAccess, FILETIME *lastWrite) {
-    wire::Writer request = Request(wire::kGetFileTime);
-    request.U32(FromHandle(file));
-    Answer answer;
-    if (!Call(request, &answer)) return FALSE;
-    BOOL ok = answer.in.U32() != 0;
-    uint64_t times[3];
-    for (uint64_t &time : times) time = answer.in.U64();
-    if (!Decoded(answer) || !ok) return FALSE;
-    PutTime(creation, times[0]);
-    PutTime(lastAccess, times[1]);
-    PutTime(lastWrite, times[2]);
-    return TRUE;
+    calllog::Call log("CeGetFileTime");
+    BOOL ok = Transport().getFileTime(file, creation, lastAccess, lastWrite);
+    log.Done(Handle(file), Flag(ok) + (ok ? " " + Time(creation) + " " + Time(lastAccess) + " " + Time(lastWrite) : ""));
+    return ok;
 }
 
 BOOL WINAPI CeSetFileTime(HANDLE file, const FILETIME *creation, const FILETIME *lastAccess,
                           const FILETIME *lastWrite) {
-    wire::Writer request = Request(wire::kSetFileTime);
-    request.U32(FromHandle(file));
-    request.U32((creation ? 1u : 0u) | (lastAccess ? 2u : 0u) | (lastWrite ? 4u : 0u));
-    request.U64(TimeValue(creation));
-    request.U64(TimeValue(lastAccess));
-    request.U64(TimeValue(lastWrite));
-    Answer answer;
-    if (!Call(request, &answer)) return FALSE;
-    BOOL ok = answer.in.U32() != 0;
-    return Decoded(answer) && ok;
+    calllog::Call log("CeSetFileTime");
+    BOOL ok = Transport().setFileTime(file, creation, lastAccess, lastWrite);
+    log.Done(Handle(file) + ", " + Time(creation) + ", " + Time(lastAccess) + ", " + Time(lastWrite), Flag(ok));
+    return ok;
 }
 
 BOOL WINAPI CeCloseHandle(HANDLE handle) {
-    wire::Writer request = Request(wire::kCloseHandle);
-    request.U32(FromHandle(handle));
-    Answer answer;
-    if (!Call(request, &answer)) return FALSE;
-    BOOL ok = answer.in.U32() != 0;
-    return Decoded(answer) && ok;
+    calllog::Call log("CeCloseHandle");
+    BOOL ok = Transport().closeHandle(handle);
+    log.Done(Handle(handle), Flag(ok));
+    return ok;
 }
 
-BOOL WINAPI CeDeleteFile(LPCWSTR path) { return PathCall(wire::kDeleteFile, path); }
+BOOL WINAPI CeDeleteFile(LPCWSTR path) {
+    calllog::Call log("CeDeleteFile");
+    BOOL ok = !path ? Refuse(FALSE, ERROR_INVALID_PARAMETER) : Transport().deleteFile(path);
+    log.Done(Text(path), Flag(ok));
+    return ok;
+}
 
 BOOL WINAPI CeMoveFile(LPCWSTR existingPath, LPCWSTR newPath) {
-    if (!existingPath || !newPath) return Refuse(FALSE, ERROR_INVALID_PARAMETER);
-    wire::Writer request = Request(wire::kMoveFile);
-    request.Text(existingPath);
-    request.Text(newPath);
-    Answer answer;
-    if (!Call(request, &answer)) return FALSE;
-    BOOL ok = answer.in.U32() != 0;
-    return Decoded(answer) && ok;
+    calllog::Call log("CeMoveFile");
+    BOOL ok = !existingPath || !newPath ? Refuse(FALSE, ERROR_INVALID_PARAMETER)
+                                        : Transport().moveFile(existingPath, newPath);
+    log.Done(Text(existingPath) + ", " + Text(newPath), Flag(ok));
+    return ok;
 }
 
 BOOL WINAPI CeCreateDirectory(LPCWSTR path, LPSECURITY_ATTRIBUTES security) {
-    (void)security;
-    return PathCall(wire::kCreateDirectory, path);
+    calllog::Call log("CeCreateDirectory");
+    BOOL ok = !path ? Refuse(FALSE, ERROR_INVALID_PARAMETER) : Transport().createDirectory(path, security);
+    log.Done(Text(path), Flag(ok));
+    return ok;
 }
 
-BOOL WINAPI CeRemoveDirectory(LPCWSTR path) { return PathCall(wire::kRemoveDirectory, path); }
+BOOL WINAPI CeRemoveDirectory(LPCWSTR path) {
+    calllog::Call log("CeRemoveDirectory");
+    BOOL ok = !path ? Refuse(FALSE, ERROR_INVALID_PARAMETER) : Transport().removeDirectory(path);
+    log.Done(Text(path), Flag(ok));
+    return ok;
+}
 
 DWORD WINAPI CeGetFileAttributes(LPCWSTR path) {
-    if (!path) return Refuse(INVALID_FILE_ATTRIBUTES, ERROR_INVALID_PARAMETER);
-    wire::Writer request = Request(wire::kGetFileAttributes);
-    request.Text(path);
-    Answer answer;
-    if (!Call(request, &answer)) return INVALID_FILE_ATTRIBUTES;
-    DWORD attributes = answer.in.U32();
-    return Decoded(answer) ? attributes : INVALID_FILE_ATTRIBUTES;
+    calllog::Call log("CeGetFileAttributes");
+    DWORD attributes =
+        !path ? Refuse(INVALID_FILE_ATTRIBUTES, ERROR_INVALID_PARAMETER) : Transport().getFileAttributes(path);
+    log.Done(Text(path), Hex(attributes));
+    return attributes;
 }
 
 HANDLE WINAPI CeFindFirstFile(LPCWSTR pattern, CE_FIND_DATA *found) {
-    if (!pattern || !found) return Refuse(INVALID_HANDLE_VALUE, ERROR_INVALID_PARAMETER);
-    wire::Writer request = Request(wire::kFindFirstFile);
-    request.Text(pattern);
-    Answer answer;
-    if (!Call(request, &answer)) return INVALID_HANDLE_VALUE;
-    uint32_t id = answer.in.U32();
-    CE_FIND_DATA entry;
-    CopyFound(answer.in, &entry);
-    if (!Decoded(answer) || id == 0) return INVALID_HANDLE_VALUE;
-    *found = entry;
-    return ToHandle(id);
+    calllog::Call log("CeFindFirstFile");
+    HANDLE search = !pattern || !found ? Refuse(INVALID_HANDLE_VALUE, ERROR_INVALID_PARAMETER)
+                                       : Transport().findFirstFile(pattern, found);
+    log.Done(Text(pattern), Handle(search) + (search != INVALID_HANDLE_VALUE ? " " + Text(found->cFileName) : ""));
+    return search;
 }
 
 BOOL WINAPI CeFindNextFile(HANDLE search, CE_FIND_DATA *found) {
-    if (!found) return Refuse(FALSE, ERROR_INVALID_PARAMETER);
-    wire::Writer request = Request(wire::kFindNextFile);
-    request.U32(FromHandle(search));
-    Answer answer;
-    if (!Call(request, &answer)) return FALSE;
-    BOOL ok = answer.in.U32() != 0;
-    CE_FIND_DATA entry;
-    CopyFound(answer.in, &entry);
-    if (!Decoded(answer) || !ok) return FALSE;
-    *found = entry;
-    return TRUE;
+    calllog::Call log("CeFindNextFile");
+    BOOL ok = !found ? Refuse(FALSE, ERROR_INVALID_PARAMETER) : Transport().findNextFile(search, found);
+    log.Done(Handle(search), Flag(ok) + (ok ? " " + Text(found->cFileName) : ""));
+    return ok;
 }
 
 BOOL WINAPI CeFindClose(HANDLE search) {
-    wire::Writer request = Request(wire::kFindClose);
-    request.U32(FromHandle(search));
-    Answer answer;
-    if (!Call(request, &answer)) return FALSE;
-    BOOL ok = answer.in.U32() != 0;
-    return Decoded(answer) && ok;
+    calllog::Call log("CeFindClose");
+    BOOL ok = Transport().findClose(search);
+    log.Done(Handle(search), Flag(ok));
+    return ok;
 }
 
 DWORD WINAPI CeGetSpecialFolderPath(int folder, DWORD bufferLength, LPWSTR buffer) {
-    wire::Writer request = Request(wire::kGetSpecialFolder);
-    request.I32(folder);
-    Answer answer;
-    if (!Call(request, &answer)) return 0;
-    BOOL ok = answer.in.U32() != 0;
-    std::wstring path = answer.in.Text();
-    if (!Decoded(answer) || !ok) return 0;
-    // Too small a buffer: nothing copied, the size needed returned.
-    if (!buffer || bufferLength < path.size() + 1) return static_cast<DWORD>(path.size() + 1);
-    memcpy(buffer, path.c_str(), (path.size() + 1) * sizeof(wchar_t));
-    return static_cast<DWORD>(path.size());
+    calllog::Call log("CeGetSpecialFolderPath");
+    DWORD length = Transport().getSpecialFolderPath(folder, bufferLength, buffer);
+    bool copied = buffer && length > 0 && length < bufferLength;
+    log.Done(std::to_string(folder) + ", " + Number(bufferLength), Number(length) + (copied ? " " + Text(buffer) : ""));
+    return length;
 }
 
 DWORD WINAPI CeSHCreateShortcut(LPWSTR shortcut, LPWSTR target) {
-    if (!shortcut || !target) return Refuse(0, ERROR_INVALID_PARAMETER);
-    wire::Writer request = Request(wire::kCreateShortcut);
-    request.Text(shortcut);
-    request.Text(target);
-    Answer answer;
-    if (!Call(request, &answer)) return 0;
-    DWORD ok = answer.in.U32();
-    return Decoded(answer) && ok ? 1 : 0;
+    calllog::Call log("CeSHCreateShortcut");
+    DWORD ok = !shortcut || !target ? Refuse(0, ERROR_INVALID_PARAMETER) : Transport().createShortcut(shortcut, target);
+    log.Done(Text(shortcut) + ", " + Text(target), Number(ok));
+    return ok;
 }
 
 HRESULT WINAPI CeRapiInvoke(LPCWSTR dllPath, LPCWSTR function, DWORD inputSize, BYTE *input, DWORD *outputSize,
                             BYTE **output, IRAPIStream **stream, DWORD reserved) {
-    (void)reserved;
+    calllog::Call log("CeRapiInvoke");
     if (outputSize) *outputSize = 0;
     if (output) *output = nullptr;
     // The input block is ours from here on, whatever happens to the call.
@@ -443,65 +275,25 @@ HRESULT WINAPI CeRapiInvoke(LPCWSTR dllPath, LPCWSTR function, DWORD inputSize, 
     } else if (!dllPath || !function) {
         result = E_INVALIDARG;
     } else {
-        wire::Writer request = Request(wire::kInvoke);
-        request.Text(dllPath);
-        request.Text(function);
-        request.Bytes(block.data(), block.size());
-        Answer answer;
-        result = HRESULT_FROM_WIN32(rapilink::kNoDevice);
-        if (Call(request, &answer)) {
-            HRESULT returned = answer.in.I32();
-            uint32_t count = 0;
-            const uint8_t *bytes = answer.in.Bytes(&count);
-            if (Decoded(answer)) {
-                result = returned;
-                if (result == 0 && output && count) {
-                    BYTE *out = static_cast<BYTE *>(LocalAlloc(LMEM_FIXED, count));
-                    if (out) {
-                        memcpy(out, bytes, count);
-                        *output = out;
-                        if (outputSize) *outputSize = count;
-                    }
-                }
-            }
-        }
+        result = Transport().rapiInvoke(dllPath, function, static_cast<DWORD>(block.size()), block.data(), outputSize,
+                                        output, nullptr, reserved);
     }
     // A failed invocation also leaves its code as the host thread's error.
     if (result != 0) ::SetLastError(static_cast<DWORD>(result));
+    log.Done(Text(dllPath) + ", " + Text(function) + ", " + Number(block.size()) + " bytes",
+             Hex(static_cast<uint32_t>(result)) + (outputSize ? " output " + Number(*outputSize) : ""));
     return result;
 }
 
 BOOL WINAPI CeCreateProcess(LPCWSTR image, LPCWSTR commandLine, LPSECURITY_ATTRIBUTES processSecurity,
                             LPSECURITY_ATTRIBUTES threadSecurity, BOOL inherit, DWORD flags, LPVOID environment,
                             LPWSTR currentDir, LPSTARTUPINFOW startup, LPPROCESS_INFORMATION info) {
-    (void)commandLine;
-    (void)processSecurity;
-    (void)threadSecurity;
-    (void)inherit;
-    (void)flags;
-    (void)environment;
-    (void)currentDir;
-    (void)startup;
-    if (!image) return Refuse(FALSE, ERROR_INVALID_PARAMETER);
-    wire::Writer request = Request(wire::kCreateProcess);
-    request.Text(image);
-    Answer answer;
-    if (!Call(request, &answer)) return FALSE;
-    BOOL ok = answer.in.U32() != 0;
-    uint32_t processId = answer.in.U32();
-    uint32_t threadId = answer.in.U32();
-    uint32_t process = answer.in.U32();
-    uint32_t thread = answer.in.U32();
-    if (!Decoded(answer) || !ok) return FALSE;
-    if (info) {
-        // Device handles in this connection, open until CeCloseHandle; the
-        // ids are the device's.
-        info->hProcess = ToHandle(process);
-        info->hThread = ToHandle(thread);
-        info->dwProcessId = processId;
-        info->dwThreadId = threadId;
-    }
-    return TRUE;
+    calllog::Call log("CeCreateProcess");
+    BOOL ok = !image ? Refuse(FALSE, ERROR_INVALID_PARAMETER)
+                     : Transport().createProcess(image, commandLine, processSecurity, threadSecurity, inherit, flags,
+                                                 environment, currentDir, startup, info);
+    log.Done(Text(image) + ", " + Text(commandLine), Flag(ok));
+    return ok;
 }
 
 }  // extern "C"

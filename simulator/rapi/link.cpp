@@ -1,5 +1,7 @@
 #include "rapi/link.h"
 
+#include "rapi/section_lock.h"
+
 #include <atomic>
 
 namespace rapilink {
@@ -9,28 +11,10 @@ namespace {
 const HRESULT kAlreadyStarted = static_cast<HRESULT>(0x80041001);  // CERAPI_E_ALREADYINITIALIZED
 const DWORD kRetryMs = 40;
 
-// A critical section held for one scope. The stand-in uses the system's
-// own locks rather than the C++ thread library, whose runtime needs
-// functions that Windows XP lacks.
-class Lock {
-public:
-    explicit Lock(CRITICAL_SECTION &section) : section_(section) { EnterCriticalSection(&section_); }
-    ~Lock() { LeaveCriticalSection(&section_); }
-    Lock(const Lock &) = delete;
-    Lock &operator=(const Lock &) = delete;
-
-private:
-    CRITICAL_SECTION &section_;
-};
-
 // The start-up in progress or done, and the link it made.
 struct Link {
-    Link() {
-        InitializeCriticalSection(&state);
-        InitializeCriticalSection(&calls);
-    }
-    CRITICAL_SECTION state;  // guards everything below but `pipe` use
-    CRITICAL_SECTION calls;  // one round trip at a time
+    SectionLock state;       // guards everything below but `pipe` use
+    SectionLock calls;       // one round trip at a time
     bool started = false;    // between CeRapiInitEx and CeRapiUninit
     bool ending = false;     // CeRapiUninit is stopping the attempt
     uint64_t generation = 0; // counts start-ups
@@ -121,7 +105,7 @@ DWORD WINAPI Attempt(void *) {
         if (GetLastError() == ERROR_PIPE_BUSY) WaitNamedPipeW(name.c_str(), kRetryMs);
         WaitForSingleObject(link.stopEvent, kRetryMs);
     }
-    Lock lock(link.state);
+    SectionGuard lock(link.state);
     if (link.ending || pipe == INVALID_HANDLE_VALUE) {
         // CeRapiUninit came first: the caller's record is no longer ours.
         if (pipe != INVALID_HANDLE_VALUE) CloseHandle(pipe);
@@ -142,7 +126,7 @@ DWORD WINAPI Attempt(void *) {
 HRESULT BeginStartup(RAPIINIT *record) {
     if (!record || record->cbSize != sizeof(RAPIINIT)) return E_INVALIDARG;
     Link &link = TheLink();
-    Lock lock(link.state);
+    SectionGuard lock(link.state);
     if (link.started) return kAlreadyStarted;
     link.startupEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     link.stopEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
@@ -167,7 +151,7 @@ HRESULT End() {
     HANDLE attempt = nullptr;
     uint64_t generation = 0;
     {
-        Lock lock(link.state);
+        SectionGuard lock(link.state);
         if (!link.started) return S_OK;
         link.ending = true;
         SetEvent(link.stopEvent);
@@ -181,8 +165,8 @@ HRESULT End() {
         WaitForSingleObject(attempt, INFINITE);
         CloseHandle(attempt);
     }
-    Lock calls(link.calls);
-    Lock lock(link.state);
+    SectionGuard calls(link.calls);
+    SectionGuard lock(link.state);
     if (!link.started || link.generation != generation) return S_OK;  // ended by another thread
     CloseHandle(link.attempt);
     CloseHandle(link.stopEvent);
@@ -197,10 +181,10 @@ HRESULT End() {
 
 bool Call(wire::Writer &request, Answer *answer) {
     Link &link = TheLink();
-    Lock calls(link.calls);
+    SectionGuard calls(link.calls);
     HANDLE pipe;
     {
-        Lock lock(link.state);
+        SectionGuard lock(link.state);
         pipe = link.pipe;
     }
     if (pipe == INVALID_HANDLE_VALUE) {
@@ -209,7 +193,7 @@ bool Call(wire::Writer &request, Answer *answer) {
     }
     if (!RoundTrip(pipe, request.Finish(), &answer->body)) {
         // Unplugged, or the link dropped: it stays down.
-        Lock lock(link.state);
+        SectionGuard lock(link.state);
         CloseHandle(link.pipe);
         link.pipe = INVALID_HANDLE_VALUE;
         link.lastError = kNoDevice;

@@ -2,6 +2,7 @@
 // against a docked simulated device; the device image is read back after
 // the program ended.
 #include <gtest/gtest.h>
+#include <winsock2.h>
 
 #include <functional>
 #include <string>
@@ -184,6 +185,94 @@ TEST(SetupExeBooks, FromOtherOptionsTheMenuAlwaysComesBack) {
     ExpectBooksIn(device, main, books);
     EXPECT_FALSE(device.Exists(L"\\CF Card\\My Documents"));
     EXPECT_TRUE(device.IsRunning(kReader));
+}
+
+// The same roads over TCP, as with a real handheld on Linux: the device
+// serves only its network port and docks to the stand-in listening for it
+// (RAPI_DESKTOP); no pipe is plugged in. Install Reader, Install Book to the
+// card, Remove Reader (which closes the running reader through the device),
+// then the image.
+uint16_t FreeLoopbackPort() {
+    WSADATA data;
+    WSAStartup(MAKEWORD(2, 2), &data);
+    SOCKET probe = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(probe, reinterpret_cast<sockaddr *>(&address), sizeof address);
+    int size = sizeof address;
+    getsockname(probe, reinterpret_cast<sockaddr *>(&address), &size);
+    closesocket(probe);
+    return ntohs(address.sin_port);
+}
+
+TEST(SetupExeBooks, OverTcpReaderBookToACardAndRemoval) {
+    TestDevice device("pocketpc");
+    const std::wstring card = L"\\Storage Card\\My Documents\\Corvex Press\\";
+    device.WriteFile(card + L"wsj.vbk", "older issue");
+    device.WriteFile(card + L"wsj.vbk.ppd", "pages");
+    device.WriteFile(card + L"wsj.vbks", "STATE---XXXXrest");
+    const uint16_t desktop = FreeLoopbackPort();
+    const uint16_t rapi = device.ServeNetwork("127.0.0.1:" + std::to_string(desktop));
+    ASSERT_NE(rapi, 0);
+    SetEnvironmentVariableA("RAPI_DESKTOP", ("127.0.0.1:" + std::to_string(desktop)).c_str());
+    SetEnvironmentVariableA("RAPI_DEVICE_PORT", std::to_string(rapi).c_str());
+    char temp[MAX_PATH];
+    GetTempPathA(sizeof temp, temp);
+    const std::string callLog = std::string(temp) + "tesh_rapi_" + std::to_string(GetCurrentProcessId()) + ".log";
+    DeleteFileA(callLog.c_str());
+    SetEnvironmentVariableA("RAPI_LOG", callLog.c_str());
+    SetupProcess setup;
+    Books books;
+    books.pair = "ppc300.arm";
+    ASSERT_TRUE(books.WriteTo(setup.Folder()));
+
+    bool installed = false;
+    const long exitCode = RunSetup(setup, [&] {
+        // The device docks within its few seconds between attempts.
+        HWND menu = robot::WaitForWindow(kCaptionSetup, "#32770", 30000);
+        robot::Click(menu, IDC_OTHER_OPTIONS);
+        HWND options = robot::WaitForWindow(kOtherOptionsCaption, "#32770", 30000);
+        robot::Click(options, IDC_INSTALL_READER);
+        options = robot::WaitForWindow(kOtherOptionsCaption, "#32770", 30000);
+        installed = device.Exists(kReader);
+        robot::Click(options, IDC_INSTALL_BOOK);
+        InstallEveryBook("Storage Card");
+        options = robot::WaitForWindow(kOtherOptionsCaption);
+        robot::Click(options, IDC_REMOVE_READER);
+        options = robot::WaitForWindow(kOtherOptionsCaption, "#32770", 30000);
+        EXPECT_TRUE(robot::StaysAbsent(kCaptionError, 200));
+        robot::Click(options, IDCANCEL);
+        menu = robot::WaitForWindow(kCaptionSetup);
+        robot::Click(menu, IDCANCEL);
+        robot::AnswerMessageBox(kCaptionSetup, IDYES);
+    });
+    SetEnvironmentVariableA("RAPI_DESKTOP", nullptr);
+    SetEnvironmentVariableA("RAPI_DEVICE_PORT", nullptr);
+    SetEnvironmentVariableA("RAPI_LOG", nullptr);
+    EXPECT_EQ(exitCode, 0);
+    EXPECT_TRUE(installed);
+    ExpectBooksIn(device, card, books);
+    EXPECT_FALSE(device.Exists(kReader));
+    EXPECT_FALSE(device.IsRunning(kReader));
+    EXPECT_FALSE(device.Exists(L"\\My Documents\\Corvex Press"));
+    // Every call went over the network session, and the call log has them.
+    size_t network = 0;
+    for (const std::string &line : device.Log()) network += line.find("CeWriteFile") != std::string::npos;
+    EXPECT_GT(network, 0u);
+    std::string calls;
+    HANDLE file = CreateFileA(callLog.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+    if (file != INVALID_HANDLE_VALUE) {
+        char buffer[65536];
+        DWORD read = 0;
+        while (ReadFile(file, buffer, sizeof buffer, &read, nullptr) && read) calls.append(buffer, read);
+        CloseHandle(file);
+    }
+    DeleteFileA(callLog.c_str());
+    EXPECT_NE(calls.find("link: device announced"), std::string::npos) << calls.substr(0, 2000);
+    EXPECT_NE(calls.find("CeSetFileTime("), std::string::npos);
+    EXPECT_NE(calls.find("CeRapiInvoke(\"\\Program Files"), std::string::npos);
 }
 
 }  // namespace

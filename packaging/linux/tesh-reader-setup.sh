@@ -1,0 +1,54 @@
+#!/bin/sh
+# Tesh(TM) Reader Setup on Linux: runs setup.exe under Wine, with the
+# stand-in rapi.dll as the bridge to a Windows CE handheld docked over its
+# network link (the USB cable through the kernel's ipaq driver and pppd, or
+# a serial cradle through pppd). Put the reader's variant files and any
+# books beside setup.exe, dock the device, and run:
+#
+#   ./tesh-reader-setup.sh
+#
+# RAPI_DESKTOP   where to listen for the docking device: [ADDRESS][:PORT],
+#                all addresses and port 5679 unless set
+# RAPI_PASSWORD  the device's password, when it has one
+# RAPI_LOG       a file that gets one line per remote API call (send it to
+#                us when something goes wrong)
+# WINEPREFIX     the Wine prefix to use (default:
+#                ~/.local/share/tesh-reader-setup/wine)
+set -eu
+here=$(cd "$(dirname "$0")" && pwd)
+
+export WINEPREFIX="${WINEPREFIX:-$HOME/.local/share/tesh-reader-setup/wine}"
+export WINEDEBUG="${WINEDEBUG:--all}"
+# No Mono or Gecko installer prompts: the program needs neither.
+export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
+export RAPI_DESKTOP="${RAPI_DESKTOP-:5679}"
+
+wine=$(command -v wine || command -v wine64 || true)
+if [ -z "$wine" ]; then
+  echo "tesh-reader-setup: Wine is not installed (Debian: apt-get install wine wine64 fonts-wine)" >&2
+  exit 127
+fi
+
+if [ ! -d "$WINEPREFIX/drive_c/windows/system32" ]; then
+  echo "tesh-reader-setup: making the Wine prefix $WINEPREFIX (once)"
+  mkdir -p "$WINEPREFIX"
+  "$wine" wineboot -i >/dev/null 2>&1 || true
+  wineserver -w 2>/dev/null || true
+fi
+
+# setup.exe loads rapi.dll only from the system folder, as on Windows.
+cp -f "$here/rapi.dll" "$WINEPREFIX/drive_c/windows/system32/rapi.dll"
+
+# Wine's own fonts, among them the bitmap "MS Sans Serif" the dialogs are
+# laid out in; without them some labels are cut.
+for fonts in /usr/share/wine/fonts /usr/local/share/wine/fonts /opt/wine*/share/wine/fonts; do
+  if [ -f "$fonts/sserife.fon" ]; then
+    mkdir -p "$WINEPREFIX/drive_c/windows/Fonts"
+    cp -f "$fonts"/*.fon "$fonts"/*.ttf "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null || true
+    break
+  fi
+done
+
+echo "tesh-reader-setup: listening for the device on ${RAPI_DESKTOP:-:5679}; dock it now"
+cd "$here"
+exec "$wine" setup.exe "$@"

@@ -1,0 +1,39 @@
+// The remote API calls behind the exports, once per transport: the pipe to
+// our simulated device (pipe_calls.cpp) and a device's own protocol over
+// TCP (net_calls.cpp). Each table entry has the export's signature; the
+// exports (exports.cpp) check the caller's arguments, pick the table of the
+// transport started, and log each call.
+#pragma once
+
+#include "device/rapi_types.h"
+
+struct RapiCalls {
+    CeGetVersionExFn getVersionEx;
+    CeGetSystemInfoFn getSystemInfo;
+    CeRegOpenKeyExFn regOpenKeyEx;
+    CeRegQueryValueExFn regQueryValueEx;
+    CeRegCloseKeyFn regCloseKey;
+    CeCreateFileFn createFile;
+    CeReadFileFn readFile;
+    CeWriteFileFn writeFile;
+    CeSetFilePointerFn setFilePointer;
+    CeGetFileSizeFn getFileSize;
+    CeGetFileTimeFn getFileTime;
+    CeSetFileTimeFn setFileTime;
+    CeCloseHandleFn closeHandle;
+    CeDeleteFileFn deleteFile;
+    CeMoveFileFn moveFile;
+    CeCreateDirectoryFn createDirectory;
+    CeRemoveDirectoryFn removeDirectory;
+    CeGetFileAttributesFn getFileAttributes;
+    CeFindFirstFileFn findFirstFile;
+    CeFindNextFileFn findNextFile;
+    CeFindCloseFn findClose;
+    CeGetSpecialFolderPathFn getSpecialFolderPath;
+    CeSHCreateShortcutFn createShortcut;
+    CeRapiInvokeFn rapiInvoke;
+    CeCreateProcessFn createProcess;
+};
+
+extern const RapiCalls kPipeCalls;
+extern const RapiCalls kNetCalls;

@@ -1,0 +1,70 @@
+// The stand-in's network link to a real (or simulated) handheld, used in
+// place of the pipe when the environment asks for it:
+//
+//   RAPI_DESKTOP=[ADDRESS][:PORT]  listen for a docking device (all
+//                                  addresses, port 5679 by default), as the
+//                                  desktop's connection manager does; the
+//                                  remote API session is then opened to the
+//                                  announcing connection's source address.
+//   RAPI_DEVICE=HOST[:PORT]        open the remote API session straight to a
+//                                  device's port (990 by default).
+//   RAPI_DEVICE_PORT=PORT          the device's remote API port when it is
+//                                  found by listening (990 by default; tests
+//                                  and unprivileged simulated devices use
+//                                  another).
+//   RAPI_PASSWORD=TEXT             the answer to a device's password
+//                                  challenge.
+//
+// One session per start-up; round trips on it are serialised.
+#pragma once
+
+#include <windows.h>
+#include <stdint.h>
+
+#include <string>
+#include <vector>
+
+#include "core/rapi1.h"
+#include "device/rapi_types.h"
+
+namespace netlink {
+
+const DWORD kPingIntervalMs = 5000;
+const int kMissedPingsForGone = 3;
+
+enum class Transport { kPipe, kListen, kDirect };
+
+struct Choice {
+    Transport transport = Transport::kPipe;
+    std::string host;  // empty when listening on every address
+    uint16_t port = 0;
+    uint16_t devicePort = rapi1::kRapiPort;  // for kListen
+    std::string problem;  // set when a variable cannot be understood
+};
+
+// Reads RAPI_DESKTOP, RAPI_DEVICE and RAPI_DEVICE_PORT.
+Choice ChooseFromEnvironment();
+
+// "[HOST][:PORT]": false when the port is not a number in 1..65535.
+bool ParseAddress(const std::string &text, uint16_t defaultPort, std::string *host, uint16_t *port);
+
+// Starts listening (or connecting) and returns at once; the record's event
+// is signalled once a remote API session is open.
+HRESULT BeginStartup(RAPIINIT *record, const Choice &choice);
+// Closes the session, the control channel and the listener.
+HRESULT End();
+// True between a network start-up and its end: calls go to the network.
+bool InUse();
+
+// Sends one whole request frame (length prefix included) and receives the
+// reply body, then reads and drops `trailingFrames` more frames (a call
+// whose reply comes in two). A reply body longer than maxReply is refused
+// unread, and the session is dropped since the stream can no longer be
+// trusted. False when the link is down or breaks; it then stays down until
+// the next start-up.
+bool Call(const std::vector<uint8_t> &frame, size_t maxReply, std::vector<uint8_t> *reply, int trailingFrames = 0);
+
+// Marks the link lost (a reply that does not hold together).
+void Drop(const char *why);
+
+}  // namespace netlink

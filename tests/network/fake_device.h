@@ -1,0 +1,68 @@
+// A tiny stand-in for a networked handheld, inside the test process on
+// loopback: it serves a remote API port whose every reply is scripted, and
+// can dock to a listening desktop with a scripted greeting. It lets the
+// tests send the stand-in rapi.dll replies no honest device would send.
+#pragma once
+
+#include <winsock2.h>
+#include <windows.h>
+
+#include <atomic>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+using Bytes = std::vector<uint8_t>;
+
+// Little-endian building blocks for scripted bytes.
+void PutU32(Bytes *bytes, uint32_t value);
+void PutUnits(Bytes *bytes, const std::wstring &text, bool terminator);
+Bytes Frame(const Bytes &body);
+
+// A free loopback port (bound once, then released).
+uint16_t FreePort();
+
+class FakeDevice {
+public:
+    // Answers one request body with the bytes to send back (a whole frame,
+    // or anything else); an empty answer closes the connection.
+    using Script = std::function<Bytes(const Bytes &request)>;
+
+    FakeDevice();
+    ~FakeDevice();
+    FakeDevice(const FakeDevice &) = delete;
+    FakeDevice &operator=(const FakeDevice &) = delete;
+
+    // Serves the remote API port (127.0.0.1, a free port) with the script.
+    // With greetingBytes, each session first reads that many bytes (a
+    // password) and answers them with the byte 1.
+    void Serve(Script script, size_t greetingBytes = 0);
+    // What the last session sent before its first request.
+    Bytes Greeting() const;
+    uint16_t RapiPort() const { return rapiPort_; }
+    // The command codes of the requests received so far.
+    std::vector<uint32_t> Commands() const;
+
+    // Docks to the desktop's control port: sends the greeting, then echoes
+    // pings when `echo` is set. False when the desktop does not listen.
+    bool Dock(uint16_t desktopPort, const Bytes &greeting, bool echo = true);
+    // Reads up to `count` bytes the desktop sent on the control channel
+    // (without an echoing device only).
+    Bytes ControlReceived(size_t count, DWORD timeoutMs);
+    bool SendControl(const Bytes &bytes);
+    void Undock();
+
+private:
+    void ServeLoop(Script script, size_t greetingBytes);
+    SOCKET listener_ = INVALID_SOCKET;
+    SOCKET control_ = INVALID_SOCKET;
+    uint16_t rapiPort_ = 0;
+    std::atomic<bool> stop_{false};
+    std::atomic<bool> undocking_{false};
+    std::thread server_;
+    std::thread echoer_;
+    mutable CRITICAL_SECTION lock_;
+    std::vector<uint32_t> commands_;
+    Bytes greeting_;
+};

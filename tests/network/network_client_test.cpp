@@ -1,0 +1,547 @@
+// The stand-in rapi.dll as a network client (RAPI_DEVICE, RAPI_DESKTOP)
+// against a fake device on loopback that sends what the table says: every
+// size and count a device sends must be checked before it is used, a
+// docking device's greeting must hold together, and a device that stops
+// answering pings is gone.
+#include <gtest/gtest.h>
+
+#include <string.h>
+
+#include <algorithm>
+#include <functional>
+#include <string>
+
+#include "device/rapi.h"
+#include "tests/network/fake_device.h"
+
+namespace {
+
+const DWORD kNoDevice = ERROR_DEVICE_NOT_CONNECTED;
+const uint32_t kNoHandle = 0xFFFFFFFFu;
+const uint8_t kCanary = 0xCD;
+
+// A small call the fake devices below answer with success.
+BOOL Alive() { return CeCloseHandle(reinterpret_cast<HANDLE>(0x10)); }
+
+// A reply body: result_1 0, then the words; raw bytes may follow.
+Bytes Reply(std::initializer_list<uint32_t> words, const Bytes &tail = Bytes()) {
+    Bytes body;
+    PutU32(&body, 0);
+    for (uint32_t word : words) PutU32(&body, word);
+    body.insert(body.end(), tail.begin(), tail.end());
+    return Frame(body);
+}
+
+Bytes Filled(size_t count, uint8_t value = 0x41) { return Bytes(count, value); }
+
+// A find-data record of `size` bytes naming "book.vbk".
+Bytes FindData(uint32_t size) {
+    Bytes record;
+    PutU32(&record, size);
+    Bytes data(size, 0);
+    const wchar_t name[] = L"book.vbk";
+    for (size_t i = 0; i < 8 && 40 + 2 * i + 1 < size; ++i) data[40 + 2 * i] = static_cast<uint8_t>(name[i]);
+    record.insert(record.end(), data.begin(), data.end());
+    return record;
+}
+
+bool CanaryIntact(const uint8_t *bytes, size_t count) {
+    for (size_t i = 0; i < count; ++i) {
+        if (bytes[i] != kCanary) return false;
+    }
+    return true;
+}
+
+// One call made with a buffer that has room for what it asked and a canary
+// behind it; true when the call reported success.
+struct Outcome {
+    bool succeeded;
+    bool canaryIntact;
+};
+
+struct HostileRow {
+    const char *what;
+    Bytes reply;                   // what the device answers the call
+    std::function<Outcome()> call; // the call, through the stand-in
+    bool succeeds;
+    DWORD lastError;               // after a failure
+};
+
+Outcome VersionCall() {
+    struct {
+        CEOSVERSIONINFO info;
+        uint8_t canary[64];
+    } room;
+    memset(&room, kCanary, sizeof room);
+    room.info.dwOSVersionInfoSize = sizeof room.info;
+    BOOL ok = CeGetVersionEx(&room.info);
+    bool right = !ok || (room.info.dwMajorVersion == 3 && room.info.dwMinorVersion == 0);
+    return {ok != FALSE && right, CanaryIntact(room.canary, sizeof room.canary)};
+}
+
+Outcome FindCall() {
+    struct {
+        CE_FIND_DATA found;
+        uint8_t canary[64];
+    } room;
+    memset(&room, kCanary, sizeof room);
+    HANDLE search = CeFindFirstFile(L"\\*", &room.found);
+    bool right = search == INVALID_HANDLE_VALUE || wcscmp(room.found.cFileName, L"book.vbk") == 0;
+    return {search != INVALID_HANDLE_VALUE && right, CanaryIntact(room.canary, sizeof room.canary)};
+}
+
+Outcome ReadCall() {
+    uint8_t room[16 + 64];
+    memset(room, kCanary, sizeof room);
+    DWORD read = 0;
+    BOOL ok = CeReadFile(reinterpret_cast<HANDLE>(7), room, 16, &read, nullptr);
+    return {ok != FALSE && read == 16, CanaryIntact(room + 16, 64)};
+}
+
+Outcome WriteCall() {
+    uint8_t data[16] = {};
+    DWORD written = 0;
+    BOOL ok = CeWriteFile(reinterpret_cast<HANDLE>(7), data, 16, &written, nullptr);
+    return {ok != FALSE && written <= 16, true};
+}
+
+Outcome RegistryCall() {
+    uint8_t room[64 + 64];
+    memset(room, kCanary, sizeof room);
+    DWORD type = 0, size = 64;
+    LONG status = CeRegQueryValueEx(reinterpret_cast<HKEY>(9), L"OrigName", nullptr, &type, room, &size);
+    return {status == ERROR_SUCCESS && size <= 64, CanaryIntact(room + 64, 64)};
+}
+
+Outcome FolderCall() {
+    wchar_t room[MAX_PATH + 32];
+    memset(room, kCanary, sizeof room);
+    DWORD length = CeGetSpecialFolderPath(2, MAX_PATH, room);
+    return {length > 0 && length < MAX_PATH, CanaryIntact(reinterpret_cast<uint8_t *>(room + MAX_PATH), 64)};
+}
+
+Outcome SystemInfoCall() {
+    struct {
+        SYSTEM_INFO info;
+        uint8_t canary[64];
+    } room;
+    memset(&room, kCanary, sizeof room);
+    CeGetSystemInfo(&room.info);
+    return {room.info.dwProcessorType == 2577, CanaryIntact(room.canary, sizeof room.canary)};
+}
+
+Outcome ProcessCall() {
+    struct {
+        PROCESS_INFORMATION info;
+        uint8_t canary[64];
+    } room;
+    memset(&room, kCanary, sizeof room);
+    BOOL ok = CeCreateProcess(L"\\Windows\\reader.exe", nullptr, nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                              nullptr, &room.info);
+    return {ok != FALSE, CanaryIntact(room.canary, sizeof room.canary)};
+}
+
+Outcome InvokeCall() {
+    BYTE *input = static_cast<BYTE *>(LocalAlloc(LMEM_FIXED, 8));
+    memset(input, 0, 8);
+    DWORD outputSize = 0;
+    BYTE *output = nullptr;
+    HRESULT result = CeRapiInvoke(L"\\Windows\\tarnlib.dll", L"CloseApp", 8, input, &outputSize, &output, nullptr, 0);
+    if (output) LocalFree(output);
+    return {result == S_OK, true};
+}
+
+Outcome SetTimeCall() {
+    FILETIME time = {1, 2};
+    return {CeSetFileTime(reinterpret_cast<HANDLE>(7), &time, &time, &time) != FALSE, true};
+}
+
+Bytes SystemInfo(uint32_t size) {
+    Bytes value(size, 0);
+    if (size >= 28) value[24] = 0x11, value[25] = 0x0A;  // processor type 2577
+    Bytes tail;
+    PutU32(&tail, 1);
+    PutU32(&tail, size);
+    PutU32(&tail, 1);
+    tail.insert(tail.end(), value.begin(), value.end());
+    return tail;
+}
+
+Bytes Version(uint32_t size, uint32_t frameHolds) {
+    Bytes record(frameHolds, 0);
+    if (frameHolds >= 20) record[0] = 0x14, record[1] = 0x01, record[4] = 3;
+    Bytes tail;
+    PutU32(&tail, size);
+    tail.insert(tail.end(), record.begin(), record.end());
+    return tail;
+}
+
+// The optional values of a registry reply: type, data of `size` bytes, size.
+Bytes RegistryValue(uint32_t size) {
+    Bytes tail;
+    for (uint32_t word : {1u, 4u, 1u, 1u}) PutU32(&tail, word);  // type REG_SZ
+    for (uint32_t word : {1u, size, 1u}) PutU32(&tail, word);
+    Bytes data = Filled(size);
+    tail.insert(tail.end(), data.begin(), data.end());
+    for (uint32_t word : {1u, 4u, 1u, size}) PutU32(&tail, word);
+    return tail;
+}
+
+Bytes FolderPath(uint32_t units, uint32_t frameUnits) {
+    Bytes tail;
+    PutU32(&tail, units);
+    PutUnits(&tail, std::wstring(frameUnits, L'x'), false);
+    return tail;
+}
+
+Bytes ProcessInfo(uint32_t size) {
+    Bytes tail;
+    for (uint32_t word : {1u, size, 1u}) PutU32(&tail, word);
+    Bytes data(size, 0);
+    tail.insert(tail.end(), data.begin(), data.end());
+    return tail;
+}
+
+Bytes InvokeReply(uint32_t count, uint32_t frameHolds) {
+    Bytes tail;
+    PutU32(&tail, count);
+    Bytes data = Filled(frameHolds);
+    tail.insert(tail.end(), data.begin(), data.end());
+    return tail;
+}
+
+// The empty frame that follows an invocation's reply.
+Bytes WithTrailer(Bytes reply) {
+    Bytes trailer = Frame(Bytes(4, 0));
+    reply.insert(reply.end(), trailer.begin(), trailer.end());
+    return reply;
+}
+
+Bytes Refusal(uint32_t hresult) {
+    Bytes body;
+    PutU32(&body, 1);
+    PutU32(&body, hresult);
+    return Frame(body);
+}
+
+Bytes HugeFrameHeader() {
+    Bytes frame;
+    PutU32(&frame, 0x7FFFFFF0u);
+    PutU32(&frame, 0);
+    return frame;
+}
+
+const HostileRow kHostileRows[] = {
+    // Honest replies: the calls work, so the failures below are the checks'.
+    {"a version record of 276 bytes", Reply({0, 1}, Version(276, 276)), VersionCall, true, 0},
+    {"a find record of 560 bytes", Reply({0, 5}, FindData(560)), FindCall, true, 0},
+    {"16 bytes read of 16", Reply({0, 1, 16}, Filled(16)), ReadCall, true, 0},
+    {"a registry value of 64 bytes", Reply({0, 0}, RegistryValue(64)), RegistryCall, true, 0},
+    {"a folder path of 20 units", Reply({0}, FolderPath(20, 20)), FolderCall, true, 0},
+    {"a system record of 36 bytes", Reply({0}, SystemInfo(36)), SystemInfoCall, true, 0},
+    {"a process record of 16 bytes", Reply({0, 1}, ProcessInfo(16)), ProcessCall, true, 0},
+    {"an invocation answer of 12 bytes", WithTrailer(Reply({0, 0}, InvokeReply(12, 12))), InvokeCall, true, 0},
+    // Sizes past what was asked for, or past the frame.
+    {"10,000 bytes for the 276-byte version record", Reply({0, 1}, Version(10000, 10000)), VersionCall, false,
+     kNoDevice},
+    {"a version record size past the frame", Reply({0, 1}, Version(276, 40)), VersionCall, false, kNoDevice},
+    {"a version record shorter than its fields", Reply({0, 1}, Version(8, 8)), VersionCall, false, kNoDevice},
+    {"a find record of 600 bytes", Reply({0, 5}, FindData(600)), FindCall, false, kNoDevice},
+    {"a find record size past the frame", Reply({0, 5, 560}, Filled(100)), FindCall, false, kNoDevice},
+    {"32 bytes read for 16 asked", Reply({0, 1, 32}, Filled(32)), ReadCall, false, kNoDevice},
+    {"16 bytes read, 8 in the frame", Reply({0, 1, 16}, Filled(8)), ReadCall, false, kNoDevice},
+    {"more bytes written than sent", Reply({0, 1, 17}), WriteCall, false, kNoDevice},
+    {"a registry value of 600 bytes for 64", Reply({0, 0}, RegistryValue(600)), RegistryCall, false, kNoDevice},
+    {"a folder path longer than the buffer", Reply({0}, FolderPath(400, 400)), FolderCall, false, kNoDevice},
+    {"a folder path count past the frame", Reply({0}, FolderPath(20, 3)), FolderCall, false, kNoDevice},
+    {"a system record of 100 bytes", Reply({0}, SystemInfo(100)), SystemInfoCall, false, kNoDevice},
+    {"a process record of 32 bytes", Reply({0, 1}, ProcessInfo(32)), ProcessCall, false, kNoDevice},
+    {"an invocation answer count past the frame", WithTrailer(Reply({0, 0}, InvokeReply(5000, 10))), InvokeCall, false,
+     kNoDevice},
+    {"a frame of two gigabytes", HugeFrameHeader(), VersionCall, false, kNoDevice},
+    {"a reply cut short after its head", Frame(Bytes(2, 0)), VersionCall, false, kNoDevice},
+    {"an invocation answer without its second frame", Reply({0, 0}, InvokeReply(12, 12)), InvokeCall, false,
+     kNoDevice},
+    // A call the device refuses as a whole fails, with a reason.
+    {"SetFileTime refused with E_NOTIMPL", Refusal(0x80004001u), SetTimeCall, false, ERROR_NOT_SUPPORTED},
+    {"SetFileTime answered FALSE", Reply({ERROR_ACCESS_DENIED, 0}), SetTimeCall, false, ERROR_ACCESS_DENIED},
+};
+
+class NetworkClient : public ::testing::Test {
+protected:
+    void TearDown() override {
+        CeRapiUninit();
+        SetEnvironmentVariableA("RAPI_DEVICE", nullptr);
+        SetEnvironmentVariableA("RAPI_DESKTOP", nullptr);
+        SetEnvironmentVariableA("RAPI_DEVICE_PORT", nullptr);
+        SetEnvironmentVariableA("RAPI_PASSWORD", nullptr);
+    }
+
+    // RAPI_DEVICE: starts up straight to the fake device's port.
+    bool StartDirect(const FakeDevice &device) {
+        SetEnvironmentVariableA("RAPI_DEVICE", ("127.0.0.1:" + std::to_string(device.RapiPort())).c_str());
+        RAPIINIT init = {sizeof init, nullptr, E_FAIL};
+        if (FAILED(CeRapiInitEx(&init))) return false;
+        return WaitForSingleObject(init.heRapiInit, 5000) == WAIT_OBJECT_0 && SUCCEEDED(init.hrRapiInit);
+    }
+};
+
+TEST_F(NetworkClient, EverySizeTheDeviceSendsIsChecked) {
+    for (const HostileRow &row : kHostileRows) {
+        SCOPED_TRACE(row.what);
+        Bytes reply = row.reply;
+        FakeDevice device;
+        device.Serve([reply](const Bytes &) { return reply; });
+        ASSERT_TRUE(StartDirect(device));
+        Outcome outcome = row.call();
+        EXPECT_EQ(outcome.succeeded, row.succeeds);
+        EXPECT_TRUE(outcome.canaryIntact) << "the call wrote past the caller's buffer";
+        if (!row.succeeds) {
+            EXPECT_EQ(CeGetLastError(), row.lastError);
+        }
+        CeRapiUninit();
+    }
+}
+
+TEST_F(NetworkClient, AReplyThatDoesNotHoldTogetherDropsTheSession) {
+    FakeDevice device;
+    device.Serve([](const Bytes &) { return Reply({0, 1}, Version(10000, 10000)); });
+    ASSERT_TRUE(StartDirect(device));
+    CEOSVERSIONINFO info = {};
+    info.dwOSVersionInfoSize = sizeof info;
+    EXPECT_FALSE(CeGetVersionEx(&info));
+    // Nothing more goes out: every later call fails at once.
+    EXPECT_EQ(Alive(), FALSE);
+    EXPECT_EQ(CeGetLastError(), kNoDevice);
+    EXPECT_EQ(device.Commands().size(), 1u);
+}
+
+TEST_F(NetworkClient, GetFileTimeComesFromTheFindDataOfTheOpenedFile) {
+    const uint32_t kFile = 0x42, kSearch = 0x43;
+    FakeDevice device;
+    device.Serve([&](const Bytes &request) {
+        uint32_t command = request[0];
+        if (command == 0x05) return Reply({0, kFile});  // CreateFile
+        if (command == 0x02) return Reply({0, 1});      // FindClose
+        if (command != 0x00) return Refusal(0x80004001u);
+        // FindFirstFile: the pattern must be the opened file's path.
+        std::wstring pattern;
+        for (size_t at = 12; at + 1 < request.size() && request[at]; at += 2) pattern += wchar_t(request[at]);
+        Bytes found = FindData(560);
+        found[4 + 4] = 0x11;   // creation 0x11
+        found[4 + 20] = 0x33;  // last write 0x33
+        return pattern == L"\\My Documents\\book.vbk" ? Reply({0, kSearch}, found) : Reply({2, kNoHandle}, FindData(0));
+    });
+    ASSERT_TRUE(StartDirect(device));
+    HANDLE file = CeCreateFile(L"\\My Documents\\book.vbk", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    FILETIME creation = {}, lastWrite = {};
+    ASSERT_TRUE(CeGetFileTime(file, &creation, nullptr, &lastWrite));
+    EXPECT_EQ(creation.dwLowDateTime, 0x11u);
+    EXPECT_EQ(lastWrite.dwLowDateTime, 0x33u);
+}
+
+// Variables the stand-in cannot use make CeRapiInitEx fail at once, so the
+// program's own failure paths apply rather than an endless wait.
+TEST_F(NetworkClient, VariablesThatCannotBeUsedFailTheStartUp) {
+    FakeDevice busy;
+    busy.Serve([](const Bytes &) { return Bytes(); });
+    const std::string taken = "127.0.0.1:" + std::to_string(busy.RapiPort());
+    const struct {
+        const char *variable;
+        std::string value;
+        const char *devicePort;
+    } rows[] = {
+        {"RAPI_DEVICE", "127.0.0.1:99999", nullptr},  {"RAPI_DEVICE", ":990", nullptr},
+        {"RAPI_DEVICE", "127.0.0.1:", nullptr},       {"RAPI_DESKTOP", "127.0.0.1:port", nullptr},
+        {"RAPI_DESKTOP", "127.0.0.1:5679", "0"},      {"RAPI_DESKTOP", taken, nullptr},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(std::string(row.variable) + "=" + row.value);
+        SetEnvironmentVariableA(row.variable, row.value.c_str());
+        SetEnvironmentVariableA("RAPI_DEVICE_PORT", row.devicePort);
+        RAPIINIT init = {sizeof init, nullptr, S_OK};
+        EXPECT_TRUE(FAILED(CeRapiInitEx(&init)));
+        CeRapiUninit();
+        SetEnvironmentVariableA(row.variable, nullptr);
+    }
+}
+
+// ---- Docking: the control channel
+
+// An information block of `size` bytes whose three strings sit at the
+// given offsets (a string is written only where it fits).
+Bytes InfoBlock(uint32_t size, uint32_t nameAt, uint32_t platformAt, uint32_t modelAt, bool terminated = true) {
+    Bytes block(std::max<uint32_t>(size, 0x24), 0);
+    block[4] = 3;
+    block[8] = 0x11, block[9] = 0x0A;
+    const uint32_t offsets[3] = {nameAt, platformAt, modelAt};
+    const wchar_t *texts[3] = {L"Pocket_PC", L"PocketPC", L"Tesh 1"};
+    for (int i = 0; i < 3; ++i) {
+        for (int b = 0; b < 4; ++b) block[0x18 + 4 * i + b] = static_cast<uint8_t>(offsets[i] >> (8 * b));
+        Bytes text;
+        PutUnits(&text, texts[i], terminated);
+        for (size_t at = 0; at < text.size() && offsets[i] + at < size; ++at) block[offsets[i] + at] = text[at];
+    }
+    block.resize(size);
+    Bytes greeting;
+    PutU32(&greeting, size);
+    greeting.insert(greeting.end(), block.begin(), block.end());
+    return greeting;
+}
+
+Bytes GoodInfoBlock() { return InfoBlock(0x80, 0x24, 0x40, 0x60); }
+
+struct GreetingRow {
+    const char *what;
+    Bytes greeting;
+    bool accepted;
+};
+
+const GreetingRow kGreetingRows[] = {
+    {"a whole information block", GoodInfoBlock(), true},
+    {"an empty word, then the block", [] {
+         Bytes greeting(4, 0);
+         Bytes block = GoodInfoBlock();
+         greeting.insert(greeting.end(), block.begin(), block.end());
+         return greeting;
+     }(),
+     true},
+    {"a block shorter than its fixed fields", InfoBlock(0x20, 0x24, 0x24, 0x24), false},
+    {"a name offset past the block", InfoBlock(0x80, 0x200, 0x40, 0x60), false},
+    {"a model offset inside the fixed fields", InfoBlock(0x80, 0x24, 0x40, 0x10), false},
+    {"a name without its terminator", InfoBlock(0x2A, 0x24, 0x24, 0x24, false), false},
+    {"a block cut short", [] {
+         Bytes greeting = GoodInfoBlock();
+         greeting.resize(40);
+         return greeting;
+     }(),
+     false},
+};
+
+class Docking : public NetworkClient {
+protected:
+    // RAPI_DESKTOP on a free loopback port; the device's remote API port is
+    // the fake device's.
+    void Listen(const FakeDevice &device) {
+        desktopPort_ = FreePort();
+        SetEnvironmentVariableA("RAPI_DESKTOP", ("127.0.0.1:" + std::to_string(desktopPort_)).c_str());
+        SetEnvironmentVariableA("RAPI_DEVICE_PORT", std::to_string(device.RapiPort()).c_str());
+        init_ = RAPIINIT{sizeof init_, nullptr, E_FAIL};
+        ASSERT_EQ(CeRapiInitEx(&init_), S_OK);
+    }
+    bool Connected(DWORD timeoutMs) {
+        return WaitForSingleObject(init_.heRapiInit, timeoutMs) == WAIT_OBJECT_0 && SUCCEEDED(init_.hrRapiInit);
+    }
+    uint16_t desktopPort_ = 0;
+    RAPIINIT init_{};
+};
+
+TEST_F(Docking, TheGreetingMustHoldTogether) {
+    for (const GreetingRow &row : kGreetingRows) {
+        SCOPED_TRACE(row.what);
+        FakeDevice device;
+        device.Serve([](const Bytes &) { return Reply({0, 0x10}); });
+        Listen(device);
+        FakeDevice docking;
+        ASSERT_TRUE(docking.Dock(desktopPort_, row.greeting, false));
+        if (!row.greeting.empty() && row.greeting.size() < 44) docking.Undock();  // cut short: the link goes
+        EXPECT_EQ(Connected(row.accepted ? 5000 : 600), row.accepted);
+        if (!row.accepted) {
+            // A device that greets properly after it is still welcome.
+            docking.Undock();
+            FakeDevice next;
+            ASSERT_TRUE(next.Dock(desktopPort_, GoodInfoBlock(), true));
+            EXPECT_TRUE(Connected(5000));
+        }
+        CeRapiUninit();
+    }
+}
+
+TEST_F(Docking, AnAnnouncingDeviceIsConnectedWithinHalfASecond) {
+    FakeDevice device;
+    device.Serve([](const Bytes &) { return Reply({0, 0x10}); });
+    Listen(device);
+    FakeDevice docking;
+    LARGE_INTEGER frequency, start, end;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&start);
+    ASSERT_TRUE(docking.Dock(desktopPort_, GoodInfoBlock()));
+    ASSERT_TRUE(Connected(5000));
+    QueryPerformanceCounter(&end);
+    double milliseconds = 1000.0 * (end.QuadPart - start.QuadPart) / frequency.QuadPart;
+    printf("announce to connected: %.1f ms\n", milliseconds);
+    EXPECT_LT(milliseconds, 500.0);
+    EXPECT_NE(Alive(), FALSE);
+}
+
+// The device sends its challenge and its block; the password goes back on
+// the control channel, and again at the start of the remote API session.
+TEST_F(Docking, APasswordIsAnsweredFromTheVariable) {
+    FakeDevice device;
+    device.Serve([](const Bytes &) { return Reply({0, 0x10}); }, 8);
+    SetEnvironmentVariableW(L"RAPI_PASSWORD", L"ab");
+    Listen(device);
+    FakeDevice docking;
+    Bytes greeting;
+    PutU32(&greeting, 0x200 | 0x5A);  // key 0x5A
+    Bytes block = GoodInfoBlock();
+    greeting.insert(greeting.end(), block.begin(), block.end());
+    ASSERT_TRUE(docking.Dock(desktopPort_, greeting, false));
+    // u16 byte count 6, then "ab" and its terminator in UTF-16LE, XOR the key.
+    const Bytes expected = {6, 0, 'a' ^ 0x5A, 0x5A, 'b' ^ 0x5A, 0x5A, 0x5A, 0x5A};
+    EXPECT_EQ(docking.ControlReceived(expected.size(), 3000), expected);
+    EXPECT_FALSE(Connected(200)) << "connected before the device accepted the password";
+    ASSERT_TRUE(docking.SendControl(Bytes{1, 0}));
+    EXPECT_TRUE(Connected(5000));
+    EXPECT_EQ(device.Greeting(), expected);
+    EXPECT_NE(Alive(), FALSE);
+}
+
+TEST_F(Docking, AWrongPasswordIsNotConnected) {
+    FakeDevice device;
+    device.Serve([](const Bytes &) { return Reply({0, 0x10}); });
+    SetEnvironmentVariableW(L"RAPI_PASSWORD", L"wrong");
+    Listen(device);
+    FakeDevice docking;
+    Bytes greeting;
+    PutU32(&greeting, 0x200 | 0x11);
+    Bytes block = GoodInfoBlock();
+    greeting.insert(greeting.end(), block.begin(), block.end());
+    ASSERT_TRUE(docking.Dock(desktopPort_, greeting, false));
+    EXPECT_EQ(docking.ControlReceived(14, 3000).size(), 14u);
+    ASSERT_TRUE(docking.SendControl(Bytes{0, 0}));
+    EXPECT_FALSE(Connected(1000));
+}
+
+TEST_F(Docking, ThreeMissedPingsMeanTheDeviceIsGone) {
+    FakeDevice device;
+    device.Serve([](const Bytes &) { return Reply({0, 0x10}); });
+    Listen(device);
+    FakeDevice silent;
+    ASSERT_TRUE(silent.Dock(desktopPort_, GoodInfoBlock(), false));
+    ASSERT_TRUE(Connected(5000));
+    EXPECT_NE(Alive(), FALSE);
+    // Pings go every 5 s; the third one unanswered after its 5 s means gone.
+    Sleep(12000);
+    EXPECT_NE(Alive(), FALSE) << "gone before three pings were missed";
+    Sleep(10000);
+    EXPECT_EQ(Alive(), FALSE);
+    EXPECT_EQ(CeGetLastError(), kNoDevice);
+    Bytes pings = silent.ControlReceived(12, 100);
+    EXPECT_EQ(pings.size(), 12u);
+    EXPECT_EQ(pings[0], 0x78);
+}
+
+TEST_F(Docking, ADeviceThatEchoesEveryPingStays) {
+    FakeDevice device;
+    device.Serve([](const Bytes &) { return Reply({0, 0x10}); });
+    Listen(device);
+    FakeDevice echoing;
+    ASSERT_TRUE(echoing.Dock(desktopPort_, GoodInfoBlock(), true));
+    ASSERT_TRUE(Connected(5000));
+    Sleep(17000);  // three pings and more, each echoed
+    EXPECT_NE(Alive(), FALSE);
+}
+
+}  // namespace
