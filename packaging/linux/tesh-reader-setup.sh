@@ -12,12 +12,16 @@
 # RAPI_PASSWORD  the device's password, when it has one
 # RAPI_LOG       a file that gets one line per remote API call (send it to
 #                us when something goes wrong)
-# WINEPREFIX     the Wine prefix to use (default:
-#                ~/.local/share/tesh-reader-setup/wine)
+# TESH_WINE_PREFIX  the Wine prefix to use (default:
+#                ~/.local/share/tesh-reader-setup/wine). An inherited
+#                WINEPREFIX is ignored: the script puts its own rapi.dll
+#                and fonts into the prefix's system folders, so it uses only
+#                a prefix it made itself (marked by .tesh-reader-setup).
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 
-export WINEPREFIX="${WINEPREFIX:-$HOME/.local/share/tesh-reader-setup/wine}"
+export WINEPREFIX="${TESH_WINE_PREFIX:-$HOME/.local/share/tesh-reader-setup/wine}"
+marker=$WINEPREFIX/.tesh-reader-setup
 export WINEDEBUG="${WINEDEBUG:--all}"
 # No Mono or Gecko installer prompts: the program needs neither.
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
@@ -29,9 +33,17 @@ if [ -z "$wine" ]; then
   exit 127
 fi
 
-if [ ! -d "$WINEPREFIX/drive_c/windows/system32" ]; then
+if [ ! -f "$marker" ]; then
+  if [ -e "$WINEPREFIX" ] && [ -n "$(ls -A "$WINEPREFIX" 2>/dev/null)" ]; then
+    echo "tesh-reader-setup: $WINEPREFIX holds files this script did not make; not touching it" \
+         "(choose another folder with TESH_WINE_PREFIX)" >&2
+    exit 2
+  fi
   echo "tesh-reader-setup: making the Wine prefix $WINEPREFIX (once)"
   mkdir -p "$WINEPREFIX"
+  : > "$marker"
+fi
+if [ ! -d "$WINEPREFIX/drive_c/windows/system32" ]; then
   "$wine" wineboot -i >/dev/null 2>&1 || true
   wineserver -w 2>/dev/null || true
 fi

@@ -52,6 +52,11 @@ for refused in "$home/.wine" "$foreign" "$repo/build/../tools"; do
   fi
 done
 
+# The Linux zip's launcher, too, uses only a prefix it made itself.
+if TESH_WINE_PREFIX=$foreign timeout 60 sh "$repo/packaging/linux/tesh-reader-setup.sh" >/dev/null 2>&1; then
+  fail "the Linux launcher used a folder it did not make"
+fi
+
 timeout 500 xvfb-run -a "$0" --run-and-end-setup "$repo" "$home.run.log" || fail "the run command did not run setup.exe: $(cat "$home.run.log")"
 
 [ "$(snapshot "$home")" = "$before_home" ] || fail "the user's prefix (WINEPREFIX) changed"
