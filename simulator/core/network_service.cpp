@@ -87,8 +87,8 @@ void PutU32(std::vector<uint8_t> *bytes, uint32_t value) {
 // wakes it at once.
 class SessionLink {
 public:
-    SessionLink(SOCKET socket, HANDLE stop, const std::atomic<bool> &undocking)
-        : socket_(socket), stop_(stop), undocking_(undocking), ready_(CreateEventW(nullptr, FALSE, FALSE, nullptr)) {
+    SessionLink(SOCKET socket, HANDLE stop)
+        : socket_(socket), stop_(stop), ready_(CreateEventW(nullptr, FALSE, FALSE, nullptr)) {
         if (ready_ && WSAEventSelect(socket_, ready_, FD_READ | FD_WRITE | FD_CLOSE) != 0) {
             CloseHandle(ready_);
             ready_ = nullptr;
@@ -107,8 +107,6 @@ public:
     size_t Receive(uint8_t *data, size_t count) {
         if (!ready_) return 0;
         for (;;) {
-            // Bytes still waiting once undocked are never read.
-            if (undocking_) return 0;
             u_long waiting = 0;
             if (ioctlsocket(socket_, FIONREAD, &waiting) != 0) return 0;
             if (waiting == 0 && !Await()) return 0;
@@ -150,7 +148,6 @@ private:
 
     SOCKET socket_;
     HANDLE stop_;
-    const std::atomic<bool> &undocking_;
     HANDLE ready_;
 };
 
@@ -270,8 +267,8 @@ void NetworkService::Stop() {
         SetEvent(stop_);
         listenThread_.join();
         // Pulling the device out: every session breaks at once. A waiting
-        // session wakes on the stop event, a busy one stops before its next
-        // receive; shutting the sockets down tells every client.
+        // session wakes on the stop event; shutting the sockets down ends
+        // a busy one at its next send and tells every client.
         for (int attempt = 0; attempt < 200; ++attempt) {
             std::lock_guard<std::mutex> lock(lock_);
             bool running = false;
@@ -328,7 +325,7 @@ void NetworkService::RunSession(SOCKET socket, std::string peer, std::shared_ptr
     std::string name = "[" + std::to_string(session) + "] ";
     device_.Note(name + "network session from " + peer);
     std::wstring password = device_.Introduce().password;
-    SessionLink link(socket, stop_, undocking_);
+    SessionLink link(socket, stop_);
     bool serving = true;
     if (!password.empty()) {
         // The session's first bytes are the password; one byte answers it.
