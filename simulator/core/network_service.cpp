@@ -78,17 +78,42 @@ void PutU32(std::vector<uint8_t> *bytes, uint32_t value) {
     for (int i = 0; i < 4; ++i) bytes->push_back(static_cast<uint8_t>(value >> (8 * i)));
 }
 
-// A session's socket, read and written blocking: a request costs one
-// receive and one send. Undocking wakes a blocked receive by cancelling it
-// (see Stop): shutting the socket down alone does not wake it everywhere.
+// A session's socket, non-blocking, with an event that the system sets
+// when bytes arrive, room to send frees up or the peer goes. Under Wine a
+// blocking receive that finds nothing costs several wineserver round
+// trips before it even waits; here a receive is made only when the socket
+// holds bytes (asking costs no round trip), and otherwise the session
+// waits on that event and on the undock event together, so undocking
+// wakes it at once.
 class SessionLink {
 public:
-    explicit SessionLink(SOCKET socket) : socket_(socket) {}
+    SessionLink(SOCKET socket, HANDLE stop)
+        : socket_(socket), stop_(stop), ready_(CreateEventW(nullptr, FALSE, FALSE, nullptr)) {
+        if (ready_ && WSAEventSelect(socket_, ready_, FD_READ | FD_WRITE | FD_CLOSE) != 0) {
+            CloseHandle(ready_);
+            ready_ = nullptr;
+        }
+    }
+    ~SessionLink() {
+        if (!ready_) return;
+        WSAEventSelect(socket_, nullptr, 0);
+        CloseHandle(ready_);
+    }
+    SessionLink(const SessionLink &) = delete;
+    SessionLink &operator=(const SessionLink &) = delete;
 
-    // Some bytes (at most `count`); 0 when the link ended or was cut.
+    // Some bytes (at most `count`); 0 when the link ended, was cut, or the
+    // device was undocked.
     size_t Receive(uint8_t *data, size_t count) {
-        int got = recv(socket_, reinterpret_cast<char *>(data), static_cast<int>(std::min<size_t>(count, 1u << 30)), 0);
-        return got > 0 ? static_cast<size_t>(got) : 0;
+        if (!ready_) return 0;
+        for (;;) {
+            u_long waiting = 0;
+            if (ioctlsocket(socket_, FIONREAD, &waiting) != 0) return 0;
+            if (waiting == 0 && !Await()) return 0;
+            int got = recv(socket_, reinterpret_cast<char *>(data), static_cast<int>(std::min<size_t>(count, 1u << 30)), 0);
+            if (got > 0) return static_cast<size_t>(got);
+            if (got == 0 || WSAGetLastError() != WSAEWOULDBLOCK) return 0;
+        }
     }
     bool ReceiveAll(uint8_t *data, size_t count) {
         while (count > 0) {
@@ -99,10 +124,31 @@ public:
         }
         return true;
     }
-    bool SendAll(const uint8_t *data, size_t count) { return ::SendAll(socket_, data, count); }
+    // One send for a whole frame, unless the socket's buffer is full.
+    bool SendAll(const uint8_t *data, size_t count) {
+        if (!ready_) return false;
+        while (count > 0) {
+            int sent = send(socket_, reinterpret_cast<const char *>(data), static_cast<int>(std::min<size_t>(count, 1u << 20)), 0);
+            if (sent > 0) {
+                data += sent;
+                count -= static_cast<size_t>(sent);
+            } else if (sent == 0 || WSAGetLastError() != WSAEWOULDBLOCK || !Await()) {
+                return false;
+            }
+        }
+        return true;
+    }
 
 private:
+    // Until the socket has news (false once the device is undocked).
+    bool Await() {
+        HANDLE events[2] = {ready_, stop_};
+        return WaitForMultipleObjects(2, events, FALSE, INFINITE) == WAIT_OBJECT_0;
+    }
+
     SOCKET socket_;
+    HANDLE stop_;
+    HANDLE ready_;
 };
 
 // The requests of one session as they arrive. Each receive takes whatever
@@ -204,6 +250,7 @@ bool NetworkService::Start(std::string *error) {
     int length = sizeof rapiAddress_;
     getsockname(listener_, reinterpret_cast<sockaddr *>(&rapiAddress_), &length);
     port_ = ntohs(rapiAddress_.sin_port);
+    undocking_ = false;
     stop_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     accept_ = WSACreateEvent();
     WSAEventSelect(listener_, accept_, FD_ACCEPT);
@@ -216,10 +263,12 @@ bool NetworkService::Start(std::string *error) {
 
 void NetworkService::Stop() {
     if (stop_) {
+        undocking_ = true;
         SetEvent(stop_);
         listenThread_.join();
-        // Pulling the device out: every session breaks at once. A receive
-        // that has begun is cancelled; one begun after the shutdown fails.
+        // Pulling the device out: every session breaks at once. A waiting
+        // session wakes on the stop event; shutting the sockets down ends
+        // a busy one at its next send and tells every client.
         for (int attempt = 0; attempt < 200; ++attempt) {
             std::lock_guard<std::mutex> lock(lock_);
             bool running = false;
@@ -227,7 +276,6 @@ void NetworkService::Stop() {
                 if (*session.done) continue;
                 running = true;
                 shutdown(session.socket, SD_BOTH);
-                CancelIoEx(reinterpret_cast<HANDLE>(session.socket), nullptr);
             }
             if (control_ != INVALID_SOCKET) shutdown(control_, SD_BOTH);
             if (!running) break;
@@ -260,11 +308,8 @@ void NetworkService::Listen() {
             int length = sizeof peer;
             SOCKET client = accept(listener_, reinterpret_cast<sockaddr *>(&peer), &length);
             if (client == INVALID_SOCKET) break;  // none left waiting
-            // Accepted sockets inherit the listener's event selection: undo
-            // it, so that the session reads and writes blocking.
-            WSAEventSelect(client, nullptr, 0);
-            u_long nonBlocking = 0;
-            ioctlsocket(client, FIONBIO, &nonBlocking);
+            // Accepted sockets inherit the listener's event selection; the
+            // session replaces it with its own.
             SendAtOnce(client);
             auto done = std::make_shared<std::atomic<bool>>(false);
             std::lock_guard<std::mutex> lock(lock_);
@@ -280,7 +325,7 @@ void NetworkService::RunSession(SOCKET socket, std::string peer, std::shared_ptr
     std::string name = "[" + std::to_string(session) + "] ";
     device_.Note(name + "network session from " + peer);
     std::wstring password = device_.Introduce().password;
-    SessionLink link(socket);
+    SessionLink link(socket, stop_);
     bool serving = true;
     if (!password.empty()) {
         // The session's first bytes are the password; one byte answers it.
@@ -301,7 +346,7 @@ void NetworkService::RunSession(SOCKET socket, std::string peer, std::shared_ptr
         const uint8_t *body = nullptr;
         uint32_t length = 0;
         FrameReader::Status status = reader.Next(link, &body, &length);
-        bool undocked = WaitForSingleObject(stop_, 0) == WAIT_OBJECT_0;
+        bool undocked = undocking_;
         if (status == FrameReader::kTooLarge) {
             device_.Note(name + "frame of " + std::to_string(length) + " bytes, above the limit of " +
                          std::to_string(rapi1::kMaxFrameBytes) + ": session closed");

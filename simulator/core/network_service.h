@@ -66,6 +66,7 @@ private:
     bool winsock_ = false;
     SOCKET listener_ = INVALID_SOCKET;
     HANDLE stop_ = nullptr;    // manual-reset: set while stopping
+    std::atomic<bool> undocking_{false};  // the same, read without a system call
     HANDLE accept_ = nullptr;  // signalled when a client waits to be accepted
     std::thread listenThread_, desktopThread_;
     std::mutex lock_;          // guards sessions_ and control_

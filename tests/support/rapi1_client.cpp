@@ -28,12 +28,22 @@ bool Rapi1Client::Connect(uint16_t port, const char *host) {
         Close();
         return false;
     }
+    // Non-blocking with an event, as the device serves: under Wine a
+    // blocking receive that finds nothing yet costs extra wineserver round
+    // trips, while asking what the socket holds costs none.
+    ready_ = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    if (!ready_ || WSAEventSelect(socket_, ready_, FD_READ | FD_WRITE | FD_CLOSE) != 0) {
+        Close();
+        return false;
+    }
     return true;
 }
 
 void Rapi1Client::Close() {
     if (socket_ != INVALID_SOCKET) closesocket(socket_);
     socket_ = INVALID_SOCKET;
+    if (ready_) ::CloseHandle(ready_);
+    ready_ = nullptr;
     heldAt_ = heldEnd_ = 0;
 }
 
@@ -42,10 +52,32 @@ bool Rapi1Client::SendBytes(const std::vector<uint8_t> &bytes) {
     while (done < bytes.size()) {
         int sent = send(socket_, reinterpret_cast<const char *>(bytes.data() + done),
                         static_cast<int>(bytes.size() - done), 0);
-        if (sent <= 0) return false;
-        done += static_cast<size_t>(sent);
+        if (sent > 0) {
+            done += static_cast<size_t>(sent);
+        } else if (sent == 0 || WSAGetLastError() != WSAEWOULDBLOCK ||
+                   WaitForSingleObject(ready_, INFINITE) != WAIT_OBJECT_0) {
+            return false;
+        }
     }
     return true;
+}
+
+int Rapi1Client::ReceiveSome(uint8_t *data, size_t count, DWORD timeoutMs) {
+    DWORD start = GetTickCount();
+    for (;;) {
+        u_long waiting = 0;
+        if (socket_ == INVALID_SOCKET || ioctlsocket(socket_, FIONREAD, &waiting) != 0) return -1;
+        if (waiting == 0) {
+            DWORD spent = GetTickCount() - start;
+            if (timeoutMs != INFINITE && spent >= timeoutMs) return -1;
+            if (WaitForSingleObject(ready_, timeoutMs == INFINITE ? INFINITE : timeoutMs - spent) != WAIT_OBJECT_0) {
+                return -1;
+            }
+        }
+        int got = recv(socket_, reinterpret_cast<char *>(data), static_cast<int>(count), 0);
+        if (got >= 0) return got;
+        if (WSAGetLastError() != WSAEWOULDBLOCK) return -1;
+    }
 }
 
 // Takes bytes from what earlier receives brought first; a receive brings
@@ -54,7 +86,7 @@ bool Rapi1Client::Receive(uint8_t *data, size_t count) {
     while (count > 0) {
         if (heldAt_ == heldEnd_) {
             held_.resize(64 * 1024);
-            int got = recv(socket_, reinterpret_cast<char *>(held_.data()), static_cast<int>(held_.size()), 0);
+            int got = ReceiveSome(held_.data(), held_.size(), INFINITE);
             if (got <= 0) return false;
             heldAt_ = 0;
             heldEnd_ = static_cast<size_t>(got);
@@ -81,10 +113,8 @@ bool Rapi1Client::Call(const rapi1::Writer &request, std::vector<uint8_t> *reply
 }
 
 bool Rapi1Client::EndedUnanswered(DWORD timeoutMs) {
-    DWORD timeout = timeoutMs;
-    setsockopt(socket_, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char *>(&timeout), sizeof timeout);
     uint8_t byte;
-    return heldAt_ == heldEnd_ && recv(socket_, reinterpret_cast<char *>(&byte), 1, 0) == 0;
+    return heldAt_ == heldEnd_ && ReceiveSome(&byte, 1, timeoutMs) == 0;
 }
 
 namespace {

@@ -48,7 +48,12 @@ public:
     std::vector<std::wstring> List(const std::wstring &pattern);
 
 private:
+    // One receive of whatever the socket holds, after waiting for it up to
+    // `timeoutMs`: the bytes, 0 when the link ended, -1 on error or timeout.
+    int ReceiveSome(uint8_t *data, size_t count, DWORD timeoutMs);
+
     SOCKET socket_ = INVALID_SOCKET;
+    HANDLE ready_ = nullptr;  // set by the system when the socket has news
     std::vector<uint8_t> held_;  // received; bytes heldAt_ to heldEnd_ not yet taken
     size_t heldAt_ = 0, heldEnd_ = 0;
 };
