@@ -47,21 +47,8 @@ fail() {
   failures=$((failures + 1))
 }
 
-openbox >/dev/null 2>&1 &
-openbox_pid=$!
-device_pid=
-setup_pid=
-finish() {
-  [ -n "$setup_pid" ] && kill "$setup_pid" 2>/dev/null || true
-  [ -n "$device_pid" ] && kill "$device_pid" 2>/dev/null || true
-  WINEPREFIX=$build/wine-screenshots wineserver -k >/dev/null 2>&1 || true
-  kill "$openbox_pid" 2>/dev/null || true
-}
-trap finish EXIT
-
-export TESH_WINE_DISPLAY=1 TESH_WINE_PREFIX=$build/wine-screenshots WINEPREFIX=$build/wine-screenshots
-export CEDEVICE_PIPE="\\\\.\\pipe\\cedevice-screenshots-$$"
-"$here/wine-run.sh" --system-rapi "$build/bin/rapi.dll"
+# A display prefix of its own, under build/, and openbox.
+begin_driven_run screenshots
 
 # A setup folder as a user has it.
 folder=$work/setupfolder

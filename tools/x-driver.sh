@@ -87,3 +87,26 @@ snap_framed() {
     "$out.inner.png" -geometry "+$((x - X))+$((y - Y))" -composite "$out"
   rm -f "$out.inner.png"
 }
+
+# Starts openbox on this display and a display prefix of the driver's own,
+# build/wine-NAME (with the stand-in as its system rapi.dll), and a device
+# pipe of its own. Needs `repo` and `build`; what the caller starts goes in
+# device_pid and setup_pid, and everything is ended when the script exits.
+begin_driven_run() {
+  openbox >/dev/null 2>&1 &
+  openbox_pid=$!
+  device_pid=
+  setup_pid=
+  driven_prefix=$build/wine-$1
+  trap end_driven_run EXIT
+  export TESH_WINE_DISPLAY=1 TESH_WINE_PREFIX=$driven_prefix WINEPREFIX=$driven_prefix
+  export CEDEVICE_PIPE="\\\\.\\pipe\\cedevice-$1-$$"
+  "$repo/tools/wine-run.sh" --system-rapi "$build/bin/rapi.dll"
+}
+
+end_driven_run() {
+  [ -n "$setup_pid" ] && kill "$setup_pid" 2>/dev/null || true
+  [ -n "$device_pid" ] && kill "$device_pid" 2>/dev/null || true
+  WINEPREFIX=$driven_prefix wineserver -k >/dev/null 2>&1 || true
+  kill "$openbox_pid" 2>/dev/null || true
+}

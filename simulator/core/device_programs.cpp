@@ -48,8 +48,6 @@ std::wstring RequestString(const uint8_t *half) {
     return text;
 }
 
-std::string Quoted(const std::wstring &text) { return "\"" + WideToUtf8(text) + "\""; }
-
 }  // namespace
 
 Device::Result Device::DoRegOpenKey(uint32_t session, uint32_t root, const std::wstring &subKey, uint32_t *key) {

@@ -19,14 +19,6 @@
 
 namespace {
 
-std::string Quoted(const std::wstring &text) { return "\"" + WideToUtf8(text) + "\""; }
-
-std::string Hex(uint32_t value) {
-    char text[16];
-    snprintf(text, sizeof text, "0x%lx", static_cast<unsigned long>(value));
-    return text;
-}
-
 void PutU16(uint8_t *at, uint16_t value) {
     at[0] = static_cast<uint8_t>(value);
     at[1] = static_cast<uint8_t>(value >> 8);

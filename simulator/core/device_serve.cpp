@@ -10,14 +10,6 @@
 
 namespace {
 
-std::string Quoted(const std::wstring &text) { return "\"" + WideToUtf8(text) + "\""; }
-
-std::string Hex(uint32_t value) {
-    char text[16];
-    snprintf(text, sizeof text, "0x%lx", static_cast<unsigned long>(value));
-    return text;
-}
-
 std::string AccessText(uint32_t access) {
     std::string text;
     if (access & GENERIC_READ) text += "read";

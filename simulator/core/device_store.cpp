@@ -26,8 +26,6 @@ DWORD ObjectId(const std::wstring &canonical) {
     return hash | 0x01000000u;
 }
 
-std::string Quoted(const std::wstring &path) { return "\"" + WideToUtf8(path) + "\""; }
-
 }  // namespace
 
 Device::Result Device::Fail(DWORD error) {

@@ -1,5 +1,7 @@
 #include "core/text_util.h"
 
+#include <stdio.h>
+
 #include <stdlib.h>
 
 std::wstring Utf8ToWide(const std::string &text) {
@@ -108,4 +110,12 @@ bool ParseSigned(const std::string &text, int64_t *value) {
     if (magnitude > (negative ? 0x8000000000000000ull : 0x7FFFFFFFFFFFFFFFull)) return false;
     *value = negative ? static_cast<int64_t>(0 - magnitude) : static_cast<int64_t>(magnitude);
     return true;
+}
+
+std::string Quoted(const std::wstring &text) { return "\"" + WideToUtf8(text) + "\""; }
+
+std::string Hex(uint32_t value) {
+    char text[16];
+    snprintf(text, sizeof text, "0x%lx", static_cast<unsigned long>(value));
+    return text;
 }

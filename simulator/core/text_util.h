@@ -17,6 +17,10 @@ bool SameName(const std::wstring &a, const std::wstring &b);
 // `*` matches any run of characters, `?` any one character; case-insensitive.
 bool WildcardMatch(const std::wstring &pattern, const std::wstring &name);
 
+// A device name in double quotes, and a number in hexadecimal, for the log.
+std::string Quoted(const std::wstring &text);
+std::string Hex(uint32_t value);
+
 uint64_t FileTimeValue(const FILETIME &time);
 FILETIME FileTimeFrom(uint64_t value);
 FILETIME DeviceNow();

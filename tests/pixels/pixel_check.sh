@@ -53,22 +53,8 @@ check_painted() {
   fi
 }
 
-openbox >/dev/null 2>&1 &
-openbox_pid=$!
-device_pid=
-setup_pid=
-finish() {
-  [ -n "$setup_pid" ] && kill "$setup_pid" 2>/dev/null || true
-  [ -n "$device_pid" ] && kill "$device_pid" 2>/dev/null || true
-  WINEPREFIX=$build/wine-pixels wineserver -k >/dev/null 2>&1 || true
-  kill "$openbox_pid" 2>/dev/null || true
-}
-trap finish EXIT
-
-# A display prefix of its own, under build/.
-export TESH_WINE_DISPLAY=1 TESH_WINE_PREFIX=$build/wine-pixels WINEPREFIX=$build/wine-pixels
-export CEDEVICE_PIPE="\\\\.\\pipe\\cedevice-pixels-$$"
-"$repo/tools/wine-run.sh" --system-rapi "$build/bin/rapi.dll"
+# A display prefix of its own, under build/, and openbox.
+begin_driven_run pixels
 
 # A setup folder with two books, and a device docked on a pipe of its own.
 folder=$work/setupfolder
