@@ -228,18 +228,17 @@ bool ReadInfoBlock(const uint8_t *block, uint32_t size, std::string *description
     return true;
 }
 
+DWORD WINAPI ShowUserMessage(void *message) {
+    MessageBoxW(nullptr, static_cast<const wchar_t *>(message), L"Windows CE device",
+                MB_OK | MB_ICONWARNING | MB_SETFOREGROUND | MB_TOPMOST);
+    return 0;
+}
+
 // Tells the user plainly why a device that docked cannot be used, from a
 // thread of its own so that the listener keeps listening.
 void TellUser(const wchar_t *text) {
     fwprintf(stderr, L"rapi.dll: %ls\n", text);
-    HANDLE thread = CreateThread(
-        nullptr, 0,
-        [](void *message) -> DWORD {
-            MessageBoxW(nullptr, static_cast<const wchar_t *>(message), L"Windows CE device",
-                        MB_OK | MB_ICONWARNING | MB_SETFOREGROUND | MB_TOPMOST);
-            return 0;
-        },
-        const_cast<wchar_t *>(text), 0, nullptr);
+    HANDLE thread = CreateThread(nullptr, 0, ShowUserMessage, const_cast<wchar_t *>(text), 0, nullptr);
     if (thread) CloseHandle(thread);
 }
 
