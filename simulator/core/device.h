@@ -230,6 +230,8 @@ private:
     // when the link is to drop now instead of answering it.
     bool DropPlanned(const std::string &prefix);
     std::vector<FoundEntry> ListFolder(const std::wstring &canonical, const std::wstring &pattern);
+    DWORD ResolvePattern(const std::wstring &pattern, std::wstring *canonical, std::wstring *folder,
+                         std::wstring *name);
     Outcome ServeLocked(uint32_t session, wire::Reader *request, wire::Writer *answer);
     Outcome ServeRapi1Locked(uint32_t session, const uint8_t *body, size_t size, std::vector<uint8_t> *frames);
     friend class Rapi1Call;

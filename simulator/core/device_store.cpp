@@ -457,15 +457,24 @@ std::vector<Device::FoundEntry> Device::ListFolder(const std::wstring &canonical
     return entries;
 }
 
+// A search pattern split into its existing folder and the last part to
+// match; 0, or the error a search of it fails with.
+DWORD Device::ResolvePattern(const std::wstring &pattern, std::wstring *canonical, std::wstring *folder,
+                             std::wstring *name) {
+    DWORD error = NormalizeDevicePath(pattern, true, canonical);
+    if (error) return error;
+    SplitDevicePath(*canonical, folder, name);
+    if (name->empty()) return ERROR_FILE_NOT_FOUND;
+    Item parent = LookUp(*folder);
+    if (!parent.exists || !parent.directory) return ERROR_PATH_NOT_FOUND;
+    return 0;
+}
+
 Device::Result Device::DoFindFirstFile(uint32_t session, const std::wstring &pattern, uint32_t *id,
                                        FoundEntry *first) {
     std::wstring canonical, folder, name;
-    DWORD error = NormalizeDevicePath(pattern, true, &canonical);
+    DWORD error = ResolvePattern(pattern, &canonical, &folder, &name);
     if (error) return Fail(error);
-    SplitDevicePath(canonical, &folder, &name);
-    if (name.empty()) return Fail(ERROR_FILE_NOT_FOUND);
-    Item parent = LookUp(folder);
-    if (!parent.exists || !parent.directory) return Fail(ERROR_PATH_NOT_FOUND);
     Handle handle;
     handle.session = session;
     handle.kind = Kind::kSearch;
@@ -501,21 +510,15 @@ Device::Result Device::DoSetFileAttributes(const std::wstring &path, DWORD attri
     DWORD kept = (attributes & kKeptAttributes) | (item.directory ? FILE_ATTRIBUTE_DIRECTORY : 0);
     SetRecord(canonical, kept, item.creation, item.access, item.write);
     SaveRecords();
-    char hex[16];
-    snprintf(hex, sizeof hex, "0x%lx", static_cast<unsigned long>(kept));
-    return Done(hex);
+    return Done(Hex(kept));
 }
 
 // Everything in one folder that matches the pattern's last part, at once.
 Device::Result Device::DoFindAllFiles(const std::wstring &pattern, std::vector<FoundEntry> *entries) {
     entries->clear();
     std::wstring canonical, folder, name;
-    DWORD error = NormalizeDevicePath(pattern, true, &canonical);
+    DWORD error = ResolvePattern(pattern, &canonical, &folder, &name);
     if (error) return Fail(error);
-    SplitDevicePath(canonical, &folder, &name);
-    if (name.empty()) return Fail(ERROR_FILE_NOT_FOUND);
-    Item parent = LookUp(folder);
-    if (!parent.exists || !parent.directory) return Fail(ERROR_PATH_NOT_FOUND);
     *entries = ListFolder(folder, name);
     return Done(std::to_string(entries->size()) + " found");
 }
