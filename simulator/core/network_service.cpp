@@ -15,6 +15,7 @@
 namespace {
 
 const DWORD kRetryMs = 3000;        // between attempts to reach the desktop
+const DWORD kUndockCheckMs = 250;   // how often a waiting session looks at the undock flag
 const DWORD kPollMs = 500;          // how soon the control channel notices an undock
 const uint16_t kMaxPasswordBytes = 1024;
 
@@ -81,14 +82,16 @@ void PutU32(std::vector<uint8_t> *bytes, uint32_t value) {
 // A session's socket, non-blocking, with an event that the system sets
 // when bytes arrive, room to send frees up or the peer goes. Under Wine a
 // blocking receive that finds nothing costs several wineserver round
-// trips before it even waits; here a receive is made only when the socket
-// holds bytes (asking costs no round trip), and otherwise the session
-// waits on that event and on the undock event together, so undocking
-// wakes it at once.
+// trips before it even waits, and so does asking the socket what it
+// holds, and so does waiting on two events where one would do. So the
+// session waits on that event alone and then receives; it receives again
+// without waiting only when the last receive filled the buffer, because
+// more may then be there. Undocking shuts the socket down, which sets the
+// event; the undock flag is looked at between slices of the wait as well.
 class SessionLink {
 public:
-    SessionLink(SOCKET socket, HANDLE stop)
-        : socket_(socket), stop_(stop), ready_(CreateEventW(nullptr, FALSE, FALSE, nullptr)) {
+    SessionLink(SOCKET socket, const std::atomic<bool> &undocking)
+        : socket_(socket), undocking_(undocking), ready_(CreateEventW(nullptr, FALSE, FALSE, nullptr)) {
         if (ready_ && WSAEventSelect(socket_, ready_, FD_READ | FD_WRITE | FD_CLOSE) != 0) {
             CloseHandle(ready_);
             ready_ = nullptr;
@@ -106,11 +109,11 @@ public:
     // device was undocked.
     size_t Receive(uint8_t *data, size_t count) {
         if (!ready_) return 0;
+        const int asked = static_cast<int>(std::min<size_t>(count, 1u << 30));
         for (;;) {
-            u_long waiting = 0;
-            if (ioctlsocket(socket_, FIONREAD, &waiting) != 0) return 0;
-            if (waiting == 0 && !Await()) return 0;
-            int got = recv(socket_, reinterpret_cast<char *>(data), static_cast<int>(std::min<size_t>(count, 1u << 30)), 0);
+            if (!mayHoldMore_ && !Await()) return 0;
+            int got = recv(socket_, reinterpret_cast<char *>(data), asked, 0);
+            mayHoldMore_ = got == asked;
             if (got > 0) return static_cast<size_t>(got);
             if (got == 0 || WSAGetLastError() != WSAEWOULDBLOCK) return 0;
         }
@@ -142,13 +145,16 @@ public:
 private:
     // Until the socket has news (false once the device is undocked).
     bool Await() {
-        HANDLE events[2] = {ready_, stop_};
-        return WaitForMultipleObjects(2, events, FALSE, INFINITE) == WAIT_OBJECT_0;
+        for (;;) {
+            if (WaitForSingleObject(ready_, kUndockCheckMs) == WAIT_OBJECT_0) return true;
+            if (undocking_) return false;
+        }
     }
 
     SOCKET socket_;
-    HANDLE stop_;
+    const std::atomic<bool> &undocking_;
     HANDLE ready_;
+    bool mayHoldMore_ = false;
 };
 
 // The requests of one session as they arrive. Each receive takes whatever
@@ -325,7 +331,7 @@ void NetworkService::RunSession(SOCKET socket, std::string peer, std::shared_ptr
     std::string name = "[" + std::to_string(session) + "] ";
     device_.Note(name + "network session from " + peer);
     std::wstring password = device_.Introduce().password;
-    SessionLink link(socket, stop_);
+    SessionLink link(socket, undocking_);
     bool serving = true;
     if (!password.empty()) {
         // The session's first bytes are the password; one byte answers it.

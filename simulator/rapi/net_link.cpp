@@ -47,6 +47,8 @@ struct Net {
     SOCKET listener = INVALID_SOCKET;
     SOCKET control = INVALID_SOCKET;
     SOCKET session = INVALID_SOCKET;
+    HANDLE sessionNews = nullptr;  // set when the session's socket has bytes, room or an end
+    bool mayHoldMore = false;      // the last receive filled the buffer: look again before waiting
     // Reply bytes received and not yet taken: inbox[inboxStart, inboxEnd).
     std::vector<uint8_t> inbox = std::vector<uint8_t>(64 * 1024);
     size_t inboxStart = 0, inboxEnd = 0;
@@ -61,12 +63,17 @@ Net &TheNet() {
 
 bool Stopping(HANDLE stop) { return WaitForSingleObject(stop, 0) != WAIT_TIMEOUT; }
 
-// The session's socket blocks, with a short receive time-out after which
-// the wait looks at the link's state: ending the start-up or losing the
-// device ends a call waiting for its reply even where shutting the socket
-// down does not wake a blocked receive. Replies are read through a buffer,
-// so that a small reply costs one receive, length and body.
+// The session's socket is non-blocking with an event, waited on in short
+// slices after which the wait looks at the link's state: ending the
+// start-up or losing the device ends a call waiting for its reply. Under
+// Wine a blocking receive, or asking a socket what it holds, costs extra
+// wineserver round trips; waiting for the event and then receiving costs
+// the fewest. Replies are read through a buffer, so that a small reply
+// costs one receive, length and body.
 const DWORD kReceiveSliceMs = 250;
+
+// Until the session's socket has news (true), or the slice is over.
+bool AwaitSession(Net &net) { return WaitForSingleObject(net.sessionNews, kReceiveSliceMs) == WAIT_OBJECT_0; }
 
 // Flags only: this is asked on every round trip, and an event's state
 // would cost a call into the system each time.
@@ -83,13 +90,16 @@ bool Fill(Net &net, SOCKET socket, size_t needed, DWORD start, DWORD timeoutMs) 
     if (net.inbox.size() < needed) net.inbox.resize(needed);
     while (net.inboxEnd < needed) {
         if (!Linked(net)) return false;
-        int got = recv(socket, reinterpret_cast<char *>(net.inbox.data() + net.inboxEnd),
-                       static_cast<int>(net.inbox.size() - net.inboxEnd), 0);
-        if (got > 0) {
-            net.inboxEnd += static_cast<size_t>(got);
-            continue;
+        if (net.mayHoldMore || AwaitSession(net)) {
+            const int room = static_cast<int>(net.inbox.size() - net.inboxEnd);
+            int got = recv(socket, reinterpret_cast<char *>(net.inbox.data() + net.inboxEnd), room, 0);
+            net.mayHoldMore = got == room;
+            if (got > 0) {
+                net.inboxEnd += static_cast<size_t>(got);
+                continue;
+            }
+            if (got == 0 || WSAGetLastError() != WSAEWOULDBLOCK) return false;
         }
-        if (got == 0 || WSAGetLastError() != WSAETIMEDOUT) return false;
         if (GetTickCount() - start >= timeoutMs) {
             calllog::Event("no reply from the device within %lu ms", static_cast<unsigned long>(timeoutMs));
             return false;
@@ -103,9 +113,14 @@ bool SendLinked(Net &net, SOCKET socket, const void *data, size_t count) {
     while (count > 0) {
         if (!Linked(net)) return false;
         int sent = send(socket, at, static_cast<int>(count), 0);
-        if (sent <= 0) return false;
-        at += sent;
-        count -= static_cast<size_t>(sent);
+        if (sent > 0) {
+            at += sent;
+            count -= static_cast<size_t>(sent);
+        } else if (sent == 0 || WSAGetLastError() != WSAEWOULDBLOCK) {
+            return false;
+        } else {
+            AwaitSession(net);  // the socket's buffer is full
+        }
     }
     return true;
 }
@@ -412,11 +427,15 @@ bool Announce(Net &net, SOCKET control, SOCKET session, HRESULT result) {
     if (net.ending) return false;
     net.control = control;
     net.session = session;
-    if (session != INVALID_SOCKET) {
-        DWORD slice = kReceiveSliceMs;
-        setsockopt(session, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char *>(&slice), sizeof slice);
+    if (session != INVALID_SOCKET &&
+        (!net.sessionNews || WSAEventSelect(session, net.sessionNews, FD_READ | FD_WRITE | FD_CLOSE) != 0)) {
+        calllog::Event("cannot watch the remote API session (error %d)", WSAGetLastError());
+        closesocket(session);
+        net.session = session = INVALID_SOCKET;
+        result = HRESULT_FROM_WIN32(rapilink::kNoDevice);
     }
     net.inboxStart = net.inboxEnd = 0;
+    net.mayHoldMore = false;
     net.lost = session == INVALID_SOCKET;
     net.record->hrRapiInit = result;
     SetEvent(net.startupEvent);
@@ -566,6 +585,7 @@ HRESULT BeginStartup(RAPIINIT *record, const Choice &choice) {
     net.choice = choice;
     net.startupEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     net.stopEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    net.sessionNews = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     net.record = record;
     net.ending = false;
     net.stopping = false;
@@ -577,7 +597,8 @@ HRESULT BeginStartup(RAPIINIT *record, const Choice &choice) {
     if (!net.attend) {
         CloseHandle(net.startupEvent);
         CloseHandle(net.stopEvent);
-        net.startupEvent = net.stopEvent = nullptr;
+        if (net.sessionNews) CloseHandle(net.sessionNews);
+        net.startupEvent = net.stopEvent = net.sessionNews = nullptr;
         CloseSocket(&net.listener);
         WSACleanup();
         return E_OUTOFMEMORY;
@@ -613,7 +634,8 @@ HRESULT End() {
     CloseSocket(&net.session);
     CloseSocket(&net.control);
     CloseSocket(&net.listener);
-    net.attend = net.stopEvent = net.startupEvent = nullptr;
+    if (net.sessionNews) CloseHandle(net.sessionNews);
+    net.attend = net.stopEvent = net.startupEvent = net.sessionNews = nullptr;
     net.record = nullptr;
     net.started = false;
     net.lost = true;

@@ -30,7 +30,7 @@ bool Rapi1Client::Connect(uint16_t port, const char *host) {
     }
     // Non-blocking with an event, as the device serves: under Wine a
     // blocking receive that finds nothing yet costs extra wineserver round
-    // trips, while asking what the socket holds costs none.
+    // trips, and so does asking what the socket holds.
     ready_ = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     if (!ready_ || WSAEventSelect(socket_, ready_, FD_READ | FD_WRITE | FD_CLOSE) != 0) {
         Close();
@@ -45,6 +45,7 @@ void Rapi1Client::Close() {
     if (ready_) ::CloseHandle(ready_);
     ready_ = nullptr;
     heldAt_ = heldEnd_ = 0;
+    mayHoldMore_ = false;
 }
 
 bool Rapi1Client::SendBytes(const std::vector<uint8_t> &bytes) {
@@ -64,10 +65,10 @@ bool Rapi1Client::SendBytes(const std::vector<uint8_t> &bytes) {
 
 int Rapi1Client::ReceiveSome(uint8_t *data, size_t count, DWORD timeoutMs) {
     DWORD start = GetTickCount();
+    if (socket_ == INVALID_SOCKET) return -1;
     for (;;) {
-        u_long waiting = 0;
-        if (socket_ == INVALID_SOCKET || ioctlsocket(socket_, FIONREAD, &waiting) != 0) return -1;
-        if (waiting == 0) {
+        // The event first, unless the last receive filled its buffer.
+        if (!mayHoldMore_) {
             DWORD spent = GetTickCount() - start;
             if (timeoutMs != INFINITE && spent >= timeoutMs) return -1;
             if (WaitForSingleObject(ready_, timeoutMs == INFINITE ? INFINITE : timeoutMs - spent) != WAIT_OBJECT_0) {
@@ -75,6 +76,7 @@ int Rapi1Client::ReceiveSome(uint8_t *data, size_t count, DWORD timeoutMs) {
             }
         }
         int got = recv(socket_, reinterpret_cast<char *>(data), static_cast<int>(count), 0);
+        mayHoldMore_ = got > 0 && static_cast<size_t>(got) == count;
         if (got >= 0) return got;
         if (WSAGetLastError() != WSAEWOULDBLOCK) return -1;
     }

@@ -56,4 +56,5 @@ private:
     HANDLE ready_ = nullptr;  // set by the system when the socket has news
     std::vector<uint8_t> held_;  // received; bytes heldAt_ to heldEnd_ not yet taken
     size_t heldAt_ = 0, heldEnd_ = 0;
+    bool mayHoldMore_ = false;  // the last receive filled its buffer
 };
