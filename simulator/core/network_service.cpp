@@ -137,6 +137,8 @@ public:
                 count -= static_cast<size_t>(sent);
             } else if (sent == 0 || WSAGetLastError() != WSAEWOULDBLOCK || !Await()) {
                 return false;
+            } else {
+                mayHoldMore_ = true;  // the wait may have taken the news of bytes that arrived
             }
         }
         return true;

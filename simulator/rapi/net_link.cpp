@@ -119,7 +119,10 @@ bool SendLinked(Net &net, SOCKET socket, const void *data, size_t count) {
         } else if (sent == 0 || WSAGetLastError() != WSAEWOULDBLOCK) {
             return false;
         } else {
-            AwaitSession(net);  // the socket's buffer is full
+            // The socket's buffer is full. The wait may take the news of
+            // bytes that arrived meanwhile, so the next receive looks first.
+            AwaitSession(net);
+            net.mayHoldMore = true;
         }
     }
     return true;

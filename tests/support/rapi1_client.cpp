@@ -58,6 +58,8 @@ bool Rapi1Client::SendBytes(const std::vector<uint8_t> &bytes) {
         } else if (sent == 0 || WSAGetLastError() != WSAEWOULDBLOCK ||
                    WaitForSingleObject(ready_, INFINITE) != WAIT_OBJECT_0) {
             return false;
+        } else {
+            mayHoldMore_ = true;  // the wait may have taken the news of bytes that arrived
         }
     }
     return true;
