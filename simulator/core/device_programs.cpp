@@ -160,9 +160,18 @@ Device::Result Device::DoStartProgram(const std::wstring &canonical, uint32_t *p
     return Done("running, window " + Quoted(program.windowClass) + " " + Quoted(program.title));
 }
 
+// Windows CE looks for a program named without a folder in \Windows
+// first, then in the root.
+std::wstring Device::FindProgram(const std::wstring &image) {
+    if (image.find(L'\\') != std::wstring::npos) return image;
+    std::wstring inWindows = L"\\Windows\\" + image, canonical;
+    if (NormalizeDevicePath(inWindows, false, &canonical) == 0 && LookUp(canonical).exists) return inWindows;
+    return image;
+}
+
 Device::Result Device::DoCreateProcess(const std::wstring &image, uint32_t *processId) {
     std::wstring canonical;
-    DWORD error = NormalizeDevicePath(image, false, &canonical);
+    DWORD error = NormalizeDevicePath(FindProgram(image), false, &canonical);
     if (error) return Fail(error);
     Item item = LookUp(canonical);
     if (!item.exists) return Fail(ERROR_FILE_NOT_FOUND);
@@ -174,7 +183,7 @@ Device::Result Device::DoCreateProcess(uint32_t session, const std::wstring &ima
     Result result = DoCreateProcess(image, &started->processId);
     if (!result.ok) return result;
     std::wstring canonical;
-    NormalizeDevicePath(image, false, &canonical);
+    NormalizeDevicePath(FindProgram(image), false, &canonical);
     started->threadId = started->processId + 1;
     // The caller holds both handles until it closes them, whether or not
     // the program still runs, as on Windows.

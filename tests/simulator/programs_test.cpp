@@ -147,6 +147,20 @@ TEST_F(Programs, StartingWhatIsNoProgram) {
     EXPECT_TRUE(CeDeleteFile(L"\\tool.exe"));
 }
 
+// A program named without a folder is looked for in \Windows, then in the root.
+TEST_F(Programs, BareNamesAreFoundInWindowsFirst) {
+    device.WriteFile(L"\\Windows\\pword.exe", "CEAPP\tWINDOW\tPWORD\tWord\n");
+    device.WriteFile(L"\\pword.exe", "CEAPP\tWINDOW\tROOT\tRoot copy\n");
+    device.WriteFile(L"\\rootonly.exe", "CEAPP\tWINDOW\tROOT\tRoot only\n");
+    EXPECT_TRUE(Start(L"pword.exe"));
+    EXPECT_TRUE(device.IsRunning(L"\\Windows\\pword.exe"));
+    EXPECT_FALSE(device.IsRunning(L"\\pword.exe"));
+    EXPECT_TRUE(Start(L"rootonly.exe"));
+    EXPECT_TRUE(device.IsRunning(L"\\rootonly.exe"));
+    EXPECT_FALSE(Start(L"nowhere.exe"));
+    EXPECT_EQ(CeGetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+}
+
 TEST_F(Programs, CloseAppClosesTheMatchingWindowOnly) {
     ASSERT_TRUE(Start(kReader));
     InvokeResult other = CloseApp(kLibrary, L"READER", L"Corvex Reader");
