@@ -22,7 +22,6 @@ const ULONGLONG kOneDay = 864000000000ull;
 const char kBookPage[] = "Select Books to Install";
 const char kStoragePage[] = "Select Storage Location";
 const char kCompletion[] = "Book Install Complete!";
-const char kOtherOptionsCaption[] = "Other Options";
 const wchar_t kReader[] = L"\\Program Files\\Corvex Press\\Tesh Reader.exe";
 
 std::string BookContent(const std::string &title, const std::string &name) {
@@ -233,14 +232,12 @@ TEST(SetupExeBooks, OverTcpReaderBookToACardAndRemoval) {
         HWND menu = robot::WaitForWindow(kCaptionSetup, "#32770", 30000);
         robot::Click(menu, IDC_OTHER_OPTIONS);
         HWND options = robot::WaitForWindow(kOtherOptionsCaption, "#32770", 30000);
-        robot::Click(options, IDC_INSTALL_READER);
-        options = robot::WaitForWindow(kOtherOptionsCaption, "#32770", 30000);
+        options = RunAction(options, IDC_INSTALL_READER, nullptr, 30000);
         installed = device.Exists(kReader);
         robot::Click(options, IDC_INSTALL_BOOK);
         InstallEveryBook("Storage Card");
         options = robot::WaitForWindow(kOtherOptionsCaption);
-        robot::Click(options, IDC_REMOVE_READER);
-        options = robot::WaitForWindow(kOtherOptionsCaption, "#32770", 30000);
+        options = RunAction(options, IDC_REMOVE_READER, nullptr, 30000);
         EXPECT_TRUE(robot::StaysAbsent(kCaptionError, 200));
         robot::Click(options, IDCANCEL);
         menu = robot::WaitForWindow(kCaptionSetup);

@@ -16,7 +16,6 @@
 namespace {
 
 const DWORD kRunTimeoutMs = 60000;
-const char kOtherOptionsCaption[] = "Other Options";
 const wchar_t kReader[] = L"\\Program Files\\Corvex Press\\Tesh Reader.exe";
 const wchar_t kHelper[] = L"\\Program Files\\Corvex Press\\tarnlib.dll";
 const wchar_t kProgramsLink[] = L"\\Windows\\Programs\\Tesh\u2122 Reader.lnk";
@@ -39,15 +38,6 @@ size_t CountLog(const std::vector<std::string> &log, const std::string &part) {
     size_t count = 0;
     for (const std::string &line : log) count += line.find(part) != std::string::npos;
     return count;
-}
-
-// Clicks an action of the Other Options menu: the menu goes away while the
-// action runs, and a new one comes back after it.
-HWND RunAction(HWND options, int button, const std::function<void()> &whileRunning = nullptr) {
-    robot::Click(options, button);
-    EXPECT_TRUE(robot::WaitForWindowGone(options)) << button;
-    if (whileRunning) whileRunning();
-    return robot::WaitForWindow(kOtherOptionsCaption);
 }
 
 TEST(SetupExeReader, DeviceInfoInstallUpdateAndRemove) {

@@ -4,6 +4,8 @@
 
 #include <vector>
 
+#include "tests/support/robot.h"
+
 namespace {
 
 std::string TestProgramFolder() {
@@ -88,4 +90,11 @@ long SetupProcess::WaitForExit(DWORD timeoutMs) {
     DWORD exitCode = 0;
     GetExitCodeProcess(process_.hProcess, &exitCode);
     return static_cast<long>(exitCode);
+}
+
+HWND RunAction(HWND options, int button, const std::function<void()> &whileRunning, DWORD timeoutMs) {
+    robot::Click(options, button);
+    EXPECT_TRUE(robot::WaitForWindowGone(options, timeoutMs)) << button;
+    if (whileRunning) whileRunning();
+    return robot::WaitForWindow(kOtherOptionsCaption, "#32770", timeoutMs);
 }

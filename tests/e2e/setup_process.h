@@ -3,6 +3,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <string>
 
 class SetupProcess {
@@ -32,3 +33,12 @@ private:
     std::string folder_;
     PROCESS_INFORMATION process_ = {};
 };
+
+const char kOtherOptionsCaption[] = "Other Options";
+
+// Clicks an action of the Other Options menu: the menu goes away while the
+// action runs, and a new one comes back after it, which is returned.
+// Waiting for the old one to go first keeps the next click from landing
+// on a menu that is already closing.
+HWND RunAction(HWND options, int button, const std::function<void()> &whileRunning = nullptr,
+               DWORD timeoutMs = 15000);
