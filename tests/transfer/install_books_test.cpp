@@ -20,6 +20,18 @@ protected:
         EXPECT_FALSE(g_setup.progressWindow && IsWindowVisible(g_setup.progressWindow));
         return result;
     }
+    // Every book, no storage page: the message boxes met on the way to the
+    // completion dialog, which is then finished; the run must end with 0.
+    std::vector<std::string> BoxesOfAnInstall() {
+        std::vector<std::string> boxes;
+        EXPECT_EQ(Run([&] {
+                      ChooseBooks();
+                      boxes = AnswerBoxesUntil(kCompletion);
+                      Finish();
+                  }),
+                  0);
+        return boxes;
+    }
 };
 
 // Ordinary books to main memory on a device without a card (no storage
@@ -189,13 +201,7 @@ TEST_F(InstallBooksTest, EmulatorRefusalThenBooksCopied) {
     AddBook("alpha.vbk", "Alpha");
     TestDevice device("emulator");
     device.Plug();
-    std::vector<std::string> boxes;
-    EXPECT_EQ(Run([&] {
-                  ChooseBooks();
-                  boxes = AnswerBoxesUntil(kCompletion);
-                  Finish();
-              }),
-              0);
+    std::vector<std::string> boxes = BoxesOfAnInstall();
     EXPECT_EQ(boxes, std::vector<std::string>{std::string(kCaptionSetup) + ": " + kTextEmulatorRefused});
     ExpectBookOnDevice(device, std::wstring(kMainFolder) + L"alpha.vbk", "alpha.vbk");
     EXPECT_FALSE(device.Exists(kReader));
@@ -422,13 +428,7 @@ TEST_F(InstallBooksTest, RefusedRenameKeepsTheNewIssue) {
     device.WriteFile(std::wstring(kMainFolder) + L"wsj.vbk.ppd", "pages");
     device.SetFault("refuse_move", "5");
     device.Plug();
-    std::vector<std::string> boxes;
-    EXPECT_EQ(Run([&] {
-                  ChooseBooks();
-                  boxes = AnswerBoxesUntil(kCompletion);
-                  Finish();
-              }),
-              0);
+    std::vector<std::string> boxes = BoxesOfAnInstall();
     const std::string folder = "\\My Documents\\Corvex Press\\";
     EXPECT_EQ(boxes, (std::vector<std::string>{
                          std::string("Error 151: ") + kTextCopyError,
