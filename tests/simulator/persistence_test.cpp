@@ -36,9 +36,14 @@ PROCESS_INFORMATION StartDevice(const std::wstring &arguments, const std::wstrin
     startup.hStdOutput = output;
     startup.hStdError = output;
     PROCESS_INFORMATION child = {};
-    if (!CreateProcessW(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &child)) {
-        ADD_FAILURE() << "cannot start cedevice.exe (error " << GetLastError() << ")";
+    // Wine now and then fails to start a process on a busy machine (error
+    // 1359); what is tested here is the device, so a start is tried again.
+    bool started = false;
+    for (int attempt = 0; attempt < 3 && !started; ++attempt) {
+        if (attempt) Sleep(500);
+        started = CreateProcessW(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &child);
     }
+    if (!started) ADD_FAILURE() << "cannot start cedevice.exe (error " << GetLastError() << ")";
     CloseHandle(output);
     return child;
 }
