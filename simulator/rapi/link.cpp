@@ -1,6 +1,6 @@
 #include "rapi/link.h"
 
-#include "rapi/section_lock.h"
+#include "rapi/startup.h"
 
 #include <atomic>
 
@@ -8,20 +8,11 @@ namespace rapilink {
 
 namespace {
 
-const HRESULT kAlreadyStarted = static_cast<HRESULT>(0x80041001);  // CERAPI_E_ALREADYINITIALIZED
 const DWORD kRetryMs = 40;
 
-// The start-up in progress or done, and the link it made.
+// The start-up in progress or done, and the pipe it opened.
 struct Link {
-    SectionLock state;       // guards everything below but `pipe` use
-    SectionLock calls;       // one round trip at a time
-    bool started = false;    // between CeRapiInitEx and CeRapiUninit
-    bool ending = false;     // CeRapiUninit is stopping the attempt
-    uint64_t generation = 0; // counts start-ups
-    RAPIINIT *record = nullptr;
-    HANDLE startupEvent = nullptr;  // handed to the caller; ours to close
-    HANDLE stopEvent = nullptr;
-    HANDLE attempt = nullptr;       // the attempt thread
+    rapistartup::Startup run;  // its `state` also guards `pipe`, but not the pipe's use
     HANDLE pipe = INVALID_HANDLE_VALUE;
     std::atomic<DWORD> lastError{0};  // the session's last error
 };
@@ -99,14 +90,14 @@ DWORD WINAPI Attempt(void *) {
     std::wstring name = wire::PipeNameFromEnvironment();  // read at each start-up
     HRESULT answer = E_FAIL;
     HANDLE pipe = INVALID_HANDLE_VALUE;
-    while (WaitForSingleObject(link.stopEvent, 0) == WAIT_TIMEOUT) {
-        pipe = TryConnect(name, link.stopEvent, &answer);
+    while (WaitForSingleObject(link.run.stopEvent, 0) == WAIT_TIMEOUT) {
+        pipe = TryConnect(name, link.run.stopEvent, &answer);
         if (pipe != INVALID_HANDLE_VALUE) break;
         if (GetLastError() == ERROR_PIPE_BUSY) WaitNamedPipeW(name.c_str(), kRetryMs);
-        WaitForSingleObject(link.stopEvent, kRetryMs);
+        WaitForSingleObject(link.run.stopEvent, kRetryMs);
     }
-    SectionGuard lock(link.state);
-    if (link.ending || pipe == INVALID_HANDLE_VALUE) {
+    SectionGuard lock(link.run.state);
+    if (link.run.ending || pipe == INVALID_HANDLE_VALUE) {
         // CeRapiUninit came first: the caller's record is no longer ours.
         if (pipe != INVALID_HANDLE_VALUE) CloseHandle(pipe);
         return 0;
@@ -116,8 +107,7 @@ DWORD WINAPI Attempt(void *) {
     } else {
         CloseHandle(pipe);  // a refused start-up leaves no link
     }
-    link.record->hrRapiInit = answer;
-    SetEvent(link.startupEvent);
+    rapistartup::Report(link.run, answer);
     return 0;
 }
 
@@ -126,65 +116,32 @@ DWORD WINAPI Attempt(void *) {
 HRESULT BeginStartup(RAPIINIT *record) {
     if (!record || record->cbSize != sizeof(RAPIINIT)) return E_INVALIDARG;
     Link &link = TheLink();
-    SectionGuard lock(link.state);
-    if (link.started) return kAlreadyStarted;
-    link.startupEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    link.stopEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    link.record = record;
-    link.ending = false;
-    ++link.generation;
-    record->heRapiInit = link.startupEvent;
-    record->hrRapiInit = E_PENDING;
-    link.attempt = CreateThread(nullptr, 0, Attempt, nullptr, 0, nullptr);
-    if (!link.attempt) {
-        CloseHandle(link.startupEvent);
-        CloseHandle(link.stopEvent);
-        link.startupEvent = link.stopEvent = nullptr;
-        return E_OUTOFMEMORY;
-    }
-    link.started = true;
-    return S_OK;
+    SectionGuard lock(link.run.state);
+    if (link.run.started) return rapistartup::kAlreadyStarted;
+    return rapistartup::Launch(link.run, record, Attempt);
 }
 
-HRESULT End() {
+namespace {
+
+// Every wait of the attempt watches the stop event, so nothing more wakes it.
+void WakeNothing() {}
+
+void ClosePipe() {
     Link &link = TheLink();
-    HANDLE attempt = nullptr;
-    uint64_t generation = 0;
-    {
-        SectionGuard lock(link.state);
-        if (!link.started) return S_OK;
-        link.ending = true;
-        SetEvent(link.stopEvent);
-        generation = link.generation;
-        // Our own handle to wait on: another thread's CeRapiUninit may close
-        // the link's one meanwhile.
-        DuplicateHandle(GetCurrentProcess(), link.attempt, GetCurrentProcess(), &attempt, SYNCHRONIZE, FALSE, 0);
-    }
-    // Every wait of the attempt also watches the stop event, so it ends at once.
-    if (attempt) {
-        WaitForSingleObject(attempt, INFINITE);
-        CloseHandle(attempt);
-    }
-    SectionGuard calls(link.calls);
-    SectionGuard lock(link.state);
-    if (!link.started || link.generation != generation) return S_OK;  // ended by another thread
-    CloseHandle(link.attempt);
-    CloseHandle(link.stopEvent);
-    CloseHandle(link.startupEvent);
     if (link.pipe != INVALID_HANDLE_VALUE) CloseHandle(link.pipe);
-    link.attempt = link.stopEvent = link.startupEvent = nullptr;
     link.pipe = INVALID_HANDLE_VALUE;
-    link.record = nullptr;
-    link.started = false;
-    return S_OK;
 }
+
+}  // namespace
+
+HRESULT End() { return rapistartup::End(TheLink().run, rapistartup::EndHooks{WakeNothing, ClosePipe}); }
 
 bool Call(wire::Writer &request, Answer *answer) {
     Link &link = TheLink();
-    SectionGuard calls(link.calls);
+    SectionGuard calls(link.run.calls);
     HANDLE pipe;
     {
-        SectionGuard lock(link.state);
+        SectionGuard lock(link.run.state);
         pipe = link.pipe;
     }
     if (pipe == INVALID_HANDLE_VALUE) {
@@ -193,7 +150,7 @@ bool Call(wire::Writer &request, Answer *answer) {
     }
     if (!RoundTrip(pipe, request.Finish(), &answer->body)) {
         // Unplugged, or the link dropped: it stays down.
-        SectionGuard lock(link.state);
+        SectionGuard lock(link.run.state);
         CloseHandle(link.pipe);
         link.pipe = INVALID_HANDLE_VALUE;
         link.lastError = kNoDevice;

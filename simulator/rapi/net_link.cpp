@@ -1,5 +1,5 @@
 #include "rapi/net_link.h"
-#include "rapi/section_lock.h"
+#include "rapi/startup.h"
 
 #include <winsock2.h>
 #include <ws2tcpip.h>
@@ -16,7 +16,6 @@ namespace netlink {
 
 namespace {
 
-const HRESULT kAlreadyStarted = static_cast<HRESULT>(0x80041001);  // CERAPI_E_ALREADYINITIALIZED
 // The control channel's first word: below this an information block of
 // that many bytes follows; from it on, a password challenge.
 const uint32_t kChallengeFrom = rapi1::kPasswordChallengeBase;
@@ -34,16 +33,9 @@ const DWORD kDirectRetryMs = 100;
 
 // The start-up in progress or done, and the sockets it made.
 struct Net {
-    SectionLock state;             // guards everything below but the socket use
-    SectionLock calls;             // one round trip at a time
-    bool started = false;         // between a network start-up and its end
-    bool ending = false;
-    uint64_t generation = 0;
+    rapistartup::Startup run;      // its worker finds the device and pings it; its
+                                   // `state` guards what follows but the socket use
     Choice choice;
-    RAPIINIT *record = nullptr;
-    HANDLE startupEvent = nullptr;
-    HANDLE stopEvent = nullptr;
-    HANDLE attend = nullptr;      // the thread that finds the device and pings it
     SOCKET listener = INVALID_SOCKET;
     SOCKET control = INVALID_SOCKET;
     SOCKET session = INVALID_SOCKET;
@@ -375,7 +367,7 @@ SOCKET OpenSessionTo(SOCKET control, uint16_t port, int key, HANDLE stop) {
 void MarkLost(Net &net, const char *why) {
     if (net.lost.exchange(true)) return;
     calllog::Event("device lost: %s", why);
-    SectionGuard lock(net.state);
+    SectionGuard lock(net.run.state);
     // Wakes a call that waits for its reply; the socket is closed at the end.
     if (net.session != INVALID_SOCKET) shutdown(net.session, SD_BOTH);
 }
@@ -389,7 +381,7 @@ void Watch(Net &net, SOCKET control) {
     WSAEventSelect(control, readable, FD_READ | FD_CLOSE);
     int unanswered = 0;
     DWORD lastPing = GetTickCount();
-    HANDLE events[2] = {readable, net.stopEvent};
+    HANDLE events[2] = {readable, net.run.stopEvent};
     while (!net.stopping && !net.lost) {
         DWORD now = GetTickCount();
         if (now - lastPing >= kPingIntervalMs) {
@@ -426,8 +418,8 @@ void Watch(Net &net, SOCKET control) {
 // Publishes the session and tells the caller; false when the start-up was
 // ended meanwhile (the caller's record is then no longer ours).
 bool Announce(Net &net, SOCKET control, SOCKET session, HRESULT result) {
-    SectionGuard lock(net.state);
-    if (net.ending) return false;
+    SectionGuard lock(net.run.state);
+    if (net.run.ending) return false;
     net.control = control;
     net.session = session;
     if (session != INVALID_SOCKET &&
@@ -440,15 +432,14 @@ bool Announce(Net &net, SOCKET control, SOCKET session, HRESULT result) {
     net.inboxStart = net.inboxEnd = 0;
     net.mayHoldMore = false;
     net.lost = session == INVALID_SOCKET;
-    net.record->hrRapiInit = result;
-    SetEvent(net.startupEvent);
+    rapistartup::Report(net.run, result);
     return true;
 }
 
 // RAPI_DESKTOP: waits for a device to dock, greets it, opens the session.
 void AttendListening(Net &net) {
-    while (!Stopping(net.stopEvent)) {
-        if (!AwaitReadable(net.listener, net.stopEvent, INFINITE)) continue;
+    while (!Stopping(net.run.stopEvent)) {
+        if (!AwaitReadable(net.listener, net.run.stopEvent, INFINITE)) continue;
         sockaddr_in from = {};
         int size = sizeof from;
         SOCKET control = accept(net.listener, reinterpret_cast<sockaddr *>(&from), &size);
@@ -457,8 +448,8 @@ void AttendListening(Net &net) {
         calllog::Event("a device docks from %s", Describe(from).c_str());
         SOCKET session = INVALID_SOCKET;
         int key = -1;
-        if (Greet(control, net.stopEvent, &key)) {
-            session = OpenSessionTo(control, net.choice.devicePort, key, net.stopEvent);
+        if (Greet(control, net.run.stopEvent, &key)) {
+            session = OpenSessionTo(control, net.choice.devicePort, key, net.run.stopEvent);
         }
         if (session == INVALID_SOCKET) {
             closesocket(control);
@@ -481,14 +472,14 @@ void AttendDirect(Net &net) {
         calllog::Event("RAPI_DEVICE: cannot resolve \"%s\"", net.choice.host.c_str());
         return;
     }
-    while (!Stopping(net.stopEvent)) {
+    while (!Stopping(net.run.stopEvent)) {
         SOCKET session = ConnectTo(device);
         if (session != INVALID_SOCKET) {
             calllog::Event("remote API session open to %s", Describe(device).c_str());
             if (!Announce(net, INVALID_SOCKET, session, S_OK)) closesocket(session);
             return;
         }
-        WaitForSingleObject(net.stopEvent, kDirectRetryMs);
+        WaitForSingleObject(net.run.stopEvent, kDirectRetryMs);
     }
 }
 
@@ -573,8 +564,8 @@ HRESULT BeginStartup(RAPIINIT *record, const Choice &choice) {
         return E_INVALIDARG;
     }
     Net &net = TheNet();
-    SectionGuard lock(net.state);
-    if (net.started) return kAlreadyStarted;
+    SectionGuard lock(net.run.state);
+    if (net.run.started) return rapistartup::kAlreadyStarted;
     WSADATA data;
     if (WSAStartup(MAKEWORD(2, 2), &data) != 0) return E_FAIL;
     HRESULT failure = S_OK;
@@ -586,71 +577,47 @@ HRESULT BeginStartup(RAPIINIT *record, const Choice &choice) {
         }
     }
     net.choice = choice;
-    net.startupEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    net.stopEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     net.sessionNews = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-    net.record = record;
-    net.ending = false;
     net.stopping = false;
     net.lost = true;  // until a session is open
-    ++net.generation;
-    record->heRapiInit = net.startupEvent;
-    record->hrRapiInit = E_PENDING;
-    net.attend = CreateThread(nullptr, 0, Attend, nullptr, 0, nullptr);
-    if (!net.attend) {
-        CloseHandle(net.startupEvent);
-        CloseHandle(net.stopEvent);
+    HRESULT launched = rapistartup::Launch(net.run, record, Attend);
+    if (FAILED(launched)) {
         if (net.sessionNews) CloseHandle(net.sessionNews);
-        net.startupEvent = net.stopEvent = net.sessionNews = nullptr;
+        net.sessionNews = nullptr;
         CloseSocket(&net.listener);
         WSACleanup();
-        return E_OUTOFMEMORY;
     }
-    net.started = true;
-    return S_OK;
+    return launched;
 }
 
-HRESULT End() {
+namespace {
+
+void WakeWaitingCall() {
     Net &net = TheNet();
-    HANDLE attend = nullptr;
-    uint64_t generation = 0;
-    {
-        SectionGuard lock(net.state);
-        if (!net.started) return S_OK;
-        net.ending = true;
-        net.stopping = true;
-        SetEvent(net.stopEvent);
-        generation = net.generation;
-        if (net.session != INVALID_SOCKET) shutdown(net.session, SD_BOTH);  // wakes a waiting call
-        DuplicateHandle(GetCurrentProcess(), net.attend, GetCurrentProcess(), &attend, SYNCHRONIZE, FALSE, 0);
-    }
-    if (attend) {
-        WaitForSingleObject(attend, INFINITE);
-        CloseHandle(attend);
-    }
-    SectionGuard calls(net.calls);
-    SectionGuard lock(net.state);
-    if (!net.started || net.generation != generation) return S_OK;  // ended by another thread
-    CloseHandle(net.attend);
-    CloseHandle(net.stopEvent);
-    CloseHandle(net.startupEvent);
+    net.stopping = true;
+    if (net.session != INVALID_SOCKET) shutdown(net.session, SD_BOTH);
+}
+
+void CloseSockets() {
+    Net &net = TheNet();
     CloseSocket(&net.session);
     CloseSocket(&net.control);
     CloseSocket(&net.listener);
     if (net.sessionNews) CloseHandle(net.sessionNews);
-    net.attend = net.stopEvent = net.startupEvent = net.sessionNews = nullptr;
-    net.record = nullptr;
-    net.started = false;
+    net.sessionNews = nullptr;
     net.lost = true;
     WSACleanup();
     calllog::Event("ended");
-    return S_OK;
 }
+
+}  // namespace
+
+HRESULT End() { return rapistartup::End(TheNet().run, rapistartup::EndHooks{WakeWaitingCall, CloseSockets}); }
 
 bool InUse() {
     Net &net = TheNet();
-    SectionGuard lock(net.state);
-    return net.started;
+    SectionGuard lock(net.run.state);
+    return net.run.started;
 }
 
 namespace {
@@ -675,10 +642,10 @@ bool ReceiveFrame(Net &net, SOCKET session, size_t maxBody, std::vector<uint8_t>
 
 bool Call(const std::vector<uint8_t> &frame, size_t maxReply, std::vector<uint8_t> *reply, int trailingFrames) {
     Net &net = TheNet();
-    SectionGuard calls(net.calls);
+    SectionGuard calls(net.run.calls);
     SOCKET session;
     {
-        SectionGuard lock(net.state);
+        SectionGuard lock(net.run.state);
         session = net.lost ? INVALID_SOCKET : net.session;
     }
     reply->clear();
