@@ -221,7 +221,7 @@ private:
     Result DoInvoke(const std::wstring &library, const std::wstring &function, const uint8_t *input,
                     uint32_t inputSize, int32_t *returned, std::vector<uint8_t> *output);
     Result DoStartProgram(const std::wstring &canonical, uint32_t *processId);
-    std::wstring FindProgram(const std::wstring &image);
+    Result FindProgram(const std::wstring &image, std::wstring *canonical);
     // Ends the programs whose close delay has run out.
     void EndClosedPrograms();
     Result DoSetFileAttributes(const std::wstring &path, DWORD attributes);

@@ -160,30 +160,34 @@ Device::Result Device::DoStartProgram(const std::wstring &canonical, uint32_t *p
     return Done("running, window " + Quoted(program.windowClass) + " " + Quoted(program.title));
 }
 
-// Windows CE looks for a program named without a folder in \Windows
-// first, then in the root.
-std::wstring Device::FindProgram(const std::wstring &image) {
-    if (image.find(L'\\') != std::wstring::npos) return image;
-    std::wstring inWindows = L"\\Windows\\" + image, canonical;
-    if (NormalizeDevicePath(inWindows, false, &canonical) == 0 && LookUp(canonical).exists) return inWindows;
-    return image;
+// The program file `image` names, as a canonical path. Windows CE looks
+// for a program named without a folder in \Windows first, then in the root.
+Device::Result Device::FindProgram(const std::wstring &image, std::wstring *canonical) {
+    std::wstring name = image;
+    if (image.find(L'\\') == std::wstring::npos &&
+        NormalizeDevicePath(L"\\Windows\\" + image, false, canonical) == 0 && LookUp(*canonical).exists) {
+        name = L"\\Windows\\" + image;
+    }
+    DWORD error = NormalizeDevicePath(name, false, canonical);
+    if (error) return Fail(error);
+    Item item = LookUp(*canonical);
+    if (!item.exists) return Fail(ERROR_FILE_NOT_FOUND);
+    if (item.directory) return Fail(ERROR_ACCESS_DENIED);
+    return Done("");
 }
 
 Device::Result Device::DoCreateProcess(const std::wstring &image, uint32_t *processId) {
     std::wstring canonical;
-    DWORD error = NormalizeDevicePath(FindProgram(image), false, &canonical);
-    if (error) return Fail(error);
-    Item item = LookUp(canonical);
-    if (!item.exists) return Fail(ERROR_FILE_NOT_FOUND);
-    if (item.directory) return Fail(ERROR_ACCESS_DENIED);
-    return DoStartProgram(canonical, processId);
+    Result found = FindProgram(image, &canonical);
+    return found.ok ? DoStartProgram(canonical, processId) : found;
 }
 
 Device::Result Device::DoCreateProcess(uint32_t session, const std::wstring &image, Started *started) {
-    Result result = DoCreateProcess(image, &started->processId);
-    if (!result.ok) return result;
     std::wstring canonical;
-    NormalizeDevicePath(FindProgram(image), false, &canonical);
+    Result result = FindProgram(image, &canonical);
+    if (!result.ok) return result;
+    result = DoStartProgram(canonical, &started->processId);
+    if (!result.ok) return result;
     started->threadId = started->processId + 1;
     // The caller holds both handles until it closes them, whether or not
     // the program still runs, as on Windows.
