@@ -90,6 +90,10 @@ BOOL OnConnectFailed(HWND dialog) {
     ConnectAttempt *attempt = AttemptOf(dialog);
     if (!attempt || !MoveOutcome(attempt, kConnectRefused, kConnectFailureShown)) return FALSE;
     // The dialog stays, still waiting in looks; only Cancel ends it now.
+    // A refusal can arrive before the dialog manager's first idle moment,
+    // which is when a modal dialog is first shown; the box must then stand
+    // in front of the waiting dialog, not alone on the screen.
+    if (!IsWindowVisible(dialog)) ShowWindow(dialog, SW_SHOWNORMAL);
     ShowMessage(kTextConnectFailure, kCaptionDebug, MB_OK);
     return TRUE;
 }

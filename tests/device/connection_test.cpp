@@ -141,12 +141,25 @@ TEST_F(Connection, EscapeAndTheCloseBoxCancelTheDialog) {
     }
 }
 
+// Holds the dialog's thread a moment after WM_INITDIALOG, so the worker's
+// refusal is queued before the dialog manager's first idle moment, when a
+// modal dialog is first shown; a busy machine does the same by chance.
+LRESULT CALLBACK HoldAfterInitDialog(int code, WPARAM wParam, LPARAM lParam) {
+    const CWPRETSTRUCT *call = reinterpret_cast<const CWPRETSTRUCT *>(lParam);
+    if (code == HC_ACTION && call->message == WM_INITDIALOG) Sleep(1000);
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
 TEST_F(Connection, ARefusedStartUpShowsFailureAndTheDialogStaysUntilCancel) {
     device_.SetFault("refuse_startup", "1");
     device_.Plug();
+    HHOOK hold = SetWindowsHookExA(WH_CALLWNDPROCRET, HoldAfterInitDialog, nullptr, GetCurrentThreadId());
+    ASSERT_NE(hold, nullptr);
     std::string failureText;
     int result = robot::RunWithRobot(ShowConnectDialog, [&] {
-        HWND dialog = robot::WaitForWindow(kConnectCaption);
+        // The box stands in front of the waiting dialog, never alone.
+        robot::WaitForWindow(kCaptionDebug);
+        HWND dialog = robot::WaitForWindow(kConnectCaption, "#32770", 200);
         failureText = robot::AnswerMessageBox(kCaptionDebug, IDOK);
         // Still there, still waiting in looks.
         EXPECT_FALSE(robot::WaitForWindowGone(dialog, 1000));
@@ -155,6 +168,7 @@ TEST_F(Connection, ARefusedStartUpShowsFailureAndTheDialogStaysUntilCancel) {
         robot::Click(dialog, IDCANCEL);
         EXPECT_TRUE(robot::WaitForWindowGone(dialog, 2000));
     });
+    UnhookWindowsHookEx(hold);
     EXPECT_EQ(result, 0);
     EXPECT_EQ(failureText, kTextConnectFailure);
 }
