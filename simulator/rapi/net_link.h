@@ -1,11 +1,15 @@
 // The stand-in's network link to a real (or simulated) handheld, used in
 // place of the pipe when the environment asks for it:
 //
-//   RAPI_DESKTOP=[ADDRESS][:PORT]  listen for a docking device (all
-//                                  addresses, port 5679 by default), as the
-//                                  desktop's connection manager does; the
-//                                  remote API session is then opened to the
-//                                  announcing connection's source address.
+//   RAPI_DESKTOP=[ADDRESS][:PORT]  listen for a docking device (the
+//                                  loopback address unless an address is
+//                                  named, 0.0.0.0 for all; port 5679 by
+//                                  default), as the desktop's connection
+//                                  manager does; the remote API session is
+//                                  then opened to the announcing
+//                                  connection's source address.
+//   RAPI_PEER=ADDRESS              only a device connecting from this
+//                                  address may dock.
 //   RAPI_DEVICE=HOST[:PORT]        open the remote API session straight to a
 //                                  device's port (990 by default).
 //   RAPI_DEVICE_PORT=PORT          the device's remote API port when it is
@@ -14,6 +18,8 @@
 //                                  another).
 //   RAPI_PASSWORD=TEXT             the answer to a device's password
 //                                  challenge.
+//   RAPI_CALL_SECONDS=N            how long one call may take before the
+//                                  device is taken for gone (60).
 //
 // One session per start-up; round trips on it are serialised.
 #pragma once
@@ -31,18 +37,23 @@ namespace netlink {
 
 const DWORD kPingIntervalMs = 5000;
 const int kMissedPingsForGone = 3;
+const DWORD kCallSeconds = 60;
+const DWORD kMaxCallSeconds = 3600;
 
 enum class Transport { kPipe, kListen, kDirect };
 
 struct Choice {
     Transport transport = Transport::kPipe;
-    std::string host;  // empty when listening on every address
+    std::string host;  // for kListen: the loopback address unless named
     uint16_t port = 0;
     uint16_t devicePort = rapi1::kRapiPort;  // for kListen
+    std::string peer;                        // for kListen: a dotted address, or empty for any
+    DWORD callMs = kCallSeconds * 1000;
     std::string problem;  // set when a variable cannot be understood
 };
 
-// Reads RAPI_DESKTOP, RAPI_DEVICE and RAPI_DEVICE_PORT.
+// Reads RAPI_DESKTOP, RAPI_PEER, RAPI_DEVICE, RAPI_DEVICE_PORT and
+// RAPI_CALL_SECONDS.
 Choice ChooseFromEnvironment();
 
 // "[HOST][:PORT]": false when the port is not a number in 1..65535.
