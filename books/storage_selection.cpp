@@ -39,6 +39,10 @@ bool ReadOfferableCard(const CE_FIND_DATA &entry, CardName *name) {
     return StorageRootHoldsBooks(static_cast<size_t>(bytes - 1) + 2);
 }
 
+// No device root holds this many entries: a search that goes on past
+// them is ended, and the cards found so far are offered.
+const int kMostRootEntries = 4096;
+
 // Calls visit for each offerable storage card of the device root, in the
 // device's search order, with one search. A failed search finds none.
 template <typename Visit>
@@ -47,13 +51,14 @@ int ForEachStorageCard(Visit visit) {
     HANDLE search = CeFindFirstFile(L"\\*", &entry);
     if (search == INVALID_HANDLE_VALUE) return 0;
     int cards = 0;
+    int entries = 0;
     do {
         CardName name;
         if (ReadOfferableCard(entry, &name)) {
             ++cards;
             visit(name);
         }
-    } while (CeFindNextFile(search, &entry));
+    } while (++entries < kMostRootEntries && CeFindNextFile(search, &entry));
     CeFindClose(search);
     return cards;
 }

@@ -17,6 +17,9 @@ namespace {
 const DWORD kRetryMs = 3000;        // between attempts to reach the desktop
 const DWORD kUndockCheckMs = 250;   // how often a waiting session looks at the undock flag
 const DWORD kPollMs = 500;          // how soon the control channel notices an undock
+// A session silent this long in the middle of a frame (or of its password)
+// is closed; between frames a session may wait as long as it likes.
+const DWORD kSilentMidFrameMs = 60000;
 const uint16_t kMaxPasswordBytes = 1024;
 
 std::string AddressText(const sockaddr_in &address) {
@@ -87,11 +90,12 @@ void PutU32(std::vector<uint8_t> *bytes, uint32_t value) {
 // session waits on that event alone and then receives; it receives again
 // without waiting only when the last receive filled the buffer, because
 // more may then be there. Undocking shuts the socket down, which sets the
-// event; the undock flag is looked at between slices of the wait as well.
+// event; the undock flag, the session's own closing flag and how long the
+// peer has been silent are looked at between slices of the wait as well.
 class SessionLink {
 public:
-    SessionLink(SOCKET socket, const std::atomic<bool> &undocking)
-        : socket_(socket), undocking_(undocking), ready_(CreateEventW(nullptr, FALSE, FALSE, nullptr)) {
+    SessionLink(SOCKET socket, const std::atomic<bool> &undocking, NetworkService::SessionState &state)
+        : socket_(socket), undocking_(undocking), state_(state), ready_(CreateEventW(nullptr, FALSE, FALSE, nullptr)) {
         if (ready_ && WSAEventSelect(socket_, ready_, FD_READ | FD_WRITE | FD_CLOSE) != 0) {
             CloseHandle(ready_);
             ready_ = nullptr;
@@ -105,16 +109,20 @@ public:
     SessionLink(const SessionLink &) = delete;
     SessionLink &operator=(const SessionLink &) = delete;
 
-    // Some bytes (at most `count`); 0 when the link ended, was cut, or the
-    // device was undocked.
-    size_t Receive(uint8_t *data, size_t count) {
+    // Some bytes (at most `count`); 0 when the link ended, was cut, the
+    // device was undocked, the session was closed, or the peer stayed
+    // silent for silentLimitMs.
+    size_t Receive(uint8_t *data, size_t count, DWORD silentLimitMs = kSilentMidFrameMs) {
         if (!ready_) return 0;
         const int asked = static_cast<int>(std::min<size_t>(count, 1u << 30));
         for (;;) {
-            if (!mayHoldMore_ && !Await()) return 0;
+            if (!mayHoldMore_ && !Await(silentLimitMs)) return 0;
             int got = recv(socket_, reinterpret_cast<char *>(data), asked, 0);
             mayHoldMore_ = got == asked;
-            if (got > 0) return static_cast<size_t>(got);
+            if (got > 0) {
+                state_.lastHeard = GetTickCount();
+                return static_cast<size_t>(got);
+            }
             if (got == 0 || WSAGetLastError() != WSAEWOULDBLOCK) return 0;
         }
     }
@@ -135,7 +143,7 @@ public:
             if (sent > 0) {
                 data += sent;
                 count -= static_cast<size_t>(sent);
-            } else if (sent == 0 || WSAGetLastError() != WSAEWOULDBLOCK || !Await()) {
+            } else if (sent == 0 || WSAGetLastError() != WSAEWOULDBLOCK || !Await(kSilentMidFrameMs)) {
                 return false;
             } else {
                 mayHoldMore_ = true;  // the wait may have taken the news of bytes that arrived
@@ -145,16 +153,28 @@ public:
     }
 
 private:
-    // Until the socket has news (false once the device is undocked).
-    bool Await() {
+    // Until the socket has news (false once the device is undocked, the
+    // session is closed, or nothing came for silentLimitMs).
+    bool Await(DWORD silentLimitMs) {
+        DWORD start = GetTickCount();
         for (;;) {
             if (WaitForSingleObject(ready_, kUndockCheckMs) == WAIT_OBJECT_0) return true;
-            if (undocking_) return false;
+            if (undocking_ || state_.closing) return false;
+            if (silentLimitMs != INFINITE && GetTickCount() - start >= silentLimitMs) {
+                silent_ = true;
+                return false;
+            }
         }
     }
 
+public:
+    bool WentSilent() const { return silent_; }
+
+private:
     SOCKET socket_;
     const std::atomic<bool> &undocking_;
+    NetworkService::SessionState &state_;
+    bool silent_ = false;
     HANDLE ready_;
     bool mayHoldMore_ = false;
 };
@@ -177,6 +197,9 @@ public:
     size_t Held() const { return end_ - begin_; }
 
 private:
+    // The buffer grows as bytes arrive, never ahead of them on the word
+    // of a length: a peer that announces a large frame and sends nothing
+    // costs no more than one that announces a small one.
     bool Fill(SessionLink &link, size_t needed) {
         if (Held() >= needed) return true;
         if (begin_ > 0) {
@@ -184,9 +207,11 @@ private:
             end_ -= begin_;
             begin_ = 0;
         }
-        if (buffer_.size() < needed) buffer_.resize(needed);
+        // Between frames the peer may stay silent; within one, not for long.
+        DWORD silentLimit = Held() == 0 && needed == 4 ? INFINITE : kSilentMidFrameMs;
         while (end_ < needed) {
-            size_t got = link.Receive(buffer_.data() + end_, buffer_.size() - end_);
+            if (end_ == buffer_.size()) buffer_.resize(std::min(needed, 2 * buffer_.size()));
+            size_t got = link.Receive(buffer_.data() + end_, buffer_.size() - end_, silentLimit);
             if (got == 0) return false;
             end_ += got;
         }
@@ -281,7 +306,7 @@ void NetworkService::Stop() {
             std::lock_guard<std::mutex> lock(lock_);
             bool running = false;
             for (Session &session : sessions_) {
-                if (*session.done) continue;
+                if (session.state->done) continue;
                 running = true;
                 shutdown(session.socket, SD_BOTH);
             }
@@ -316,24 +341,48 @@ void NetworkService::Listen() {
             int length = sizeof peer;
             SOCKET client = accept(listener_, reinterpret_cast<sockaddr *>(&peer), &length);
             if (client == INVALID_SOCKET) break;  // none left waiting
-            // Accepted sockets inherit the listener's event selection; the
-            // session replaces it with its own.
-            SendAtOnce(client);
-            auto done = std::make_shared<std::atomic<bool>>(false);
-            std::lock_guard<std::mutex> lock(lock_);
-            sessions_.push_back(
-                Session{std::thread(&NetworkService::RunSession, this, client, AddressText(peer), done), client, done});
+            Admit(client, peer);
+            ReapSessions(false);
         }
         ReapSessions(false);
     }
 }
 
-void NetworkService::RunSession(SOCKET socket, std::string peer, std::shared_ptr<std::atomic<bool>> done) {
+// Starts a session for a new client; when kMaxSessions are served already,
+// the one silent longest is told to end to make room.
+void NetworkService::Admit(SOCKET client, const sockaddr_in &peer) {
+    // Accepted sockets inherit the listener's event selection; the
+    // session replaces it with its own.
+    SendAtOnce(client);
+    auto state = std::make_shared<SessionState>();
+    state->lastHeard = GetTickCount();
+    std::lock_guard<std::mutex> lock(lock_);
+    Session *quietest = nullptr;
+    size_t serving = 0;
+    DWORD now = GetTickCount();
+    for (Session &session : sessions_) {
+        if (session.state->done || session.state->closing) continue;
+        ++serving;
+        if (!quietest || now - session.state->lastHeard > now - quietest->state->lastHeard) quietest = &session;
+    }
+    if (serving >= kMaxSessions && quietest) {
+        quietest->state->closing = true;
+        shutdown(quietest->socket, SD_BOTH);
+        device_.Note("[" + std::to_string(quietest->state->number) + "] session closed to make room for one from " +
+                     AddressText(peer) + ": " + std::to_string(kMaxSessions) +
+                     " sessions at once at most, and it was silent longest");
+    }
+    sessions_.push_back(Session{std::thread(&NetworkService::RunSession, this, client, AddressText(peer), state),
+                                client, state});
+}
+
+void NetworkService::RunSession(SOCKET socket, std::string peer, std::shared_ptr<SessionState> state) {
     uint32_t session = device_.OpenSession();
+    state->number = session;
     std::string name = "[" + std::to_string(session) + "] ";
     device_.Note(name + "network session from " + peer);
     std::wstring password = device_.Introduce().password;
-    SessionLink link(socket, undocking_);
+    SessionLink link(socket, undocking_, *state);
     bool serving = true;
     if (!password.empty()) {
         // The session's first bytes are the password; one byte answers it.
@@ -358,7 +407,10 @@ void NetworkService::RunSession(SOCKET socket, std::string peer, std::shared_ptr
         if (status == FrameReader::kTooLarge) {
             device_.Note(name + "frame of " + std::to_string(length) + " bytes, above the limit of " +
                          std::to_string(rapi1::kMaxFrameBytes) + ": session closed");
-        } else if (status == FrameReader::kCutShort && !undocked) {
+        } else if (status == FrameReader::kCutShort && link.WentSilent()) {
+            device_.Note(name + "silent for " + std::to_string(kSilentMidFrameMs / 1000) + " s within a frame (" +
+                         std::to_string(reader.Held()) + " bytes of it): session closed");
+        } else if (status == FrameReader::kCutShort && !undocked && !state->closing) {
             device_.Note(name + "request cut short (" + std::to_string(reader.Held()) +
                          " bytes of a frame, then the client went): session closed");
         }
@@ -371,7 +423,7 @@ void NetworkService::RunSession(SOCKET socket, std::string peer, std::shared_ptr
     shutdown(socket, SD_BOTH);
     device_.CloseSession(session);
     device_.Note(name + "network session ended");
-    *done = true;
+    state->done = true;
 }
 
 void NetworkService::ReapSessions(bool all) {
@@ -379,7 +431,7 @@ void NetworkService::ReapSessions(bool all) {
     {
         std::lock_guard<std::mutex> lock(lock_);
         for (auto it = sessions_.begin(); it != sessions_.end();) {
-            if (all || *it->done) {
+            if (all || it->state->done) {
                 finished.splice(finished.end(), sessions_, it++);
             } else {
                 ++it;

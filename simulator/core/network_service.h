@@ -46,14 +46,27 @@ public:
     // The control channel is up and past its password, if any.
     bool DesktopReady() const { return desktopReady_; }
 
+    // Sessions served at once; a new connection beyond them replaces the
+    // session that has been silent longest.
+    static const size_t kMaxSessions = 16;
+
+    // What a session's thread and the listener share about it.
+    struct SessionState {
+        std::atomic<bool> done{false};     // its thread has ended
+        std::atomic<bool> closing{false};  // told to end (replaced by a newer session)
+        std::atomic<DWORD> lastHeard{0};   // tick of its last bytes (or of its start)
+        std::atomic<uint32_t> number{0};   // the device's session number, once open
+    };
+
 private:
     struct Session {
         std::thread thread;
         SOCKET socket;
-        std::shared_ptr<std::atomic<bool>> done;
+        std::shared_ptr<SessionState> state;
     };
     void Listen();
-    void RunSession(SOCKET socket, std::string peer, std::shared_ptr<std::atomic<bool>> done);
+    void Admit(SOCKET client, const sockaddr_in &peer);
+    void RunSession(SOCKET socket, std::string peer, std::shared_ptr<SessionState> state);
     void RunDesktopLink();
     void TalkToDesktop(SOCKET socket);
     void ReapSessions(bool all);

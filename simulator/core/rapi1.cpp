@@ -398,7 +398,8 @@ void PutU32At(std::vector<uint8_t> *bytes, size_t at, uint32_t value) {
 // The NUL-terminated UTF-16 string at `offset`, or false.
 bool InfoString(const uint8_t *block, size_t size, uint32_t offset, std::wstring *text) {
     text->clear();
-    for (size_t at = offset; at + 1 < size && offset >= kInfoStringsAt; at += 2) {
+    // `at < size` first: a 32-bit size_t would wrap `offset + 1` to 0.
+    for (size_t at = offset; offset >= kInfoStringsAt && at < size && size - at >= 2; at += 2) {
         wchar_t unit = static_cast<wchar_t>(block[at] | (block[at + 1] << 8));
         if (unit == 0) return true;
         *text += unit;
