@@ -2,6 +2,8 @@
 
 #include <ws2tcpip.h>
 
+#include <string.h>
+
 #include <algorithm>
 
 namespace {
@@ -19,6 +21,15 @@ sockaddr_in Loopback(uint16_t port) {
     address.sin_port = htons(port);
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     return address;
+}
+
+// Whether the socket can be read (or accepted from) within 20 ms.
+bool ReadableSoon(SOCKET socket) {
+    fd_set readable;
+    FD_ZERO(&readable);
+    FD_SET(socket, &readable);
+    timeval wait = {0, 20000};
+    return select(0, &readable, nullptr, nullptr, &wait) > 0;
 }
 
 // Receives exactly count bytes; false when the socket closes or `stop` is
@@ -61,6 +72,27 @@ Bytes Frame(const Bytes &body) {
     return frame;
 }
 
+// An information block of `size` bytes whose three strings sit at the
+// given offsets (a string is written only where it fits).
+Bytes InfoBlock(uint32_t size, uint32_t nameAt, uint32_t platformAt, uint32_t modelAt, bool terminated) {
+    Bytes block(std::max<uint32_t>(size, 0x24), 0);
+    block[4] = 3;
+    block[8] = 0x11, block[9] = 0x0A;
+    const uint32_t offsets[3] = {nameAt, platformAt, modelAt};
+    const wchar_t *texts[3] = {L"Pocket_PC", L"PocketPC", L"Tesh 1"};
+    for (int i = 0; i < 3; ++i) {
+        for (int b = 0; b < 4; ++b) block[0x18 + 4 * i + b] = static_cast<uint8_t>(offsets[i] >> (8 * b));
+        Bytes text;
+        PutUnits(&text, texts[i], terminated);
+        for (size_t at = 0; offsets[i] < size && at < text.size() && offsets[i] + at < size; ++at) block[offsets[i] + at] = text[at];
+    }
+    block.resize(size);
+    return Frame(block);  // the length word, then the block
+}
+
+
+Bytes GoodInfoBlock() { return InfoBlock(0x80, 0x24, 0x40, 0x60); }
+
 uint16_t FreePort() {
     static WinsockUser winsock;
     SOCKET socket = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
@@ -85,24 +117,40 @@ FakeDevice::~FakeDevice() {
     DeleteCriticalSection(&lock_);
 }
 
-void FakeDevice::Serve(Script script, size_t greetingBytes) {
+void FakeDevice::Listen(int receiveBuffer) {
     listener_ = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
     sockaddr_in address = Loopback(0);
+    // Accepted sockets take the listener's buffer size.
+    if (receiveBuffer) {
+        setsockopt(listener_, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char *>(&receiveBuffer), sizeof(int));
+    }
     bind(listener_, reinterpret_cast<sockaddr *>(&address), sizeof address);
     listen(listener_, 4);
     int size = sizeof address;
     getsockname(listener_, reinterpret_cast<sockaddr *>(&address), &size);
     rapiPort_ = ntohs(address.sin_port);
+}
+
+void FakeDevice::Serve(Script script, size_t greetingBytes) {
+    Listen(0);
     server_ = std::thread([this, script, greetingBytes] { ServeLoop(script, greetingBytes); });
+}
+
+void FakeDevice::ServeRaw(Session session, int receiveBuffer) {
+    Listen(receiveBuffer);
+    server_ = std::thread([this, session] {
+        while (!stop_) {
+            SOCKET accepted = ReadableSoon(listener_) ? accept(listener_, nullptr, nullptr) : INVALID_SOCKET;
+            if (accepted == INVALID_SOCKET) continue;
+            session(accepted, stop_);
+            closesocket(accepted);
+        }
+    });
 }
 
 void FakeDevice::ServeLoop(Script script, size_t greetingBytes) {
     while (!stop_) {
-        fd_set readable;
-        FD_ZERO(&readable);
-        FD_SET(listener_, &readable);
-        timeval wait = {0, 20000};
-        if (select(0, &readable, nullptr, nullptr, &wait) <= 0) continue;
+        if (!ReadableSoon(listener_)) continue;
         SOCKET session = accept(listener_, nullptr, nullptr);
         if (session == INVALID_SOCKET) continue;
         Bytes greeting(greetingBytes);
@@ -148,9 +196,12 @@ std::vector<uint32_t> FakeDevice::Commands() const {
     return commands;
 }
 
-bool FakeDevice::Dock(uint16_t desktopPort, const Bytes &greeting, bool echo) {
+bool FakeDevice::Dock(uint16_t desktopPort, const Bytes &greeting, bool echo, const char *from) {
     control_ = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
     sockaddr_in desktop = Loopback(desktopPort);
+    sockaddr_in local = Loopback(0);
+    local.sin_addr.s_addr = inet_addr(from);
+    bind(control_, reinterpret_cast<sockaddr *>(&local), sizeof local);
     if (connect(control_, reinterpret_cast<sockaddr *>(&desktop), sizeof desktop) != 0) {
         closesocket(control_);
         control_ = INVALID_SOCKET;
@@ -176,11 +227,7 @@ Bytes FakeDevice::ControlReceived(size_t count, DWORD timeoutMs) {
     Bytes bytes;
     DWORD start = GetTickCount();
     while (bytes.size() < count && GetTickCount() - start < timeoutMs && control_ != INVALID_SOCKET) {
-        fd_set readable;
-        FD_ZERO(&readable);
-        FD_SET(control_, &readable);
-        timeval wait = {0, 20000};
-        if (select(0, &readable, nullptr, nullptr, &wait) <= 0) continue;
+        if (!ReadableSoon(control_)) continue;
         char piece[256];
         int got = recv(control_, piece, static_cast<int>(std::min<size_t>(sizeof piece, count - bytes.size())), 0);
         if (got <= 0) break;
@@ -199,4 +246,39 @@ void FakeDevice::Undock() {
 bool FakeDevice::SendControl(const Bytes &bytes) {
     return control_ != INVALID_SOCKET && send(control_, reinterpret_cast<const char *>(bytes.data()),
                                               static_cast<int>(bytes.size()), 0) == static_cast<int>(bytes.size());
+}
+
+bool FakeDevice::ClosedWithin(DWORD timeoutMs) {
+    DWORD start = GetTickCount();
+    while (control_ != INVALID_SOCKET && GetTickCount() - start < timeoutMs) {
+        if (!ReadableSoon(control_)) continue;
+        char piece[64];
+        if (recv(control_, piece, sizeof piece, 0) <= 0) return true;
+    }
+    return false;
+}
+
+int Boxes(bool close) {
+    struct Search {
+        bool close;
+        int found;
+    } search = {close, 0};
+    EnumWindows(
+        [](HWND window, LPARAM context) -> BOOL {
+            Search *search = reinterpret_cast<Search *>(context);
+            DWORD process = 0;
+            wchar_t title[64] = {};
+            GetWindowThreadProcessId(window, &process);
+            GetWindowTextW(window, title, 64);
+            if (process != GetCurrentProcessId() || wcscmp(title, L"Windows CE device") != 0) return TRUE;
+            ++search->found;
+            if (search->close) PostMessageW(window, WM_CLOSE, 0, 0);
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+void CloseBoxes() {
+    for (DWORD start = GetTickCount(); Boxes(true) > 0 && GetTickCount() - start < 3000;) Sleep(20);
 }

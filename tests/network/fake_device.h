@@ -19,6 +19,16 @@ using Bytes = std::vector<uint8_t>;
 void PutU32(Bytes *bytes, uint32_t value);
 void PutUnits(Bytes *bytes, const std::wstring &text, bool terminator);
 Bytes Frame(const Bytes &body);
+// A docking device's greeting: the length, then an information block of
+// `size` bytes whose three strings sit at the given offsets (a string is
+// written only where it fits).
+Bytes InfoBlock(uint32_t size, uint32_t nameAt, uint32_t platformAt, uint32_t modelAt, bool terminated = true);
+Bytes GoodInfoBlock();
+
+// The stand-in's message boxes about the device shown by this process;
+// with `close`, each is told to close. CloseBoxes waits until none is left.
+int Boxes(bool close);
+void CloseBoxes();
 
 // A free loopback port (bound once, then released).
 uint16_t FreePort();
@@ -28,6 +38,8 @@ public:
     // Answers one request body with the bytes to send back (a whole frame,
     // or anything else); an empty answer closes the connection.
     using Script = std::function<Bytes(const Bytes &request)>;
+    // Plays a whole session on its socket as it likes, until `stop` is set.
+    using Session = std::function<void(SOCKET session, const std::atomic<bool> &stop)>;
 
     FakeDevice();
     ~FakeDevice();
@@ -38,6 +50,10 @@ public:
     // With greetingBytes, each session first reads that many bytes (a
     // password) and answers them with the byte 1.
     void Serve(Script script, size_t greetingBytes = 0);
+    // Serves the port with a session of its own; receiveBuffer, when not 0,
+    // is the sessions' receive buffer size (small: the device soon stops
+    // taking what is sent).
+    void ServeRaw(Session session, int receiveBuffer = 0);
     // What the last session sent before its first request.
     Bytes Greeting() const;
     uint16_t RapiPort() const { return rapiPort_; }
@@ -46,7 +62,9 @@ public:
 
     // Docks to the desktop's control port: sends the greeting, then echoes
     // pings when `echo` is set. False when the desktop does not listen.
-    bool Dock(uint16_t desktopPort, const Bytes &greeting, bool echo = true);
+    bool Dock(uint16_t desktopPort, const Bytes &greeting, bool echo = true, const char *from = "127.0.0.1");
+    // True when the desktop closes the control channel within timeoutMs.
+    bool ClosedWithin(DWORD timeoutMs);
     // Reads up to `count` bytes the desktop sent on the control channel
     // (without an echoing device only).
     Bytes ControlReceived(size_t count, DWORD timeoutMs);
@@ -55,6 +73,7 @@ public:
 
 private:
     void ServeLoop(Script script, size_t greetingBytes);
+    void Listen(int receiveBuffer);
     SOCKET listener_ = INVALID_SOCKET;
     SOCKET control_ = INVALID_SOCKET;
     uint16_t rapiPort_ = 0;
