@@ -5,6 +5,7 @@
 #include <string.h>
 
 #include <algorithm>
+#include <deque>
 #include <functional>
 #include <vector>
 
@@ -95,16 +96,14 @@ void PutU32(std::vector<uint8_t> *bytes, uint32_t value) {
 class SessionLink {
 public:
     SessionLink(SOCKET socket, const std::atomic<bool> &undocking, NetworkService::SessionState &state)
-        : socket_(socket), undocking_(undocking), state_(state), ready_(CreateEventW(nullptr, FALSE, FALSE, nullptr)) {
+        : socket_(socket), undocking_(undocking), state_(state), ready_(state.news) {
         if (ready_ && WSAEventSelect(socket_, ready_, FD_READ | FD_WRITE | FD_CLOSE) != 0) {
-            CloseHandle(ready_);
             ready_ = nullptr;
         }
     }
     ~SessionLink() {
         if (!ready_) return;
         WSAEventSelect(socket_, nullptr, 0);
-        CloseHandle(ready_);
     }
     SessionLink(const SessionLink &) = delete;
     SessionLink &operator=(const SessionLink &) = delete;
@@ -158,8 +157,8 @@ private:
     bool Await(DWORD silentLimitMs) {
         DWORD start = GetTickCount();
         for (;;) {
-            if (WaitForSingleObject(ready_, kUndockCheckMs) == WAIT_OBJECT_0) return true;
             if (undocking_ || state_.closing) return false;
+            if (WaitForSingleObject(ready_, kUndockCheckMs) == WAIT_OBJECT_0) return true;
             if (silentLimitMs != INFINITE && GetTickCount() - start >= silentLimitMs) {
                 silent_ = true;
                 return false;
@@ -336,12 +335,29 @@ void NetworkService::Listen() {
         if (which == WAIT_OBJECT_0 + 1 || which == WAIT_FAILED) break;
         WSANETWORKEVENTS happened;
         WSAEnumNetworkEvents(listener_, accept_, &happened);
+        // Everything waiting is taken first. Of more than kMaxSessions
+        // waiting at once, the oldest would only make way for the newer
+        // ones: they are closed unserved, and cost no session.
+        std::deque<std::pair<SOCKET, sockaddr_in>> waiting;
+        size_t unserved = 0;
         for (;;) {
             sockaddr_in peer = {};
             int length = sizeof peer;
             SOCKET client = accept(listener_, reinterpret_cast<sockaddr *>(&peer), &length);
             if (client == INVALID_SOCKET) break;  // none left waiting
-            Admit(client, peer);
+            waiting.emplace_back(client, peer);
+            if (waiting.size() <= kMaxSessions) continue;
+            closesocket(waiting.front().first);
+            waiting.pop_front();
+            ++unserved;
+        }
+        if (unserved) {
+            device_.Note(std::to_string(unserved + kMaxSessions) + " connections at once: the oldest " +
+                         std::to_string(unserved) + " closed unserved (" + std::to_string(kMaxSessions) +
+                         " sessions at once at most)");
+        }
+        for (const auto &client : waiting) {
+            Admit(client.first, client.second);
             ReapSessions(false);
         }
         ReapSessions(false);
@@ -355,6 +371,7 @@ void NetworkService::Admit(SOCKET client, const sockaddr_in &peer) {
     // session replaces it with its own.
     SendAtOnce(client);
     auto state = std::make_shared<SessionState>();
+    state->news = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     state->lastHeard = GetTickCount();
     std::lock_guard<std::mutex> lock(lock_);
     Session *quietest = nullptr;
@@ -368,6 +385,7 @@ void NetworkService::Admit(SOCKET client, const sockaddr_in &peer) {
     if (serving >= kMaxSessions && quietest) {
         quietest->state->closing = true;
         shutdown(quietest->socket, SD_BOTH);
+        if (quietest->state->news) SetEvent(quietest->state->news);
         device_.Note("[" + std::to_string(quietest->state->number) + "] session closed to make room for one from " +
                      AddressText(peer) + ": " + std::to_string(kMaxSessions) +
                      " sessions at once at most, and it was silent longest");
@@ -441,6 +459,7 @@ void NetworkService::ReapSessions(bool all) {
     for (Session &session : finished) {
         session.thread.join();
         closesocket(session.socket);
+        if (session.state->news) CloseHandle(session.state->news);
     }
 }
 

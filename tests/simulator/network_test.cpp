@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <ws2tcpip.h>
+#include <psapi.h>
 
 #include <algorithm>
 #include <string>
@@ -300,6 +301,55 @@ TEST(Network, APasswordIsAskedOnTheControlChannelAndByEverySession) {
     EXPECT_TRUE(right.Receive(&byte, 1));
     EXPECT_EQ(byte, 1);
     EXPECT_EQ(right.GetFileAttributes(L"\\Windows"), static_cast<uint32_t>(FILE_ATTRIBUTE_DIRECTORY));
+}
+
+SIZE_T MemoryInUse() {
+    PROCESS_MEMORY_COUNTERS counters = {};
+    counters.cb = sizeof counters;
+    GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters);
+    return counters.WorkingSetSize;  // what Wine reports of it
+}
+
+// Half-open connections that each announce the largest frame and send no
+// more cost the device little: its buffers grow with what arrives, and
+// beyond 16 sessions the one silent longest makes way. An honest session
+// opened after the flood is answered at once.
+TEST(Network, AFloodOfHalfOpenConnectionsCostsLittleAndLetsAnHonestSessionIn) {
+    const int kFlood = 1000;
+    TestDevice device("pocketpc");
+    uint16_t port = device.ServeNetwork();
+    ASSERT_NE(port, 0);
+    SIZE_T before = MemoryInUse();
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    std::vector<SOCKET> flood;
+    const uint8_t announce[4] = {0, 0, 0x40, 0};  // 4 MiB
+    for (int i = 0; i < kFlood; ++i) {
+        SOCKET half = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+        if (connect(half, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0) {
+            send(half, reinterpret_cast<const char *>(announce), 4, 0);
+        }
+        flood.push_back(half);
+    }
+    Rapi1Client honest;
+    DWORD start = GetTickCount();
+    ASSERT_TRUE(honest.Connect(port));
+    EXPECT_EQ(honest.GetFileAttributes(L"\\Windows"), static_cast<uint32_t>(FILE_ATTRIBUTE_DIRECTORY));
+    DWORD answeredMs = GetTickCount() - start;
+    SIZE_T after = MemoryInUse();
+    SIZE_T grownMb = (after - std::min(before, after)) >> 20;
+    printf("%d half-open connections: %lu MB more, an honest session answered in %lu ms\n", kFlood,
+           static_cast<unsigned long>(grownMb), static_cast<unsigned long>(answeredMs));
+    // 16 sessions of a 64 KiB buffer each, their threads, and the flood's
+    // own sockets: far below the 64 MB that 16 buffers of 4 MiB would take.
+    EXPECT_LT(grownMb, 50u);
+    EXPECT_LT(answeredMs, 1000u);
+    std::vector<std::string> log = device.Log();
+    EXPECT_TRUE(std::any_of(log.begin(), log.end(),
+                            [](const std::string &line) { return line.find("to make room") != std::string::npos; }));
+    for (SOCKET half : flood) closesocket(half);
 }
 
 }  // namespace
