@@ -8,7 +8,8 @@
 #     as the system's rapi.dll (setup.exe loads no other).
 #   TeshReaderSetup-VERSION-linux.zip (64-bit build only): setup.exe, the
 #     stand-in rapi.dll as the bridge to a handheld on the network, and
-#     tesh-reader-setup.sh, which runs setup.exe under Wine with it.
+#     tesh-reader-setup.sh, which runs setup.exe under Wine with it, and
+#     README.txt on docking a handheld.
 set(TESH_VERSION 1.1)
 if(CMAKE_SIZEOF_VOID_P EQUAL 8)
   set(TESH_PACKAGE_ARCH win64)
@@ -48,6 +49,7 @@ if(TESH_PACKAGE_ARCH STREQUAL "win64")
   list(APPEND CPACK_COMPONENTS_ALL simulatorkit)
   install(TARGETS setup rapi RUNTIME DESTINATION . COMPONENT linux)
   install(PROGRAMS ${CMAKE_SOURCE_DIR}/packaging/linux/tesh-reader-setup.sh DESTINATION . COMPONENT linux)
+  install(FILES ${CMAKE_SOURCE_DIR}/packaging/linux/README.txt DESTINATION . COMPONENT linux)
   list(APPEND CPACK_COMPONENTS_ALL linux)
 endif()
 

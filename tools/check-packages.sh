@@ -46,7 +46,7 @@ kit_files() {
 }
 
 linux_files() {
-  printf '%s\n' rapi.dll setup.exe tesh-reader-setup.sh
+  printf '%s\n' README.txt rapi.dll setup.exe tesh-reader-setup.sh
 }
 
 # The machine field of a PE file: 8664 for x86-64, 014c for i386.

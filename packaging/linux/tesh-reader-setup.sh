@@ -7,8 +7,11 @@
 #
 #   ./tesh-reader-setup.sh
 #
-# RAPI_DESKTOP   where to listen for the docking device: [ADDRESS][:PORT],
-#                all addresses and port 5679 unless set
+# RAPI_DESKTOP   where to listen for the docking device: [ADDRESS][:PORT];
+#                unless set, the PC's end of the link of README.txt,
+#                192.168.131.102:5679 (an empty value: this machine only)
+# RAPI_PEER      the only address a device may dock from; unless set, the
+#                device's end of that link, 192.168.131.201
 # RAPI_PASSWORD  the device's password, when it has one
 # RAPI_LOG       a file that gets one line per remote API call (send it to
 #                us when something goes wrong)
@@ -25,7 +28,9 @@ marker=$WINEPREFIX/.tesh-reader-setup
 export WINEDEBUG="${WINEDEBUG:--all}"
 # No Mono or Gecko installer prompts: the program needs neither.
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
-export RAPI_DESKTOP="${RAPI_DESKTOP-:5679}"
+# The link's two ends, as README.txt's pppd line makes them.
+export RAPI_DESKTOP="${RAPI_DESKTOP-192.168.131.102:5679}"
+export RAPI_PEER="${RAPI_PEER-192.168.131.201}"
 
 wine=$(command -v wine || command -v wine64 || true)
 if [ -z "$wine" ]; then
@@ -61,6 +66,9 @@ for fonts in /usr/share/wine/fonts /usr/local/share/wine/fonts /opt/wine*/share/
   fi
 done
 
-echo "tesh-reader-setup: listening for the device on ${RAPI_DESKTOP:-:5679}; dock it now"
+# Nothing listens before setup.exe starts the remote API for an action.
+echo "tesh-reader-setup: choose an action in setup.exe; when it shows" \
+     "\"Waiting for a Windows CE device to connect...\", dock the device" \
+     "(it is awaited on ${RAPI_DESKTOP:-127.0.0.1:5679}${RAPI_PEER:+ from $RAPI_PEER})"
 cd "$here"
 exec "$wine" setup.exe "$@"
