@@ -258,7 +258,7 @@ TEST_F(RoomCheck, BooksThatDoNotFitAreSaidBeforeAnythingIsWritten) {
         uint64_t peak;         // the room the run needs, without the margin and the reader
         bool reader;           // the reader counts: it goes to the same store
         int64_t spare;         // free room minus the room needed
-        bool network;          // over the network, a card's room cannot be learnt
+        bool network;          // over the network only main memory's room can be learnt
     } const kCases[] = {
         {"fits exactly", "pocketpc", "Storage Card", kEmpty, 200156, false, 0, false},
         {"one byte over", "pocketpc", "Storage Card", kEmpty, 200156, false, -1, false},
@@ -267,7 +267,8 @@ TEST_F(RoomCheck, BooksThatDoNotFitAreSaidBeforeAnythingIsWritten) {
         {"the reader counted in main memory", "hpcpro", "Main Memory", kEmpty, 200156, true, -1, false},
         {"the reader not counted on a card, main memory full", "pocketpc", "Main Memory", kEmpty, 200156, true,
          -1, false},
-        {"room unknown", "pocketpc", "Storage Card", kEmpty, 200156, false, -1, true},
+        {"room unknown: a card over the network", "pocketpc", "Storage Card", kEmpty, 200156, false, -1, true},
+        {"main memory's room over the network", "hpcpro", "Main Memory", kEmpty, 200156, true, -1, true},
     };
     for (const Case &c : kCases) {
         SCOPED_TRACE(c.what);
@@ -308,7 +309,7 @@ TEST_F(RoomCheck, BooksThatDoNotFitAreSaidBeforeAnythingIsWritten) {
             ASSERT_NE(port, 0);
             SetEnvironmentVariableA("RAPI_DEVICE", ("127.0.0.1:" + std::to_string(port)).c_str());
         }
-        const bool refused = c.spare < 0 && !c.network;
+        const bool refused = c.spare < 0 && !(c.network && card);
         // Main memory full, refused: the card, which has room, is chosen next.
         const bool thenCard = refused && !card && strcmp(c.profile, "pocketpc") == 0;
         if (thenCard) {
