@@ -6,7 +6,7 @@
 #include "books/book_paths.h"
 #include "books/book_selection.h"
 #include "books/pending_book_list.h"
-#include "books/storage_selection.h"
+#include "books/storage_room.h"
 #include "device/connection.h"
 #include "device/rapi.h"
 #include "devicefiles/file_copy.h"
@@ -245,7 +245,7 @@ int RunWizardPages(PendingBookList **list) {
         if (books == 0) return 0;
         // Back; or a page that could not be shown, which chose nothing.
         if (books != 1) return -1;
-        int storage = RunStorageSelection();
+        int storage = ChooseStorageWithRoom(list);
         if (storage == 0) return 0;
         if (storage != -1) return 1;
     }

@@ -63,11 +63,6 @@ int ForEachStorageCard(Visit visit) {
     return cards;
 }
 
-// Main memory plus one location per storage card.
-int CountStorageLocations() {
-    return 1 + ForEachStorageCard([](const CardName &) {});
-}
-
 // Position 0 is main memory, then the cards in the device's order, all
 // from one search: the list is what the user chooses from.
 void FillLocationList(HWND list) {
@@ -147,6 +142,10 @@ INT_PTR CALLBACK StorageSelectionProc(HWND page, UINT message, WPARAM wParam, LP
 }
 
 }  // namespace
+
+int CountStorageLocations() {
+    return 1 + ForEachStorageCard([](const CardName &) {});
+}
 
 int RunStorageSelection() {
     if (CountStorageLocations() < 2) {

@@ -35,6 +35,12 @@ DWORD CeGetSpecialFolderPath(int folder, DWORD bufferLength, LPWSTR buffer);
 DWORD CeSHCreateShortcut(LPWSTR shortcut, LPWSTR target);
 HRESULT CeRapiInvoke(LPCWSTR dllPath, LPCWSTR function, DWORD inputSize, BYTE *input, DWORD *outputSize,
                      BYTE **output, IRAPIStream **stream, DWORD reserved);
+// The room of main memory (the object store). Not every rapi.dll has it.
+BOOL CeGetStoreInformation(STORE_INFORMATION *information);
+// The room of the file system that holds folder (a storage card's). Not
+// every rapi.dll has it, and not every transport answers it.
+BOOL CeGetDiskFreeSpaceEx(LPCWSTR folder, ULARGE_INTEGER *freeToCaller, ULARGE_INTEGER *total,
+                          ULARGE_INTEGER *totalFree);
 BOOL CeCreateProcess(LPCWSTR image, LPCWSTR commandLine, LPSECURITY_ATTRIBUTES processSecurity,
                      LPSECURITY_ATTRIBUTES threadSecurity, BOOL inherit, DWORD flags, LPVOID environment,
                      LPWSTR currentDir, LPSTARTUPINFOW startup, LPPROCESS_INFORMATION info);

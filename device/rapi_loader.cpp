@@ -197,6 +197,17 @@ HRESULT CeRapiInvoke(LPCWSTR dllPath, LPCWSTR function, DWORD inputSize, BYTE *i
     return E_FAIL;
 }
 
+BOOL CeGetStoreInformation(STORE_INFORMATION *information) {
+    REMOTE(CeGetStoreInformation);
+    return fn ? fn(information) : FALSE;
+}
+
+BOOL CeGetDiskFreeSpaceEx(LPCWSTR folder, ULARGE_INTEGER *freeToCaller, ULARGE_INTEGER *total,
+                          ULARGE_INTEGER *totalFree) {
+    REMOTE(CeGetDiskFreeSpaceEx);
+    return fn ? fn(folder, freeToCaller, total, totalFree) : FALSE;
+}
+
 BOOL CeCreateProcess(LPCWSTR image, LPCWSTR commandLine, LPSECURITY_ATTRIBUTES processSecurity,
                      LPSECURITY_ATTRIBUTES threadSecurity, BOOL inherit, DWORD flags, LPVOID environment,
                      LPWSTR currentDir, LPSTARTUPINFOW startup, LPPROCESS_INFORMATION info) {

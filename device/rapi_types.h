@@ -40,6 +40,12 @@ struct CE_FIND_DATA {
     WCHAR cFileName[MAX_PATH];
 };
 
+// The object store's size and free room, in bytes.
+struct STORE_INFORMATION {
+    DWORD dwStoreSize;
+    DWORD dwFreeSize;
+};
+
 // The remote-invocation stream interface; this program only ever passes
 // no stream (block mode), so the interface stays opaque.
 struct IRAPIStream;
@@ -79,6 +85,9 @@ typedef DWORD(WINAPI *CeGetSpecialFolderPathFn)(int folder, DWORD bufferLength, 
 typedef DWORD(WINAPI *CeSHCreateShortcutFn)(LPWSTR shortcut, LPWSTR target);
 typedef HRESULT(WINAPI *CeRapiInvokeFn)(LPCWSTR dllPath, LPCWSTR function, DWORD inputSize, BYTE *input,
                                         DWORD *outputSize, BYTE **output, IRAPIStream **stream, DWORD reserved);
+typedef BOOL(WINAPI *CeGetStoreInformationFn)(STORE_INFORMATION *information);
+typedef BOOL(WINAPI *CeGetDiskFreeSpaceExFn)(LPCWSTR folder, ULARGE_INTEGER *freeToCaller, ULARGE_INTEGER *total,
+                                             ULARGE_INTEGER *totalFree);
 typedef BOOL(WINAPI *CeCreateProcessFn)(LPCWSTR image, LPCWSTR commandLine, LPSECURITY_ATTRIBUTES processSecurity,
                                         LPSECURITY_ATTRIBUTES threadSecurity, BOOL inherit, DWORD flags,
                                         LPVOID environment, LPWSTR currentDir, LPSTARTUPINFOW startup,

@@ -55,6 +55,10 @@ inline constexpr char kTextCopyingTo[] = "to device file";
 // Install Book: the storage page's main memory entry, and a book the
 // transfer could not copy (its name, then the system's text).
 inline constexpr char kTextMainMemory[] = "Main Memory";
+// Books that need more room than the chosen location has: the room needed,
+// the location's name, its free room. Said before anything is copied.
+inline constexpr char kTextBooksDoNotFitFormat[] =
+    "The chosen books need %s on %s, which has %s free. Choose fewer books or another storage location.";
 inline constexpr char kTextBookNotCopiedFormat[] = "%s was not copied to the device.";
 // A book whose old copy was deleted but whose new copy could not take its
 // name (book, book folder, temporary name); a book folder that is gone.

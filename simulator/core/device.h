@@ -227,6 +227,15 @@ private:
     Result DoSetFileAttributes(const std::wstring &path, DWORD attributes);
     Result DoFindAllFiles(const std::wstring &pattern, std::vector<FoundEntry> *entries);
     Result DoGetStoreInformation(uint64_t *size, uint64_t *free);
+    // The room of the store that holds folder: a card with a capacity of
+    // its own, another card (the host disk's room), or main memory.
+    Result DoGetDiskFreeSpace(const std::wstring &folder, uint64_t *free, uint64_t *total);
+    // The capacity of the card that holds canonical; -1 when it is on no
+    // card or on one without a capacity of its own.
+    int64_t CardCapacityOf(const std::wstring &canonical);
+    uint64_t CardUsedBytes(const std::wstring &canonical);
+    // True when growth more bytes fit in the store that holds canonical.
+    bool HasRoomFor(const std::wstring &canonical, uint64_t growth);
     // Counts one device operation towards the drop_after_calls fault; true
     // when the link is to drop now instead of answering it.
     bool DropPlanned(const std::string &prefix);

@@ -40,6 +40,28 @@ bool ParseVersion(const std::string &value, DWORD *major, DWORD *minor) {
 
 bool Cleared(const std::string &value) { return value.empty() || value == "off"; }
 
+// "CARD:BYTES" sets a card's capacity, "CARD:" (or "CARD:off") clears it,
+// and an empty value clears every card's. Card names hold no ':'.
+bool ParseCardCapacity(const std::string &value, std::map<std::wstring, int64_t> *cards) {
+    if (Cleared(value)) {
+        cards->clear();
+        return true;
+    }
+    const size_t colon = value.rfind(':');
+    if (colon == std::string::npos || colon == 0) return false;
+    const std::wstring card = Utf8ToWide(value.substr(0, colon));
+    int64_t bytes = -1;
+    if (!ParseLimit(value.substr(colon + 1), &bytes)) return false;
+    for (auto it = cards->begin(); it != cards->end(); ++it) {
+        if (CaseKey(it->first) == CaseKey(card)) {
+            cards->erase(it);
+            break;
+        }
+    }
+    if (bytes >= 0) (*cards)[card] = bytes;
+    return true;
+}
+
 }  // namespace
 
 bool DeviceFaults::Set(const std::string &name, const std::string &value, std::string *error) {
@@ -56,6 +78,8 @@ bool DeviceFaults::Set(const std::string &name, const std::string &value, std::s
         ok = ParseLimit(value, &dropAfterBytes);
     } else if (name == "capacity") {
         ok = ParseLimit(value, &capacity);
+    } else if (name == "card_capacity") {
+        ok = ParseCardCapacity(value, &cardCapacity);
     } else if (name == "ignore_close") {
         ok = ParseFlag(value, &ignoreClose);
     } else if (name == "refuse_move") {
@@ -113,6 +137,7 @@ std::string DeviceFaults::Serialize() const {
     if (dropAfterCalls >= 0) line("drop_after_calls", std::to_string(dropAfterCalls));
     if (dropAfterBytes >= 0) line("drop_after_bytes", std::to_string(dropAfterBytes));
     if (capacity >= 0) line("capacity", std::to_string(capacity));
+    for (const auto &card : cardCapacity) line("card_capacity", WideToUtf8(card.first) + ":" + std::to_string(card.second));
     if (ignoreClose) line("ignore_close", "1");
     if (refuseMove) line("refuse_move", std::to_string(refuseMove));
     if (closeDelayMs != kDefaultCloseDelayMs) line("close_delay_ms", std::to_string(closeDelayMs));
@@ -125,4 +150,11 @@ std::string DeviceFaults::Serialize() const {
     if (hasProcessor) line("processor", std::to_string(processor));
     if (!password.empty()) line("password", WideToUtf8(password));
     return text;
+}
+
+int64_t DeviceFaults::CardCapacity(const std::wstring &card) const {
+    for (const auto &entry : cardCapacity) {
+        if (CaseKey(entry.first) == CaseKey(card)) return entry.second;
+    }
+    return -1;
 }

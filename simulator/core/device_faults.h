@@ -6,6 +6,7 @@
 #include <windows.h>
 #include <stdint.h>
 
+#include <map>
 #include <string>
 
 // How long a program asked to close through CloseApp keeps running (and its
@@ -18,6 +19,9 @@ struct DeviceFaults {
     int64_t dropAfterCalls = -1;  // -1: off
     int64_t dropAfterBytes = -1;  // -1: off
     int64_t capacity = -1;        // bytes the store may hold; -1: unlimited
+    // Storage cards with a capacity of their own, by card name (any case):
+    // such a card is a store of its own, outside `capacity`.
+    std::map<std::wstring, int64_t> cardCapacity;
     bool ignoreClose = false;
     DWORD refuseMove = 0;  // error every rename fails with; 0: off
     int64_t closeDelayMs = kDefaultCloseDelayMs;
@@ -40,4 +44,6 @@ struct DeviceFaults {
     bool Set(const std::string &name, const std::string &value, std::string *error);
     // The faults in effect, one "name=value" line each.
     std::string Serialize() const;
+    // The capacity of the card of this name; -1 when it has none of its own.
+    int64_t CardCapacity(const std::wstring &card) const;
 };

@@ -278,6 +278,21 @@ Device::Outcome Device::ServeLocked(uint32_t session, wire::Reader *in, wire::Wr
         Log(prefix + "CeMoveFile " + Quoted(source) + " to " + Quoted(target) + " -> " + result.note);
         return Outcome::kAnswer;
     }
+    case wire::kGetStoreInformation:
+    case wire::kGetDiskFreeSpace: {
+        const bool store = op == wire::kGetStoreInformation;
+        std::wstring folder = store ? std::wstring() : in->Text();
+        if (!in->Exhausted()) return malformed();
+        uint64_t free = 0, total = 0;
+        Result result = store ? DoGetStoreInformation(&total, &free) : DoGetDiskFreeSpace(folder, &free, &total);
+        answerWith(result);
+        out->U32(result.ok);
+        out->U64(free);
+        out->U64(total);
+        Log(prefix + (store ? "CeGetStoreInformation" : "CeGetDiskFreeSpaceEx " + Quoted(folder)) + " -> " +
+            result.note);
+        return Outcome::kAnswer;
+    }
     case wire::kGetFileAttributes: {
         std::wstring path = in->Text();
         if (!in->Exhausted()) return malformed();

@@ -126,14 +126,6 @@ void Device::SetRecord(const std::wstring &canonical, DWORD attributes, uint64_t
 
 void Device::ForgetRecord(const std::wstring &canonical) { records_.erase(CaseKey(canonical)); }
 
-uint64_t Device::UsedBytes() {
-    if (!usedKnown_) {
-        used_ = HostTreeBytes(storeRoot_);
-        usedKnown_ = true;
-    }
-    return used_;
-}
-
 uint32_t Device::NewHandle(Handle handle) {
     uint32_t id = nextHandle_;
     nextHandle_ += 4;
@@ -262,18 +254,21 @@ Device::Result Device::DoWriteFile(uint32_t session, uint32_t id, const uint8_t 
         faults_.dropAfterBytes -= count;
     }
     uint64_t growth = 0;
-    if (faults_.capacity >= 0) {
+    const bool ownStore = CardCapacityOf(handle->path) >= 0;
+    if (faults_.capacity >= 0 || ownStore) {
         LARGE_INTEGER position{}, size{}, zero{};
         SetFilePointerEx(handle->host, zero, &position, FILE_CURRENT);
         GetFileSizeEx(handle->host, &size);
         uint64_t end = static_cast<uint64_t>(position.QuadPart) + toWrite;
         growth = end > static_cast<uint64_t>(size.QuadPart) ? end - static_cast<uint64_t>(size.QuadPart) : 0;
-        // All or nothing: the store never holds more than its capacity.
-        if (UsedBytes() + growth > static_cast<uint64_t>(faults_.capacity)) return Fail(ERROR_DISK_FULL);
+        // All or nothing: a store never holds more than its capacity.
+        if (!HasRoomFor(handle->path, growth)) return Fail(ERROR_DISK_FULL);
     }
     DWORD done = 0;
     if (toWrite && !WriteFile(handle->host, data, toWrite, &done, nullptr)) return Fail(GetLastError());
-    if (faults_.capacity >= 0) {
+    if (ownStore) {
+        // A card with a capacity of its own is counted apart from the store.
+    } else if (faults_.capacity >= 0) {
         used_ += growth;
     } else {
         usedKnown_ = false;
@@ -521,21 +516,4 @@ Device::Result Device::DoFindAllFiles(const std::wstring &pattern, std::vector<F
     if (error) return Fail(error);
     *entries = ListFolder(folder, name);
     return Done(std::to_string(entries->size()) + " found");
-}
-
-// The object store's size and free space: the capacity fault when set,
-// otherwise what the host's disk still holds (up to a 4 GB store).
-Device::Result Device::DoGetStoreInformation(uint64_t *size, uint64_t *free) {
-    uint64_t used = UsedBytes();
-    if (faults_.capacity >= 0) {
-        *size = static_cast<uint64_t>(faults_.capacity);
-        *free = used < *size ? *size - used : 0;
-    } else {
-        ULARGE_INTEGER available{};
-        if (!GetDiskFreeSpaceExW(storeRoot_.c_str(), &available, nullptr, nullptr)) return Fail(GetLastError());
-        // A store is at most 4 GB: the figures travel as 32-bit values.
-        *free = std::min<uint64_t>(available.QuadPart, used < 0xFFFFFFFFull ? 0xFFFFFFFFull - used : 0);
-        *size = used + *free;
-    }
-    return Done(std::to_string(*free) + " of " + std::to_string(*size) + " bytes free");
 }

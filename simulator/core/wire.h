@@ -18,7 +18,9 @@
 namespace wire {
 
 // 2: CeCreateProcess answers with process and thread handles.
-const uint32_t kProtocolVersion = 2;
+// 3: the store's and a folder's free room (kGetStoreInformation,
+// kGetDiskFreeSpace).
+const uint32_t kProtocolVersion = 3;
 // Frames above this size are refused as malformed; the stand-in splits big
 // reads and writes into pieces well below it.
 const uint32_t kMaxFrameBytes = 4u << 20;
@@ -56,6 +58,8 @@ enum Op : uint32_t {
     kInvoke,
     kCreateProcess,
     kMoveFile,
+    kGetStoreInformation,
+    kGetDiskFreeSpace,
     // Administration by a second cedevice.exe while the first serves.
     kAdminImage = 100,
     kAdminSetFault,

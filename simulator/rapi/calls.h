@@ -33,6 +33,8 @@ struct RapiCalls {
     CeSHCreateShortcutFn createShortcut;
     CeRapiInvokeFn rapiInvoke;
     CeCreateProcessFn createProcess;
+    CeGetStoreInformationFn getStoreInformation;
+    CeGetDiskFreeSpaceExFn getDiskFreeSpaceEx;
 };
 
 extern const RapiCalls kPipeCalls;

@@ -296,6 +296,24 @@ BOOL WINAPI CeCreateProcess(LPCWSTR image, LPCWSTR commandLine, LPSECURITY_ATTRI
     return ok;
 }
 
+BOOL WINAPI CeGetStoreInformation(STORE_INFORMATION *information) {
+    calllog::Call log("CeGetStoreInformation");
+    BOOL ok = !information ? Refuse(FALSE, ERROR_INVALID_PARAMETER) : Transport().getStoreInformation(information);
+    log.Done("", Flag(ok) + (ok ? " " + Number(information->dwFreeSize) + " of " +
+                                       Number(information->dwStoreSize) + " free"
+                                 : ""));
+    return ok;
+}
+
+BOOL WINAPI CeGetDiskFreeSpaceEx(LPCWSTR folder, ULARGE_INTEGER *freeToCaller, ULARGE_INTEGER *total,
+                                 ULARGE_INTEGER *totalFree) {
+    calllog::Call log("CeGetDiskFreeSpaceEx");
+    BOOL ok = !folder ? Refuse(FALSE, ERROR_INVALID_PARAMETER)
+                      : Transport().getDiskFreeSpaceEx(folder, freeToCaller, total, totalFree);
+    log.Done(Text(folder), Flag(ok) + (ok && freeToCaller ? " " + Number(freeToCaller->QuadPart) + " free" : ""));
+    return ok;
+}
+
 }  // extern "C"
 
 // The exports must have exactly the platform's signatures.
@@ -330,3 +348,5 @@ SAME_SIGNATURE(CeGetSpecialFolderPath);
 SAME_SIGNATURE(CeSHCreateShortcut);
 SAME_SIGNATURE(CeRapiInvoke);
 SAME_SIGNATURE(CeCreateProcess);
+SAME_SIGNATURE(CeGetStoreInformation);
+SAME_SIGNATURE(CeGetDiskFreeSpaceEx);

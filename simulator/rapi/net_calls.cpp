@@ -600,6 +600,27 @@ BOOL WINAPI NetCreateProcess(LPCWSTR image, LPCWSTR commandLine, LPSECURITY_ATTR
     return TRUE;
 }
 
+BOOL WINAPI NetGetStoreInformation(STORE_INFORMATION *information) {
+    rapi1::Writer request = Request(rapi1::kGetStoreInformation);
+    request.OutBuffer(rapi1::kStoreInformationBytes);
+    Reply reply("CeGetStoreInformation");
+    if (!Exchange(request, kSmallReply, &reply)) return FALSE;
+    TakeLastError(reply);
+    uint32_t ok = reply.in.U32();
+    uint8_t bytes[rapi1::kStoreInformationBytes];
+    bool got = false;
+    if (!Complete(reply) || !TakeExactValue(reply, bytes, sizeof bytes, &got) || !ok || !got) return FALSE;
+    information->dwStoreSize = U32At(bytes);
+    information->dwFreeSize = U32At(bytes + 4);
+    return TRUE;
+}
+
+// How a device lays this call out on the network is not publicly known.
+BOOL WINAPI NetGetDiskFreeSpaceEx(LPCWSTR, ULARGE_INTEGER *, ULARGE_INTEGER *, ULARGE_INTEGER *) {
+    rapilink::SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+    return FALSE;
+}
+
 }  // namespace
 
 const RapiCalls kNetCalls = {
@@ -608,4 +629,5 @@ const RapiCalls kNetCalls = {
     NetGetFileTime,     NetSetFileTime,     NetCloseHandle,        NetDeleteFile,      NetMoveFile,
     NetCreateDirectory, NetRemoveDirectory, NetGetFileAttributes,  NetFindFirstFile,   NetFindNextFile,
     NetFindClose,       NetGetSpecialFolderPath, NetSHCreateShortcut, NetRapiInvoke,   NetCreateProcess,
+    NetGetStoreInformation, NetGetDiskFreeSpaceEx,
 };

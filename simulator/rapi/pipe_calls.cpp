@@ -446,6 +446,37 @@ BOOL WINAPI PipeCreateProcess(LPCWSTR image, LPCWSTR commandLine, LPSECURITY_ATT
     return TRUE;
 }
 
+// Both room calls answer the free and the total bytes of a store.
+bool RoomCall(wire::Writer &request, uint64_t *free, uint64_t *total) {
+    Answer answer;
+    if (!Call(request, &answer)) return false;
+    const bool ok = answer.in.U32() != 0;
+    *free = answer.in.U64();
+    *total = answer.in.U64();
+    return Decoded(answer) && ok;
+}
+
+BOOL WINAPI PipeGetStoreInformation(STORE_INFORMATION *information) {
+    wire::Writer request = Request(wire::kGetStoreInformation);
+    uint64_t free = 0, total = 0;
+    if (!RoomCall(request, &free, &total)) return FALSE;
+    // The record's fields are 32 bits wide; so is a store.
+    information->dwStoreSize = static_cast<DWORD>(std::min<uint64_t>(total, 0xFFFFFFFFu));
+    information->dwFreeSize = static_cast<DWORD>(std::min<uint64_t>(free, 0xFFFFFFFFu));
+    return TRUE;
+}
+
+BOOL WINAPI PipeGetDiskFreeSpaceEx(LPCWSTR folder, ULARGE_INTEGER *freeToCaller, ULARGE_INTEGER *total,
+                                   ULARGE_INTEGER *totalFree) {
+    wire::Writer request = Request(wire::kGetDiskFreeSpace);
+    request.Text(folder);
+    uint64_t free = 0, size = 0;
+    if (!RoomCall(request, &free, &size)) return FALSE;
+    if (freeToCaller) freeToCaller->QuadPart = free;
+    if (total) total->QuadPart = size;
+    if (totalFree) totalFree->QuadPart = free;
+    return TRUE;
+}
 
 }  // namespace
 
@@ -455,4 +486,5 @@ const RapiCalls kPipeCalls = {
     PipeGetFileTime,       PipeSetFileTime,     PipeCloseHandle,      PipeDeleteFile,       PipeMoveFile,
     PipeCreateDirectory,   PipeRemoveDirectory, PipeGetFileAttributes, PipeFindFirstFile,   PipeFindNextFile,
     PipeFindClose,         PipeGetSpecialFolderPath, PipeSHCreateShortcut, PipeRapiInvoke,   PipeCreateProcess,
+    PipeGetStoreInformation, PipeGetDiskFreeSpaceEx,
 };

@@ -301,6 +301,59 @@ TEST_F(Faults, FullStoreRefusesShortcutsToo) {
     EXPECT_NE(CeSHCreateShortcut(&shortcut[0], &target[0]), 0u);
 }
 
+// Main memory and a card with a capacity of its own are two stores: each
+// reports its own room and refuses writes past its own capacity.
+TEST_F(Faults, ACardWithItsOwnCapacityIsAStoreApart) {
+    device.SetFault("capacity", "10000");
+    device.SetFault("card_capacity", "storage card:20000");  // any case
+    auto write = [](const wchar_t *path, size_t bytes) {
+        HANDLE file = Open(path, GENERIC_WRITE, CREATE_ALWAYS);
+        const std::string content(bytes, 'w');
+        DWORD written = 0;
+        const BOOL ok = CeWriteFile(file, content.data(), static_cast<DWORD>(bytes), &written, nullptr);
+        CeCloseHandle(file);
+        return ok;
+    };
+    auto room = [](const wchar_t *folder) -> long long {
+        ULARGE_INTEGER free{}, total{}, totalFree{};
+        if (!CeGetDiskFreeSpaceEx(folder, &free, &total, &totalFree)) return -static_cast<long long>(CeGetLastError());
+        EXPECT_EQ(free.QuadPart, totalFree.QuadPart);
+        return static_cast<long long>(free.QuadPart);
+    };
+    struct Step {
+        const wchar_t *written;  // nullptr: nothing
+        size_t bytes;
+        bool fits;
+        long long card, main;  // free bytes after it
+    } const kSteps[] = {
+        {nullptr, 0, true, 20000, 10000},
+        {L"\\Storage Card\\a.bin", 15000, true, 5000, 10000},  // past main memory's capacity
+        {L"\\Storage Card\\b.bin", 5001, false, 5000, 10000},
+        {L"\\Storage Card\\b.bin", 5000, true, 0, 10000},
+        {L"\\m.bin", 4000, true, 0, 6000},
+    };
+    for (const Step &step : kSteps) {
+        if (step.written) {
+            EXPECT_EQ(write(step.written, step.bytes) != FALSE, step.fits) << step.bytes;
+        }
+        EXPECT_EQ(room(L"\\Storage Card\\"), step.card);
+        EXPECT_EQ(room(L"\\"), step.main);
+        STORE_INFORMATION store{};
+        EXPECT_TRUE(CeGetStoreInformation(&store));
+        EXPECT_EQ(store.dwFreeSize, static_cast<DWORD>(step.main));
+        EXPECT_EQ(store.dwStoreSize, 10000u);
+    }
+    EXPECT_EQ(room(L"\\No Card"), -ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(room(L"\\Storage Card\\a.bin"), -ERROR_DIRECTORY);
+    EXPECT_EQ(room(L"\\Storage Card\\..\\.."), -ERROR_BAD_PATHNAME);
+    // Without its own capacity the card is part of the store again.
+    device.SetFault("card_capacity", "Storage Card:");
+    EXPECT_EQ(write(L"\\m2.bin", 1), FALSE);
+    EXPECT_GT(room(L"\\Storage Card"), 0);
+    EXPECT_NONFATAL_FAILURE(device.SetFault("card_capacity", "Storage Card"), "bad value");
+    EXPECT_NONFATAL_FAILURE(device.SetFault("card_capacity", ":100"), "bad value");
+}
+
 TEST_F(Faults, LinkDropsAfterSoManyBytesWritten) {
     device.SetFault("drop_after_bytes", "10000");
     HANDLE file = Open(L"\\copy.bin", GENERIC_WRITE, CREATE_ALWAYS);

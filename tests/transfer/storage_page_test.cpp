@@ -1,5 +1,11 @@
-// The storage location page against devices with and without cards.
+// The storage location page against devices with and without cards, and
+// the room check that follows it.
+#include <stdio.h>
+
+#include "books/book_transfer.h"
+#include "books/room_needed.h"
 #include "books/storage_selection.h"
+#include "device/rapi.h"
 #include "transfer_fixture.h"
 
 namespace transfer {
@@ -164,6 +170,189 @@ TEST_F(StoragePage, CardRemovedWhileOpenKeepsTheListedName) {
     });
     EXPECT_EQ(result, 1);
     EXPECT_STREQ(g_setup.storageRoot, "\\SD Card\\");
+}
+
+// ---- Room ---------------------------------------------------------------
+
+const uint64_t kMargin = 65536;  // 64 KB, more than 1% below 6.4 MB
+
+// The room the copies need at their peak, with the margin.
+TEST(RoomNeeded, PeakOfTheCopiesInOrder) {
+    const char *const a = "\\My Documents\\Corvex Press\\alpha.vbk";
+    const char *const b = "\\My Documents\\Corvex Press\\bravo.vbk";
+    const char *const w = "\\My Documents\\Corvex Press\\wsj.vbk";
+    struct Case {
+        const char *what;
+        std::vector<PlannedCopy> copies;
+        uint64_t needed;
+    } const kCases[] = {
+        {"nothing chosen", {}, 0},
+        {"new books add up", {{a, 1000, false, false, 0}, {b, 2000, false, false, 0}}, 3000 + kMargin},
+        {"books up to date need nothing", {{a, 1000, false, true, 1000}, {b, 2000, false, true, 2000}}, 0},
+        {"an older copy is freed only once the new one is whole",
+         {{a, 8000, false, false, 5000}, {b, 1000, false, false, 0}}, 8000 + kMargin},
+        {"a larger book replaced leaves room for the next",
+         {{a, 10000, false, false, 50000}, {b, 45000, false, false, 0}}, 10000 + kMargin},
+        {"the newspaper replaces its issue whatever the times, and the next issue the first",
+         {{w, 20000, true, true, 7000}, {w, 25000, true, true, 7000}}, 38000 + kMargin},
+        {"a book chosen twice is copied once", {{a, 3000, false, false, 0}, {a, 3000, false, false, 0}},
+         3000 + kMargin},
+        {"names differing in case are one device file",
+         {{a, 3000, false, false, 0}, {"\\MY DOCUMENTS\\CORVEX PRESS\\ALPHA.VBK", 3000, false, false, 0}},
+         3000 + kMargin},
+        {"1% once it is more than 64 KB", {{a, 10000000, false, false, 0}}, 10100000},
+        {"1% rounded up", {{a, 10000001, false, false, 0}}, 10100002},
+    };
+    for (const Case &c : kCases) EXPECT_EQ(RoomNeeded(c.copies), c.needed) << c.what;
+}
+
+TEST(RoomNeeded, SizesForTheUser) {
+    struct Case {
+        uint64_t bytes;
+        bool roundUp;
+        const char *text;
+    } const kCases[] = {
+        {0, false, "0 KB"},          {1, true, "1 KB"},           {1023, false, "0 KB"},
+        {921600, true, "900 KB"},    {1048575, false, "1023 KB"}, {1048575, true, "1.0 MB"},
+        {1048576, false, "1.0 MB"},  {26528972, true, "25.3 MB"}, {8283750, false, "7.8 MB"},
+        {8283750, true, "7.9 MB"},
+    };
+    for (const Case &c : kCases) EXPECT_EQ(RoomText(c.bytes, c.roundUp), c.text) << c.bytes << " " << c.roundUp;
+}
+
+// Install Book where the chosen books may not fit: refused with one box and
+// nothing written, then the storage page again (the book page on a device
+// without cards); or carried out when they fit or the room is unknown.
+class RoomCheck : public TransferTest {
+protected:
+    // alpha and bravo: 150078 and 50078 bytes.
+    void SetUp() override {
+        TransferTest::SetUp();
+        AddBook("alpha.vbk", "Alpha", 150000, kYear2001 + kOneDay);
+        AddBook("bravo.vbk", "Bravo", 50000, kYear2001 + kOneDay);
+    }
+};
+
+// Bytes in use in the store that holds folder, as the device reports them
+// before any capacity is set.
+uint64_t UsedBytes(const wchar_t *folder) {
+    ULARGE_INTEGER free{}, total{}, totalFree{};
+    EXPECT_TRUE(CeGetDiskFreeSpaceEx(folder, &free, &total, &totalFree));
+    return total.QuadPart - free.QuadPart;
+}
+
+std::string RoomBox(uint64_t needed, const char *location, uint64_t free) {
+    char text[512];
+    snprintf(text, sizeof text, kTextBooksDoNotFitFormat, RoomText(needed, true).c_str(), location,
+             RoomText(free, false).c_str());
+    return std::string("Tesh\x99 Reader Setup: ") + text;
+}
+
+TEST_F(RoomCheck, BooksThatDoNotFitAreSaidBeforeAnythingIsWritten) {
+    enum Start { kEmpty, kOlderAlpha, kBooksCurrent };
+    struct Case {
+        const char *what;
+        const char *profile;   // pocketpc: Main Memory and Storage Card; hpcpro: main memory only
+        const char *location;  // where the books are sent first
+        Start start;
+        uint64_t peak;         // the room the run needs, without the margin and the reader
+        bool reader;           // the reader counts: it goes to the same store
+        int64_t spare;         // free room minus the room needed
+        bool network;          // over the network only main memory's room can be learnt
+    } const kCases[] = {
+        {"fits exactly", "pocketpc", "Storage Card", kEmpty, 200156, false, 0, false},
+        {"one byte over", "pocketpc", "Storage Card", kEmpty, 200156, false, -1, false},
+        {"books up to date need nothing", "pocketpc", "Storage Card", kBooksCurrent, 0, false, 0, false},
+        {"a replaced book at the peak", "pocketpc", "Storage Card", kOlderAlpha, 150078, false, -1, false},
+        {"the reader counted in main memory", "hpcpro", "Main Memory", kEmpty, 200156, true, -1, false},
+        {"the reader not counted on a card, main memory full", "pocketpc", "Main Memory", kEmpty, 200156, true,
+         -1, false},
+        {"room unknown: a card over the network", "pocketpc", "Storage Card", kEmpty, 200156, false, -1, true},
+        {"main memory's room over the network", "hpcpro", "Main Memory", kEmpty, 200156, true, -1, true},
+    };
+    for (const Case &c : kCases) {
+        SCOPED_TRACE(c.what);
+        const bool card = strcmp(c.location, "Storage Card") == 0;
+        const std::wstring root = card ? L"\\Storage Card\\" : L"\\";
+        const std::wstring folder = root + L"My Documents\\Corvex Press\\";
+        TestDevice device(c.profile);
+        if (c.start == kOlderAlpha) {
+            const FILETIME older = MakeFileTime(kYear2001);
+            device.WriteFile(folder + L"alpha.vbk", std::string(100000, 'o'));
+            device.SetTimes(folder + L"alpha.vbk", older, older, older);
+        }
+        if (c.start == kBooksCurrent) {
+            for (const char *name : {"alpha.vbk", "bravo.vbk"}) {
+                // As an earlier run left them: the host books' contents and times.
+                const ULONGLONG write = kYear2001 + kOneDay;
+                device.WriteFile(folder + Wide(name), books_[name]);
+                device.SetTimes(folder + Wide(name), MakeFileTime(write - 3 * kOneDay), MakeFileTime(write + kOneDay),
+                                MakeFileTime(write));
+            }
+        }
+        device.Plug();
+        g_setup.connected = 0;
+        ASSERT_EQ(EnsureDeviceReady(), 1);
+        const std::string pair = strcmp(c.profile, "hpcpro") == 0 ? "hpc211.sh3" : "ppc300.arm";
+        const uint64_t readerBytes = c.reader ? ReaderVariant(pair).size() + HelperVariant(pair).size() : 0;
+        const uint64_t needed = c.peak ? c.peak + readerBytes + kMargin : 0;
+        const uint64_t free = static_cast<uint64_t>(static_cast<int64_t>(needed) + c.spare);
+        const uint64_t used = UsedBytes(root.c_str());
+        if (card) {
+            device.SetFault("card_capacity", "Storage Card:" + std::to_string(used + free));
+        } else {
+            device.SetFault("capacity", std::to_string(used + free));
+        }
+        if (c.network) {
+            Disconnect();
+            const uint16_t port = device.ServeNetwork();
+            ASSERT_NE(port, 0);
+            SetEnvironmentVariableA("RAPI_DEVICE", ("127.0.0.1:" + std::to_string(port)).c_str());
+        }
+        const bool refused = c.spare < 0 && !(c.network && card);
+        // Main memory full, refused: the card, which has room, is chosen next.
+        const bool thenCard = refused && !card && strcmp(c.profile, "pocketpc") == 0;
+        if (thenCard) {
+            const uint64_t cardUsed = UsedBytes(L"\\Storage Card");
+            device.SetFault("card_capacity", "Storage Card:" + std::to_string(cardUsed + c.peak + kMargin));
+        }
+        const size_t mark = device.Log().size();
+        std::vector<std::string> boxes, afterwards;
+        const int result = robot::RunWithRobot(InstallBooks, [&] {
+            ChooseBooks();
+            if (strcmp(c.profile, "pocketpc") == 0) ChooseStorage(c.location);
+            boxes = AnswerBoxesUntil(refused ? nullptr : kCompletion);
+            if (!refused) return Finish();
+            EXPECT_EQ(CountLog(device.Log(), "CeWriteFile", mark), 0u) << "nothing written before the box";
+            if (thenCard) {
+                ChooseStorage("Storage Card");
+                afterwards = AnswerBoxesUntil(kCompletion);
+                return Finish();
+            }
+            // Back where another choice can be made; then Cancel.
+            HWND page = robot::WaitForWindow(c.profile == std::string("hpcpro") ? kBookPage : kStoragePage);
+            robot::Click(page, IDCANCEL);
+            robot::AnswerMessageBox(kCaptionSetup, IDYES);
+        }, 120000);
+        SetEnvironmentVariableA("RAPI_DEVICE", nullptr);
+        EXPECT_EQ(result, 0);
+        const std::vector<std::string> expected{RoomBox(needed, c.location, free)};
+        EXPECT_EQ(boxes, refused ? expected : std::vector<std::string>{});
+        const std::wstring copied = thenCard ? L"\\Storage Card\\My Documents\\Corvex Press\\" : folder;
+        for (const char *name : {"alpha.vbk", "bravo.vbk"}) {
+            if (c.start == kBooksCurrent) {
+                EXPECT_TRUE(device.ReadFile(copied + Wide(name)) == books_[name]) << name;
+            } else if (!refused || thenCard) {
+                ExpectBookOnDevice(device, copied + Wide(name), name);
+            } else {
+                EXPECT_FALSE(device.ReadFile(folder + Wide(name)) == books_[name]) << name;
+            }
+        }
+        if (thenCard) {
+            EXPECT_FALSE(device.Exists(L"\\My Documents\\Corvex Press"));
+        }
+        Disconnect();
+    }
 }
 
 }  // namespace

@@ -1,0 +1,90 @@
+// The room of the device's stores: main memory (the object store, limited
+// by the capacity fault) and the storage cards, each of which may have a
+// capacity of its own (the card_capacity fault) and is then a store apart.
+#include <algorithm>
+
+#include "core/device.h"
+#include "core/device_path.h"
+#include "core/host_files.h"
+
+namespace {
+
+// The first part of a canonical path: its card's root when it is on a card.
+std::wstring RootFolderOf(const std::wstring &canonical) {
+    std::vector<std::wstring> parts = DevicePathParts(canonical);
+    return parts.empty() ? std::wstring() : L"\\" + parts[0];
+}
+
+uint64_t RoomLeft(uint64_t capacity, uint64_t used) { return used < capacity ? capacity - used : 0; }
+
+}  // namespace
+
+int64_t Device::CardCapacityOf(const std::wstring &canonical) {
+    const std::wstring root = RootFolderOf(canonical);
+    if (root.empty() || !IsCardRoot(root)) return -1;
+    return faults_.CardCapacity(root.substr(1));
+}
+
+uint64_t Device::CardUsedBytes(const std::wstring &canonical) { return HostTreeBytes(HostPath(RootFolderOf(canonical))); }
+
+// The store's bytes: everything but the cards that are stores of their own.
+uint64_t Device::UsedBytes() {
+    if (!usedKnown_) {
+        used_ = HostTreeBytes(storeRoot_);
+        for (const std::wstring &card : cards_) {
+            if (faults_.CardCapacity(card) >= 0) used_ -= std::min(used_, CardUsedBytes(L"\\" + card));
+        }
+        usedKnown_ = true;
+    }
+    return used_;
+}
+
+bool Device::HasRoomFor(const std::wstring &canonical, uint64_t growth) {
+    const int64_t card = CardCapacityOf(canonical);
+    if (card >= 0) return CardUsedBytes(canonical) + growth <= static_cast<uint64_t>(card);
+    return faults_.capacity < 0 || UsedBytes() + growth <= static_cast<uint64_t>(faults_.capacity);
+}
+
+// The object store's size and free space: the capacity fault when set,
+// otherwise what the host's disk still holds (up to a 4 GB store).
+Device::Result Device::DoGetStoreInformation(uint64_t *size, uint64_t *free) {
+    uint64_t used = UsedBytes();
+    if (faults_.capacity >= 0) {
+        *size = static_cast<uint64_t>(faults_.capacity);
+        *free = RoomLeft(*size, used);
+    } else {
+        ULARGE_INTEGER available{};
+        if (!GetDiskFreeSpaceExW(storeRoot_.c_str(), &available, nullptr, nullptr)) return Fail(GetLastError());
+        // A store is at most 4 GB: the figures travel as 32-bit values.
+        *free = std::min<uint64_t>(available.QuadPart, used < 0xFFFFFFFFull ? 0xFFFFFFFFull - used : 0);
+        *size = used + *free;
+    }
+    return Done(std::to_string(*free) + " of " + std::to_string(*size) + " bytes free");
+}
+
+Device::Result Device::DoGetDiskFreeSpace(const std::wstring &folder, uint64_t *free, uint64_t *total) {
+    *free = *total = 0;
+    // A folder may be named with its trailing separator, as on the desktop.
+    std::wstring path = folder;
+    if (path.size() > 1 && path.back() == L'\\') path.pop_back();
+    std::wstring canonical;
+    DWORD error = NormalizeDevicePath(path, false, &canonical);
+    if (error) return Fail(error);
+    const Item item = LookUp(canonical);
+    if (!item.exists) return Fail(MissingError(canonical));
+    if (!item.directory) return Fail(ERROR_DIRECTORY);
+    const std::wstring root = RootFolderOf(canonical);
+    if (root.empty() || !IsCardRoot(root)) return DoGetStoreInformation(total, free);
+    const int64_t capacity = CardCapacityOf(canonical);
+    const uint64_t used = CardUsedBytes(canonical);
+    if (capacity >= 0) {
+        *total = static_cast<uint64_t>(capacity);
+        *free = RoomLeft(*total, used);
+    } else {
+        ULARGE_INTEGER available{};
+        if (!GetDiskFreeSpaceExW(HostPath(root).c_str(), &available, nullptr, nullptr)) return Fail(GetLastError());
+        *free = available.QuadPart;
+        *total = used + *free;
+    }
+    return Done(std::to_string(*free) + " of " + std::to_string(*total) + " bytes free");
+}
