@@ -1,4 +1,5 @@
-# Release zips, made by `cmake --build BUILD --target package` (CPack):
+# Release zips, made by tools/package.sh (CPack; or `cmake --build BUILD --target package`,
+# which first builds everything, the tests too):
 #   TeshReaderSetup-VERSION-win64.zip (win32 from the i686 build): a setup
 #     folder: setup.exe and README.txt on the variant files and books.
 #     No rapi.dll: a real setup folder uses the system's.

@@ -27,6 +27,7 @@ namespace {
 
 const char kUsage[] =
     "usage: cedevice IMAGE [options]\n"
+    "       cedevice --help\n"
     "  Serves the device kept in the folder IMAGE until stopped (Ctrl+C),\n"
     "  printing one line per device operation. A missing IMAGE is created.\n"
     "options:\n"
@@ -88,6 +89,14 @@ bool ParseSpeed(const std::wstring &text, uint64_t *speed) {
     }
     *speed = value;
     return true;
+}
+
+// True when the command line asks for the usage, wherever it does.
+bool AsksForHelp(int argc, wchar_t **argv) {
+    for (int i = 1; i < argc; ++i) {
+        if (wcscmp(argv[i], L"--help") == 0 || wcscmp(argv[i], L"-h") == 0 || wcscmp(argv[i], L"/?") == 0) return true;
+    }
+    return false;
 }
 
 bool ParseOptions(int argc, wchar_t **argv, Options *options, std::string *error) {
@@ -281,8 +290,12 @@ int wmain(int argc, wchar_t **argv) {
     SetConsoleOutputCP(CP_UTF8);
     Options options;
     std::string error;
+    if (AsksForHelp(argc, argv)) {
+        Print(std::string(kUsage, sizeof kUsage - 2));  // without its last line end
+        return 0;
+    }
     if (!ParseOptions(argc, argv, &options, &error)) {
-        Print("cedevice: " + error + "\n\n" + kUsage);
+        Print("cedevice: " + error + " (cedevice --help lists the options)");
         return 2;
     }
     if (GetFileAttributesW(options.image.c_str()) == INVALID_FILE_ATTRIBUTES) {

@@ -14,6 +14,11 @@ repo=$(dirname "$here")
 
 build=${1:-${TESH_BUILD_DIR:-$repo/build}}
 shift $(( $# > 0 ? 1 : 0 ))
+# One build at a time in a build folder: the run and test commands may be
+# started together, and two builds would write the same files.
+mkdir -p "$build"
+exec 9>"$build/.build.lock"
+flock 9
 targets=()
 for target in "$@"; do targets+=(--target "$target"); done
 cmake -S "$repo" -B "$build" -G Ninja \

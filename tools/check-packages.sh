@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Checks the release zips that `cmake --build BUILD --target package` makes:
+# Checks the release zips that tools/package.sh makes:
 # each holds exactly the files it should, its programs are Windows programs
 # of the right width, and its texts have Windows line ends. setup.exe and
 # rapi.dll must also start on Windows XP (XP x64 for the 64-bit ones): they

@@ -3,12 +3,16 @@
 # display, as a user would start it from a setup folder.
 #
 #   tools/run.sh [PROFILE]            dock a device and start setup.exe
-#   tools/run.sh --no-device          start setup.exe with no device docked
+#   tools/run.sh --no-device          start setup.exe with no device docked;
+#                                     it prints the command that docks one
 #   tools/run.sh device [PROFILE] OPTION...
 #                                     run cedevice.exe on the image of
-#                                     PROFILE, e.g. --list, --insert-card NAME
+#                                     PROFILE, e.g. --list, --insert-card NAME,
+#                                     --serve (docks it, at the link speed
+#                                     below; Ctrl+C undocks it), --help
 #   tools/run.sh cecopy HOSTFILE DEVICEPATH
 #                                     copy a file onto the docked device
+#   tools/run.sh --help               this text
 #
 # PROFILE: pocketpc (default), hpc2000, hpcpro, teshsize, emulator.
 #   tools/run.sh --network [PROFILE]
@@ -22,13 +26,20 @@
 # The device keeps its contents in build/device-image/PROFILE (created from
 # the profile on first use, one image per profile; delete the folder to start
 # afresh), is docked at about the speed of a USB cable (1 MB per second) and
-# prints one line per device operation here. It is unplugged when setup.exe
-# ends. The setup folder is build/setupfolder: files already there are left
-# as they are, so their times stay and a second run shows which files the
-# setup copies again. With no window manager on the display, the windows
-# open inside a Wine virtual desktop, which gives them frames and captions.
+# prints one line per device operation here. Faults set in an earlier run
+# stay in the image; they are listed when it is docked. The device is
+# unplugged when setup.exe ends, and both end on Ctrl+C. The setup folder is
+# build/setupfolder: files already there are left as they are, so their
+# times stay and a second run shows which files the setup copies again.
+# With no window manager on the display, the windows open inside a Wine
+# virtual desktop, which gives them frames and captions.
 # "device" and "cecopy" use the same Wine prefix as the docked device, so
-# they reach it while it runs.
+# they reach it while it runs. The tests run with their own Wine prefixes
+# and never touch this one, so tools/test.sh may run at the same time.
+#
+# TESH_RUN_DIR, a folder under build/, keeps a run apart from the one above:
+# its Wine prefix, setup folder and images then lie there, and CEDEVICE_PIPE
+# names its pipe.
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 repo=$(dirname "$here")
@@ -36,35 +47,73 @@ build=$repo/build
 profiles="pocketpc hpc2000 hpcpro teshsize emulator"
 link_speed=1000000   # bytes per second: about a USB cable
 
-# Real windows on this display, in the project's display prefix; every
-# program of a run shares it, so they share the device's pipe (the default).
-export TESH_WINE_DISPLAY=1
-unset CEDEVICE_PIPE
-
+usage() { sed -n '2,/^set /s/^# \{0,1\}//p' "$0"; }
+unknown() {
+  echo "run: unknown $1 '$2' (profiles: $profiles); see: tools/run.sh --help" >&2
+  exit 2
+}
 is_profile() { case " $profiles " in *" $1 "*) return 0 ;; *) return 1 ;; esac; }
+
+# Real windows on this display, in the run's display prefix; every program
+# of a run shares it, so they share the device's pipe.
+export TESH_WINE_DISPLAY=1
+state=$build
+if [ -n "${TESH_RUN_DIR:-}" ]; then
+  state=$(realpath -m "$TESH_RUN_DIR")
+  case "$state" in
+    "$(realpath -m "$build")"/?*) ;;
+    *) echo "run: TESH_RUN_DIR must lie under $build/" >&2; exit 2 ;;
+  esac
+  export TESH_WINE_PREFIX=$state/wine-display
+else
+  unset CEDEVICE_PIPE   # the default pipe, which "device" and "cecopy" reach
+fi
+# How this run is named in the commands it suggests for a second terminal.
+run_command=tools/run.sh
+[ -z "${TESH_RUN_DIR:-}" ] || run_command="TESH_RUN_DIR=$TESH_RUN_DIR $run_command"
 
 # Device and copy commands for a second terminal, while a run is going on.
 case "${1:-}" in
+  -h|--help)
+    usage
+    exit 0 ;;
   device)
     shift
     profile=pocketpc
     if [ "$#" -gt 0 ] && is_profile "$1"; then profile=$1; shift; fi
-    cd "$build" && exec "$here/wine-run.sh" "$build/bin/cedevice.exe" "device-image/$profile" "$@" ;;
+    case " $* " in
+      *" -h "*|*" --help "*)
+        echo "tools/run.sh device [PROFILE] OPTION... runs cedevice.exe on build/device-image/PROFILE:"
+        set -- --help ;;
+      *" --serve "*)
+        # Docked as the run command docks it, unless told otherwise.
+        case " $* " in *" --link-speed "*) ;; *) set -- "$@" --link-speed "$link_speed" ;; esac ;;
+    esac
+    mkdir -p "$state/device-image"
+    cd "$state" && exec "$here/wine-run.sh" "$build/bin/cedevice.exe" "device-image/$profile" --profile "$profile" "$@" ;;
   cecopy)
     shift
     exec "$here/wine-run.sh" "$build/bin/cecopy.exe" "$@" ;;
 esac
 
 dock=1
-profile=pocketpc
+profile=
 network=
 if [ "${1:-}" = --network ]; then network=1; shift; fi
-if [ "${1:-}" = "--no-device" ]; then
+if [ "${1:-}" = --no-device ]; then
   dock=0
-elif [ "$#" -gt 0 ]; then
-  is_profile "$1" || { echo "run: unknown profile '$1' (one of: $profiles)" >&2; exit 2; }
+  shift
+elif [ "$#" -gt 0 ] && is_profile "$1"; then
   profile=$1
+  shift
 fi
+if [ "$#" -gt 0 ]; then
+  case "$1" in
+    -*) unknown option "$1" ;;
+    *) [ "$dock" = 0 ] || [ -n "$profile" ] || unknown profile "$1"; unknown word "$1" ;;
+  esac
+fi
+profile=${profile:-pocketpc}
 
 if [ -z "${DISPLAY:-}" ]; then
   echo "No display: set DISPLAY, or try: xvfb-run tools/run.sh $*" >&2
@@ -78,7 +127,7 @@ fi
 # stand-in is installed as the Wine prefix's system rapi.dll below. The
 # program is refreshed when the build is newer; generated files are added
 # only where missing.
-setupfolder=$build/setupfolder
+setupfolder=$state/setupfolder
 mkdir -p "$setupfolder"
 cp -u "$build/bin/setup.exe" "$setupfolder/"
 rm -f "$setupfolder/rapi.dll"   # left there by earlier versions of this script
@@ -108,37 +157,62 @@ if ! window_manager_running; then
   echo "No window manager: the windows open in a Wine virtual desktop"
 fi
 
+# This run ends only what it started, by process id: its device, and
+# setup.exe's process group (setup.exe, and the virtual desktop that starts
+# it as a process of its own).
 device_pid=
-stop_device() {
-  if [ -n "$device_pid" ] && kill -0 "$device_pid" 2>/dev/null; then
-    kill "$device_pid" 2>/dev/null || true
-    wait "$device_pid" 2>/dev/null || true
+setup_group=
+stop() {
+  if [ -n "$1" ] && kill -0 -- "$1" 2>/dev/null; then
+    kill -- "$1" 2>/dev/null || true
+    wait "${1#-}" 2>/dev/null || true
   fi
-  device_pid=
 }
-trap stop_device EXIT
-trap 'exit 130' INT TERM
+trap 'stop "$setup_group"; stop "$device_pid"' EXIT
+trap 'echo "run: stopped: ending setup.exe and the device"; exit 130' INT TERM
+
+# Faults are kept in the image across runs; a device that still carries some
+# says so before it fails calls for reasons the user no longer remembers.
+report_faults() {
+  local faults=$state/$1/faults.txt clear=
+  [ -s "$faults" ] || return 0
+  echo "The device still carries faults set earlier (${faults#"$repo"/}):"
+  sed 's/^/  /' "$faults"
+  while IFS='=' read -r name _; do
+    [ -n "$name" ] && clear="$clear --fault $name="
+  done < "$faults"
+  echo "Clear them, while it runs, with: $run_command device $profile$clear"
+}
 
 if [ "$dock" = 1 ]; then
   image=device-image/$profile
-  mkdir -p "$build/device-image"
-  echo "Docking a simulated '$profile' device (image: build/$image, link $link_speed bytes per second)"
+  mkdir -p "$state/device-image"
+  echo "Docking a simulated '$profile' device (image: ${state#"$repo"/}/$image, link $link_speed bytes per second)"
+  report_faults "$image"
   device_network=()
   if [ -n "$network" ]; then
     export RAPI_DEVICE_PORT=${RAPI_DEVICE_PORT:-9990} RAPI_DESKTOP=127.0.0.1:5679
     device_network=(--network "127.0.0.1:$RAPI_DEVICE_PORT" --desktop "$RAPI_DESKTOP")
     echo "Over TCP: the device serves 127.0.0.1:$RAPI_DEVICE_PORT and docks to $RAPI_DESKTOP"
   fi
-  (cd "$build" && exec "$here/wine-run.sh" "$build/bin/cedevice.exe" "$image" --profile "$profile" \
+  (cd "$state" && exec "$here/wine-run.sh" "$build/bin/cedevice.exe" "$image" --profile "$profile" \
       --link-speed "$link_speed" "${device_network[@]}") &
   device_pid=$!
 else
-  echo "No device docked: setup.exe waits for one, as it would with no handheld in its cradle"
+  echo "No device docked: setup.exe waits for one, as it would with no handheld in its cradle."
+  echo "To dock one, run in a second terminal (Ctrl+C there undocks it):"
+  echo "  $run_command device [PROFILE] --serve"
 fi
 
 echo "Starting setup.exe in $setupfolder"
+(cd "$setupfolder" && exec setsid "$here/wine-run.sh" "${setup_command[@]}") &
+setup_group=-$!
+echo "setup.exe runs in process group ${setup_group#-}"
 status=0
-(cd "$setupfolder" && exec "$here/wine-run.sh" "${setup_command[@]}") || status=$?
-stop_device
+wait "${setup_group#-}" || status=$?
+stop "$setup_group"   # what the virtual desktop left
+setup_group=
+stop "$device_pid"
+device_pid=
 echo "setup.exe ended with exit code $status"
 exit "$status"

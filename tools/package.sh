@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Makes the release zips and prints where each one went:
+#   build/packages        the 64-bit setup folder, the simulator kit and the
+#                         Linux zip
+#   build-i686/packages   the 32-bit setup folder
+# Builds only what the zips hold (setup.exe, cedevice.exe, cecopy.exe, the
+# stand-in rapi.dll and the samples), never the tests.
+#
+#   tools/package.sh
+set -euo pipefail
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+repo=$(dirname "$here")
+build=${TESH_BUILD_DIR:-$repo/build}
+build_i686=${TESH_BUILD_DIR_I686:-$repo/build-i686}
+if [ "$#" -gt 0 ]; then
+  sed -n '2,/^set /s/^# \{0,1\}//p' "$0"
+  [ "$1" = --help ] || [ "$1" = -h ]
+  exit
+fi
+
+"$here/build.sh" "$build" setup cedevice cecopy rapi samples
+# Zips of an earlier version would be listed with the new ones.
+rm -f "$build"/packages/*.zip "$build_i686"/packages/*.zip
+# CPack packs what is built; the package target would first build the tests.
+(cd "$build" && cpack --config CPackConfig.cmake >/dev/null)
+TESH_BUILD_DIR_I686=$build_i686 "$here/build-i686.sh"
+echo "Release zips:"
+for zip in "$build"/packages/*.zip "$build_i686"/packages/*.zip; do
+  echo "  ${zip#"$repo"/}"
+done
