@@ -460,7 +460,9 @@ void CheckBrokenRun(const Road &road, Bench &bench, const RunResult &run, const 
     // Docked again, without the fault: the run ends as the clean one did.
     if (!reconnects) Disconnect();
     for (const char *fault : {"drop_after_calls", "drop_after_bytes", "capacity"}) bench.device.SetFault(fault, "");
-    if (!reconnects) ASSERT_TRUE(Connect());
+    if (!reconnects) {
+        ASSERT_TRUE(Connect());
+    }
     RunResult rerun = RunRoad(road);
     // Connecting afresh may take the connection dialog, which ends by itself.
     if (reconnects) rerun.boxes.erase(std::remove(rerun.boxes.begin(), rerun.boxes.end(), kConnectCaption),
