@@ -30,10 +30,11 @@ const char kNewspaperState[] = "wsj.vbks";
 const LONG kNewspaperStateOffset = 8;
 const DWORD kNewspaperStateBytes = 4;
 
-// How the transfer of one book (or of them all) ended. After a stop the
-// remaining books are not tried; after a lost link nothing more asks the
-// device.
-enum class Transfer { kGoOn, kStop, kLinkLost };
+// How the transfer of one book (or of them all) ended. kGoOn: the book is on
+// the device (copied, or up to date already). kBookFailed: it is not, and
+// the next book is tried. After a stop the remaining books are not tried;
+// after a lost link nothing more asks the device.
+enum class Transfer { kGoOn, kBookFailed, kStop, kLinkLost };
 
 // ---- The pending names --------------------------------------------------
 
@@ -85,12 +86,12 @@ bool PrepareBookFolder() {
 // ---- Reporting ------------------------------------------------------------
 
 // What a failed book means for the rest: a lost link ends the transfer and
-// every later device call; a card that went away took the books' folder
+// the use of the connection; a card that went away took the books' folder
 // with it; any other failure concerns this book alone.
 Transfer OutcomeOf(DWORD error) {
-    if (error == ERROR_DEVICE_NOT_CONNECTED) return Transfer::kLinkLost;
+    if (ForgetConnectionIfLost(error)) return Transfer::kLinkLost;
     if (error == ERROR_DEV_NOT_EXIST) return Transfer::kStop;
-    return Transfer::kGoOn;
+    return Transfer::kBookFailed;
 }
 
 // A book that did not reach the device is named, with the system's text
@@ -185,10 +186,11 @@ Transfer TransferBook(const char *name, const char *folder) {
     return IsNewspaperIssue(name) ? TransferNewspaperIssue(name, folder) : TransferOrdinaryBook(name, folder);
 }
 
-// Copies the pending books in list order, emptying the list as it goes.
-// Once the device cannot be reached, the rest are not tried: their names
-// stay in the list for the caller to release.
-Transfer TransferBooks(PendingBookList **list) {
+// Copies the pending books in list order, emptying the list as it goes,
+// and counts the books tried that are not on the device. Once the device
+// cannot be reached, the rest are not tried: their names stay in the list
+// for the caller to count and release.
+Transfer TransferBooks(PendingBookList **list, int *failed) {
     char folder[kDevicePathChars];
     // An offered location always has room for the folder; should it not, that
     // is said once, not once per book.
@@ -200,7 +202,9 @@ Transfer TransferBooks(PendingBookList **list) {
          name = static_cast<char *>(RewindAndPeek(list))) {
         const Transfer outcome = TransferBook(name, folder);
         ReleaseBookName(RemoveAtCursor(list));
-        if (outcome != Transfer::kGoOn) return outcome;
+        if (outcome == Transfer::kGoOn) continue;
+        ++*failed;
+        if (outcome != Transfer::kBookFailed) return outcome;
     }
     return Transfer::kGoOn;
 }
@@ -218,21 +222,41 @@ bool EnterBookFolder() {
     return false;
 }
 
-// The books into the book folder, with the progress window up.
-Transfer TransferToDevice(PendingBookList **list) {
+// The books into the book folder, with the progress window up; *failed
+// counts the books tried that did not arrive.
+Transfer TransferToDevice(PendingBookList **list, int *failed) {
     ShowProgressWindow();
     Transfer outcome = Transfer::kStop;
     if (!PrepareBookFolder()) {
+        ForgetConnection();
         ShowSystemErrorBox(ERROR_DEVICE_NOT_CONNECTED);
         outcome = Transfer::kLinkLost;
     } else if (EnterBookFolder()) {
-        outcome = TransferBooks(list);
+        outcome = TransferBooks(list, failed);
     }
     HideProgressWindow();
     return outcome;
 }
 
 // ---- The wizard -----------------------------------------------------------
+
+int CountPendingNames(PendingBookList **list) {
+    int count = 0;
+    for (const PendingBookNode *node = list && *list ? (*list)->first : nullptr; node; node = node->next) ++count;
+    return count;
+}
+
+// The completion dialog only when every chosen book is on the device;
+// otherwise how many are not, each of them named already.
+void ReportInstalledBooks(int chosen, int notInstalled) {
+    if (notInstalled == 0) {
+        ShowInstallComplete();
+        return;
+    }
+    char text[128];
+    snprintf(text, sizeof text, kTextBooksNotInstalledFormat, notInstalled, chosen);
+    ShowMessage(text, kCaptionSetup, MB_OK | MB_ICONWARNING);
+}
 
 // The two pages, with Back from the second page to the first. Returns 1
 // when the books and the storage root are chosen, else InstallBooks's
@@ -259,13 +283,19 @@ int RunInstallBooks(PendingBookList **list) {
     int pages = RunWizardPages(list);
     if (pages != 1) return pages;
     if (DeviceLinkLost()) {
+        ForgetConnection();
         ShowSystemErrorBox(ERROR_DEVICE_NOT_CONNECTED);
         return -1;
     }
     InstallReader();
-    if (TransferToDevice(list) == Transfer::kLinkLost) return -1;
+    // A link lost while the reader was brought up to date has been said.
+    if (!g_setup.connected) return -1;
+    const int chosen = CountPendingNames(list);
+    int failed = 0;
+    if (TransferToDevice(list, &failed) == Transfer::kLinkLost) return -1;
     LaunchReader();
-    ShowInstallComplete();
+    // Books left untried after a stop are not on the device either.
+    ReportInstalledBooks(chosen, failed + CountPendingNames(list));
     return 0;
 }
 

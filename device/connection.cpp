@@ -42,18 +42,37 @@ int ConnectWithPrompt() {
 }
 
 int EnsureDeviceReady() {
-    if (g_setup.connected == 0) {
-        if (ConnectWithPrompt() != 1) {
-            g_setup.connected = 0;
-            ShowMessage(kTextNoConnection, kCaptionDeviceInformation, MB_ICONERROR);
-            return 0;
+    if (g_setup.connected != 0) {
+        // Every action works with a freshly read platform code. Its first
+        // reads also tell whether the device still answers: a handheld
+        // pulled since the last action is forgotten here, silently, and
+        // connected again as if the cradle had been empty.
+        const int code = ClassifyAnsweringPlatform();
+        if (code != 0) {
+            SetPlatformCode(code);
+            return 1;
         }
-        g_setup.connected = 1;
+        ForgetConnection();
     }
-    // Every action works with a freshly read platform code.
+    if (ConnectWithPrompt() != 1) {
+        g_setup.connected = 0;
+        ShowMessage(kTextNoConnection, kCaptionDeviceInformation, MB_ICONERROR);
+        return 0;
+    }
+    g_setup.connected = 1;
     SetPlatformCode(ClassifyPlatform());
     return g_setup.connected;
 }
+
+bool IsLinkLost(DWORD error) { return error == ERROR_DEVICE_NOT_CONNECTED; }
+
+bool ForgetConnectionIfLost(DWORD error) {
+    if (!IsLinkLost(error)) return false;
+    ForgetConnection();
+    return true;
+}
+
+void ForgetConnection() { Disconnect(); }
 
 int Disconnect() {
     if (g_setup.connected != 0) {

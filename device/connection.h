@@ -1,13 +1,17 @@
 // The connection to the handheld: opened on demand by the first action that
-// needs the device, kept open until the program ends.
+// needs the device, kept open until the program ends or until the device
+// is found gone; the next action then connects afresh.
 #pragma once
 
 #include <windows.h>
 
 // Connects when not connected yet (quick attempt, then the "Establishing
 // Connection" dialog), and on every call classifies the device again and
-// stores its platform code. 1 when connected; 0 when no connection could
-// be made, after the "No device connection has been established." box.
+// stores its platform code. A connected device whose version cannot be
+// read any more is taken for pulled: its connection is forgotten and a new
+// one made as when none was open, with no box before. 1 when connected; 0
+// when no connection could be made, after the "No device connection has
+// been established." box.
 int EnsureDeviceReady();
 
 // The quick attempt of 250 ms, then the connection dialog when that fails.
@@ -23,3 +27,15 @@ HRESULT TryConnect(HANDLE cancelEvent, DWORD limitMs);
 
 // Ends the connection when one is open. Always 1.
 int Disconnect();
+
+// True when a device call's error code says that the link to the device is
+// gone (the remote API's "device not connected").
+bool IsLinkLost(DWORD error);
+
+// Stops using a connection whose device no longer answers: the remote API
+// is stopped and SetupState.connected becomes 0, so that the next action
+// that needs the device connects afresh.
+void ForgetConnection();
+
+// ForgetConnection when IsLinkLost(error); true then.
+bool ForgetConnectionIfLost(DWORD error);

@@ -5,6 +5,7 @@
 
 #include "device/connection.h"
 #include "device/identification.h"
+#include "device/rapi.h"
 #include "resources/texts.h"
 #include "base/message_box.h"
 #include "base/setup_state.h"
@@ -97,13 +98,21 @@ void FormatDeviceReport(char *report, size_t size, int processor, int platform, 
 }
 
 void ShowDeviceReport(const char *caption) {
-    const int major = QueryDeviceMajorVersion();
-    const int minor = QueryDeviceMinorVersion();
-    const int processor = QueryProcessorType();
+    DeviceIdentity identity;
+    if (!ReadDeviceIdentity(&identity)) {
+        // Zeros are no facts of the device: the report says it could not
+        // be read and why, and the connection is forgotten, so that the
+        // next action connects afresh.
+        const DWORD error = CeGetLastError();
+        ForgetConnection();
+        ShowSystemErrorBoxAbout(kTextDeviceUnreadable, error != 0 ? error : ERROR_DEVICE_NOT_CONNECTED);
+        return;
+    }
     // Printed only, never stored; the low 16 bits as SetPlatformCode keeps them.
     const int platform = ClassifyPlatform() & 0xFFFF;
     char report[kDeviceReportBytes];
-    FormatDeviceReport(report, sizeof report, processor, platform, major, minor, g_setup.platformIdText);
+    FormatDeviceReport(report, sizeof report, identity.processor, platform, identity.major, identity.minor,
+                       g_setup.platformIdText);
     ShowMessage(report, caption, MB_OK);
 }
 

@@ -8,7 +8,9 @@ void ShowSetupVersion(const char *caption);
 #include <windows.h>
 
 // The device report (processor, platform code, version, identifier) under
-// the given caption; expects a connected device.
+// the given caption; expects a connected device. A device that does not
+// answer gets no report: a box says it could not be read and why, and its
+// connection is forgotten.
 void ShowDeviceReport(const char *caption);
 
 // The Device Info button: connects when needed (a failed connection has

@@ -51,10 +51,20 @@ bool Matches(const PlatformRow &row, const wchar_t *identifier, int major, int m
     return row.minor == kAny || row.minor == minor;
 }
 
+// One reading of the device's OS version; false when the device did not
+// answer (CeGetLastError says why), and the numbers are then 0.
+bool ReadDeviceVersion(CEOSVERSIONINFO *info) {
+    *info = {};
+    info->dwOSVersionInfoSize = sizeof *info;
+    if (CeGetVersionEx(info)) return true;
+    info->dwMajorVersion = 0;
+    info->dwMinorVersion = 0;
+    return false;
+}
+
 CEOSVERSIONINFO QueryDeviceVersion() {
-    CEOSVERSIONINFO info = {};
-    info.dwOSVersionInfoSize = sizeof info;
-    CeGetVersionEx(&info);
+    CEOSVERSIONINFO info;
+    ReadDeviceVersion(&info);
     return info;
 }
 
@@ -83,6 +93,18 @@ void ReadPlatformIdentifier(wchar_t *identifier) {
     identifier[length] = L'\0';
 }
 
+// The classification once the version is read: the identifier read and
+// stored as text, then the code that follows from the three.
+int ClassifyVersion(int major, int minor) {
+    wchar_t identifier[kIdentifierChars];
+    ReadPlatformIdentifier(identifier);
+    char *text = g_setup.platformIdText;
+    if (WideCharToMultiByte(CP_ACP, 0, identifier, -1, text, sizeof g_setup.platformIdText, nullptr, nullptr) == 0) {
+        text[0] = '\0';
+    }
+    return PlatformCodeFor(identifier, major, minor);
+}
+
 }  // namespace
 
 int QueryDeviceMajorVersion() { return static_cast<int>(QueryDeviceVersion().dwMajorVersion); }
@@ -105,13 +127,26 @@ int PlatformCodeFor(const wchar_t *identifier, int major, int minor) {
 int ClassifyPlatform() {
     const int major = QueryDeviceMajorVersion();
     const int minor = QueryDeviceMinorVersion();
-    wchar_t identifier[kIdentifierChars];
-    ReadPlatformIdentifier(identifier);
-    char *text = g_setup.platformIdText;
-    if (WideCharToMultiByte(CP_ACP, 0, identifier, -1, text, sizeof g_setup.platformIdText, nullptr, nullptr) == 0) {
-        text[0] = '\0';
-    }
-    return PlatformCodeFor(identifier, major, minor);
+    return ClassifyVersion(major, minor);
+}
+
+int ClassifyAnsweringPlatform() {
+    CEOSVERSIONINFO major, minor;
+    if (!ReadDeviceVersion(&major) || !ReadDeviceVersion(&minor)) return 0;
+    return ClassifyVersion(static_cast<int>(major.dwMajorVersion), static_cast<int>(minor.dwMinorVersion));
+}
+
+bool ReadDeviceIdentity(DeviceIdentity *identity) {
+    CEOSVERSIONINFO version;
+    if (!ReadDeviceVersion(&version)) return false;
+    identity->major = static_cast<int>(version.dwMajorVersion);
+    if (!ReadDeviceVersion(&version)) return false;
+    identity->minor = static_cast<int>(version.dwMinorVersion);
+    SYSTEM_INFO info = {};
+    CeGetSystemInfo(&info);
+    identity->processor = static_cast<int>(info.dwProcessorType);
+    // No processor type is 0: a reading of 0 is a device that did not answer.
+    return identity->processor != 0;
 }
 
 void SetPlatformCode(int code) { g_setup.PlatformCode = static_cast<WORD>(code & 0xFFFF); }

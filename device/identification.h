@@ -15,6 +15,25 @@ int QueryProcessorType();
 // empty identifier, which the version alone classifies.
 int ClassifyPlatform();
 
+// ClassifyPlatform for a device that may no longer answer: 0, with nothing
+// more asked (no registry read, no box), when either version read fails;
+// CeGetLastError then says why. The same calls as ClassifyPlatform when
+// the device answers.
+int ClassifyAnsweringPlatform();
+
+// What the device report prints of the device itself.
+struct DeviceIdentity {
+    int major;
+    int minor;
+    int processor;
+};
+
+// Reads the major and the minor OS version and the processor type, in this
+// order, one remote call each. False as soon as one cannot be read (the
+// device did not answer; CeGetLastError says why): nothing read may then
+// be shown as the device's.
+bool ReadDeviceIdentity(DeviceIdentity *identity);
+
 // The platform code for an identifier (compared whole and case-sensitively)
 // and an OS version.
 int PlatformCodeFor(const wchar_t *identifier, int major, int minor);

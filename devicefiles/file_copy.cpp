@@ -148,7 +148,13 @@ DWORD WriteTemporaryFile(HANDLE host, HANDLE temporary, DWORD fileSize) {
     DWORD result = CopyChunks(host, temporary, fileSize);
     if (result != 0) return result;
     FileTimes times;
-    if (!ReadHostTimes(host, &times)) return FailureResult(GetLastError(), ERROR_READ_FAULT);
+    if (!ReadHostTimes(host, &times)) {
+        // The one failure the caller cannot name in plain words: the copy
+        // is whole, but its times cannot be known.
+        const DWORD error = GetLastError();
+        ShowMessage(kTextCopyError, kCaptionCopyError, MB_OK);
+        return FailureResult(error, ERROR_READ_FAULT);
+    }
     if (!CeSetFileTime(temporary, &times.creation, &times.lastAccess, &times.lastWrite)) {
         return FailureResult(CeGetLastError(), ERROR_WRITE_FAULT);
     }
@@ -219,7 +225,6 @@ DWORD CopyThroughTemporaryFile(const char *hostFile, const char *devicePath, boo
             // now if the device still answers.
             CeDeleteFile(temporaryPath);
         }
-        ShowMessage(kTextCopyError, kCaptionCopyError, MB_OK);
     }
     CloseHandle(host);
     BlankProgressLines();

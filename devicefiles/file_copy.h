@@ -16,6 +16,10 @@ const DWORD kCopyDeviceFileInUse = 3;
 // (already shown to the user); kCopyDeviceFileInUse; or the error code of
 // the device (or of the host read) for any other failure, never 0 or 3 (a
 // device "path not found" is reported as ERROR_BAD_PATHNAME).
+// A failure is not shown here, since the caller names the file in its own
+// box; only host file times that cannot be read after the copy show "Error
+// while copying file to CE Device." (caption "Error 151") before the
+// failure is returned.
 // The caller shows the progress window first; the copy never shows or hides it.
 // When the old devicePath was deleted but the complete copy could not be
 // renamed into its place with the link still up, the copy is the only whole

@@ -1,5 +1,7 @@
 #include "reader/install_reader.h"
 
+#include <stdio.h>
+
 #include "device/connection.h"
 #include "device/identification.h"
 #include "device/rapi.h"
@@ -57,6 +59,19 @@ void CreateReaderShortcuts() {
     CreateDesktopShortcut(kShortcutReader, kDeviceReaderPath);
 }
 
+// A program file that did not reach the device is named, with the
+// system's text for the reason. A lost link also ends the use of the
+// connection. True when the copy failed.
+bool ReportFailedCopy(const char *devicePath, DWORD copyResult) {
+    if (copyResult == 0) return false;
+    if (copyResult == kCopyDeviceFileInUse) copyResult = ERROR_SHARING_VIOLATION;
+    char subject[320];
+    snprintf(subject, sizeof subject, kTextBookNotCopiedFormat, devicePath);
+    ShowSystemErrorBoxAbout(subject, copyResult);
+    ForgetConnectionIfLost(copyResult);
+    return true;
+}
+
 // What follows the copy of the reader program: shortcuts when it is in
 // place, else the reason it is not. A copy that failed for any other reason
 // than a running reader is shown too, so that a failed installation never
@@ -67,7 +82,7 @@ void FinishReaderCopy(DWORD copyResult) {
     } else if (copyResult == kCopyDeviceFileInUse) {
         ShowMessage(kTextReaderInUse, kCaptionUpdateProblem, MB_OK | MB_ICONWARNING);
     } else {
-        ShowSystemErrorBox(copyResult);
+        ReportFailedCopy(kDeviceReaderPathAnsi, copyResult);
     }
 }
 
@@ -104,7 +119,10 @@ void InstallOnConnectedDevice() {
     // An earlier copy's leftover temporary file goes before anything is copied.
     RemoveStaleTemporaryFile(kDeviceInstallFolder);
     // The helper library goes first: the close requests run inside it.
-    CopyFileToDevice(variant.helperVariantFile, kDeviceHelperPathAnsi);
+    // A helper library that did not arrive is said; after a lost link
+    // nothing more asks the device, so that the loss is said once.
+    const DWORD helperResult = CopyFileToDevice(variant.helperVariantFile, kDeviceHelperPathAnsi);
+    if (ReportFailedCopy(kDeviceHelperPathAnsi, helperResult) && !g_setup.connected) return;
     ClearAwayRunningAndEarlierReader();
     FinishReaderCopy(CopyFileToDevice(variant.readerVariantFile, kDeviceReaderPathAnsi));
 }

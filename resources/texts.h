@@ -31,6 +31,8 @@ inline constexpr char kTextReaderInUseRemove[] =
     "Tesh\x99 Reader Setup was unable to remove the Tesh\x99 Reader because it is currently in use. "
     "Please close the Tesh\x99 Reader on your Windows CE device and try again.";
 inline constexpr char kTextSetupVersion[] = "Tesh\x99 Reader Setup Version 1.1";
+// The device report when the device does not answer; the system's text follows.
+inline constexpr char kTextDeviceUnreadable[] = "The device could not be read.";
 inline constexpr char kTextDeviceReportFormat[] = "Processor: %d, Platform: %d, Major: %d, Minor: %d, Platform ID: %s";
 inline constexpr char kTextBookOpenFailed[] = "Failed to open book";
 inline constexpr char kTextTitleUnreadable[] = "Unable to read file title.";
@@ -65,6 +67,9 @@ inline constexpr char kTextBookNotCopiedFormat[] = "%s was not copied to the dev
 inline constexpr char kTextBookKeptFormat[] =
     "%s was not copied to the device. Its complete copy waits on the device as %s%s. "
     "The books after it were not copied.";
+// In place of the completion dialog when chosen books are not on the
+// device: how many of how many.
+inline constexpr char kTextBooksNotInstalledFormat[] = "%d of %d books could not be installed on the device.";
 inline constexpr char kTextBookFolderGoneFormat[] = "No books were copied from the folder %s.";
 // A storage location chosen on the page whose name cannot be read back.
 inline constexpr char kTextStorageNameUnreadable[] =

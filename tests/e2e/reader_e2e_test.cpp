@@ -50,7 +50,7 @@ TEST(SetupExeReader, DeviceInfoInstallUpdateAndRemove) {
     ASSERT_TRUE(WriteHostFile(setup.Folder() + "\\tarnlib.dll.hpc300.mips", kHelperContent));
     ASSERT_TRUE(setup.Start());
 
-    std::string report;
+    std::string report, reportAfterPull;
     bool installed = false, desktopLink = false, programsLink = false;
     const long exitCode = robot::RunWithRobot(
         [&] { return static_cast<int>(setup.WaitForExit(kRunTimeoutMs)); },
@@ -63,6 +63,18 @@ TEST(SetupExeReader, DeviceInfoInstallUpdateAndRemove) {
                 robot::WaitForWindow(kCaptionDeviceInformation);
                 EXPECT_TRUE(robot::StaysAbsent(kOtherOptionsCaption, 200));
                 report = robot::AnswerMessageBox(kCaptionDeviceInformation, IDOK);
+            });
+
+            // Pulled out and docked again: the next Device Info shows the
+            // connection dialog, with no box before it, and the device's
+            // true values once it is docked.
+            device.Unplug();
+            options = RunAction(options, IDC_DEVICE_INFO, [&] {
+                HWND connect = robot::WaitForWindow("Establishing Connection");
+                EXPECT_TRUE(robot::StaysAbsent(kCaptionError, 100));
+                device.Plug();
+                EXPECT_TRUE(robot::WaitForWindowGone(connect, 10000));
+                reportAfterPull = robot::AnswerMessageBox(kCaptionDeviceInformation, IDOK);
             });
 
             options = RunAction(options, IDC_INSTALL_READER);
@@ -87,6 +99,7 @@ TEST(SetupExeReader, DeviceInfoInstallUpdateAndRemove) {
     EXPECT_EQ(exitCode, 0);
 
     EXPECT_EQ(report, "Processor: 4000, Platform: 6, Major: 3, Minor: 0, Platform ID: Handheld_PC");
+    EXPECT_EQ(reportAfterPull, report);
     EXPECT_TRUE(installed);
     EXPECT_TRUE(programsLink);
     EXPECT_TRUE(desktopLink);
@@ -96,9 +109,10 @@ TEST(SetupExeReader, DeviceInfoInstallUpdateAndRemove) {
     }
     EXPECT_TRUE(device.Exists(L"\\Program Files"));
     EXPECT_EQ(device.ReadFile(L"\\My Documents\\Corvex Press\\book.vbk"), "a book");
-    // One connection for the whole run; one copy of each file.
+    // One connection before the pull and one after, for the rest of the
+    // run; one copy of each file.
     const std::vector<std::string> log = device.Log();
-    EXPECT_EQ(CountLog(log, "CeRapiInit "), 1u);
+    EXPECT_EQ(CountLog(log, "CeRapiInit "), 2u);
     EXPECT_EQ(CountLog(log, "write create-always"), 2u);
 }
 

@@ -77,7 +77,8 @@ void RoadSetup::AllowBox(const std::string &caption) { allowedBoxes.push_back(ca
 
 namespace {
 
-const char kCopyErrorCaption[] = "Error 151";
+// The connection dialog: an action that finds its device gone connects afresh.
+const char kConnectCaption[] = "Establishing Connection";
 // The temporary file a copy writes beside its target.
 const wchar_t kTemporaryName[] = L"~tesh.tmp";
 const DWORD kRunLimitMs = 20000;
@@ -270,6 +271,7 @@ std::string HostRoot() {
 
 struct RunResult {
     std::vector<std::string> boxes;
+    std::vector<std::string> pages;  // the road's own dialogs that opened
     DWORD milliseconds = 0;
     bool progressHidden = false;
 };
@@ -283,7 +285,7 @@ RunResult RunRoad(const Road &road) {
         for (const std::string &caption : answerer.Captions()) {
             bool page = false;
             for (const char *const *p = road.pages; p && *p; ++p) page = page || caption == *p;
-            if (!page) result.boxes.push_back(caption);
+            (page ? result.pages : result.boxes).push_back(caption);
         }
     }
     result.milliseconds = GetTickCount() - start;
@@ -399,17 +401,19 @@ Tally g_tally;
 
 // The checks after a broken run; then the rerun, docked again. linkUp: the
 // device answered to the end, so every failed copy could remove its
-// temporary file.
-void CheckBrokenRun(const Road &road, Bench &bench, const RunResult &run, const std::string &what, bool linkUp) {
+// temporary file. reconnects: the rerun is the program's own, in the same
+// process and with its connection as the broken run left it.
+void CheckBrokenRun(const Road &road, Bench &bench, const RunResult &run, const std::string &what, bool linkUp,
+                    bool reconnects = false) {
     SCOPED_TRACE(std::string(road.name) + ", " + what);
     ++g_tally.cases;
     g_tally.boxes += static_cast<int>(run.boxes.size());
     EXPECT_LT(run.milliseconds, kRunLimitMs);
     EXPECT_TRUE(run.progressHidden);
     for (const std::string &caption : run.boxes) {
-        bool allowed = caption == kCopyErrorCaption || std::find(bench.setup.allowedBoxes.begin(),
-                                                                 bench.setup.allowedBoxes.end(),
-                                                                 caption) != bench.setup.allowedBoxes.end();
+        bool allowed = caption == kConnectCaption || std::find(bench.setup.allowedBoxes.begin(),
+                                                               bench.setup.allowedBoxes.end(),
+                                                               caption) != bench.setup.allowedBoxes.end();
         EXPECT_TRUE(allowed) << "unexpected message box \"" << caption << "\"";
     }
     Snapshot after = TakeSnapshot(bench.device);
@@ -454,11 +458,20 @@ void CheckBrokenRun(const Road &road, Bench &bench, const RunResult &run, const 
     EXPECT_EQ(HashFolders(bench.setup.hostFolders), bench.hostHashes) << "host folders changed";
 
     // Docked again, without the fault: the run ends as the clean one did.
-    Disconnect();
+    if (!reconnects) Disconnect();
     for (const char *fault : {"drop_after_calls", "drop_after_bytes", "capacity"}) bench.device.SetFault(fault, "");
-    ASSERT_TRUE(Connect());
+    if (!reconnects) {
+        ASSERT_TRUE(Connect());
+    }
     RunResult rerun = RunRoad(road);
+    // Connecting afresh may take the connection dialog, which ends by itself.
+    if (reconnects) rerun.boxes.erase(std::remove(rerun.boxes.begin(), rerun.boxes.end(), kConnectCaption),
+                                      rerun.boxes.end());
     EXPECT_TRUE(rerun.boxes.empty()) << "the rerun showed \"" << rerun.boxes.front() << "\"";
+    for (const char *const *page = road.pages; reconnects && page && *page; ++page) {
+        EXPECT_NE(std::find(rerun.pages.begin(), rerun.pages.end(), std::string(*page)), rerun.pages.end())
+            << "the rerun did not reach \"" << *page << "\"";
+    }
     EXPECT_TRUE(rerun.progressHidden);
     Snapshot again = TakeSnapshot(bench.device);
     const Snapshot &clean = CleanRun(road).after;
@@ -502,16 +515,48 @@ protected:
     }
 };
 
-TEST_F(FaultMatrix, LinkDroppedAtEveryCallOfACleanRun) {
-    for (const Road &road : kRoads) {
-        const Reference &reference = CleanRun(road);
-        ASSERT_GT(reference.calls, 0u) << road.name;
-        // drop_after_calls k: k calls are answered, the next one is lost.
-        for (size_t k = 0; k < reference.calls; ++k) {
-            RunBroken(road, "drop_after_calls", k, "link dropped after " + std::to_string(k) + " of " +
-                                                       std::to_string(reference.calls) + " calls");
-            if (HasFatalFailure()) return;
-        }
+// One test per road and kind of fault, named for the road, so that each road
+// runs as a test entry of its own (tests/CMakeLists.txt).
+class FaultMatrixRoad : public FaultMatrix, public ::testing::WithParamInterface<size_t> {
+protected:
+    const Road &road() const { return kRoads[GetParam()]; }
+};
+
+std::string RoadTestName(const ::testing::TestParamInfo<size_t> &info) {
+    std::string name = kRoads[info.param].name;
+    std::replace(name.begin(), name.end(), ' ', '_');
+    return name;
+}
+
+INSTANTIATE_TEST_SUITE_P(Roads, FaultMatrixRoad, ::testing::Range<size_t>(0, kRoads.size()), RoadTestName);
+
+TEST_P(FaultMatrixRoad, LinkDroppedAtEveryCallOfACleanRun) {
+    const Road &road = this->road();
+    const Reference &reference = CleanRun(road);
+    ASSERT_GT(reference.calls, 0u) << road.name;
+    // drop_after_calls k: k calls are answered, the next one is lost.
+    for (size_t k = 0; k < reference.calls; ++k) {
+        RunBroken(road, "drop_after_calls", k, "link dropped after " + std::to_string(k) + " of " +
+                                                   std::to_string(reference.calls) + " calls");
+        if (HasFatalFailure()) return;
+    }
+}
+
+// The handheld pulled at every call of a whole action and docked again: the
+// same action, run again in the same process, finds the device gone, connects
+// afresh by itself and ends as a clean run does.
+TEST_P(FaultMatrixRoad, PulledAtEveryCallTheRerunConnectsAfreshAndCompletes) {
+    const Road &road = this->road();
+    if (!road.reconnects) GTEST_SKIP() << road.name << " is no whole action";
+    const Reference &reference = CleanRun(road);
+    for (size_t k = 0; k < reference.calls; ++k) {
+        Bench bench(road);
+        ASSERT_TRUE(Connect());
+        bench.device.SetFault("drop_after_calls", std::to_string(k));
+        RunResult run = RunRoad(road);
+        CheckBrokenRun(road, bench, run, "pulled after " + std::to_string(k) + " calls, rerun in the same process",
+                       false, true);
+        if (HasFatalFailure()) return;
     }
 }
 
@@ -534,33 +579,31 @@ TEST_F(FaultMatrix, NetworkLinkDroppedAtEveryCallOfInstallBooks) {
     }
 }
 
-TEST_F(FaultMatrix, LinkDroppedAtAndInsideEveryChunk) {
-    for (const Road &road : kRoads) {
-        const Reference &reference = CleanRun(road);
-        std::set<ULONGLONG> points{0};
-        ULONGLONG done = 0;
-        for (DWORD size : reference.writes) {
-            points.insert(done + size / 2);  // inside the chunk
-            done += size;
-            points.insert(done);             // at its end
-        }
-        for (ULONGLONG bytes : points) {
-            RunBroken(road, "drop_after_bytes", bytes, "link dropped after " + std::to_string(bytes) + " bytes");
-            if (HasFatalFailure()) return;
-        }
+TEST_P(FaultMatrixRoad, LinkDroppedAtAndInsideEveryChunk) {
+    const Road &road = this->road();
+    const Reference &reference = CleanRun(road);
+    std::set<ULONGLONG> points{0};
+    ULONGLONG done = 0;
+    for (DWORD size : reference.writes) {
+        points.insert(done + size / 2);  // inside the chunk
+        done += size;
+        points.insert(done);             // at its end
+    }
+    for (ULONGLONG bytes : points) {
+        RunBroken(road, "drop_after_bytes", bytes, "link dropped after " + std::to_string(bytes) + " bytes");
+        if (HasFatalFailure()) return;
     }
 }
 
-TEST_F(FaultMatrix, FullStoreAtSeveralCapacities) {
-    for (const Road &road : kRoads) {
-        const Reference &reference = CleanRun(road);
-        ULONGLONG total = 0;
-        for (DWORD size : reference.writes) total += size;
-        for (ULONGLONG room : {0ull, 100ull, 16384ull, 30000ull, total / 2, total - 1}) {
-            RunBroken(road, "capacity", reference.usedBefore + room,
-                      "full store, room for " + std::to_string(room) + " of " + std::to_string(total) + " bytes");
-            if (HasFatalFailure()) return;
-        }
+TEST_P(FaultMatrixRoad, FullStoreAtSeveralCapacities) {
+    const Road &road = this->road();
+    const Reference &reference = CleanRun(road);
+    ULONGLONG total = 0;
+    for (DWORD size : reference.writes) total += size;
+    for (ULONGLONG room : {0ull, 100ull, 16384ull, 30000ull, total / 2, total - 1}) {
+        RunBroken(road, "capacity", reference.usedBefore + room,
+                  "full store, room for " + std::to_string(room) + " of " + std::to_string(total) + " bytes");
+        if (HasFatalFailure()) return;
     }
 }
 

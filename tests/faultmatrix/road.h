@@ -63,6 +63,9 @@ struct Road {
     // Captions of the action's own dialogs (wizard pages), null-terminated;
     // they are answered with their default button and are no message boxes.
     const char *const *pages = nullptr;
+    // A whole action of the program, which connects for itself: after the
+    // device was pulled and docked again, a rerun finds its way back.
+    bool reconnects = false;
 };
 
 extern const std::vector<Road> kRoads;

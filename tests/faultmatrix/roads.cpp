@@ -5,7 +5,7 @@
 //
 // To add a road: write its Prepare and Run functions and add one line to
 // kRoads at the end of this file, e.g.
-//     {"install books", "hpc2000", PrepareInstallBooks, RunInstallBooks, kInstallBooksPages},
+//     {"install books", "hpc2000", PrepareInstallBooks, RunInstallBooks, kInstallBooksPages, true},
 #include <string.h>
 
 #include "books/book_transfer.h"
@@ -221,8 +221,10 @@ void PrepareInstallBooks(RoadSetup &setup) {
     // Leftovers of a copy broken off in an earlier run, in both folders.
     setup.PutDeviceFile(Wide(folder + "~tesh.tmp"), "partial copy of an earlier run", kYear2001);
     setup.PutDeviceFile(std::wstring(kDeviceInstallFolder) + L"\\~tesh.tmp", "another partial copy", kYear2001);
-    // A book that cannot reach the device is named in a box of this caption.
+    // A book that cannot reach the device is named in a box of this caption,
+    // and the count of such books is said in place of the completion dialog.
     setup.AllowBox(kCaptionError);
+    setup.AllowBox(kCaptionSetup);
 }
 
 // The user's choices, made as each page opens (before the matrix's box
@@ -274,10 +276,10 @@ void RunInstallBooks() {
 const std::vector<Road> kRoads = {
     {"reader copies", "hpc2000", PrepareReaderCopies, RunReaderCopies},
     {"book copies", "hpc2000", PrepareBookCopies, RunBookCopies},
-    {"install reader", "hpc2000", PrepareInstallReader, RunInstallReader},
+    {"install reader", "hpc2000", PrepareInstallReader, RunInstallReader, nullptr, true},
     {"update running reader", "hpc2000", PrepareUpdateRunningReader, RunInstallReader},
     {"remove running reader", "hpc2000", PrepareRemoveRunningReader, RunRemoveReader},
-    {"install books", "hpc2000", PrepareInstallBooks, RunInstallBooks, kInstallBooksPages},
+    {"install books", "hpc2000", PrepareInstallBooks, RunInstallBooks, kInstallBooksPages, true},
 };
 
 }  // namespace faultmatrix

@@ -17,6 +17,7 @@
 #include "base/setup_state.h"
 #include "tests/support/robot.h"
 #include "tests/support/test_device.h"
+#include "tests/support/test_values.h"
 
 namespace {
 
@@ -158,13 +159,84 @@ TEST_F(DiagnosticReports, DeviceInfoWithoutAConnectionShowsOnlyTheErrorBox) {
     robot::RunWithRobot([] { ShowDeviceInfo(); return 0; },
                         [&] {
                             robot::Click(robot::WaitForWindow(kConnectCaption), IDCANCEL);
-                            icon = robot::ShownIcon(robot::WaitForWindow(kCaptionDeviceInformation));
+                            HWND box = robot::WaitForWindow(kCaptionDeviceInformation);
+                            icon = robot::ShownIcon(box);
+                            // An OK box: no Cancel, no Yes or No.
+                            EXPECT_EQ(GetDlgItem(box, IDCANCEL), nullptr);
+                            EXPECT_EQ(GetDlgItem(box, IDYES), nullptr);
                             texts.push_back(robot::AnswerMessageBox(kCaptionDeviceInformation, IDOK));
                             EXPECT_TRUE(robot::StaysAbsent(kCaptionDeviceInformation, kNothingElseMs));
                         });
     EXPECT_EQ(texts, std::vector<std::string>{kTextNoConnection});
     EXPECT_EQ(icon, LoadIcon(nullptr, IDI_ERROR));
     EXPECT_EQ(g_setup.connected, 0);
+}
+
+// A handheld pulled between two actions and docked again, over the pipe and
+// over TCP, from either side: the next Device Info shows no box before it
+// connects afresh (through the connection dialog when the device is away),
+// and its report holds the device's true values.
+TEST_F(DiagnosticReports, APulledDeviceIsConnectedAfreshByTheNextAction) {
+    const char kReport[] = "Processor: 4000, Platform: 6, Major: 3, Minor: 0, Platform ID: Handheld_PC";
+    const struct {
+        const char *how;
+        bool overTcp;
+        bool unplugged;  // else the link drops at the next call, the device still docked
+    } cases[] = {{"pipe, unplugged", false, true}, {"pipe, link dropped", false, false},
+                 {"TCP, link dropped", true, false}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.how);
+        TestDevice device("hpc2000");
+        device.Plug();
+        if (c.overTcp) {
+            const uint16_t port = device.ServeNetwork();
+            ASSERT_NE(port, 0);
+            SetEnvironmentVariableA("RAPI_DEVICE", ("127.0.0.1:" + std::to_string(port)).c_str());
+        }
+        std::vector<std::string> texts;
+        robot::RunWithRobot([] { ShowDeviceInfo(); ShowDeviceInfo(); return 0; }, [&] {
+            HWND report = robot::WaitForWindow(kCaptionDeviceInformation);
+            texts.push_back(robot::ControlText(report, 65535));
+            if (c.unplugged) device.Unplug();
+            if (!c.unplugged) device.SetFault("drop_after_calls", "0");
+            CloseBox(report);
+            if (c.unplugged) {
+                HWND connect = robot::WaitForWindow(kConnectCaption);
+                EXPECT_TRUE(BoxTexts(kCaptionError).empty());
+                EXPECT_TRUE(BoxTexts(kCaptionDeviceInformation).empty());
+                device.Plug();
+                EXPECT_TRUE(robot::WaitForWindowGone(connect, 10000));
+            }
+            texts.push_back(robot::AnswerMessageBox(kCaptionDeviceInformation, IDOK));
+            EXPECT_TRUE(robot::StaysAbsent(kCaptionError, 300));
+        });
+        SetEnvironmentVariableA("RAPI_DEVICE", nullptr);
+        EXPECT_EQ(texts, (std::vector<std::string>{kReport, kReport}));
+        EXPECT_EQ(g_setup.connected, 1);
+        EXPECT_EQ(g_setup.PlatformCode, 6);
+        Disconnect();
+    }
+}
+
+// A device that stops answering while the report reads it: no zeros are
+// shown as its values, the box says why, and its connection is forgotten.
+TEST_F(DiagnosticReports, AnIdentityThatCannotBeReadIsNeverShown) {
+    TestDevice device("hpc2000");
+    device.Plug();
+    for (const char *readsAnswered : {"0", "1", "2"}) {
+        SCOPED_TRACE(std::string("reads answered: ") + readsAnswered);
+        g_setup.connected = 0;
+        ASSERT_EQ(robot::RunWithRobot([] { return static_cast<int>(ConnectWithPrompt()); }, [] {}), 1);
+        g_setup.connected = 1;
+        device.SetFault("drop_after_calls", readsAnswered);
+        std::string text;
+        robot::RunWithRobot([] { ShowDeviceReport(kCaptionSetupInfoHotKey); return 0; }, [&] {
+            text = robot::AnswerMessageBox(kCaptionError, IDOK);
+            EXPECT_TRUE(robot::StaysAbsent(kCaptionSetupInfoHotKey, 300));
+        });
+        EXPECT_EQ(text, std::string(kTextDeviceUnreadable) + "\r\n\r\n" + SystemText(ERROR_DEVICE_NOT_CONNECTED));
+        EXPECT_EQ(g_setup.connected, 0);
+    }
 }
 
 // The report never runs past its 256 bytes, whatever the identifier.
