@@ -138,6 +138,7 @@ const Golden kCalls[] = {
     {"bytes left over", nullptr, "00000008 00001000 00000000", "drop"},
     {"a request cut short", nullptr, "00000008 #0010", "drop"},
     {"a flag neither 0 nor 1", nullptr, R"(0000001c 00000002 0000000e 00000001 '\Books')", "drop"},
+    {"an optional string of an odd byte size", nullptr, "0000001c 00000001 00000005 00000001 #5c00000000", "drop"},
     {"no command at all", nullptr, "", "drop"},
 };
 
