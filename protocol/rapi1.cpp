@@ -1,4 +1,4 @@
-#include "core/rapi1.h"
+#include "protocol/rapi1.h"
 
 #include <string.h>
 

@@ -1,5 +1,5 @@
 // The remote API calls over TCP, in a CE 3.x/4.x device's own protocol
-// (the encoding is core/rapi1.h). A device is a peer we do not control:
+// (the encoding is protocol/rapi1.h). A device is a peer we do not control:
 // every size and count it sends is checked against what the call asked for
 // and against what its reply frame holds before anything is copied into
 // the caller's records. A reply that does not hold together fails the call
@@ -10,7 +10,7 @@
 #include <algorithm>
 #include <map>
 
-#include "core/rapi1.h"
+#include "protocol/rapi1.h"
 #include "rapi/section_lock.h"
 #include "rapi/call_log.h"
 #include "rapi/calls.h"

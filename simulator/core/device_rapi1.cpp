@@ -14,8 +14,8 @@
 #include "core/device.h"
 #include "core/device_path.h"
 #include "core/profiles.h"
-#include "core/rapi1.h"
 #include "core/text_util.h"
+#include "protocol/rapi1.h"
 
 namespace {
 

@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "core/device.h"
-#include "core/rapi1.h"
 #include "core/text_util.h"
+#include "protocol/rapi1.h"
 
 namespace {
 
