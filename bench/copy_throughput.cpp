@@ -32,7 +32,7 @@
 #include "devicefiles/progress_window.h"
 #include "base/setup_state.h"
 #include "core/device.h"
-#include "core/wire.h"
+#include "protocol/wire.h"
 #include "tests/support/rapi1_client.h"
 #include "tests/support/test_device.h"
 

@@ -19,9 +19,9 @@
 #include "core/network_service.h"
 #include "core/pipe_service.h"
 #include "core/profiles.h"
-#include "core/rapi1.h"
 #include "core/text_util.h"
-#include "core/wire.h"
+#include "protocol/rapi1.h"
+#include "protocol/wire.h"
 
 namespace {
 

@@ -30,7 +30,7 @@
 
 #include "core/device_faults.h"
 #include "core/link_speed.h"
-#include "core/wire.h"
+#include "protocol/wire.h"
 
 class Device {
 public:

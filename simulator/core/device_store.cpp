@@ -1,5 +1,7 @@
-// The object store: files, folders, handles, sharing, search, with the
-// attributes and file times the device keeps in its own record.
+// The object store: looking up files and folders, the device's own record
+// of attributes and times, handles and sharing, and the file calls on an
+// open handle. Deleting, moving, folders and searches are in
+// device_folders.cpp.
 #include <stdio.h>
 
 #include <algorithm>
@@ -18,13 +20,6 @@ const DWORD kStorageCard = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_TEMPORARY;
 // A new file carries the attributes asked for, and always the archive flag
 // (FILE_ATTRIBUTE_NORMAL alone means "none").
 DWORD NewFileAttributes(DWORD flags) { return (flags & kKeptAttributes) | FILE_ATTRIBUTE_ARCHIVE; }
-
-// A stable object identifier from the path.
-DWORD ObjectId(const std::wstring &canonical) {
-    DWORD hash = 2166136261u;
-    for (wchar_t c : CaseKey(canonical)) hash = (hash ^ static_cast<DWORD>(c)) * 16777619u;
-    return hash | 0x01000000u;
-}
 
 }  // namespace
 
@@ -338,80 +333,6 @@ Device::Result Device::DoCloseHandle(uint32_t session, uint32_t id) {
     return Done("ok");
 }
 
-Device::Result Device::DoDeleteFile(const std::wstring &path) {
-    std::wstring canonical;
-    DWORD error = NormalizeDevicePath(path, false, &canonical);
-    if (error) return Fail(error);
-    Item item = LookUp(canonical);
-    if (!item.exists) return Fail(MissingError(canonical));
-    if (item.directory) return Fail(ERROR_ACCESS_DENIED);
-    if (IsRunningLocked(canonical) || IsOpen(canonical)) return Fail(ERROR_SHARING_VIOLATION);
-    if (item.attributes & FILE_ATTRIBUTE_READONLY) return Fail(ERROR_ACCESS_DENIED);
-    if (!DeleteFileW(HostPath(canonical).c_str())) return Fail(GetLastError());
-    ForgetRecord(canonical);
-    SaveRecords();
-    usedKnown_ = false;
-    return Done("deleted");
-}
-
-// Renames a file as MoveFile does: the file keeps its attributes and times,
-// and an existing target is never replaced (183). Folders are not moved.
-// The refuse_move fault fails every rename with its error, the link up.
-Device::Result Device::DoMoveFile(const std::wstring &source, const std::wstring &target) {
-    if (faults_.refuseMove) return Fail(faults_.refuseMove);
-    std::wstring from, to, parent, name;
-    DWORD error = NormalizeDevicePath(source, false, &from);
-    if (!error) error = NormalizeDevicePath(target, false, &to);
-    if (error) return Fail(error);
-    Item item = LookUp(from);
-    if (!item.exists) return Fail(MissingError(from));
-    if (item.directory) return Fail(ERROR_ACCESS_DENIED);
-    if (IsRunningLocked(from) || IsOpen(from)) return Fail(ERROR_SHARING_VIOLATION);
-    bool sameItem = CaseKey(from) == CaseKey(to);
-    if (!sameItem) {
-        if (IsRunningLocked(to) || IsOpen(to)) return Fail(ERROR_SHARING_VIOLATION);
-        if (LookUp(to).exists) return Fail(ERROR_ALREADY_EXISTS);
-        SplitDevicePath(to, &parent, &name);
-        Item folder = LookUp(parent);
-        if (!folder.exists || !folder.directory) return Fail(ERROR_PATH_NOT_FOUND);
-    }
-    if (!MoveFileExW(HostPath(from).c_str(), HostPath(to).c_str(), 0)) return Fail(GetLastError());
-    ForgetRecord(from);
-    SetRecord(to, item.attributes, item.creation, item.access, item.write);
-    SaveRecords();
-    return Done("moved");
-}
-
-Device::Result Device::DoCreateDirectory(const std::wstring &path) {
-    std::wstring canonical, parent, name;
-    DWORD error = NormalizeDevicePath(path, false, &canonical);
-    if (error) return Fail(error);
-    if (LookUp(canonical).exists) return Fail(ERROR_ALREADY_EXISTS);
-    SplitDevicePath(canonical, &parent, &name);
-    Item folder = LookUp(parent);
-    if (!folder.exists || !folder.directory) return Fail(ERROR_PATH_NOT_FOUND);
-    if (!CreateDirectoryW(HostPath(canonical).c_str(), nullptr)) return Fail(GetLastError());
-    uint64_t now = FileTimeValue(DeviceNow());
-    SetRecord(canonical, FILE_ATTRIBUTE_DIRECTORY, now, now, now);
-    SaveRecords();
-    return Done("created");
-}
-
-Device::Result Device::DoRemoveDirectory(const std::wstring &path) {
-    std::wstring canonical;
-    DWORD error = NormalizeDevicePath(path, false, &canonical);
-    if (error) return Fail(error);
-    if (canonical == L"\\" || IsCardRoot(canonical)) return Fail(ERROR_ACCESS_DENIED);
-    Item item = LookUp(canonical);
-    if (!item.exists) return Fail(MissingError(canonical));
-    if (!item.directory) return Fail(ERROR_DIRECTORY);
-    if (!ListFolder(canonical, L"*").empty()) return Fail(ERROR_DIR_NOT_EMPTY);
-    if (!RemoveDirectoryW(HostPath(canonical).c_str())) return Fail(GetLastError());
-    ForgetRecord(canonical);
-    SaveRecords();
-    return Done("removed");
-}
-
 Device::Result Device::DoGetFileAttributes(const std::wstring &path, DWORD *attributes) {
     *attributes = INVALID_FILE_ATTRIBUTES;
     std::wstring canonical;
@@ -423,74 +344,6 @@ Device::Result Device::DoGetFileAttributes(const std::wstring &path, DWORD *attr
     char hex[16];
     snprintf(hex, sizeof hex, "0x%lx", static_cast<unsigned long>(item.attributes));
     return Done(hex);
-}
-
-std::vector<Device::FoundEntry> Device::ListFolder(const std::wstring &canonical, const std::wstring &pattern) {
-    std::vector<FoundEntry> entries;
-    // "*.*" means everything, also names without a dot, as on Windows.
-    std::wstring match = pattern == L"*.*" ? std::wstring(L"*") : pattern;
-    WIN32_FIND_DATAW found;
-    HANDLE search = FindFirstFileW((HostPath(canonical) + L"\\*").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE) return entries;
-    do {
-        std::wstring name = found.cFileName;
-        if (name == L"." || name == L".." || !WildcardMatch(match, name)) continue;
-        FoundEntry entry;
-        std::wstring child = JoinDevicePath(canonical, name);
-        entry.item = LookUp(child);
-        if (!entry.item.exists) continue;
-        entry.name = name;
-        entry.oid = ObjectId(child);
-        entries.push_back(entry);
-    } while (FindNextFileW(search, &found));
-    FindClose(search);
-    // A stable order whatever the host lists first: by name, ignoring case.
-    std::sort(entries.begin(), entries.end(), [](const FoundEntry &a, const FoundEntry &b) {
-        std::wstring ka = CaseKey(a.name), kb = CaseKey(b.name);
-        return ka != kb ? ka < kb : a.name < b.name;
-    });
-    return entries;
-}
-
-// A search pattern split into its existing folder and the last part to
-// match; 0, or the error a search of it fails with.
-DWORD Device::ResolvePattern(const std::wstring &pattern, std::wstring *canonical, std::wstring *folder,
-                             std::wstring *name) {
-    DWORD error = NormalizeDevicePath(pattern, true, canonical);
-    if (error) return error;
-    SplitDevicePath(*canonical, folder, name);
-    if (name->empty()) return ERROR_FILE_NOT_FOUND;
-    Item parent = LookUp(*folder);
-    if (!parent.exists || !parent.directory) return ERROR_PATH_NOT_FOUND;
-    return 0;
-}
-
-Device::Result Device::DoFindFirstFile(uint32_t session, const std::wstring &pattern, uint32_t *id,
-                                       FoundEntry *first) {
-    std::wstring canonical, folder, name;
-    DWORD error = ResolvePattern(pattern, &canonical, &folder, &name);
-    if (error) return Fail(error);
-    Handle handle;
-    handle.session = session;
-    handle.kind = Kind::kSearch;
-    handle.path = canonical;
-    handle.found = ListFolder(folder, name);
-    if (handle.found.empty()) return Fail(ERROR_FILE_NOT_FOUND);
-    *first = handle.found[0];
-    handle.next = 1;
-    size_t count = handle.found.size();
-    *id = NewHandle(std::move(handle));
-    return Done("handle " + std::to_string(*id) + ", " + std::to_string(count) + " found, first " +
-                Quoted(first->name));
-}
-
-Device::Result Device::DoFindNextFile(uint32_t session, uint32_t id, FoundEntry *entry) {
-    DWORD error = 0;
-    Handle *handle = FindHandle(session, id, Kind::kSearch, &error);
-    if (!handle) return Fail(error);
-    if (handle->next >= handle->found.size()) return Fail(ERROR_NO_MORE_FILES);
-    *entry = handle->found[handle->next++];
-    return Done(Quoted(entry->name));
 }
 
 // Attributes a caller may set: read-only, hidden, system and archive
@@ -506,14 +359,4 @@ Device::Result Device::DoSetFileAttributes(const std::wstring &path, DWORD attri
     SetRecord(canonical, kept, item.creation, item.access, item.write);
     SaveRecords();
     return Done(Hex(kept));
-}
-
-// Everything in one folder that matches the pattern's last part, at once.
-Device::Result Device::DoFindAllFiles(const std::wstring &pattern, std::vector<FoundEntry> *entries) {
-    entries->clear();
-    std::wstring canonical, folder, name;
-    DWORD error = ResolvePattern(pattern, &canonical, &folder, &name);
-    if (error) return Fail(error);
-    *entries = ListFolder(folder, name);
-    return Done(std::to_string(entries->size()) + " found");
 }

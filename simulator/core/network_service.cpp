@@ -10,17 +10,14 @@
 #include <vector>
 
 #include "core/device.h"
-#include "core/rapi1.h"
+#include "core/session_link.h"
 #include "core/text_util.h"
+#include "protocol/rapi1.h"
 
 namespace {
 
 const DWORD kRetryMs = 3000;        // between attempts to reach the desktop
-const DWORD kUndockCheckMs = 250;   // how often a waiting session looks at the undock flag
 const DWORD kPollMs = 500;          // how soon the control channel notices an undock
-// A session silent this long in the middle of a frame (or of its password)
-// is closed; between frames a session may wait as long as it likes.
-const DWORD kSilentMidFrameMs = 60000;
 const uint16_t kMaxPasswordBytes = 1024;
 
 std::string AddressText(const sockaddr_in &address) {
@@ -82,143 +79,6 @@ void SendAtOnce(SOCKET socket) {
 void PutU32(std::vector<uint8_t> *bytes, uint32_t value) {
     for (int i = 0; i < 4; ++i) bytes->push_back(static_cast<uint8_t>(value >> (8 * i)));
 }
-
-// A session's socket, non-blocking, with an event that the system sets
-// when bytes arrive, room to send frees up or the peer goes. Under Wine a
-// blocking receive that finds nothing costs several wineserver round
-// trips before it even waits, and so does asking the socket what it
-// holds, and so does waiting on two events where one would do. So the
-// session waits on that event alone and then receives; it receives again
-// without waiting only when the last receive filled the buffer, because
-// more may then be there. Undocking shuts the socket down, which sets the
-// event; the undock flag, the session's own closing flag and how long the
-// peer has been silent are looked at between slices of the wait as well.
-class SessionLink {
-public:
-    SessionLink(SOCKET socket, const std::atomic<bool> &undocking, NetworkService::SessionState &state)
-        : socket_(socket), undocking_(undocking), state_(state), ready_(state.news) {
-        if (ready_ && WSAEventSelect(socket_, ready_, FD_READ | FD_WRITE | FD_CLOSE) != 0) {
-            ready_ = nullptr;
-        }
-    }
-    ~SessionLink() {
-        if (!ready_) return;
-        WSAEventSelect(socket_, nullptr, 0);
-    }
-    SessionLink(const SessionLink &) = delete;
-    SessionLink &operator=(const SessionLink &) = delete;
-
-    // Some bytes (at most `count`); 0 when the link ended, was cut, the
-    // device was undocked, the session was closed, or the peer stayed
-    // silent for silentLimitMs.
-    size_t Receive(uint8_t *data, size_t count, DWORD silentLimitMs = kSilentMidFrameMs) {
-        if (!ready_) return 0;
-        const int asked = static_cast<int>(std::min<size_t>(count, 1u << 30));
-        for (;;) {
-            if (!mayHoldMore_ && !Await(silentLimitMs)) return 0;
-            int got = recv(socket_, reinterpret_cast<char *>(data), asked, 0);
-            mayHoldMore_ = got == asked;
-            if (got > 0) {
-                state_.lastHeard = GetTickCount();
-                return static_cast<size_t>(got);
-            }
-            if (got == 0 || WSAGetLastError() != WSAEWOULDBLOCK) return 0;
-        }
-    }
-    bool ReceiveAll(uint8_t *data, size_t count) {
-        while (count > 0) {
-            size_t got = Receive(data, count);
-            if (got == 0) return false;
-            data += got;
-            count -= got;
-        }
-        return true;
-    }
-    // One send for a whole frame, unless the socket's buffer is full.
-    bool SendAll(const uint8_t *data, size_t count) {
-        if (!ready_) return false;
-        while (count > 0) {
-            int sent = send(socket_, reinterpret_cast<const char *>(data), static_cast<int>(std::min<size_t>(count, 1u << 20)), 0);
-            if (sent > 0) {
-                data += sent;
-                count -= static_cast<size_t>(sent);
-            } else if (sent == 0 || WSAGetLastError() != WSAEWOULDBLOCK || !Await(kSilentMidFrameMs)) {
-                return false;
-            } else {
-                mayHoldMore_ = true;  // the wait may have taken the news of bytes that arrived
-            }
-        }
-        return true;
-    }
-
-private:
-    // Until the socket has news (false once the device is undocked, the
-    // session is closed, or nothing came for silentLimitMs).
-    bool Await(DWORD silentLimitMs) {
-        DWORD start = GetTickCount();
-        for (;;) {
-            if (undocking_ || state_.closing) return false;
-            if (WaitForSingleObject(ready_, kUndockCheckMs) == WAIT_OBJECT_0) return true;
-            if (silentLimitMs != INFINITE && GetTickCount() - start >= silentLimitMs) {
-                silent_ = true;
-                return false;
-            }
-        }
-    }
-
-public:
-    bool WentSilent() const { return silent_; }
-
-private:
-    SOCKET socket_;
-    const std::atomic<bool> &undocking_;
-    NetworkService::SessionState &state_;
-    bool silent_ = false;
-    HANDLE ready_;
-    bool mayHoldMore_ = false;
-};
-
-// The requests of one session as they arrive. Each receive takes whatever
-// the socket holds, so a request usually costs one call, length and body.
-class FrameReader {
-public:
-    enum Status { kFrame, kEnded, kTooLarge, kCutShort };
-
-    // The next body, valid until the next call.
-    Status Next(SessionLink &link, const uint8_t **body, uint32_t *length) {
-        if (!Fill(link, 4)) return Held() ? kCutShort : kEnded;
-        if (!rapi1::FrameLength(buffer_.data() + begin_, length)) return kTooLarge;
-        if (!Fill(link, 4 + size_t(*length))) return kCutShort;
-        *body = buffer_.data() + begin_ + 4;
-        begin_ += 4 + size_t(*length);
-        return kFrame;
-    }
-    size_t Held() const { return end_ - begin_; }
-
-private:
-    // The buffer grows as bytes arrive, never ahead of them on the word
-    // of a length: a peer that announces a large frame and sends nothing
-    // costs no more than one that announces a small one.
-    bool Fill(SessionLink &link, size_t needed) {
-        if (Held() >= needed) return true;
-        if (begin_ > 0) {
-            memmove(buffer_.data(), buffer_.data() + begin_, Held());
-            end_ -= begin_;
-            begin_ = 0;
-        }
-        // Between frames the peer may stay silent; within one, not for long.
-        DWORD silentLimit = Held() == 0 && needed == 4 ? INFINITE : kSilentMidFrameMs;
-        while (end_ < needed) {
-            if (end_ == buffer_.size()) buffer_.resize(std::min(needed, 2 * buffer_.size()));
-            size_t got = link.Receive(buffer_.data() + end_, buffer_.size() - end_, silentLimit);
-            if (got == 0) return false;
-            end_ += got;
-        }
-        return true;
-    }
-    std::vector<uint8_t> buffer_ = std::vector<uint8_t>(64 * 1024);
-    size_t begin_ = 0, end_ = 0;
-};
 
 enum class Password { kAccepted, kRefused, kBroken };
 
@@ -426,7 +286,7 @@ void NetworkService::RunSession(SOCKET socket, std::string peer, std::shared_ptr
             device_.Note(name + "frame of " + std::to_string(length) + " bytes, above the limit of " +
                          std::to_string(rapi1::kMaxFrameBytes) + ": session closed");
         } else if (status == FrameReader::kCutShort && link.WentSilent()) {
-            device_.Note(name + "silent for " + std::to_string(kSilentMidFrameMs / 1000) + " s within a frame (" +
+            device_.Note(name + "silent for " + std::to_string(SessionLink::kSilentMidFrameMs / 1000) + " s within a frame (" +
                          std::to_string(reader.Held()) + " bytes of it): session closed");
         } else if (status == FrameReader::kCutShort && !undocked && !state->closing) {
             device_.Note(name + "request cut short (" + std::to_string(reader.Held()) +

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "core/device.h"
-#include "core/wire.h"
+#include "protocol/wire.h"
 
 namespace {
 

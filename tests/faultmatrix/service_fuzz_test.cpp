@@ -21,8 +21,8 @@
 
 #include "core/host_files.h"
 #include "core/text_util.h"
-#include "core/rapi1.h"
-#include "core/wire.h"
+#include "protocol/rapi1.h"
+#include "protocol/wire.h"
 #include "device/rapi.h"
 #include "core/device.h"
 #include "core/pipe_service.h"

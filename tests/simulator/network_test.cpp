@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "core/rapi1.h"
+#include "protocol/rapi1.h"
 #include "tests/support/rapi1_client.h"
 #include "tests/support/test_device.h"
 

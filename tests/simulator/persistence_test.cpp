@@ -7,7 +7,7 @@
 #include "core/host_files.h"
 #include "core/pipe_service.h"
 #include "core/text_util.h"
-#include "core/wire.h"
+#include "protocol/wire.h"
 #include "tests/simulator/docked.h"
 
 namespace {

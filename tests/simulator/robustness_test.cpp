@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "core/wire.h"
+#include "protocol/wire.h"
 #include "tests/simulator/docked.h"
 
 using simtest::Docked;

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "core/rapi1.h"
+#include "protocol/rapi1.h"
 
 class Rapi1Client {
 public:

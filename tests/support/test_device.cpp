@@ -15,7 +15,7 @@
 #include "core/network_service.h"
 #include "core/pipe_service.h"
 #include "core/text_util.h"
-#include "core/wire.h"
+#include "protocol/wire.h"
 
 struct TestDevice::Impl {
     std::wstring folder;  // the temporary folder holding the image

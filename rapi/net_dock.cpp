@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "core/rapi1.h"
+#include "protocol/rapi1.h"
 #include "rapi/call_log.h"
 #include "rapi/net_wait.h"
 

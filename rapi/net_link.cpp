@@ -5,7 +5,7 @@
 
 #include <atomic>
 
-#include "core/rapi1.h"
+#include "protocol/rapi1.h"
 #include "rapi/call_log.h"
 #include "rapi/link.h"
 #include "rapi/net_dock.h"

@@ -8,85 +8,13 @@
 
 #include "rapi/calls.h"
 #include "rapi/link.h"
+#include "rapi/pipe_request.h"
 
+using namespace pipecall;
 using rapilink::Answer;
 using rapilink::Call;
 
 namespace {
-
-HANDLE ToHandle(uint32_t id) { return reinterpret_cast<HANDLE>(static_cast<uintptr_t>(id)); }
-
-uint32_t FromHandle(HANDLE handle) {
-    uintptr_t value = reinterpret_cast<uintptr_t>(handle);
-    return value > 0xFFFFFFFFu ? 0 : static_cast<uint32_t>(value);
-}
-
-uint32_t FromKey(HKEY key) {
-    if (key == HKEY_LOCAL_MACHINE) return wire::kRootLocalMachine;
-    return FromHandle(reinterpret_cast<HANDLE>(key));
-}
-
-std::wstring TextOf(LPCWSTR text) { return text ? std::wstring(text) : std::wstring(); }
-
-// Starts a request with its operation code.
-wire::Writer Request(wire::Op op) {
-    wire::Writer request;
-    request.U32(op);
-    return request;
-}
-
-// Fails a call before it goes out, as the platform does for bad arguments.
-template <typename T> T Refuse(T result, DWORD error) {
-    rapilink::SetLastError(error);
-    return result;
-}
-
-// Answers that do not decode count as a lost link.
-bool Decoded(Answer &answer) {
-    if (answer.in.ok()) return true;
-    rapilink::SetLastError(rapilink::kNoDevice);
-    return false;
-}
-
-void CopyFound(wire::Reader &in, CE_FIND_DATA *found) {
-    memset(found, 0, sizeof *found);
-    found->dwFileAttributes = in.U32();
-    uint64_t times[3];
-    for (uint64_t &time : times) time = in.U64();
-    FILETIME *targets[3] = {&found->ftCreationTime, &found->ftLastAccessTime, &found->ftLastWriteTime};
-    for (int i = 0; i < 3; ++i) {
-        targets[i]->dwLowDateTime = static_cast<DWORD>(times[i]);
-        targets[i]->dwHighDateTime = static_cast<DWORD>(times[i] >> 32);
-    }
-    uint64_t size = in.U64();
-    found->nFileSizeHigh = static_cast<DWORD>(size >> 32);
-    found->nFileSizeLow = static_cast<DWORD>(size);
-    found->dwOID = in.U32();
-    std::wstring name = in.Text();
-    size_t units = std::min<size_t>(name.size(), MAX_PATH - 1);
-    memcpy(found->cFileName, name.data(), units * sizeof(wchar_t));
-}
-
-void PutTime(FILETIME *to, uint64_t value) {
-    if (!to) return;
-    to->dwLowDateTime = static_cast<DWORD>(value);
-    to->dwHighDateTime = static_cast<DWORD>(value >> 32);
-}
-
-uint64_t TimeValue(const FILETIME *time) {
-    return time ? (static_cast<uint64_t>(time->dwHighDateTime) << 32) | time->dwLowDateTime : 0;
-}
-
-// A path-only call whose answer is a success flag.
-BOOL PathCall(wire::Op op, LPCWSTR path) {
-    wire::Writer request = Request(op);
-    request.Text(path);
-    Answer answer;
-    if (!Call(request, &answer)) return FALSE;
-    BOOL ok = answer.in.U32() != 0;
-    return Decoded(answer) && ok;
-}
-
 
 BOOL WINAPI PipeGetVersionEx(CEOSVERSIONINFO *info) {
     wire::Writer request = Request(wire::kGetVersion);

@@ -1,4 +1,4 @@
-#include "core/wire.h"
+#include "protocol/wire.h"
 
 #include <windows.h>
 #include <string.h>

@@ -30,7 +30,7 @@
 #include <string>
 #include <vector>
 
-#include "core/rapi1.h"
+#include "protocol/rapi1.h"
 #include "device/rapi_types.h"
 
 namespace netlink {

@@ -8,7 +8,7 @@
 
 #include <vector>
 
-#include "core/wire.h"
+#include "protocol/wire.h"
 #include "device/rapi_types.h"
 
 namespace rapilink {

@@ -1,0 +1,66 @@
+// One remote API call over TCP: the request as the device's protocol lays it
+// out (protocol/rapi1.h), the exchange with the device on the network link,
+// and the checks on the reply. A device is a peer we do not control: every
+// size and count it sends is checked against what the call asked for and
+// against what its reply frame holds before anything is copied into the
+// caller's records. A reply that does not hold together fails the call and
+// drops the session (the stream can no longer be trusted).
+#pragma once
+
+#include <windows.h>
+#include <stdint.h>
+
+#include <vector>
+
+#include "device/rapi_types.h"
+#include "protocol/rapi1.h"
+
+namespace netcall {
+
+// Room for a reply's fixed fields (head, last error, result, counts).
+const size_t kReplyFields = 64;
+const size_t kSmallReply = 4096;
+
+HANDLE ToHandle(uint32_t id);
+uint32_t FromHandle(HANDLE handle);
+uint32_t U32At(const uint8_t *bytes);
+
+rapi1::Writer Request(rapi1::Command command);
+
+// A reply being read: the body and a reader placed after the head.
+struct Reply {
+    explicit Reply(const char *name) : call(name) {}
+    const char *call;
+    std::vector<uint8_t> body;
+    rapi1::Reader in{nullptr, 0};
+};
+
+// The reply does not hold together: the call fails and the session goes.
+bool Malformed(Reply &reply, const char *problem);
+
+// Sends the request and reads the reply's head. False when the call
+// failed: the link is down, the reply is malformed, or the device failed
+// the call as a whole (its HRESULT then gives the last error).
+bool Exchange(const rapi1::Writer &request, size_t maxReply, Reply *reply, int trailingFrames = 0);
+
+// Reads the last error most replies carry next.
+void TakeLastError(Reply &reply);
+
+// Ends reading a reply: false (and the session dropped) when it was cut short.
+bool Complete(Reply &reply);
+
+// A call whose reply is the last error and a BOOL.
+BOOL FlagCall(rapi1::Writer &request, const char *call);
+
+// A call on one or two paths whose reply is the last error and a BOOL.
+BOOL PathsCall(rapi1::Command command, const char *call, LPCWSTR path, LPCWSTR second = nullptr);
+
+// A CE_FIND_DATA: its byte count, then that many bytes of the record
+// (at most the 560 of CE_FIND_DATA).
+bool TakeFindData(Reply &reply, CE_FIND_DATA *found);
+
+// An optional value in a reply that must, when it carries bytes, carry
+// exactly `size` of them into `to` (when `to` is given).
+bool TakeExactValue(Reply &reply, void *to, uint32_t size, bool *got);
+
+}  // namespace netcall

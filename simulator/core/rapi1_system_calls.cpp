@@ -1,0 +1,223 @@
+// The system and registry calls of the remote API v1 as the simulated device
+// answers them: the registry, memory and store figures, system and version
+// information, power status and the special folders. The figures come from
+// the device's profile (and its faults), never from the host.
+
+#include <algorithm>
+
+#include "core/profiles.h"
+#include "core/rapi1_call.h"
+
+namespace {
+
+void PutU16(uint8_t *at, uint16_t value) {
+    at[0] = static_cast<uint8_t>(value);
+    at[1] = static_cast<uint8_t>(value >> 8);
+}
+
+uint32_t Clamp32(uint64_t value) { return value > 0xFFFFFFFFull ? 0xFFFFFFFFu : static_cast<uint32_t>(value); }
+
+// Registry calls report through their result, not the last error.
+const uint32_t kNoLastError = 0;
+
+}  // namespace
+
+Device::Outcome Rapi1Call::RegOpenKeyEx() {
+    uint32_t root = in_.U32();
+    bool present = false;
+    std::wstring subKey = in_.String(&present);
+    if (!Complete()) return Malformed();
+    uint32_t key = 0;
+    Result result = d_.DoRegOpenKey(session_, root, subKey, &key);
+    out_.Succeeded();
+    out_.U32(kNoLastError);
+    out_.U32(result.ok ? ERROR_SUCCESS : result.lastError);
+    if (result.ok) out_.U32(key);
+    Log("CeRegOpenKeyEx " + Hex(root) + " " + Quoted(subKey) + " -> " + result.note);
+    return Outcome::kAnswer;
+}
+
+Device::Outcome Rapi1Call::RegCloseKey() {
+    uint32_t key = in_.U32();
+    if (!Complete()) return Malformed();
+    DWORD error = 0;
+    bool ok = d_.FindHandle(session_, key, Device::Kind::kKey, &error) != nullptr;
+    if (ok) d_.CloseHandleLocked(key);
+    out_.Succeeded();
+    out_.U32(kNoLastError);
+    out_.U32(ok ? ERROR_SUCCESS : error);
+    Log("CeRegCloseKey " + Hex(key) + " -> " + (ok ? std::string("ok") : "error " + std::to_string(error)));
+    return Outcome::kAnswer;
+}
+
+// Type, data and size go back only for the pointers the caller gave; the
+// data's room is the smaller of the buffer sent and the size it states.
+Device::Outcome Rapi1Call::RegQueryValueEx() {
+    uint32_t key = in_.U32();
+    bool hasName = false;
+    std::wstring name = in_.OptionalString(&hasName);
+    in_.OptionalArgument();  // reserved
+    rapi1::Optional type = in_.OptionalArgument();
+    rapi1::Optional data = in_.OptionalArgument();
+    rapi1::Optional size = in_.OptionalArgument();
+    if (!Complete()) return Malformed();
+    uint32_t room = data.size;
+    if (size.present && size.hasValue && size.size == 4) {
+        room = std::min(room, static_cast<uint32_t>(size.data[0] | (size.data[1] << 8) | (size.data[2] << 16) |
+                                                    (static_cast<uint32_t>(size.data[3]) << 24)));
+    }
+    DWORD valueType = 0;
+    uint32_t valueSize = 0;
+    std::vector<uint8_t> value;
+    Result result = data.present && !size.present
+                        ? Refused()  // data without its size, as Windows refuses it
+                        : d_.DoRegQueryValue(session_, key, name, data.present, room, &valueType, &value, &valueSize);
+    out_.Succeeded();
+    out_.U32(kNoLastError);
+    out_.U32(result.ok ? ERROR_SUCCESS : result.lastError);
+    if (result.ok) {
+        uint8_t bytes[4];
+        PutU32(bytes, valueType);
+        type.present ? out_.OptionalValue(bytes, 4) : out_.Absent();
+        data.present ? out_.OptionalValue(value.data(), static_cast<uint32_t>(value.size())) : out_.Absent();
+        PutU32(bytes, valueSize);
+        size.present ? out_.OptionalValue(bytes, 4) : out_.Absent();
+    }
+    Log("CeRegQueryValueEx " + Quoted(name) + " -> " + result.note);
+    return Outcome::kAnswer;
+}
+
+Device::Outcome Rapi1Call::GetSystemMemoryDivision() {
+    rapi1::Optional asked[3];
+    for (rapi1::Optional &one : asked) one = in_.OptionalArgument();
+    if (!Complete()) return Malformed();
+    const DeviceStatus &status = StatusOfProfile(d_.identity_.profile);
+    const uint32_t values[3] = {status.storagePages, status.ramPages, status.pageSize};
+    Result result = Device::Done(std::to_string(status.storagePages) + " store pages, " +
+                                 std::to_string(status.ramPages) + " program pages of " +
+                                 std::to_string(status.pageSize));
+    Head(result);
+    out_.U32(1);
+    for (int i = 0; i < 3; ++i) {
+        uint8_t bytes[4];
+        PutU32(bytes, values[i]);
+        asked[i].present ? out_.OptionalValue(bytes, 4) : out_.Absent();
+    }
+    Log(std::string("CeGetSystemMemoryDivision -> ") + result.note);
+    return Outcome::kAnswer;
+}
+
+Device::Outcome Rapi1Call::GetStoreInformation() {
+    rapi1::Optional information = in_.OptionalArgument();
+    if (!Complete()) return Malformed();
+    uint64_t size = 0, free = 0;
+    Result result = information.present ? d_.DoGetStoreInformation(&size, &free) : Refused();
+    Head(result);
+    out_.U32(result.ok);
+    if (!information.present) {
+        out_.Absent();
+    } else if (!result.ok) {
+        out_.OptionalNoValue(rapi1::kStoreInformationBytes);
+    } else {
+        uint8_t bytes[rapi1::kStoreInformationBytes];
+        PutU32(bytes, Clamp32(size));
+        PutU32(bytes + 4, Clamp32(free));
+        out_.OptionalValue(bytes, sizeof bytes);
+    }
+    Log("CeGetStoreInformation -> " + result.note);
+    return Outcome::kAnswer;
+}
+
+// SYSTEM_INFO of a single-processor CE device; no return value follows
+// the last error.
+Device::Outcome Rapi1Call::GetSystemInfo() {
+    rapi1::Optional information = in_.OptionalArgument();
+    if (!Complete()) return Malformed();
+    DWORD processor = d_.faults_.hasProcessor ? d_.faults_.processor : d_.identity_.processor;
+    Head(Device::Done("ok"));
+    if (information.present) {
+        uint8_t bytes[rapi1::kSystemInfoBytes] = {};
+        PutU16(bytes, ArchitectureOfProcessor(processor));
+        PutU32(bytes + 4, 4096);         // page size
+        PutU32(bytes + 8, 0x00010000);   // lowest application address
+        PutU32(bytes + 12, 0x7FFFFFFF);  // highest application address
+        PutU32(bytes + 16, 1);           // active processor mask
+        PutU32(bytes + 20, 1);           // number of processors
+        PutU32(bytes + 24, processor);
+        PutU32(bytes + 28, 0x00010000);  // allocation granularity
+        out_.OptionalValue(bytes, sizeof bytes);
+    } else {
+        out_.Absent();
+    }
+    Log("CeGetSystemInfo -> processor " + std::to_string(processor));
+    return Outcome::kAnswer;
+}
+
+// CEOSVERSIONINFO: its size, major, minor, build, platform (3: CE), then
+// an empty service-pack text of 128 units.
+Device::Outcome Rapi1Call::GetVersionEx() {
+    if (!Complete()) return Malformed();
+    DWORD major = d_.faults_.hasVersion ? d_.faults_.major : d_.identity_.major;
+    DWORD minor = d_.faults_.hasVersion ? d_.faults_.minor : d_.identity_.minor;
+    Head(Device::Done("ok"));
+    out_.U32(1);
+    out_.U32(rapi1::kOsVersionInfoBytes);
+    uint8_t bytes[rapi1::kOsVersionInfoBytes] = {};
+    PutU32(bytes, rapi1::kOsVersionInfoBytes);
+    PutU32(bytes + 4, major);
+    PutU32(bytes + 8, minor);
+    PutU32(bytes + 12, d_.identity_.build);
+    PutU32(bytes + 16, 3);  // VER_PLATFORM_WIN32_CE
+    out_.Raw(bytes, sizeof bytes);
+    Log("CeGetVersionEx -> " + std::to_string(major) + "." + std::to_string(minor) + " build " +
+        std::to_string(d_.identity_.build));
+    return Outcome::kAnswer;
+}
+
+// SYSTEM_POWER_STATUS_EX of a docked device: on the cradle's power, the
+// battery figures of its profile, life times unknown (0xFFFFFFFF).
+Device::Outcome Rapi1Call::GetSystemPowerStatusEx() {
+    rapi1::Optional status = in_.OptionalArgument();
+    in_.U32();  // refresh: the figures are fixed
+    if (!Complete()) return Malformed();
+    const DeviceStatus &profile = StatusOfProfile(d_.identity_.profile);
+    Result result = status.present ? Device::Done("battery " + std::to_string(profile.batteryPercent) + "%")
+                                   : Refused();
+    Head(result);
+    out_.U32(result.ok);
+    if (status.present) {
+        uint8_t bytes[rapi1::kPowerStatusBytes] = {};
+        bytes[0] = profile.acLineStatus;
+        bytes[1] = profile.batteryFlag;
+        bytes[2] = profile.batteryPercent;
+        PutU32(bytes + 4, 0xFFFFFFFFu);
+        PutU32(bytes + 8, 0xFFFFFFFFu);
+        bytes[13] = 1;    // backup battery: high
+        bytes[14] = 100;  // backup battery percent
+        PutU32(bytes + 16, 0xFFFFFFFFu);
+        PutU32(bytes + 20, 0xFFFFFFFFu);
+        out_.OptionalValue(bytes, sizeof bytes);
+    } else {
+        out_.Absent();
+    }
+    Log("CeGetSystemPowerStatusEx -> " + result.note);
+    return Outcome::kAnswer;
+}
+
+// The reply: last error, the path's length in characters, then the path
+// and its terminator. The caller's buffer length comes in bytes.
+Device::Outcome Rapi1Call::GetSpecialFolderPath() {
+    int32_t folder = static_cast<int32_t>(in_.U32());
+    uint32_t bufferBytes = in_.U32();
+    if (!Complete()) return Malformed();
+    std::wstring path;
+    Result result = d_.DoGetSpecialFolder(folder, &path);
+    if (result.ok && (path.size() + 1) * 2 > bufferBytes) result = Device::Fail(ERROR_INSUFFICIENT_BUFFER);
+    if (!result.ok) path.clear();
+    Head(result);
+    out_.U32(static_cast<uint32_t>(path.size()));
+    out_.Units(path);
+    out_.U16(0);
+    Log("CeGetSpecialFolderPath " + std::to_string(folder) + " -> " + result.note);
+    return Outcome::kAnswer;
+}
