@@ -233,6 +233,9 @@ private:
     // The capacity of the card that holds canonical; -1 when it is on no
     // card or on one without a capacity of its own.
     int64_t CardCapacityOf(const std::wstring &canonical);
+    // True when canonical lies on a storage card, a store apart from main
+    // memory.
+    bool IsOnCard(const std::wstring &canonical);
     uint64_t CardUsedBytes(const std::wstring &canonical);
     // True when growth more bytes fit in the store that holds canonical.
     bool HasRoomFor(const std::wstring &canonical, uint64_t growth);

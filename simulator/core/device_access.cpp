@@ -14,7 +14,7 @@ bool Device::SetFault(const std::string &name, const std::string &value, std::st
 
 bool Device::SetFaultLocked(const std::string &name, const std::string &value, std::string *error) {
     if (!faults_.Set(name, value, error)) return false;
-    // Which cards count towards the store's capacity may have changed.
+    // The capacities that bound the stores may have changed.
     usedKnown_ = false;
     SaveFaults();
     Log("fault " + name + "=" + value);

@@ -62,6 +62,14 @@ bool ParseCardCapacity(const std::string &value, std::map<std::wstring, int64_t>
     return true;
 }
 
+// An error code a call is to fail with; cleared (0) by an empty value.
+bool ParseErrorCode(const std::string &value, DWORD *code) {
+    uint64_t number = 0;
+    bool ok = Cleared(value) || (ParseUnsigned(value, &number) && number <= 0xFFFFFFFFull);
+    *code = ok ? static_cast<DWORD>(number) : 0;
+    return ok;
+}
+
 }  // namespace
 
 bool DeviceFaults::Set(const std::string &name, const std::string &value, std::string *error) {
@@ -83,9 +91,9 @@ bool DeviceFaults::Set(const std::string &name, const std::string &value, std::s
     } else if (name == "ignore_close") {
         ok = ParseFlag(value, &ignoreClose);
     } else if (name == "refuse_move") {
-        uint64_t number = 0;
-        if (!Cleared(value)) ok = ParseUnsigned(value, &number) && number <= 0xFFFFFFFFull;
-        refuseMove = ok ? static_cast<DWORD>(number) : 0;
+        ok = ParseErrorCode(value, &refuseMove);
+    } else if (name == "refuse_room") {
+        ok = ParseErrorCode(value, &refuseRoom);
     } else if (name == "close_delay_ms") {
         ok = ParseLimit(value, &closeDelayMs);
         if (ok && closeDelayMs < 0) closeDelayMs = kDefaultCloseDelayMs;
@@ -140,6 +148,7 @@ std::string DeviceFaults::Serialize() const {
     for (const auto &card : cardCapacity) line("card_capacity", WideToUtf8(card.first) + ":" + std::to_string(card.second));
     if (ignoreClose) line("ignore_close", "1");
     if (refuseMove) line("refuse_move", std::to_string(refuseMove));
+    if (refuseRoom) line("refuse_room", std::to_string(refuseRoom));
     if (closeDelayMs != kDefaultCloseDelayMs) line("close_delay_ms", std::to_string(closeDelayMs));
     if (noIdent) line("no_ident", "1");
     if (hasOrigName) line("origname", WideToUtf8(origName));

@@ -18,12 +18,13 @@ struct DeviceFaults {
     bool refuseStartup = false;
     int64_t dropAfterCalls = -1;  // -1: off
     int64_t dropAfterBytes = -1;  // -1: off
-    int64_t capacity = -1;        // bytes the store may hold; -1: unlimited
-    // Storage cards with a capacity of their own, by card name (any case):
-    // such a card is a store of its own, outside `capacity`.
+    int64_t capacity = -1;        // bytes main memory may hold; -1: unlimited
+    // Storage cards with a capacity of their own, by card name (any case);
+    // a card is never counted in `capacity`.
     std::map<std::wstring, int64_t> cardCapacity;
     bool ignoreClose = false;
     DWORD refuseMove = 0;  // error every rename fails with; 0: off
+    DWORD refuseRoom = 0;  // error the questions for a store's room fail with; 0: off
     int64_t closeDelayMs = kDefaultCloseDelayMs;
     bool noIdent = false;
     bool hasOrigName = false;

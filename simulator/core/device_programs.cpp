@@ -124,8 +124,7 @@ Device::Result Device::DoCreateShortcut(const std::wstring &shortcut, const std:
     // The device's shortcut form: the target's length in characters, "#",
     // then the target (stored here as UTF-8).
     std::string content = std::to_string(target.size()) + "#" + WideToUtf8(target);
-    if (faults_.capacity >= 0 && content.size() > item.size &&
-        UsedBytes() + (content.size() - item.size) > static_cast<uint64_t>(faults_.capacity)) {
+    if (content.size() > item.size && !HasRoomFor(canonical, content.size() - item.size)) {
         return Fail(ERROR_DISK_FULL);
     }
     if (!WriteHostFile(HostPath(canonical), content)) return Fail(GetLastError());

@@ -1,6 +1,8 @@
 // The room of the device's stores: main memory (the object store, limited
-// by the capacity fault) and the storage cards, each of which may have a
-// capacity of its own (the card_capacity fault) and is then a store apart.
+// by the capacity fault) and the storage cards. A card is a medium of its
+// own, as on a real handheld: main memory's capacity never counts it, and
+// it is limited only by its own capacity (the card_capacity fault), or
+// else by the host disk.
 #include <algorithm>
 
 #include "core/device.h"
@@ -20,34 +22,39 @@ uint64_t RoomLeft(uint64_t capacity, uint64_t used) { return used < capacity ? c
 }  // namespace
 
 int64_t Device::CardCapacityOf(const std::wstring &canonical) {
-    const std::wstring root = RootFolderOf(canonical);
-    if (root.empty() || !IsCardRoot(root)) return -1;
-    return faults_.CardCapacity(root.substr(1));
+    if (!IsOnCard(canonical)) return -1;
+    return faults_.CardCapacity(RootFolderOf(canonical).substr(1));
 }
 
 uint64_t Device::CardUsedBytes(const std::wstring &canonical) { return HostTreeBytes(HostPath(RootFolderOf(canonical))); }
 
-// The store's bytes: everything but the cards that are stores of their own.
+// Main memory's bytes: everything but the cards.
 uint64_t Device::UsedBytes() {
     if (!usedKnown_) {
         used_ = HostTreeBytes(storeRoot_);
-        for (const std::wstring &card : cards_) {
-            if (faults_.CardCapacity(card) >= 0) used_ -= std::min(used_, CardUsedBytes(L"\\" + card));
-        }
+        for (const std::wstring &card : cards_) used_ -= std::min(used_, CardUsedBytes(L"\\" + card));
         usedKnown_ = true;
     }
     return used_;
 }
 
+bool Device::IsOnCard(const std::wstring &canonical) {
+    const std::wstring root = RootFolderOf(canonical);
+    return !root.empty() && IsCardRoot(root);
+}
+
 bool Device::HasRoomFor(const std::wstring &canonical, uint64_t growth) {
-    const int64_t card = CardCapacityOf(canonical);
-    if (card >= 0) return CardUsedBytes(canonical) + growth <= static_cast<uint64_t>(card);
+    if (IsOnCard(canonical)) {
+        const int64_t card = CardCapacityOf(canonical);
+        return card < 0 || CardUsedBytes(canonical) + growth <= static_cast<uint64_t>(card);
+    }
     return faults_.capacity < 0 || UsedBytes() + growth <= static_cast<uint64_t>(faults_.capacity);
 }
 
 // The object store's size and free space: the capacity fault when set,
 // otherwise what the host's disk still holds (up to a 4 GB store).
 Device::Result Device::DoGetStoreInformation(uint64_t *size, uint64_t *free) {
+    if (faults_.refuseRoom) return Fail(faults_.refuseRoom);
     uint64_t used = UsedBytes();
     if (faults_.capacity >= 0) {
         *size = static_cast<uint64_t>(faults_.capacity);
@@ -64,6 +71,7 @@ Device::Result Device::DoGetStoreInformation(uint64_t *size, uint64_t *free) {
 
 Device::Result Device::DoGetDiskFreeSpace(const std::wstring &folder, uint64_t *free, uint64_t *total) {
     *free = *total = 0;
+    if (faults_.refuseRoom) return Fail(faults_.refuseRoom);
     // A folder may be named with its trailing separator, as on the desktop.
     std::wstring path = folder;
     if (path.size() > 1 && path.back() == L'\\') path.pop_back();
@@ -73,8 +81,8 @@ Device::Result Device::DoGetDiskFreeSpace(const std::wstring &folder, uint64_t *
     const Item item = LookUp(canonical);
     if (!item.exists) return Fail(MissingError(canonical));
     if (!item.directory) return Fail(ERROR_DIRECTORY);
+    if (!IsOnCard(canonical)) return DoGetStoreInformation(total, free);
     const std::wstring root = RootFolderOf(canonical);
-    if (root.empty() || !IsCardRoot(root)) return DoGetStoreInformation(total, free);
     const int64_t capacity = CardCapacityOf(canonical);
     const uint64_t used = CardUsedBytes(canonical);
     if (capacity >= 0) {

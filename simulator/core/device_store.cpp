@@ -249,8 +249,8 @@ Device::Result Device::DoWriteFile(uint32_t session, uint32_t id, const uint8_t 
         faults_.dropAfterBytes -= count;
     }
     uint64_t growth = 0;
-    const bool ownStore = CardCapacityOf(handle->path) >= 0;
-    if (faults_.capacity >= 0 || ownStore) {
+    const bool onCard = IsOnCard(handle->path);
+    if (onCard ? CardCapacityOf(handle->path) >= 0 : faults_.capacity >= 0) {
         LARGE_INTEGER position{}, size{}, zero{};
         SetFilePointerEx(handle->host, zero, &position, FILE_CURRENT);
         GetFileSizeEx(handle->host, &size);
@@ -261,8 +261,8 @@ Device::Result Device::DoWriteFile(uint32_t session, uint32_t id, const uint8_t 
     }
     DWORD done = 0;
     if (toWrite && !WriteFile(handle->host, data, toWrite, &done, nullptr)) return Fail(GetLastError());
-    if (ownStore) {
-        // A card with a capacity of its own is counted apart from the store.
+    if (onCard) {
+        // A card is counted apart from main memory.
     } else if (faults_.capacity >= 0) {
         used_ += growth;
     } else {

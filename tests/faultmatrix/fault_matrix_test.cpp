@@ -331,7 +331,8 @@ struct Reference {
     Snapshot after;
     size_t calls = 0;
     std::vector<DWORD> writes;  // the sizes of the device writes, in order
-    ULONGLONG usedBefore = 0;   // bytes of files on the device before the run
+    ULONGLONG usedBefore = 0;   // bytes of files in main memory before the run
+    ULONGLONG cardUsedBefore = 0;  // and on the storage card
 };
 
 size_t CountCalls(const std::vector<std::string> &log, size_t from) {
@@ -361,7 +362,9 @@ const Reference &CleanRun(const Road &road) {
     if (found != references.end()) return found->second;
     Reference &reference = references[key];
     Bench bench(road);
-    reference.usedBefore = HostTreeBytes(L"\\\\?\\" + bench.device.ImageFolder() + L"\\store");
+    const std::wstring store = L"\\\\?\\" + bench.device.ImageFolder() + L"\\store";
+    reference.cardUsedBefore = HostTreeBytes(store + L"\\" + kCardName);
+    reference.usedBefore = HostTreeBytes(store) - reference.cardUsedBefore;
     EXPECT_TRUE(Connect());
     size_t logStart = bench.device.Log().size();
     RunResult run = RunRoad(road);
@@ -459,7 +462,9 @@ void CheckBrokenRun(const Road &road, Bench &bench, const RunResult &run, const 
 
     // Docked again, without the fault: the run ends as the clean one did.
     if (!reconnects) Disconnect();
-    for (const char *fault : {"drop_after_calls", "drop_after_bytes", "capacity"}) bench.device.SetFault(fault, "");
+    for (const char *fault : {"drop_after_calls", "drop_after_bytes", "capacity", "card_capacity", "refuse_room"}) {
+        bench.device.SetFault(fault, "");
+    }
     if (!reconnects) {
         ASSERT_TRUE(Connect());
     }
@@ -492,11 +497,19 @@ void CheckBrokenRun(const Road &road, Bench &bench, const RunResult &run, const 
     }
 }
 
-// Runs the road on a fresh device with one fault set, then checks it.
-void RunBroken(const Road &road, const char *fault, ULONGLONG value, const std::string &what) {
+// Runs the road on a fresh device with one fault set (and the card's
+// capacity, when given), then checks it.
+void RunBroken(const Road &road, const char *fault, ULONGLONG value, const std::string &what,
+               ULONGLONG cardCapacity = 0) {
     Bench bench(road);
     ASSERT_TRUE(Connect());
     bench.device.SetFault(fault, std::to_string(value));
+    if (cardCapacity) {
+        bench.device.SetFault("card_capacity", WideToUtf8(kCardName) + ":" + std::to_string(cardCapacity));
+        // Unknown room: the wizard copies until a store is full, which is
+        // what these runs are for, instead of refusing before the first byte.
+        bench.device.SetFault("refuse_room", std::to_string(ERROR_NOT_SUPPORTED));
+    }
     RunResult run = RunRoad(road);
     CheckBrokenRun(road, bench, run, what, strcmp(fault, "capacity") == 0);
 }
@@ -530,17 +543,19 @@ std::string RoadTestName(const ::testing::TestParamInfo<size_t> &info) {
 
 INSTANTIATE_TEST_SUITE_P(Roads, FaultMatrixRoad, ::testing::Range<size_t>(0, kRoads.size()), RoadTestName);
 
-TEST_P(FaultMatrixRoad, LinkDroppedAtEveryCallOfACleanRun) {
-    const Road &road = this->road();
+// drop_after_calls k for every k of a clean run: k calls are answered, the
+// next one is lost.
+void DropAtEveryCall(const Road &road, const std::string &how) {
     const Reference &reference = CleanRun(road);
     ASSERT_GT(reference.calls, 0u) << road.name;
-    // drop_after_calls k: k calls are answered, the next one is lost.
     for (size_t k = 0; k < reference.calls; ++k) {
-        RunBroken(road, "drop_after_calls", k, "link dropped after " + std::to_string(k) + " of " +
-                                                   std::to_string(reference.calls) + " calls");
-        if (HasFatalFailure()) return;
+        RunBroken(road, "drop_after_calls", k,
+                  how + "link dropped after " + std::to_string(k) + " of " + std::to_string(reference.calls) + " calls");
+        if (::testing::Test::HasFatalFailure()) return;
     }
 }
+
+TEST_P(FaultMatrixRoad, LinkDroppedAtEveryCallOfACleanRun) { DropAtEveryCall(this->road(), ""); }
 
 // The handheld pulled at every call of a whole action and docked again: the
 // same action, run again in the same process, finds the device gone, connects
@@ -568,14 +583,7 @@ TEST_F(FaultMatrix, NetworkLinkDroppedAtEveryCallOfInstallBooks) {
         ~OverTcp() { g_overTcp = false; }
     } overTcp;
     for (const Road &road : kRoads) {
-        if (strcmp(road.name, "install books") != 0) continue;
-        const Reference &reference = CleanRun(road);
-        ASSERT_GT(reference.calls, 0u);
-        for (size_t k = 0; k < reference.calls; ++k) {
-            RunBroken(road, "drop_after_calls", k, "over TCP, link dropped after " + std::to_string(k) + " of " +
-                                                       std::to_string(reference.calls) + " calls");
-            if (HasFatalFailure()) return;
-        }
+        if (strcmp(road.name, "install books") == 0) DropAtEveryCall(road, "over TCP, ");
     }
 }
 
@@ -601,8 +609,10 @@ TEST_P(FaultMatrixRoad, FullStoreAtSeveralCapacities) {
     ULONGLONG total = 0;
     for (DWORD size : reference.writes) total += size;
     for (ULONGLONG room : {0ull, 100ull, 16384ull, 30000ull, total / 2, total - 1}) {
+        // Main memory and the card each with that room left.
         RunBroken(road, "capacity", reference.usedBefore + room,
-                  "full store, room for " + std::to_string(room) + " of " + std::to_string(total) + " bytes");
+                  "full store, room for " + std::to_string(room) + " of " + std::to_string(total) + " bytes",
+                  reference.cardUsedBefore + room);
         if (HasFatalFailure()) return;
     }
 }

@@ -70,6 +70,9 @@ struct Road {
 
 extern const std::vector<Road> kRoads;
 
+// The storage card of the roads' device, where the books go.
+const wchar_t kCardName[] = L"CF Card";
+
 // 2001-01-01 and one day, in 100-nanosecond ticks.
 const ULONGLONG kYear2001 = 126227808000000000ull;
 const ULONGLONG kOneDay = 864000000000ull;

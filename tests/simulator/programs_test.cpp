@@ -301,8 +301,8 @@ TEST_F(Faults, FullStoreRefusesShortcutsToo) {
     EXPECT_NE(CeSHCreateShortcut(&shortcut[0], &target[0]), 0u);
 }
 
-// Main memory and a card with a capacity of its own are two stores: each
-// reports its own room and refuses writes past its own capacity.
+// Main memory and a card are two stores: each reports its own room and
+// refuses writes past its own capacity.
 TEST_F(Faults, ACardWithItsOwnCapacityIsAStoreApart) {
     device.SetFault("capacity", "10000");
     device.SetFault("card_capacity", "storage card:20000");  // any case
@@ -346,10 +346,19 @@ TEST_F(Faults, ACardWithItsOwnCapacityIsAStoreApart) {
     EXPECT_EQ(room(L"\\No Card"), -ERROR_FILE_NOT_FOUND);
     EXPECT_EQ(room(L"\\Storage Card\\a.bin"), -ERROR_DIRECTORY);
     EXPECT_EQ(room(L"\\Storage Card\\..\\.."), -ERROR_BAD_PATHNAME);
-    // Without its own capacity the card is part of the store again.
+    // Without its own capacity the card is bounded by the host disk alone,
+    // never by main memory's capacity, and main memory keeps its room.
     device.SetFault("card_capacity", "Storage Card:");
-    EXPECT_EQ(write(L"\\m2.bin", 1), FALSE);
-    EXPECT_GT(room(L"\\Storage Card"), 0);
+    EXPECT_NE(write(L"\\Storage Card\\c.bin", 20000), FALSE);
+    EXPECT_GT(room(L"\\Storage Card"), 20000);
+    EXPECT_EQ(room(L"\\"), 6000);
+    EXPECT_EQ(write(L"\\m2.bin", 6001), FALSE);
+    // A device that cannot tell its room.
+    device.SetFault("refuse_room", "50");
+    EXPECT_EQ(room(L"\\Storage Card"), -50);
+    EXPECT_EQ(room(L"\\"), -50);
+    STORE_INFORMATION unknown{};
+    EXPECT_FALSE(CeGetStoreInformation(&unknown));
     EXPECT_NONFATAL_FAILURE(device.SetFault("card_capacity", "Storage Card"), "bad value");
     EXPECT_NONFATAL_FAILURE(device.SetFault("card_capacity", ":100"), "bad value");
 }

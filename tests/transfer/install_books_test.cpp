@@ -267,7 +267,7 @@ TEST_F(InstallBooksTest, LeavingBeforeTheTransfer) {
 // Books that cannot be copied are each named once with the system's text,
 // and the others still go: on a card with a long name, a book whose device
 // path would pass 255 characters (nothing is cut), a device file that is a
-// folder, and, on a store that fills up, the newspaper, which then leaves
+// folder, and, on a card that fills up, the newspaper, which then leaves
 // the device's issue and its companions as they were. In place of the
 // completion dialog, the count of the books not installed.
 TEST_F(InstallBooksTest, BooksThatCannotBeCopiedAreNamed) {
@@ -286,7 +286,10 @@ TEST_F(InstallBooksTest, BooksThatCannotBeCopiedAreNamed) {
     device.WriteFile(folder + L"wsj.vbk", "old issue");
     device.WriteFile(folder + L"wsj.vbk.ppd", "pages");
     device.WriteFile(folder + L"wsj.vbks", "0123456789AB");
-    device.SetFault("capacity", "40000");
+    // A small card that keeps its room to itself: nothing warns before the
+    // first byte, and the newspaper meets the full card.
+    device.SetFault("card_capacity", card + ":40000");
+    device.SetFault("refuse_room", "50");
     device.Plug();
     std::vector<std::string> boxes;
     HANDLE locked = INVALID_HANDLE_VALUE;

@@ -259,16 +259,19 @@ TEST_F(RoomCheck, BooksThatDoNotFitAreSaidBeforeAnythingIsWritten) {
         bool reader;           // the reader counts: it goes to the same store
         int64_t spare;         // free room minus the room needed
         bool network;          // over the network only main memory's room can be learnt
+        bool roomRefused;      // the device fails every question for its room
     } const kCases[] = {
-        {"fits exactly", "pocketpc", "Storage Card", kEmpty, 200156, false, 0, false},
-        {"one byte over", "pocketpc", "Storage Card", kEmpty, 200156, false, -1, false},
-        {"books up to date need nothing", "pocketpc", "Storage Card", kBooksCurrent, 0, false, 0, false},
-        {"a replaced book at the peak", "pocketpc", "Storage Card", kOlderAlpha, 150078, false, -1, false},
-        {"the reader counted in main memory", "hpcpro", "Main Memory", kEmpty, 200156, true, -1, false},
+        {"fits exactly", "pocketpc", "Storage Card", kEmpty, 200156, false, 0, false, false},
+        {"one byte over", "pocketpc", "Storage Card", kEmpty, 200156, false, -1, false, false},
+        {"books up to date need nothing", "pocketpc", "Storage Card", kBooksCurrent, 0, false, 0, false, false},
+        {"a replaced book at the peak", "pocketpc", "Storage Card", kOlderAlpha, 150078, false, -1, false, false},
+        {"the reader counted in main memory", "hpcpro", "Main Memory", kEmpty, 200156, true, -1, false, false},
         {"the reader not counted on a card, main memory full", "pocketpc", "Main Memory", kEmpty, 200156, true,
-         -1, false},
-        {"room unknown: a card over the network", "pocketpc", "Storage Card", kEmpty, 200156, false, -1, true},
-        {"main memory's room over the network", "hpcpro", "Main Memory", kEmpty, 200156, true, -1, true},
+         -1, false, false},
+        {"room unknown: the device cannot tell it", "pocketpc", "Storage Card", kEmpty, 200156, false, -1, false,
+         true},
+        {"room unknown: a card over the network", "pocketpc", "Storage Card", kEmpty, 200156, false, -1, true, false},
+        {"main memory's room over the network", "hpcpro", "Main Memory", kEmpty, 200156, true, -1, true, false},
     };
     for (const Case &c : kCases) {
         SCOPED_TRACE(c.what);
@@ -309,7 +312,8 @@ TEST_F(RoomCheck, BooksThatDoNotFitAreSaidBeforeAnythingIsWritten) {
             ASSERT_NE(port, 0);
             SetEnvironmentVariableA("RAPI_DEVICE", ("127.0.0.1:" + std::to_string(port)).c_str());
         }
-        const bool refused = c.spare < 0 && !(c.network && card);
+        if (c.roomRefused) device.SetFault("refuse_room", std::to_string(ERROR_NOT_SUPPORTED));
+        const bool refused = c.spare < 0 && !(c.network && card) && !c.roomRefused;
         // Main memory full, refused: the card, which has room, is chosen next.
         const bool thenCard = refused && !card && strcmp(c.profile, "pocketpc") == 0;
         if (thenCard) {
