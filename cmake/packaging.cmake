@@ -25,6 +25,9 @@ configure_file(${CMAKE_SOURCE_DIR}/packaging/simulator-kit.txt ${CMAKE_BINARY_DI
   @ONLY NEWLINE_STYLE CRLF)
 configure_file(${CMAKE_SOURCE_DIR}/packaging/install-rapi.cmd ${CMAKE_BINARY_DIR}/packaging/install-rapi.cmd
   @ONLY NEWLINE_STYLE CRLF)
+# The Linux zip's text is read on Linux: Unix line ends.
+configure_file(${CMAKE_SOURCE_DIR}/packaging/linux/README.txt ${CMAKE_BINARY_DIR}/packaging/linux/README.txt
+  @ONLY NEWLINE_STYLE UNIX)
 
 # Sample variant files and books, made by the generators in tools/ (also
 # read by the tests of the books).
@@ -50,7 +53,7 @@ if(TESH_PACKAGE_ARCH STREQUAL "win64")
   list(APPEND CPACK_COMPONENTS_ALL simulatorkit)
   install(TARGETS setup rapi RUNTIME DESTINATION . COMPONENT linux)
   install(PROGRAMS ${CMAKE_SOURCE_DIR}/packaging/linux/tesh-reader-setup.sh DESTINATION . COMPONENT linux)
-  install(FILES ${CMAKE_SOURCE_DIR}/packaging/linux/README.txt DESTINATION . COMPONENT linux)
+  install(FILES ${CMAKE_BINARY_DIR}/packaging/linux/README.txt DESTINATION . COMPONENT linux)
   list(APPEND CPACK_COMPONENTS_ALL linux)
 endif()
 

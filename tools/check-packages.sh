@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Checks the release zips that tools/package.sh makes:
 # each holds exactly the files it should, its programs are Windows programs
-# of the right width, and its texts have Windows line ends. setup.exe and
+# of the right width, and its texts have Windows line ends (Unix ones in the
+# Linux zip). setup.exe and
 # rapi.dll must also start on Windows XP (XP x64 for the 64-bit ones): they
 # may import none of the functions in tools/xp-missing-imports.txt, and their
 # subsystem version may not ask for a later Windows.
@@ -119,8 +120,12 @@ check_zip() {
           setup.exe|rapi.dll) check_xp "$zip" "$name" "$unpacked/$name" "$machine" ;;
         esac ;;
       *.txt|*.cmd)
-        grep -q $'\r$' "$unpacked/$name" && ! grep -q $'[^\r]$' "$unpacked/$name" ||
-          fail "$zip: $name does not have Windows line ends"
+        # Texts for Windows have Windows line ends; the Linux zip's, Unix ones.
+        case "${zip##*/}" in
+          *-linux.zip) ! grep -q $'\r' "$unpacked/$name" || fail "$zip: $name does not have Unix line ends" ;;
+          *) grep -q $'\r$' "$unpacked/$name" && ! grep -q $'[^\r]$' "$unpacked/$name" ||
+               fail "$zip: $name does not have Windows line ends" ;;
+        esac
         grep -q "$version" "$unpacked/$name" || fail "$zip: $name does not name version $version" ;;
       *.sh)
         [ -x "$unpacked/$name" ] || fail "$zip: $name is not executable"
