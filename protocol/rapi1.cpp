@@ -1,6 +1,7 @@
 // The frames and argument encodings of the remote API v1: building a body
 // with Writer and reading one with Reader (see rapi1.h).
 #include "protocol/rapi1.h"
+#include "protocol/little_endian.h"
 
 #include <string.h>
 
@@ -12,11 +13,11 @@ void Writer::U16(uint16_t value) {
 }
 
 void Writer::U32(uint32_t value) {
-    for (int i = 0; i < 4; ++i) bytes_.push_back(static_cast<uint8_t>(value >> (8 * i)));
+    AppendU32(&bytes_, value);
 }
 
 void Writer::PatchU32(size_t at, uint32_t value) {
-    for (int i = 0; i < 4 && at + i < bytes_.size(); ++i) bytes_[at + i] = static_cast<uint8_t>(value >> (8 * i));
+    if (at + 4 <= bytes_.size()) StoreU32(&bytes_[at], value);
 }
 
 void Writer::Raw(const void *data, size_t count) {
@@ -72,7 +73,7 @@ std::vector<uint8_t> Writer::Frame() const {
     std::vector<uint8_t> frame;
     frame.reserve(4 + bytes_.size());
     uint32_t length = static_cast<uint32_t>(bytes_.size());
-    for (int i = 0; i < 4; ++i) frame.push_back(static_cast<uint8_t>(length >> (8 * i)));
+    AppendU32(&frame, length);
     frame.insert(frame.end(), bytes_.begin(), bytes_.end());
     return frame;
 }
@@ -110,8 +111,7 @@ uint16_t Reader::U16() {
 
 uint32_t Reader::U32() {
     if (!Take(4)) return 0;
-    uint32_t value = 0;
-    for (int i = 0; i < 4; ++i) value |= static_cast<uint32_t>(data_[at_ + i]) << (8 * i);
+    uint32_t value = LoadU32(data_ + at_);
     at_ += 4;
     return value;
 }

@@ -2,6 +2,7 @@
 // times of the inferred GetFileTime/SetFileTime layout, the control
 // channel's information block and the password encoding (see rapi1.h).
 #include "protocol/rapi1.h"
+#include "protocol/little_endian.h"
 
 #include <string.h>
 
@@ -172,7 +173,7 @@ void PutU16At(std::vector<uint8_t> *bytes, size_t at, uint16_t value) {
 }
 
 void PutU32At(std::vector<uint8_t> *bytes, size_t at, uint32_t value) {
-    for (int i = 0; i < 4; ++i) (*bytes)[at + i] = static_cast<uint8_t>(value >> (8 * i));
+    StoreU32(&(*bytes)[at], value);
 }
 
 // The NUL-terminated UTF-16 string at `offset`, or false.

@@ -1,4 +1,5 @@
 #include "protocol/wire.h"
+#include "protocol/little_endian.h"
 
 #include <windows.h>
 #include <string.h>
@@ -6,7 +7,7 @@
 namespace wire {
 
 void Writer::U32(uint32_t value) {
-    for (int i = 0; i < 4; ++i) bytes_.push_back(static_cast<uint8_t>(value >> (8 * i)));
+    AppendU32(&bytes_, value);
 }
 
 void Writer::U64(uint64_t value) {
@@ -37,12 +38,12 @@ uint8_t *Writer::ReserveBytes(size_t count) {
 void Writer::ShrinkReserved(size_t reserved, size_t used) {
     size_t countAt = bytes_.size() - reserved - 4;
     bytes_.resize(bytes_.size() - (reserved - used));
-    for (int i = 0; i < 4; ++i) bytes_[countAt + i] = static_cast<uint8_t>(used >> (8 * i));
+    StoreU32(&bytes_[countAt], used);
 }
 
 std::vector<uint8_t> &Writer::Finish() {
     uint32_t body = static_cast<uint32_t>(bytes_.size() - 4);
-    for (int i = 0; i < 4; ++i) bytes_[i] = static_cast<uint8_t>(body >> (8 * i));
+    StoreU32(&bytes_[0], body);
     return bytes_;
 }
 
@@ -56,8 +57,7 @@ bool Reader::Take(size_t count) {
 
 uint32_t Reader::U32() {
     if (!Take(4)) return 0;
-    uint32_t value = 0;
-    for (int i = 0; i < 4; ++i) value |= static_cast<uint32_t>(data_[at_ + i]) << (8 * i);
+    uint32_t value = LoadU32(data_ + at_);
     at_ += 4;
     return value;
 }
