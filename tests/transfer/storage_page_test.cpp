@@ -72,6 +72,21 @@ TEST_F(StoragePage, OffersMainMemoryAndTheCardsInDeviceOrder) {
     }
 }
 
+// A root with more entries than any real one: the search ends after 4,096
+// of them and offers the cards it found by then.
+TEST_F(StoragePage, TheCardSearchEndsAfter4096RootEntries) {
+    TestDevice device("hpcpro");
+    // Made in the image's store directly: the device reads its folders there.
+    const std::wstring store = device.ImageFolder() + L"\\store\\f";
+    for (int i = 0; i < 4095; ++i) ASSERT_TRUE(CreateDirectoryW((store + std::to_wstring(10000 + i)).c_str(), nullptr));
+    device.InsertCard(L"A Card");  // found first
+    device.InsertCard(L"Z Card");  // after every other entry
+    device.Plug();
+    ASSERT_EQ(EnsureDeviceReady(), 1);
+    EXPECT_EQ(CountStorageLocations(), 2);
+    Disconnect();
+}
+
 // Every way out of the page, in one connected run: Cancel answered No keeps
 // the page and its choice, Back and a confirmed Cancel leave storageRoot
 // alone, Next and a double-click take the entry chosen, by its name.
