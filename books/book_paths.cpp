@@ -13,6 +13,8 @@ bool JoinDevicePath(char (&out)[kDevicePathChars], const char *a, const char *b,
     return true;
 }
 
+bool IsNewspaperIssue(const char *name) { return strncmp(name, "wsj", 3) == 0; }
+
 bool StorageRootHoldsBooks(size_t rootLength) {
     const size_t shortest = rootLength + (sizeof kBookFolderUnderRoot - 1) + (sizeof kCopyTemporaryName - 1);
     return shortest < kDevicePathChars;

@@ -22,8 +22,6 @@ namespace {
 // The book folder under the storage root, and the newspaper's files in it.
 const char kDocumentsFolder[] = "My Documents";
 const char kBookFolder[] = "My Documents\\Corvex Press";
-const char kNewspaperPrefix[] = "wsj";
-const char kNewspaperIssue[] = "wsj.vbk";
 const char kNewspaperPages[] = "wsj.vbk.ppd";
 const char kNewspaperState[] = "wsj.vbks";
 // The 4 bytes of the issue's state file that are reset for a new issue.
@@ -96,13 +94,7 @@ Transfer OutcomeOf(DWORD error) {
 
 // A book that did not reach the device is named, with the system's text
 // for the reason.
-Transfer ReportBookNotCopied(const char *name, DWORD error) {
-    if (error == kCopyDeviceFileInUse) error = ERROR_SHARING_VIOLATION;
-    char subject[320];
-    snprintf(subject, sizeof subject, kTextBookNotCopiedFormat, name);
-    ShowSystemErrorBoxAbout(subject, error);
-    return OutcomeOf(error);
-}
+Transfer ReportBookNotCopied(const char *name, DWORD error) { return OutcomeOf(ShowFileNotCopied(name, error)); }
 
 // A book whose old copy was deleted and whose new copy could not be renamed
 // into place: that copy, the only whole one, waits under the temporary name,
@@ -173,10 +165,6 @@ Transfer TransferOrdinaryBook(const char *name, const char *folder) {
     DWORD result = CopyFileToDevice(name, path, &kept);
     return CopyOutcome(name, folder, result, kept);
 }
-
-// Names beginning with lower-case "wsj" are issues of the newspaper; an
-// upper-case "WSJ" name is an ordinary book.
-bool IsNewspaperIssue(const char *name) { return strncmp(name, kNewspaperPrefix, strlen(kNewspaperPrefix)) == 0; }
 
 // A book that cannot be read is named and not copied; the copy would only
 // show the system's text, without the name, and count it as done.

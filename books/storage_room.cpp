@@ -15,10 +15,6 @@
 
 namespace {
 
-// The newspaper's issues all go to one device file, whatever their times.
-const char kNewspaperPrefix[] = "wsj";
-const char kNewspaperIssue[] = "wsj.vbk";
-
 // folder + "\" + name, for a host file.
 std::string HostPath(const char *folder, const char *name) {
     std::string path = folder;
@@ -84,7 +80,7 @@ void PlanBookCopies(PendingBookList **list, std::vector<PlannedCopy> *copies) {
     if (!JoinDevicePath(folder, g_setup.storageRoot, kBookFolderUnderRoot)) return;
     for (PendingBookNode *node = (*list)->first; node; node = node->next) {
         const char *name = static_cast<const char *>(node->item);
-        const bool newspaper = strncmp(name, kNewspaperPrefix, strlen(kNewspaperPrefix)) == 0;
+        const bool newspaper = IsNewspaperIssue(name);
         char target[kDevicePathChars];
         if (!JoinDevicePath(target, folder, newspaper ? kNewspaperIssue : name)) continue;
         PlannedCopy copy;

@@ -1,6 +1,7 @@
 #include "devicefiles/file_copy.h"
 
 #include <commctrl.h>
+#include <stdio.h>
 #include <string.h>
 
 #include "device/rapi.h"
@@ -251,4 +252,12 @@ int RemoveStaleTemporaryFile(const wchar_t *folder) {
         path[folderLength + 1 + i] = static_cast<wchar_t>(kCopyTemporaryName[i]);
     }
     return CeDeleteFile(path) ? 1 : 0;
+}
+
+DWORD ShowFileNotCopied(const char *name, DWORD copyResult) {
+    const DWORD error = copyResult == kCopyDeviceFileInUse ? ERROR_SHARING_VIOLATION : copyResult;
+    char subject[320];
+    snprintf(subject, sizeof subject, kTextBookNotCopiedFormat, name);
+    ShowSystemErrorBoxAbout(subject, error);
+    return error;
 }

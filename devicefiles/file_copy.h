@@ -33,6 +33,12 @@ DWORD CopyFileToDevice(const char *hostFile, const char *devicePath, bool *keptA
 // host file's times; results as for CopyFileToDevice.
 DWORD ReplaceFileOnDevice(const char *hostFile, const char *devicePath, bool *keptAsTemporary = nullptr);
 
+// Names a file that did not reach the device ("NAME was not copied to the
+// device."), with the system's text for the reason a copy above returned.
+// Returns the system error code shown: kCopyDeviceFileInUse is the
+// device's sharing violation.
+DWORD ShowFileNotCopied(const char *name, DWORD copyResult);
+
 // The name of the file every copy writes beside its target before renaming
 // it into place; a folder must have room for it to take any copy.
 inline constexpr char kCopyTemporaryName[] = "~tesh.tmp";

@@ -1,7 +1,5 @@
 #include "reader/install_reader.h"
 
-#include <stdio.h>
-
 #include "device/connection.h"
 #include "device/identification.h"
 #include "device/rapi.h"
@@ -64,11 +62,7 @@ void CreateReaderShortcuts() {
 // connection. True when the copy failed.
 bool ReportFailedCopy(const char *devicePath, DWORD copyResult) {
     if (copyResult == 0) return false;
-    if (copyResult == kCopyDeviceFileInUse) copyResult = ERROR_SHARING_VIOLATION;
-    char subject[320];
-    snprintf(subject, sizeof subject, kTextBookNotCopiedFormat, devicePath);
-    ShowSystemErrorBoxAbout(subject, copyResult);
-    ForgetConnectionIfLost(copyResult);
+    ForgetConnectionIfLost(ShowFileNotCopied(devicePath, copyResult));
     return true;
 }
 
