@@ -31,8 +31,10 @@
 #include "devicefiles/file_copy.h"
 #include "devicefiles/progress_window.h"
 #include "base/setup_state.h"
-#include "core/device.h"
+#include "model/device.h"
 #include "protocol/wire.h"
+#include "serve/pipe_translator.h"
+#include "serve/rapi1_translator.h"
 #include "tests/support/rapi1_client.h"
 #include "tests/support/test_device.h"
 
@@ -179,11 +181,11 @@ void DeviceCallCost(Device &model, double *rapi1Us, double *pipeUs) {
     *rapi1Us = *pipeUs = 1e9;
     for (int batch = 0; batch < 20; ++batch) {
         LARGE_INTEGER start = Now();
-        for (int i = 0; i < 100; ++i) model.ServeRapi1(session, network.Body().data(), network.Size(), &frames);
+        for (int i = 0; i < 100; ++i) ServeRapi1Request(model, session, network.Body().data(), network.Size(), &frames);
         LARGE_INTEGER middle = Now();
         for (int i = 0; i < 100; ++i) {
             wire::Writer answer;
-            model.Serve(session, pipeFrame.data() + 4, pipeFrame.size() - 4, &answer);
+            ServePipeRequest(model, session, pipeFrame.data() + 4, pipeFrame.size() - 4, &answer);
         }
         *rapi1Us = std::min(*rapi1Us, Seconds(start, middle) * 1e4);
         *pipeUs = std::min(*pipeUs, Seconds(middle, Now()) * 1e4);

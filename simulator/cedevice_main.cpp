@@ -13,15 +13,16 @@
 #include <utility>
 #include <vector>
 
-#include "core/device.h"
-#include "core/host_files.h"
-#include "core/image_lock.h"
-#include "core/network_service.h"
-#include "core/pipe_service.h"
-#include "core/profiles.h"
-#include "core/text_util.h"
+#include "model/device.h"
+#include "model/host_files.h"
+#include "model/image_lock.h"
+#include "model/profiles.h"
+#include "model/text_util.h"
 #include "protocol/rapi1.h"
 #include "protocol/wire.h"
+#include "serve/link_speed.h"
+#include "serve/network_service.h"
+#include "serve/pipe_service.h"
 
 namespace {
 
@@ -247,8 +248,9 @@ std::string ServedElsewhere(const Options &options, const std::wstring &holderPi
 
 int Serve(Device &device, const Options &options) {
     device.SetLogSink(Print);
-    device.SetLinkSpeed(options.linkSpeed);
-    PipeService service(device, options.pipe);
+    LinkSpeed link;
+    link.SetBytesPerSecond(options.linkSpeed);
+    PipeService service(device, link, options.pipe);
     std::string error;
     if (!service.Start(&error)) {
         Print("cedevice: " + error);
@@ -265,7 +267,7 @@ int Serve(Device &device, const Options &options) {
     }
     std::unique_ptr<NetworkService> network;
     if (!options.network.empty()) {
-        network.reset(new NetworkService(device, rapi, desktop));
+        network.reset(new NetworkService(device, link, rapi, desktop));
         if (!network->Start(&error)) {
             Print("cedevice: " + error);
             return 1;

@@ -14,8 +14,12 @@
 // files are replaced as a whole (temporary file, then rename), so killing
 // the service never leaves one half written.
 //
-// One lock guards the whole model: the pipe service calls it from one
-// thread per session, and tests read and change the image directly.
+// The model knows no wire format and no transport: its operations take
+// device paths and plain numbers and give back a Result of its own. A
+// protocol's translator (simulator/serve) decodes a request, takes Lock()
+// for the whole request, calls the operations below, and encodes what they
+// give back. One lock guards the whole model: the services call it from
+// one thread per session, and tests read and change the image directly.
 #pragma once
 
 #include <windows.h>
@@ -28,14 +32,21 @@
 #include <string>
 #include <vector>
 
-#include "core/device_faults.h"
-#include "core/link_speed.h"
-#include "protocol/wire.h"
+#include "model/device_faults.h"
+
+struct DeviceStatus;
 
 class Device {
 public:
     using LogSink = std::function<void(const std::string &line)>;
-    enum class Outcome { kAnswer, kDrop };
+
+    // The last error of a call that leaves the session's last error as it
+    // was.
+    static const DWORD kErrorUnchanged = 0xFFFFFFFFu;
+    // The device's own HKEY_LOCAL_MACHINE, the one registry root it has.
+    static const uint32_t kRootLocalMachine = 0x80000002u;
+    // The most one read of a file returns.
+    static const uint32_t kMaxRead = 1u << 20;
 
     // Creates a new image folder from a built-in profile.
     static bool CreateImage(const std::wstring &image, const std::string &profile, std::string *error);
@@ -54,12 +65,6 @@ public:
     // it left open.
     uint32_t OpenSession();
     void CloseSession(uint32_t session);
-    // Answers one request body. kDrop: the link is to break now, unanswered.
-    Outcome Serve(uint32_t session, const uint8_t *body, size_t size, wire::Writer *answer);
-    // Answers one remote API request body as a networked CE device does
-    // (device_rapi1.cpp): `frames` gets what to send back, length prefixes
-    // included. kDrop: the request was malformed; close the session.
-    Outcome ServeRapi1(uint32_t session, const uint8_t *body, size_t size, std::vector<uint8_t> *frames);
 
     // What the device tells a desktop on the control channel.
     struct Introduction {
@@ -69,11 +74,7 @@ public:
     };
     Introduction Introduce();
 
-    // The speed of the cable in bytes per second (0, the default: unlimited).
-    // Serve paces every request and answer by it, outside the model's lock.
-    void SetLinkSpeed(uint64_t bytesPerSecond);
-
-    // Writes a line to the log (the pipe service's own notes).
+    // Writes a line to the log (the services' own notes).
     void Note(const std::string &line);
 
     // Direct use by tests and cedevice.exe options. Paths are device paths.
@@ -98,6 +99,121 @@ public:
     // A listing of everything on the device, for a user to read.
     std::string Describe();
 
+    // ---- The operations of a request, for every protocol's translator ----
+    // A translator holds Lock() from decoding a request to encoding its
+    // answer, so one request never interleaves with another session's; each
+    // operation below needs it held. Handles are numbers of the session
+    // that opened them; another session's handle is an invalid handle.
+
+    struct Item {
+        bool exists = false;
+        bool directory = false;
+        DWORD attributes = 0;
+        uint64_t creation = 0, access = 0, write = 0;
+        uint64_t size = 0;
+    };
+    // One entry of a search.
+    struct FoundEntry {
+        Item item;
+        std::wstring name;
+        DWORD oid = 0;
+    };
+    enum class Kind { kFile, kSearch, kKey, kProcess, kThread };
+    // What CeCreateProcess gives its caller: the device's ids, and a
+    // process and a thread handle in the caller's session.
+    struct Started {
+        uint32_t processId = 0, threadId = 0;
+        uint32_t process = 0, thread = 0;
+    };
+    // The version the device reports (its faults may change it).
+    struct Version {
+        DWORD major = 0, minor = 0, build = 0;
+    };
+    // What a call did: success, the last error it leaves in the session
+    // (kErrorUnchanged: none), and its result for the log line.
+    struct Result {
+        bool ok = true;
+        DWORD lastError = kErrorUnchanged;
+        std::string note;
+    };
+    static Result Fail(DWORD error);
+    static Result Done(const std::string &note);
+
+    std::unique_lock<std::mutex> Lock() { return std::unique_lock<std::mutex>(mutex_); }
+    // Writes a line to the log, the lock held.
+    void Log(const std::string &line);
+    // Ends the programs whose close delay has run out; a translator calls
+    // it before each request, so they end in their own time between them.
+    void EndClosedPrograms();
+    // Counts one device operation towards the drop_after_calls fault; true
+    // when the link is to drop now instead of answering it (`prefix` starts
+    // the log line).
+    bool DropPlanned(const std::string &prefix);
+    // The session's last error after a call: the one the call leaves, or
+    // the one before it when it leaves none (what the device's
+    // GetLastError would say).
+    DWORD SessionLastError(uint32_t session, const Result &result);
+    // What a handle refers to, for a log line: false when there is none.
+    bool HandleTarget(uint32_t id, Kind *kind, std::wstring *path) const;
+
+    // Files.
+    Result DoCreateFile(uint32_t session, const std::wstring &path, DWORD access, DWORD share, DWORD disposition,
+                        DWORD flags, uint32_t *handle);
+    // At most kMaxRead bytes, however many are asked for.
+    Result DoReadFile(uint32_t session, uint32_t id, uint32_t count, std::vector<uint8_t> *data);
+    // drop: the drop_in_write fault cut the link in the middle of it.
+    Result DoWriteFile(uint32_t session, uint32_t id, const uint8_t *data, uint32_t count, uint32_t *written,
+                       bool *drop);
+    Result DoSetFilePointer(uint32_t session, uint32_t id, int64_t distance, DWORD method, int64_t *position);
+    Result DoGetFileSize(uint32_t session, uint32_t id, uint64_t *size);
+    // times: creation, last access, last write.
+    Result DoGetFileTime(uint32_t session, uint32_t id, uint64_t times[3]);
+    // which: 1 creation, 2 last access, 4 last write.
+    Result DoSetFileTime(uint32_t session, uint32_t id, uint32_t which, const uint64_t times[3]);
+    // Closes a handle of any kind.
+    Result DoCloseHandle(uint32_t session, uint32_t id);
+    Result DoDeleteFile(const std::wstring &path);
+    Result DoMoveFile(const std::wstring &source, const std::wstring &target);
+    Result DoGetFileAttributes(const std::wstring &path, DWORD *attributes);
+    Result DoSetFileAttributes(const std::wstring &path, DWORD attributes);
+    // Folders and searches.
+    Result DoCreateDirectory(const std::wstring &path);
+    Result DoRemoveDirectory(const std::wstring &path);
+    Result DoFindFirstFile(uint32_t session, const std::wstring &pattern, uint32_t *handle, FoundEntry *first);
+    Result DoFindNextFile(uint32_t session, uint32_t id, FoundEntry *entry);
+    Result DoFindClose(uint32_t session, uint32_t id) { return DoCloseOfKind(session, id, Kind::kSearch); }
+    Result DoFindAllFiles(const std::wstring &pattern, std::vector<FoundEntry> *entries);
+    // The entries of a folder (a canonical device path) that match pattern.
+    std::vector<FoundEntry> ListFolder(const std::wstring &canonical, const std::wstring &pattern);
+    // The registry: HKEY_LOCAL_MACHINE\Ident.
+    Result DoRegOpenKey(uint32_t session, uint32_t root, const std::wstring &subKey, uint32_t *key);
+    Result DoRegQueryValue(uint32_t session, uint32_t key, const std::wstring &name, bool wantData,
+                           uint32_t bufferSize, DWORD *type, std::vector<uint8_t> *data, uint32_t *size);
+    Result DoRegCloseKey(uint32_t session, uint32_t key) { return DoCloseOfKind(session, key, Kind::kKey); }
+    // The system: version, processor, the profile's figures, folders.
+    Version DoGetVersion() const;
+    DWORD DoGetProcessor() const;
+    const DeviceStatus &DoGetStatus() const;
+    // The refuse_startup fault: the device refuses every connection.
+    bool RefusesStartup() const { return faults_.refuseStartup; }
+    Result DoGetSpecialFolder(int32_t folder, std::wstring *path);
+    // Programs, shortcuts and the device's own functions.
+    Result DoCreateShortcut(const std::wstring &shortcut, const std::wstring &target);
+    Result DoCreateProcess(uint32_t session, const std::wstring &image, Started *started);
+    Result DoInvoke(const std::wstring &library, const std::wstring &function, const uint8_t *input,
+                    uint32_t inputSize, int32_t *returned, std::vector<uint8_t> *output);
+    // The room of main memory, and of the store that holds folder: a card
+    // with a capacity of its own, another card (the host disk's room), or
+    // main memory.
+    Result DoGetStoreInformation(uint64_t *size, uint64_t *free);
+    Result DoGetDiskFreeSpace(const std::wstring &folder, uint64_t *free, uint64_t *total);
+    // What a person does to the device, asked for through a service.
+    bool SetFaultLocked(const std::string &name, const std::string &value, std::string *error);
+    bool InsertCardLocked(const std::wstring &name, std::string *error);
+    bool RemoveCardLocked(const std::wstring &name, std::string *error);
+    // Starts a program by hand, with no caller's handles.
+    Result DoCreateProcess(const std::wstring &image, uint32_t *processId);
+
 private:
     struct Identity {
         std::string profile;
@@ -110,19 +226,6 @@ private:
         DWORD attributes = 0;
         uint64_t creation = 0, access = 0, write = 0;
     };
-    struct Item {
-        bool exists = false;
-        bool directory = false;
-        DWORD attributes = 0;
-        uint64_t creation = 0, access = 0, write = 0;
-        uint64_t size = 0;
-    };
-    struct FoundEntry {
-        Item item;
-        std::wstring name;
-        DWORD oid = 0;
-    };
-    enum class Kind { kFile, kSearch, kKey, kProcess, kThread };
     struct Handle {
         uint32_t session = 0;
         Kind kind = Kind::kFile;
@@ -143,26 +246,8 @@ private:
         // has ended; 0 while nothing asked it to.
         uint64_t endsAt = 0;
     };
-    // What CeCreateProcess gives its caller: the device's ids, and a
-    // process and a thread handle in the caller's session.
-    struct Started {
-        uint32_t processId = 0, threadId = 0;
-        uint32_t process = 0, thread = 0;
-    };
-    // What a call did: success, the last error it leaves in the session
-    // (wire::kErrorUnchanged: none), and its result for the log line.
-    struct Result {
-        bool ok = true;
-        DWORD lastError = wire::kErrorUnchanged;
-        std::string note;
-    };
-    static Result Fail(DWORD error);
-    static Result Done(const std::string &note);
 
     Device() = default;
-    bool SetFaultLocked(const std::string &name, const std::string &value, std::string *error);
-    bool InsertCardLocked(const std::wstring &name, std::string *error);
-    bool RemoveCardLocked(const std::wstring &name, std::string *error);
     // Image files.
     std::wstring ImageFile(const wchar_t *name) const;
     std::wstring HostPath(const std::wstring &canonical) const;
@@ -175,7 +260,6 @@ private:
     void SaveCards();
     void SaveRunning();
     void SaveFaults();
-    void Log(const std::string &line);
 
     // The object store.
     Item LookUp(const std::wstring &canonical);
@@ -190,46 +274,13 @@ private:
     uint64_t UsedBytes();
     Handle *FindHandle(uint32_t session, uint32_t id, Kind kind, DWORD *error);
     void CloseHandleLocked(uint32_t id);
+    // Closes a handle of the session when it is of that kind.
+    Result DoCloseOfKind(uint32_t session, uint32_t id, Kind kind);
     uint32_t NewHandle(Handle handle);
     bool EnsureFolders(const std::wstring &canonical);
 
-    // Operations, the lock held. Each returns its result and fills `answer`.
-    Result DoCreateFile(uint32_t session, const std::wstring &path, DWORD access, DWORD share, DWORD disposition,
-                        DWORD flags, uint32_t *handle);
-    Result DoReadFile(uint32_t session, uint32_t id, uint32_t count, std::vector<uint8_t> *data);
-    Result DoWriteFile(uint32_t session, uint32_t id, const uint8_t *data, uint32_t count, uint32_t *written,
-                       bool *drop);
-    Result DoSetFilePointer(uint32_t session, uint32_t id, int64_t distance, DWORD method, int64_t *position);
-    Result DoGetFileSize(uint32_t session, uint32_t id, uint64_t *size);
-    Result DoGetFileTime(uint32_t session, uint32_t id, uint64_t times[3]);
-    Result DoSetFileTime(uint32_t session, uint32_t id, uint32_t which, const uint64_t times[3]);
-    Result DoCloseHandle(uint32_t session, uint32_t id);
-    Result DoDeleteFile(const std::wstring &path);
-    Result DoMoveFile(const std::wstring &source, const std::wstring &target);
-    Result DoCreateDirectory(const std::wstring &path);
-    Result DoRemoveDirectory(const std::wstring &path);
-    Result DoGetFileAttributes(const std::wstring &path, DWORD *attributes);
-    Result DoFindFirstFile(uint32_t session, const std::wstring &pattern, uint32_t *handle, FoundEntry *first);
-    Result DoFindNextFile(uint32_t session, uint32_t id, FoundEntry *entry);
-    Result DoRegOpenKey(uint32_t session, uint32_t root, const std::wstring &subKey, uint32_t *key);
-    Result DoRegQueryValue(uint32_t session, uint32_t key, const std::wstring &name, bool wantData,
-                           uint32_t bufferSize, DWORD *type, std::vector<uint8_t> *data, uint32_t *size);
-    Result DoGetSpecialFolder(int32_t folder, std::wstring *path);
-    Result DoCreateShortcut(const std::wstring &shortcut, const std::wstring &target);
-    Result DoCreateProcess(const std::wstring &image, uint32_t *processId);
-    Result DoCreateProcess(uint32_t session, const std::wstring &image, Started *started);
-    Result DoInvoke(const std::wstring &library, const std::wstring &function, const uint8_t *input,
-                    uint32_t inputSize, int32_t *returned, std::vector<uint8_t> *output);
     Result DoStartProgram(const std::wstring &canonical, uint32_t *processId);
     Result FindProgram(const std::wstring &image, std::wstring *canonical);
-    // Ends the programs whose close delay has run out.
-    void EndClosedPrograms();
-    Result DoSetFileAttributes(const std::wstring &path, DWORD attributes);
-    Result DoFindAllFiles(const std::wstring &pattern, std::vector<FoundEntry> *entries);
-    Result DoGetStoreInformation(uint64_t *size, uint64_t *free);
-    // The room of the store that holds folder: a card with a capacity of
-    // its own, another card (the host disk's room), or main memory.
-    Result DoGetDiskFreeSpace(const std::wstring &folder, uint64_t *free, uint64_t *total);
     // The capacity of the card that holds canonical; -1 when it is on no
     // card or on one without a capacity of its own.
     int64_t CardCapacityOf(const std::wstring &canonical);
@@ -239,15 +290,8 @@ private:
     uint64_t CardUsedBytes(const std::wstring &canonical);
     // True when growth more bytes fit in the store that holds canonical.
     bool HasRoomFor(const std::wstring &canonical, uint64_t growth);
-    // Counts one device operation towards the drop_after_calls fault; true
-    // when the link is to drop now instead of answering it.
-    bool DropPlanned(const std::string &prefix);
-    std::vector<FoundEntry> ListFolder(const std::wstring &canonical, const std::wstring &pattern);
     DWORD ResolvePattern(const std::wstring &pattern, std::wstring *canonical, std::wstring *folder,
                          std::wstring *name);
-    Outcome ServeLocked(uint32_t session, wire::Reader *request, wire::Writer *answer);
-    Outcome ServeRapi1Locked(uint32_t session, const uint8_t *body, size_t size, std::vector<uint8_t> *frames);
-    friend class Rapi1Call;
 
     std::mutex mutex_;
     std::wstring image_;      // full host path of the image folder
@@ -255,12 +299,11 @@ private:
     LogSink sink_;
     Identity identity_;
     DeviceFaults faults_;
-    LinkSpeed link_;
     std::map<std::wstring, Record> records_;  // by CaseKey(canonical path)
     std::vector<std::wstring> cards_;
     std::vector<Program> running_;
     std::map<uint32_t, Handle> handles_;
-    std::map<uint32_t, bool> sessions_;
+    std::map<uint32_t, DWORD> sessions_;  // each open session's last error
     uint32_t nextHandle_ = 0x1000;
     uint32_t nextSession_ = 1;
     uint32_t nextProcessId_ = 0x0E000100;

@@ -1,11 +1,12 @@
 // The device from outside a session, for the cedevice.exe options and for
-// tests: setting faults, inserting and removing storage cards, starting
-// programs, and reading and changing the image directly.
-#include "core/device.h"
+// tests: setting faults (and counting the calls towards a planned drop of
+// the link), inserting and removing storage cards, starting programs, and
+// reading and changing the image directly.
+#include "model/device.h"
 
-#include "core/device_path.h"
-#include "core/host_files.h"
-#include "core/text_util.h"
+#include "model/device_path.h"
+#include "model/host_files.h"
+#include "model/text_util.h"
 
 bool Device::SetFault(const std::string &name, const std::string &value, std::string *error) {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -19,6 +20,18 @@ bool Device::SetFaultLocked(const std::string &name, const std::string &value, s
     SaveFaults();
     Log("fault " + name + "=" + value);
     return true;
+}
+
+bool Device::DropPlanned(const std::string &prefix) {
+    if (faults_.dropAfterCalls < 0) return false;
+    if (faults_.dropAfterCalls == 0) {
+        faults_.dropAfterCalls = -1;
+        SaveFaults();
+        Log(prefix + "link dropped (fault drop_after_calls)");
+        return true;
+    }
+    --faults_.dropAfterCalls;
+    return false;
 }
 
 bool Device::InsertCard(const std::wstring &name, std::string *error) {

@@ -4,9 +4,9 @@
 
 #include <algorithm>
 
-#include "core/device.h"
-#include "core/device_path.h"
-#include "core/text_util.h"
+#include "model/device.h"
+#include "model/device_path.h"
+#include "model/text_util.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
-#include "core/device_path.h"
+#include "model/device_path.h"
 
-#include "core/text_util.h"
+#include "model/text_util.h"
 
 namespace {
 

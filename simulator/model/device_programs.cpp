@@ -8,10 +8,10 @@
 // once, so it never stays in use.
 #include <algorithm>
 
-#include "core/device.h"
-#include "core/device_path.h"
-#include "core/host_files.h"
-#include "core/text_util.h"
+#include "model/device.h"
+#include "model/device_path.h"
+#include "model/host_files.h"
+#include "model/text_util.h"
 
 namespace {
 
@@ -52,7 +52,7 @@ std::wstring RequestString(const uint8_t *half) {
 
 Device::Result Device::DoRegOpenKey(uint32_t session, uint32_t root, const std::wstring &subKey, uint32_t *key) {
     // Only HKEY_LOCAL_MACHINE\Ident exists on this device's registry.
-    if (root != wire::kRootLocalMachine) return Fail(ERROR_INVALID_HANDLE);
+    if (root != kRootLocalMachine) return Fail(ERROR_INVALID_HANDLE);
     std::wstring name = subKey;
     while (!name.empty() && name.front() == L'\\') name.erase(0, 1);
     while (!name.empty() && name.back() == L'\\') name.pop_back();

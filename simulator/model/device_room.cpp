@@ -5,9 +5,9 @@
 // else by the host disk.
 #include <algorithm>
 
-#include "core/device.h"
-#include "core/device_path.h"
-#include "core/host_files.h"
+#include "model/device.h"
+#include "model/device_path.h"
+#include "model/host_files.h"
 
 namespace {
 

@@ -1,164 +1,26 @@
-// The object store: looking up files and folders, the device's own record
-// of attributes and times, handles and sharing, and the file calls on an
-// open handle. Deleting, moving, folders and searches are in
-// device_folders.cpp.
+// The file calls on an open handle: creating and opening files, reading,
+// writing, positions, sizes, times and attributes. Looking items up and the
+// handles themselves are in device_items.cpp; deleting, moving, folders and
+// searches in device_folders.cpp.
 #include <stdio.h>
 
 #include <algorithm>
 
-#include "core/device.h"
-#include "core/device_path.h"
-#include "core/host_files.h"
-#include "core/text_util.h"
+#include "model/device.h"
+#include "model/device_path.h"
+#include "model/host_files.h"
+#include "model/text_util.h"
 
 namespace {
 
 const DWORD kKeptAttributes =
     FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE;
-const DWORD kStorageCard = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_TEMPORARY;
 
 // A new file carries the attributes asked for, and always the archive flag
 // (FILE_ATTRIBUTE_NORMAL alone means "none").
 DWORD NewFileAttributes(DWORD flags) { return (flags & kKeptAttributes) | FILE_ATTRIBUTE_ARCHIVE; }
 
 }  // namespace
-
-Device::Result Device::Fail(DWORD error) {
-    Result result;
-    result.ok = false;
-    result.lastError = error;
-    result.note = "error " + std::to_string(error);
-    return result;
-}
-
-Device::Result Device::Done(const std::string &note) {
-    Result result;
-    result.note = note;
-    return result;
-}
-
-Device::Item Device::LookUp(const std::wstring &canonical) {
-    Item item;
-    WIN32_FILE_ATTRIBUTE_DATA data;
-    if (!GetFileAttributesExW(HostPath(canonical).c_str(), GetFileExInfoStandard, &data)) return item;
-    item.exists = true;
-    item.directory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    item.size = item.directory ? 0 : (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-    item.attributes = item.directory ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE;
-    item.creation = FileTimeValue(data.ftCreationTime);
-    item.access = FileTimeValue(data.ftLastAccessTime);
-    item.write = FileTimeValue(data.ftLastWriteTime);
-    auto record = records_.find(CaseKey(canonical));
-    if (record != records_.end()) {
-        item.attributes = record->second.attributes;
-        item.creation = record->second.creation;
-        item.access = record->second.access;
-        item.write = record->second.write;
-    }
-    // Whatever the record says, a folder is a folder and a file a file.
-    item.attributes = (item.attributes & ~FILE_ATTRIBUTE_DIRECTORY) | (item.directory ? FILE_ATTRIBUTE_DIRECTORY : 0);
-    if (canonical == L"\\") item.attributes = FILE_ATTRIBUTE_DIRECTORY;
-    if (IsCardRoot(canonical)) item.attributes = kStorageCard;
-    return item;
-}
-
-DWORD Device::MissingError(const std::wstring &canonical) {
-    std::wstring parent, name;
-    SplitDevicePath(canonical, &parent, &name);
-    Item folder = LookUp(parent);
-    return folder.exists && folder.directory ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND;
-}
-
-bool Device::IsCardRoot(const std::wstring &canonical) const {
-    std::vector<std::wstring> parts = DevicePathParts(canonical);
-    if (parts.size() != 1) return false;
-    for (const std::wstring &card : cards_) {
-        if (SameName(card, parts[0])) return true;
-    }
-    return false;
-}
-
-bool Device::IsOpen(const std::wstring &canonical) const {
-    std::wstring key = CaseKey(canonical);
-    for (const auto &entry : handles_) {
-        const Handle &handle = entry.second;
-        if (handle.kind == Kind::kFile && !handle.gone && CaseKey(handle.path) == key) return true;
-    }
-    return false;
-}
-
-bool Device::IsRunningLocked(const std::wstring &canonical) const {
-    for (const Program &program : running_) {
-        if (SameName(program.path, canonical)) return true;
-    }
-    return false;
-}
-
-bool Device::ShareConflict(const std::wstring &canonical, DWORD access, DWORD share) const {
-    std::wstring key = CaseKey(canonical);
-    for (const auto &entry : handles_) {
-        const Handle &open = entry.second;
-        if (open.kind != Kind::kFile || open.gone || CaseKey(open.path) != key) continue;
-        if (((access & GENERIC_READ) && !(open.share & FILE_SHARE_READ)) ||
-            ((access & GENERIC_WRITE) && !(open.share & FILE_SHARE_WRITE)) ||
-            ((open.access & GENERIC_READ) && !(share & FILE_SHARE_READ)) ||
-            ((open.access & GENERIC_WRITE) && !(share & FILE_SHARE_WRITE))) {
-            return true;
-        }
-    }
-    return false;
-}
-
-void Device::SetRecord(const std::wstring &canonical, DWORD attributes, uint64_t creation, uint64_t access,
-                       uint64_t write) {
-    Record &record = records_[CaseKey(canonical)];
-    record.path = canonical;
-    record.attributes = attributes;
-    record.creation = creation;
-    record.access = access;
-    record.write = write;
-}
-
-void Device::ForgetRecord(const std::wstring &canonical) { records_.erase(CaseKey(canonical)); }
-
-uint32_t Device::NewHandle(Handle handle) {
-    uint32_t id = nextHandle_;
-    nextHandle_ += 4;
-    handles_[id] = std::move(handle);
-    return id;
-}
-
-Device::Handle *Device::FindHandle(uint32_t session, uint32_t id, Kind kind, DWORD *error) {
-    auto found = handles_.find(id);
-    if (found == handles_.end() || found->second.session != session || found->second.kind != kind) {
-        *error = ERROR_INVALID_HANDLE;
-        return nullptr;
-    }
-    if (found->second.gone) {
-        *error = ERROR_DEV_NOT_EXIST;  // its card was pulled out
-        return nullptr;
-    }
-    return &found->second;
-}
-
-void Device::CloseHandleLocked(uint32_t id) {
-    auto found = handles_.find(id);
-    if (found == handles_.end()) return;
-    Handle &handle = found->second;
-    if (handle.kind == Kind::kFile && !handle.gone) {
-        if (handle.wrote) {
-            // The write time is kept in memory while the file is written and
-            // recorded once, here, rather than once per written chunk.
-            Item item = LookUp(handle.path);
-            if (item.exists) {
-                SetRecord(handle.path, item.attributes, item.creation, handle.writeTime, handle.writeTime);
-                SaveRecords();
-            }
-        }
-        CloseHandle(handle.host);
-    }
-    handles_.erase(found);
-}
 
 Device::Result Device::DoCreateFile(uint32_t session, const std::wstring &path, DWORD access, DWORD share,
                                     DWORD disposition, DWORD flags, uint32_t *id) {
@@ -221,7 +83,7 @@ Device::Result Device::DoReadFile(uint32_t session, uint32_t id, uint32_t count,
     Handle *handle = FindHandle(session, id, Kind::kFile, &error);
     if (!handle) return Fail(error);
     if (!(handle->access & GENERIC_READ)) return Fail(ERROR_ACCESS_DENIED);
-    data->resize(std::min(count, wire::kMaxPiece));
+    data->resize(std::min(count, kMaxRead));
     DWORD got = 0;
     if (!data->empty() && !ReadFile(handle->host, data->data(), static_cast<DWORD>(data->size()), &got, nullptr)) {
         data->clear();
@@ -323,13 +185,6 @@ Device::Result Device::DoSetFileTime(uint32_t session, uint32_t id, uint32_t whi
     SaveRecords();
     // Times set by the caller stand; later writes would move them again.
     handle->wrote = false;
-    return Done("ok");
-}
-
-Device::Result Device::DoCloseHandle(uint32_t session, uint32_t id) {
-    auto found = handles_.find(id);
-    if (found == handles_.end() || found->second.session != session) return Fail(ERROR_INVALID_HANDLE);
-    CloseHandleLocked(id);
     return Done("ok");
 }
 

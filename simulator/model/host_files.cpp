@@ -1,4 +1,4 @@
-#include "core/host_files.h"
+#include "model/host_files.h"
 
 #include <vector>
 

@@ -1,6 +1,6 @@
-#include "core/image_lock.h"
+#include "model/image_lock.h"
 
-#include "core/text_util.h"
+#include "model/text_util.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "core/profiles.h"
+#include "model/profiles.h"
 
 namespace {
 

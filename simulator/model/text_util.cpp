@@ -1,4 +1,4 @@
-#include "core/text_util.h"
+#include "model/text_util.h"
 
 #include <stdio.h>
 
@@ -118,4 +118,13 @@ std::string Hex(uint32_t value) {
     char text[16];
     snprintf(text, sizeof text, "0x%lx", static_cast<unsigned long>(value));
     return text;
+}
+
+std::vector<std::string> TextLines(const std::string &text) {
+    std::vector<std::string> lines;
+    for (std::string line : SplitFields(text, '\n')) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (!line.empty()) lines.push_back(line);
+    }
+    return lines;
 }

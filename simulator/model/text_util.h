@@ -27,5 +27,7 @@ FILETIME DeviceNow();
 
 // Splits "a<sep>b<sep>c" into its fields (empty fields kept).
 std::vector<std::string> SplitFields(const std::string &text, char separator);
+// The non-empty lines of a text, without their line ends.
+std::vector<std::string> TextLines(const std::string &text);
 bool ParseUnsigned(const std::string &text, uint64_t *value);
 bool ParseSigned(const std::string &text, int64_t *value);

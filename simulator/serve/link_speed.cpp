@@ -1,4 +1,4 @@
-#include "core/link_speed.h"
+#include "serve/link_speed.h"
 
 #include <windows.h>
 
@@ -18,7 +18,7 @@ int64_t TicksPerSecond() {
 
 }  // namespace
 
-void LinkSpeed::Set(uint64_t bytesPerSecond) {
+void LinkSpeed::SetBytesPerSecond(uint64_t bytesPerSecond) {
     std::lock_guard<std::mutex> lock(mutex_);
     bytesPerSecond_ = bytesPerSecond;
     busyUntil_ = 0;

@@ -1,6 +1,6 @@
 // The speed of the cable between the host and the device. Every transport
-// that carries the device's frames (the named pipe, a network link) moves
-// them through Device::Serve, which paces each request and its answer here,
+// that carries the device's frames (the named pipe, a network link) paces
+// each request and its answer here, around the translator that answers it,
 // so a copy takes as long as it would over a real cable. Unlimited unless
 // set. All sessions share the one cable: two copies at once each get about
 // half of it.
@@ -13,7 +13,7 @@
 class LinkSpeed {
 public:
     // Bytes per second; 0 is unlimited.
-    void Set(uint64_t bytesPerSecond);
+    void SetBytesPerSecond(uint64_t bytesPerSecond);
     uint64_t BytesPerSecond();
     // Returns when `bytes` more bytes have had time to cross the cable after
     // everything paced before them. Call it without holding other locks.

@@ -1,4 +1,4 @@
-#include "core/network_service.h"
+#include "serve/network_service.h"
 
 #include <ws2tcpip.h>
 #include <stdio.h>
@@ -9,10 +9,12 @@
 #include <functional>
 #include <vector>
 
-#include "core/device.h"
-#include "core/session_link.h"
-#include "core/text_util.h"
+#include "model/device.h"
+#include "model/text_util.h"
 #include "protocol/rapi1.h"
+#include "serve/link_speed.h"
+#include "serve/rapi1_translator.h"
+#include "serve/session_link.h"
 
 namespace {
 
@@ -107,8 +109,8 @@ bool NetworkService::ParseEndpoint(const std::string &text, uint16_t defaultPort
     return !endpoint->host.empty() && endpoint->host.find(':') == std::string::npos;
 }
 
-NetworkService::NetworkService(Device &device, const Endpoint &rapi, const Endpoint &desktop)
-    : device_(device), rapi_(rapi), desktop_(desktop) {}
+NetworkService::NetworkService(Device &device, LinkSpeed &link, const Endpoint &rapi, const Endpoint &desktop)
+    : device_(device), link_(link), rapi_(rapi), desktop_(desktop) {}
 
 NetworkService::~NetworkService() { Stop(); }
 
@@ -293,7 +295,10 @@ void NetworkService::RunSession(SOCKET socket, std::string peer, std::shared_ptr
                          " bytes of a frame, then the client went): session closed");
         }
         if (status != FrameReader::kFrame) break;
-        if (device_.ServeRapi1(session, body, length, &frames) == Device::Outcome::kDrop) break;
+        ServeOutcome outcome = ServeRapi1Request(device_, session, body, length, &frames);
+        // The request and its answer cross the cable, as over the pipe.
+        link_.Pace(4 + length + frames.size());
+        if (outcome == ServeOutcome::kDrop) break;
         if (!link.SendAll(frames.data(), frames.size())) break;
     }
     // The socket itself is closed by whoever joins this thread, so that

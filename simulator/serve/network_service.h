@@ -18,7 +18,10 @@
 #include <string>
 #include <thread>
 
+#include "serve/session_state.h"
+
 class Device;
+class LinkSpeed;
 
 class NetworkService {
 public:
@@ -31,7 +34,8 @@ public:
     static bool ParseEndpoint(const std::string &text, uint16_t defaultPort, Endpoint *endpoint);
 
     // `desktop` empty (no host): no control channel.
-    NetworkService(Device &device, const Endpoint &rapi, const Endpoint &desktop);
+    // Every request and its answer cross `link`, the device's one cable.
+    NetworkService(Device &device, LinkSpeed &link, const Endpoint &rapi, const Endpoint &desktop);
     ~NetworkService();
     NetworkService(const NetworkService &) = delete;
     NetworkService &operator=(const NetworkService &) = delete;
@@ -50,15 +54,6 @@ public:
     // session that has been silent longest.
     static const size_t kMaxSessions = 16;
 
-    // What a session's thread and the listener share about it.
-    struct SessionState {
-        std::atomic<bool> done{false};     // its thread has ended
-        std::atomic<bool> closing{false};  // told to end (replaced by a newer session)
-        std::atomic<DWORD> lastHeard{0};   // tick of its last bytes (or of its start)
-        std::atomic<uint32_t> number{0};   // the device's session number, once open
-        HANDLE news = nullptr;  // set when its socket has news, or when it is told to end
-    };
-
 private:
     struct Session {
         std::thread thread;
@@ -73,6 +68,7 @@ private:
     void ReapSessions(bool all);
 
     Device &device_;
+    LinkSpeed &link_;
     Endpoint rapi_, desktop_;
     sockaddr_in rapiAddress_ = {};
     uint16_t port_ = 0;

@@ -1,11 +1,13 @@
-#include "core/pipe_service.h"
+#include "serve/pipe_service.h"
 
 #include <string.h>
 
 #include <vector>
 
-#include "core/device.h"
+#include "model/device.h"
 #include "protocol/wire.h"
+#include "serve/link_speed.h"
+#include "serve/pipe_translator.h"
 
 namespace {
 
@@ -88,7 +90,8 @@ private:
 
 }  // namespace
 
-PipeService::PipeService(Device &device, const std::wstring &pipeName) : device_(device), pipeName_(pipeName) {}
+PipeService::PipeService(Device &device, LinkSpeed &link, const std::wstring &pipeName)
+    : device_(device), link_(link), pipeName_(pipeName) {}
 
 PipeService::~PipeService() { Stop(); }
 
@@ -172,7 +175,11 @@ void PipeService::RunSession(HANDLE pipe, std::shared_ptr<std::atomic<bool>> don
             break;
         }
         wire::Writer answer;
-        if (device_.Serve(session, body, length, &answer) == Device::Outcome::kDrop) break;
+        ServeOutcome outcome = ServePipeRequest(device_, session, body, length, &answer);
+        // The request crossed the cable, and so does its answer (length
+        // prefixes included); other sessions go on meanwhile.
+        link_.Pace(4 + length + (outcome == ServeOutcome::kAnswer ? answer.Size() : 0));
+        if (outcome == ServeOutcome::kDrop) break;
         std::vector<uint8_t> &frame = answer.Finish();
         if (!WriteAll(pipe, event, stop_, frame.data(), frame.size())) break;
     }

@@ -13,10 +13,12 @@
 #include <thread>
 
 class Device;
+class LinkSpeed;
 
 class PipeService {
 public:
-    PipeService(Device &device, const std::wstring &pipeName);
+    // Every request and its answer cross `link`, the device's one cable.
+    PipeService(Device &device, LinkSpeed &link, const std::wstring &pipeName);
     ~PipeService();
     PipeService(const PipeService &) = delete;
     PipeService &operator=(const PipeService &) = delete;
@@ -39,6 +41,7 @@ private:
     void ReapSessions(bool all);
 
     Device &device_;
+    LinkSpeed &link_;
     std::wstring pipeName_;
     HANDLE stop_ = nullptr;  // manual-reset: set while stopping
     std::thread listener_;

@@ -1,12 +1,33 @@
-// Answering the stand-in's requests: decode, run the operation under the
-// device's lock, write one log line, encode the answer. A request that does
-// not decode exactly (cut short, or with bytes left over) is refused and its
-// link dropped: a garbled client must never reach the object store.
+// The pipe protocol's translator: decodes each request of the stand-in
+// rapi.dll's pipe frames (protocol/wire.h), runs it as one device operation
+// under the model's lock, writes one log line, and encodes the answer. A
+// request that does not decode exactly (cut short, or with bytes left over)
+// is refused and its link dropped: a garbled client must never reach the
+// object store.
+//
+// Adding a protocol (one translator per protocol, all over the same model):
+//   1. protocol/: its wire format, bytes only (a codec and its constants).
+//   2. serve/NAME_translator.h/.cpp: one Serve...Request function like the
+//      one here: decode with protocol/, take Device::Lock(), call
+//      EndClosedPrograms() and DropPlanned() as this one does, call the
+//      model's Do... operations (model/device.h), encode their Result.
+//      Log one line per call through Device::Log.
+//   3. serve/: a service (or a new port of network_service.cpp) that reads
+//      its frames from a transport, calls the translator and paces the
+//      bytes through the shared LinkSpeed; cedevice_main.cpp starts it.
+//   4. README's "How it is built"; tests under tests/simulator (golden
+//      bytes) and tests/faultmatrix (the fuzz of requests).
+// The model needs no change unless the protocol asks the device for
+// something it cannot do yet; then add a Do... operation to model/.
+#include "serve/pipe_translator.h"
+
 #include <stdio.h>
 
-#include "core/device.h"
-#include "core/profiles.h"
-#include "core/text_util.h"
+#include "model/profiles.h"
+#include "model/text_util.h"
+
+static_assert(wire::kErrorUnchanged == Device::kErrorUnchanged, "the pipe carries the model's own value");
+static_assert(wire::kRootLocalMachine == Device::kRootLocalMachine, "the pipe carries the model's own root");
 
 namespace {
 
@@ -23,56 +44,31 @@ std::string DispositionText(uint32_t disposition) {
     return disposition <= 5 ? kNames[disposition] : std::to_string(disposition);
 }
 
-}  // namespace
-
-Device::Outcome Device::Serve(uint32_t session, const uint8_t *body, size_t size, wire::Writer *answer) {
-    Outcome outcome;
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        wire::Reader request(body, size);
-        outcome = ServeLocked(session, &request, answer);
-    }
-    // The request crossed the cable, and so does its answer (length prefixes
-    // included); other sessions go on meanwhile.
-    link_.Pace(4 + size + (outcome == Outcome::kAnswer ? answer->Size() : 0));
-    return outcome;
+uint32_t LastErrorOnWire(const Device::Result &result) {
+    return result.lastError == Device::kErrorUnchanged ? wire::kErrorUnchanged : result.lastError;
 }
 
-void Device::SetLinkSpeed(uint64_t bytesPerSecond) { link_.Set(bytesPerSecond); }
-
-bool Device::DropPlanned(const std::string &prefix) {
-    if (faults_.dropAfterCalls < 0) return false;
-    if (faults_.dropAfterCalls == 0) {
-        faults_.dropAfterCalls = -1;
-        SaveFaults();
-        Log(prefix + "link dropped (fault drop_after_calls)");
-        return true;
-    }
-    --faults_.dropAfterCalls;
-    return false;
-}
-
-Device::Outcome Device::ServeLocked(uint32_t session, wire::Reader *in, wire::Writer *out) {
+ServeOutcome Answer(Device &d, uint32_t session, wire::Reader *in, wire::Writer *out) {
     uint32_t op = in->U32();
     std::string prefix = "[" + std::to_string(session) + "] ";
     auto malformed = [&]() {
-        Log(prefix + "malformed request (operation " + std::to_string(op) + "): link dropped");
-        return Outcome::kDrop;
+        d.Log(prefix + "malformed request (operation " + std::to_string(op) + "): link dropped");
+        return ServeOutcome::kDrop;
     };
     if (!in->ok()) return malformed();
     // Programs asked to close end in their own time, between requests.
-    EndClosedPrograms();
+    d.EndClosedPrograms();
 
     // Every device operation counts towards a planned drop of the link.
-    if (op > wire::kHello && op < wire::kAdminImage && DropPlanned(prefix)) return Outcome::kDrop;
+    if (op > wire::kHello && op < wire::kAdminImage && d.DropPlanned(prefix)) return ServeOutcome::kDrop;
 
-    auto answerWith = [&](const Result &result) { out->U32(result.lastError); };
+    auto answerWith = [&](const Device::Result &result) { out->U32(LastErrorOnWire(result)); };
     auto handleName = [&](uint32_t id) {
-        auto found = handles_.find(id);
-        if (found == handles_.end()) return Hex(id);
-        const Kind kind = found->second.kind;
-        const char *what = kind == Kind::kProcess ? "process " : kind == Kind::kThread ? "thread " : "";
-        return what + Quoted(found->second.path);
+        Device::Kind kind;
+        std::wstring path;
+        if (!d.HandleTarget(id, &kind, &path)) return Hex(id);
+        const char *what = kind == Device::Kind::kProcess ? "process " : kind == Device::Kind::kThread ? "thread " : "";
+        return what + Quoted(path);
     };
 
     switch (op) {
@@ -82,45 +78,45 @@ Device::Outcome Device::ServeLocked(uint32_t session, wire::Reader *in, wire::Wr
         if (!in->Exhausted()) return malformed();
         int32_t hr = S_OK;
         if (version != wire::kProtocolVersion) hr = static_cast<int32_t>(0x80004002);  // E_NOINTERFACE
-        if (faults_.refuseStartup) hr = static_cast<int32_t>(0x80004005);  // E_FAIL
+        if (d.RefusesStartup()) hr = static_cast<int32_t>(0x80004005);  // E_FAIL
         out->U32(wire::kErrorUnchanged);
         out->I32(hr);
-        Log(prefix + "CeRapiInit process " + std::to_string(process) + " -> " +
+        d.Log(prefix + "CeRapiInit process " + std::to_string(process) + " -> " +
             (hr == S_OK ? std::string("connected") : "refused " + Hex(static_cast<uint32_t>(hr))));
-        return Outcome::kAnswer;
+        return ServeOutcome::kAnswer;
     }
     case wire::kGetVersion: {
         if (!in->Exhausted()) return malformed();
-        DWORD major = faults_.hasVersion ? faults_.major : identity_.major;
-        DWORD minor = faults_.hasVersion ? faults_.minor : identity_.minor;
+        const Device::Version version = d.DoGetVersion();
+        DWORD major = version.major, minor = version.minor;
         out->U32(wire::kErrorUnchanged);
         out->U32(major);
         out->U32(minor);
-        out->U32(identity_.build);
+        out->U32(version.build);
         out->U32(3);  // VER_PLATFORM_WIN32_CE
-        Log(prefix + "CeGetVersionEx -> " + std::to_string(major) + "." + std::to_string(minor));
-        return Outcome::kAnswer;
+        d.Log(prefix + "CeGetVersionEx -> " + std::to_string(major) + "." + std::to_string(minor));
+        return ServeOutcome::kAnswer;
     }
     case wire::kGetSystemInfo: {
         if (!in->Exhausted()) return malformed();
-        DWORD processor = faults_.hasProcessor ? faults_.processor : identity_.processor;
+        DWORD processor = d.DoGetProcessor();
         out->U32(wire::kErrorUnchanged);
         out->U32(processor);
         out->U32(ArchitectureOfProcessor(processor));
-        Log(prefix + "CeGetSystemInfo -> processor " + std::to_string(processor));
-        return Outcome::kAnswer;
+        d.Log(prefix + "CeGetSystemInfo -> processor " + std::to_string(processor));
+        return ServeOutcome::kAnswer;
     }
     case wire::kRegOpenKey: {
         uint32_t root = in->U32();
         std::wstring subKey = in->Text();
         if (!in->Exhausted()) return malformed();
         uint32_t key = 0;
-        Result result = DoRegOpenKey(session, root, subKey, &key);
+        Device::Result result = d.DoRegOpenKey(session, root, subKey, &key);
         out->U32(wire::kErrorUnchanged);  // registry calls report through their result
         out->I32(result.ok ? ERROR_SUCCESS : static_cast<int32_t>(result.lastError));
         out->U32(key);
-        Log(prefix + "CeRegOpenKeyEx " + Quoted(subKey) + " -> " + result.note);
-        return Outcome::kAnswer;
+        d.Log(prefix + "CeRegOpenKeyEx " + Quoted(subKey) + " -> " + result.note);
+        return ServeOutcome::kAnswer;
     }
     case wire::kRegQueryValue: {
         uint32_t key = in->U32();
@@ -131,25 +127,23 @@ Device::Outcome Device::ServeLocked(uint32_t session, wire::Reader *in, wire::Wr
         DWORD type = 0;
         uint32_t size = 0;
         std::vector<uint8_t> data;
-        Result result = DoRegQueryValue(session, key, name, wantData != 0, bufferSize, &type, &data, &size);
+        Device::Result result = d.DoRegQueryValue(session, key, name, wantData != 0, bufferSize, &type, &data, &size);
         out->U32(wire::kErrorUnchanged);
         out->I32(result.ok ? ERROR_SUCCESS : static_cast<int32_t>(result.lastError));
         out->U32(type);
         out->U32(size);
         out->Bytes(data.data(), data.size());
-        Log(prefix + "CeRegQueryValueEx " + Quoted(name) + " -> " + result.note);
-        return Outcome::kAnswer;
+        d.Log(prefix + "CeRegQueryValueEx " + Quoted(name) + " -> " + result.note);
+        return ServeOutcome::kAnswer;
     }
     case wire::kRegCloseKey: {
         uint32_t key = in->U32();
         if (!in->Exhausted()) return malformed();
-        DWORD error = 0;
-        bool ok = FindHandle(session, key, Kind::kKey, &error) != nullptr;
-        if (ok) CloseHandleLocked(key);
+        Device::Result result = d.DoRegCloseKey(session, key);
         out->U32(wire::kErrorUnchanged);
-        out->I32(ok ? ERROR_SUCCESS : static_cast<int32_t>(error));
-        Log(prefix + "CeRegCloseKey -> " + (ok ? std::string("ok") : "error " + std::to_string(error)));
-        return Outcome::kAnswer;
+        out->I32(result.ok ? ERROR_SUCCESS : static_cast<int32_t>(result.lastError));
+        d.Log(prefix + "CeRegCloseKey -> " + result.note);
+        return ServeOutcome::kAnswer;
     }
     case wire::kCreateFile: {
         std::wstring path = in->Text();
@@ -159,24 +153,24 @@ Device::Outcome Device::ServeLocked(uint32_t session, wire::Reader *in, wire::Wr
         uint32_t flags = in->U32();
         if (!in->Exhausted()) return malformed();
         uint32_t id = 0;
-        Result result = DoCreateFile(session, path, access, share, disposition, flags, &id);
+        Device::Result result = d.DoCreateFile(session, path, access, share, disposition, flags, &id);
         answerWith(result);
         out->U32(result.ok ? id : 0);
-        Log(prefix + "CeCreateFile " + Quoted(path) + " " + AccessText(access) + " " +
+        d.Log(prefix + "CeCreateFile " + Quoted(path) + " " + AccessText(access) + " " +
             DispositionText(disposition) + (share ? " share " + Hex(share) : "") + " -> " + result.note);
-        return Outcome::kAnswer;
+        return ServeOutcome::kAnswer;
     }
     case wire::kReadFile: {
         uint32_t id = in->U32();
         uint32_t count = in->U32();
         if (!in->Exhausted()) return malformed();
         std::vector<uint8_t> data;
-        Result result = DoReadFile(session, id, count, &data);
+        Device::Result result = d.DoReadFile(session, id, count, &data);
         answerWith(result);
         out->U32(result.ok);
         out->Bytes(data.data(), data.size());
-        Log(prefix + "CeReadFile " + handleName(id) + " " + std::to_string(count) + " bytes -> " + result.note);
-        return Outcome::kAnswer;
+        d.Log(prefix + "CeReadFile " + handleName(id) + " " + std::to_string(count) + " bytes -> " + result.note);
+        return ServeOutcome::kAnswer;
     }
     case wire::kWriteFile: {
         uint32_t id = in->U32();
@@ -186,13 +180,13 @@ Device::Outcome Device::ServeLocked(uint32_t session, wire::Reader *in, wire::Wr
         uint32_t written = 0;
         bool drop = false;
         std::string name = handleName(id);
-        Result result = DoWriteFile(session, id, data, count, &written, &drop);
-        Log(prefix + "CeWriteFile " + name + " " + std::to_string(count) + " bytes -> " + result.note);
-        if (drop) return Outcome::kDrop;
+        Device::Result result = d.DoWriteFile(session, id, data, count, &written, &drop);
+        d.Log(prefix + "CeWriteFile " + name + " " + std::to_string(count) + " bytes -> " + result.note);
+        if (drop) return ServeOutcome::kDrop;
         answerWith(result);
         out->U32(result.ok);
         out->U32(written);
-        return Outcome::kAnswer;
+        return ServeOutcome::kAnswer;
     }
     case wire::kSetFilePointer: {
         uint32_t id = in->U32();
@@ -200,35 +194,35 @@ Device::Outcome Device::ServeLocked(uint32_t session, wire::Reader *in, wire::Wr
         uint32_t method = in->U32();
         if (!in->Exhausted()) return malformed();
         int64_t position = 0;
-        Result result = DoSetFilePointer(session, id, distance, method, &position);
+        Device::Result result = d.DoSetFilePointer(session, id, distance, method, &position);
         answerWith(result);
         out->U32(result.ok);
         out->I64(position);
-        Log(prefix + "CeSetFilePointer " + handleName(id) + " " + std::to_string(distance) + " from " +
+        d.Log(prefix + "CeSetFilePointer " + handleName(id) + " " + std::to_string(distance) + " from " +
             (method == FILE_BEGIN ? "start" : method == FILE_CURRENT ? "current" : "end") + " -> " + result.note);
-        return Outcome::kAnswer;
+        return ServeOutcome::kAnswer;
     }
     case wire::kGetFileSize: {
         uint32_t id = in->U32();
         if (!in->Exhausted()) return malformed();
         uint64_t size = 0;
-        Result result = DoGetFileSize(session, id, &size);
+        Device::Result result = d.DoGetFileSize(session, id, &size);
         answerWith(result);
         out->U32(result.ok);
         out->U64(size);
-        Log(prefix + "CeGetFileSize " + handleName(id) + " -> " + result.note);
-        return Outcome::kAnswer;
+        d.Log(prefix + "CeGetFileSize " + handleName(id) + " -> " + result.note);
+        return ServeOutcome::kAnswer;
     }
     case wire::kGetFileTime: {
         uint32_t id = in->U32();
         if (!in->Exhausted()) return malformed();
         uint64_t times[3] = {0, 0, 0};
-        Result result = DoGetFileTime(session, id, times);
+        Device::Result result = d.DoGetFileTime(session, id, times);
         answerWith(result);
         out->U32(result.ok);
         for (uint64_t time : times) out->U64(time);
-        Log(prefix + "CeGetFileTime " + handleName(id) + " -> " + result.note);
-        return Outcome::kAnswer;
+        d.Log(prefix + "CeGetFileTime " + handleName(id) + " -> " + result.note);
+        return ServeOutcome::kAnswer;
     }
     case wire::kSetFileTime: {
         uint32_t id = in->U32();
@@ -236,47 +230,47 @@ Device::Outcome Device::ServeLocked(uint32_t session, wire::Reader *in, wire::Wr
         uint64_t times[3];
         for (uint64_t &time : times) time = in->U64();
         if (!in->Exhausted()) return malformed();
-        Result result = DoSetFileTime(session, id, which, times);
+        Device::Result result = d.DoSetFileTime(session, id, which, times);
         answerWith(result);
         out->U32(result.ok);
-        Log(prefix + "CeSetFileTime " + handleName(id) + " -> " + result.note);
-        return Outcome::kAnswer;
+        d.Log(prefix + "CeSetFileTime " + handleName(id) + " -> " + result.note);
+        return ServeOutcome::kAnswer;
     }
     case wire::kCloseHandle: {
         uint32_t id = in->U32();
         if (!in->Exhausted()) return malformed();
         std::string name = handleName(id);
-        Result result = DoCloseHandle(session, id);
+        Device::Result result = d.DoCloseHandle(session, id);
         answerWith(result);
         out->U32(result.ok);
-        Log(prefix + "CeCloseHandle " + name + " -> " + result.note);
-        return Outcome::kAnswer;
+        d.Log(prefix + "CeCloseHandle " + name + " -> " + result.note);
+        return ServeOutcome::kAnswer;
     }
     case wire::kDeleteFile:
     case wire::kCreateDirectory:
     case wire::kRemoveDirectory: {
         std::wstring path = in->Text();
         if (!in->Exhausted()) return malformed();
-        Result result = op == wire::kDeleteFile        ? DoDeleteFile(path)
-                        : op == wire::kCreateDirectory ? DoCreateDirectory(path)
-                                                       : DoRemoveDirectory(path);
+        Device::Result result = op == wire::kDeleteFile        ? d.DoDeleteFile(path)
+                        : op == wire::kCreateDirectory ? d.DoCreateDirectory(path)
+                                                       : d.DoRemoveDirectory(path);
         answerWith(result);
         out->U32(result.ok);
         const char *name = op == wire::kDeleteFile        ? "CeDeleteFile "
                            : op == wire::kCreateDirectory ? "CeCreateDirectory "
                                                           : "CeRemoveDirectory ";
-        Log(prefix + name + Quoted(path) + " -> " + result.note);
-        return Outcome::kAnswer;
+        d.Log(prefix + name + Quoted(path) + " -> " + result.note);
+        return ServeOutcome::kAnswer;
     }
     case wire::kMoveFile: {
         std::wstring source = in->Text();
         std::wstring target = in->Text();
         if (!in->Exhausted()) return malformed();
-        Result result = DoMoveFile(source, target);
+        Device::Result result = d.DoMoveFile(source, target);
         answerWith(result);
         out->U32(result.ok);
-        Log(prefix + "CeMoveFile " + Quoted(source) + " to " + Quoted(target) + " -> " + result.note);
-        return Outcome::kAnswer;
+        d.Log(prefix + "CeMoveFile " + Quoted(source) + " to " + Quoted(target) + " -> " + result.note);
+        return ServeOutcome::kAnswer;
     }
     case wire::kGetStoreInformation:
     case wire::kGetDiskFreeSpace: {
@@ -284,24 +278,24 @@ Device::Outcome Device::ServeLocked(uint32_t session, wire::Reader *in, wire::Wr
         std::wstring folder = store ? std::wstring() : in->Text();
         if (!in->Exhausted()) return malformed();
         uint64_t free = 0, total = 0;
-        Result result = store ? DoGetStoreInformation(&total, &free) : DoGetDiskFreeSpace(folder, &free, &total);
+        Device::Result result = store ? d.DoGetStoreInformation(&total, &free) : d.DoGetDiskFreeSpace(folder, &free, &total);
         answerWith(result);
         out->U32(result.ok);
         out->U64(free);
         out->U64(total);
-        Log(prefix + (store ? "CeGetStoreInformation" : "CeGetDiskFreeSpaceEx " + Quoted(folder)) + " -> " +
+        d.Log(prefix + (store ? "CeGetStoreInformation" : "CeGetDiskFreeSpaceEx " + Quoted(folder)) + " -> " +
             result.note);
-        return Outcome::kAnswer;
+        return ServeOutcome::kAnswer;
     }
     case wire::kGetFileAttributes: {
         std::wstring path = in->Text();
         if (!in->Exhausted()) return malformed();
         DWORD attributes = 0;
-        Result result = DoGetFileAttributes(path, &attributes);
+        Device::Result result = d.DoGetFileAttributes(path, &attributes);
         answerWith(result);
         out->U32(attributes);
-        Log(prefix + "CeGetFileAttributes " + Quoted(path) + " -> " + result.note);
-        return Outcome::kAnswer;
+        d.Log(prefix + "CeGetFileAttributes " + Quoted(path) + " -> " + result.note);
+        return ServeOutcome::kAnswer;
     }
     case wire::kFindFirstFile:
     case wire::kFindNextFile: {
@@ -313,10 +307,10 @@ Device::Outcome Device::ServeLocked(uint32_t session, wire::Reader *in, wire::Wr
             id = in->U32();
         }
         if (!in->Exhausted()) return malformed();
-        FoundEntry entry;
+        Device::FoundEntry entry;
         std::string name = op == wire::kFindNextFile ? handleName(id) : Quoted(pattern);
-        Result result = op == wire::kFindFirstFile ? DoFindFirstFile(session, pattern, &id, &entry)
-                                                   : DoFindNextFile(session, id, &entry);
+        Device::Result result = op == wire::kFindFirstFile ? d.DoFindFirstFile(session, pattern, &id, &entry)
+                                                   : d.DoFindNextFile(session, id, &entry);
         answerWith(result);
         out->U32(result.ok ? (op == wire::kFindFirstFile ? id : 1) : 0);
         out->U32(entry.item.attributes);
@@ -326,42 +320,39 @@ Device::Outcome Device::ServeLocked(uint32_t session, wire::Reader *in, wire::Wr
         out->U64(entry.item.size);
         out->U32(entry.oid);
         out->Text(entry.name);
-        Log(prefix + (op == wire::kFindFirstFile ? "CeFindFirstFile " : "CeFindNextFile ") + name + " -> " +
+        d.Log(prefix + (op == wire::kFindFirstFile ? "CeFindFirstFile " : "CeFindNextFile ") + name + " -> " +
             result.note);
-        return Outcome::kAnswer;
+        return ServeOutcome::kAnswer;
     }
     case wire::kFindClose: {
         uint32_t id = in->U32();
         if (!in->Exhausted()) return malformed();
-        DWORD error = 0;
-        bool ok = FindHandle(session, id, Kind::kSearch, &error) != nullptr;
-        if (ok) CloseHandleLocked(id);
-        Result result = ok ? Done("ok") : Fail(error);
+        Device::Result result = d.DoFindClose(session, id);
         answerWith(result);
         out->U32(result.ok);
-        Log(prefix + "CeFindClose " + Hex(id) + " -> " + result.note);
-        return Outcome::kAnswer;
+        d.Log(prefix + "CeFindClose " + Hex(id) + " -> " + result.note);
+        return ServeOutcome::kAnswer;
     }
     case wire::kGetSpecialFolder: {
         int32_t folder = in->I32();
         if (!in->Exhausted()) return malformed();
         std::wstring path;
-        Result result = DoGetSpecialFolder(folder, &path);
+        Device::Result result = d.DoGetSpecialFolder(folder, &path);
         answerWith(result);
         out->U32(result.ok);
         out->Text(path);
-        Log(prefix + "CeGetSpecialFolderPath " + std::to_string(folder) + " -> " + result.note);
-        return Outcome::kAnswer;
+        d.Log(prefix + "CeGetSpecialFolderPath " + std::to_string(folder) + " -> " + result.note);
+        return ServeOutcome::kAnswer;
     }
     case wire::kCreateShortcut: {
         std::wstring shortcut = in->Text();
         std::wstring target = in->Text();
         if (!in->Exhausted()) return malformed();
-        Result result = DoCreateShortcut(shortcut, target);
+        Device::Result result = d.DoCreateShortcut(shortcut, target);
         answerWith(result);
         out->U32(result.ok);
-        Log(prefix + "CeSHCreateShortcut " + Quoted(shortcut) + " -> " + result.note);
-        return Outcome::kAnswer;
+        d.Log(prefix + "CeSHCreateShortcut " + Quoted(shortcut) + " -> " + result.note);
+        return ServeOutcome::kAnswer;
     }
     case wire::kInvoke: {
         std::wstring library = in->Text();
@@ -371,33 +362,33 @@ Device::Outcome Device::ServeLocked(uint32_t session, wire::Reader *in, wire::Wr
         if (!in->Exhausted()) return malformed();
         int32_t returned = 0;
         std::vector<uint8_t> output;
-        Result result = DoInvoke(library, function, input, inputSize, &returned, &output);
+        Device::Result result = d.DoInvoke(library, function, input, inputSize, &returned, &output);
         out->U32(returned != 0 ? static_cast<uint32_t>(returned) : wire::kErrorUnchanged);
         out->I32(returned);
         out->Bytes(output.data(), output.size());
-        Log(prefix + "CeRapiInvoke " + Quoted(library) + " " + Quoted(function) + " -> " + result.note +
+        d.Log(prefix + "CeRapiInvoke " + Quoted(library) + " " + Quoted(function) + " -> " + result.note +
             ", returns " + std::to_string(returned));
-        return Outcome::kAnswer;
+        return ServeOutcome::kAnswer;
     }
     case wire::kCreateProcess: {
         std::wstring image = in->Text();
         if (!in->Exhausted()) return malformed();
-        Started started;
-        Result result = DoCreateProcess(session, image, &started);
+        Device::Started started;
+        Device::Result result = d.DoCreateProcess(session, image, &started);
         answerWith(result);
         out->U32(result.ok);
         out->U32(started.processId);
         out->U32(started.threadId);
         out->U32(started.process);
         out->U32(started.thread);
-        Log(prefix + "CeCreateProcess " + Quoted(image) + " -> " + result.note);
-        return Outcome::kAnswer;
+        d.Log(prefix + "CeCreateProcess " + Quoted(image) + " -> " + result.note);
+        return ServeOutcome::kAnswer;
     }
     case wire::kAdminImage:
         if (!in->Exhausted()) return malformed();
         out->U32(wire::kErrorUnchanged);
-        out->Text(image_);
-        return Outcome::kAnswer;
+        out->Text(d.Image());
+        return ServeOutcome::kAnswer;
     case wire::kAdminSetFault:
     case wire::kAdminInsertCard:
     case wire::kAdminRemoveCard:
@@ -408,24 +399,33 @@ Device::Outcome Device::ServeLocked(uint32_t session, wire::Reader *in, wire::Wr
         std::string error;
         bool ok = false;
         if (op == wire::kAdminSetFault) {
-            ok = SetFaultLocked(WideToUtf8(first), WideToUtf8(second), &error);
+            ok = d.SetFaultLocked(WideToUtf8(first), WideToUtf8(second), &error);
         } else if (op == wire::kAdminInsertCard) {
-            ok = InsertCardLocked(first, &error);
+            ok = d.InsertCardLocked(first, &error);
         } else if (op == wire::kAdminRemoveCard) {
-            ok = RemoveCardLocked(first, &error);
+            ok = d.RemoveCardLocked(first, &error);
         } else {
             uint32_t processId = 0;
-            Result result = DoCreateProcess(first, &processId);
-            Log(prefix + "start by hand " + Quoted(first) + " -> " + result.note);
+            Device::Result result = d.DoCreateProcess(first, &processId);
+            d.Log(prefix + "start by hand " + Quoted(first) + " -> " + result.note);
             ok = result.ok;
             if (!ok) error = "cannot start it (error " + std::to_string(result.lastError) + ")";
         }
         out->U32(wire::kErrorUnchanged);
         out->U32(ok);
         out->Text(Utf8ToWide(error));
-        return Outcome::kAnswer;
+        return ServeOutcome::kAnswer;
     }
     default:
         return malformed();
     }
+}
+
+}  // namespace
+
+ServeOutcome ServePipeRequest(Device &device, uint32_t session, const uint8_t *body, size_t size,
+                              wire::Writer *answer) {
+    std::unique_lock<std::mutex> lock = device.Lock();
+    wire::Reader request(body, size);
+    return Answer(device, session, &request, answer);
 }

@@ -4,8 +4,8 @@
 
 #include <algorithm>
 
-#include "core/device_path.h"
-#include "core/rapi1_call.h"
+#include "model/device_path.h"
+#include "serve/rapi1_call.h"
 
 namespace {
 
@@ -28,7 +28,7 @@ rapi1::FindData Rapi1Call::FindDataOf(const Device::FoundEntry &entry) {
     return data;
 }
 
-Device::Outcome Rapi1Call::FindFirstFile() {
+ServeOutcome Rapi1Call::AnswerFindFirstFile() {
     bool present = false;
     std::wstring pattern = in_.String(&present);
     if (!Complete()) return Malformed();
@@ -38,11 +38,11 @@ Device::Outcome Rapi1Call::FindFirstFile() {
     Head(result);
     out_.U32(result.ok ? id : rapi1::kInvalidHandle);
     rapi1::WriteFindData(&out_, FindDataOf(entry));
-    Log("CeFindFirstFile " + Quoted(pattern) + " -> " + result.note);
-    return Outcome::kAnswer;
+    LogLine("CeFindFirstFile " + Quoted(pattern) + " -> " + result.note);
+    return ServeOutcome::kAnswer;
 }
 
-Device::Outcome Rapi1Call::FindNextFile() {
+ServeOutcome Rapi1Call::AnswerFindNextFile() {
     uint32_t id = in_.U32();
     if (!Complete()) return Malformed();
     Device::FoundEntry entry;
@@ -51,24 +51,21 @@ Device::Outcome Rapi1Call::FindNextFile() {
     Head(result);
     out_.U32(result.ok);
     rapi1::WriteFindData(&out_, FindDataOf(entry));
-    Log("CeFindNextFile " + name + " -> " + result.note);
-    return Outcome::kAnswer;
+    LogLine("CeFindNextFile " + name + " -> " + result.note);
+    return ServeOutcome::kAnswer;
 }
 
-Device::Outcome Rapi1Call::FindClose() {
+ServeOutcome Rapi1Call::AnswerFindClose() {
     uint32_t id = in_.U32();
     if (!Complete()) return Malformed();
-    DWORD error = 0;
-    bool ok = d_.FindHandle(session_, id, Device::Kind::kSearch, &error) != nullptr;
-    if (ok) d_.CloseHandleLocked(id);
-    Result result = ok ? Device::Done("ok") : Device::Fail(error);
+    Result result = d_.DoFindClose(session_, id);
     Head(result);
     out_.U32(result.ok);
-    Log("CeFindClose " + Hex(id) + " -> " + result.note);
-    return Outcome::kAnswer;
+    LogLine("CeFindClose " + Hex(id) + " -> " + result.note);
+    return ServeOutcome::kAnswer;
 }
 
-Device::Outcome Rapi1Call::GetFileAttributes() {
+ServeOutcome Rapi1Call::AnswerGetFileAttributes() {
     bool present = false;
     std::wstring path = in_.String(&present);
     if (!Complete()) return Malformed();
@@ -76,11 +73,11 @@ Device::Outcome Rapi1Call::GetFileAttributes() {
     Result result = present ? d_.DoGetFileAttributes(path, &attributes) : Refused();
     Head(result);
     out_.U32(result.ok ? attributes : INVALID_FILE_ATTRIBUTES);
-    Log("CeGetFileAttributes " + Quoted(path) + " -> " + result.note);
-    return Outcome::kAnswer;
+    LogLine("CeGetFileAttributes " + Quoted(path) + " -> " + result.note);
+    return ServeOutcome::kAnswer;
 }
 
-Device::Outcome Rapi1Call::SetFileAttributes() {
+ServeOutcome Rapi1Call::AnswerSetFileAttributes() {
     uint32_t attributes = in_.U32();
     bool present = false;
     std::wstring path = in_.String(&present);
@@ -88,11 +85,11 @@ Device::Outcome Rapi1Call::SetFileAttributes() {
     Result result = present ? d_.DoSetFileAttributes(path, attributes) : Refused();
     Head(result);
     out_.U32(result.ok);
-    Log("CeSetFileAttributes " + Quoted(path) + " " + Hex(attributes) + " -> " + result.note);
-    return Outcome::kAnswer;
+    LogLine("CeSetFileAttributes " + Quoted(path) + " " + Hex(attributes) + " -> " + result.note);
+    return ServeOutcome::kAnswer;
 }
 
-Device::Outcome Rapi1Call::CreateFile() {
+ServeOutcome Rapi1Call::AnswerCreateFile() {
     uint32_t access = in_.U32();
     uint32_t share = in_.U32();
     uint32_t disposition = in_.U32();
@@ -105,12 +102,12 @@ Device::Outcome Rapi1Call::CreateFile() {
     Result result = present ? d_.DoCreateFile(session_, path, access, share, disposition, flags, &id) : Refused();
     Head(result);
     out_.U32(result.ok ? id : rapi1::kInvalidHandle);
-    Log("CeCreateFile " + Quoted(path) + " access " + Hex(access) + " share " + Hex(share) + " disposition " +
+    LogLine("CeCreateFile " + Quoted(path) + " access " + Hex(access) + " share " + Hex(share) + " disposition " +
         std::to_string(disposition) + " -> " + result.note);
-    return Outcome::kAnswer;
+    return ServeOutcome::kAnswer;
 }
 
-Device::Outcome Rapi1Call::ReadFile() {
+ServeOutcome Rapi1Call::AnswerReadFile() {
     uint32_t id = in_.U32();
     rapi1::Optional buffer = in_.OptionalArgument();
     rapi1::Optional overlapped = in_.InBuffer();
@@ -125,11 +122,11 @@ Device::Outcome Rapi1Call::ReadFile() {
     out_.U32(result.ok);
     out_.U32(static_cast<uint32_t>(data.size()));
     out_.Raw(data.data(), data.size());
-    Log("CeReadFile " + name + " " + std::to_string(buffer.size) + " bytes -> " + result.note);
-    return Outcome::kAnswer;
+    LogLine("CeReadFile " + name + " " + std::to_string(buffer.size) + " bytes -> " + result.note);
+    return ServeOutcome::kAnswer;
 }
 
-Device::Outcome Rapi1Call::WriteFile() {
+ServeOutcome Rapi1Call::AnswerWriteFile() {
     uint32_t id = in_.U32();
     rapi1::Optional data = in_.InBuffer();
     rapi1::Optional overlapped = in_.InBuffer();
@@ -140,26 +137,26 @@ Device::Outcome Rapi1Call::WriteFile() {
     Result result = data.present && !overlapped.present
                         ? d_.DoWriteFile(session_, id, data.data, data.size, &written, &drop)
                         : Refused();
-    Log("CeWriteFile " + name + " " + std::to_string(data.size) + " bytes -> " + result.note);
-    if (drop) return Outcome::kDrop;
+    LogLine("CeWriteFile " + name + " " + std::to_string(data.size) + " bytes -> " + result.note);
+    if (drop) return ServeOutcome::kDrop;
     Head(result);
     out_.U32(result.ok);
     out_.U32(written);
-    return Outcome::kAnswer;
+    return ServeOutcome::kAnswer;
 }
 
-Device::Outcome Rapi1Call::CloseHandle() {
+ServeOutcome Rapi1Call::AnswerCloseHandle() {
     uint32_t id = in_.U32();
     if (!Complete()) return Malformed();
     std::string name = HandleName(id);
     Result result = d_.DoCloseHandle(session_, id);
     Head(result);
     out_.U32(result.ok);
-    Log("CeCloseHandle " + name + " -> " + result.note);
-    return Outcome::kAnswer;
+    LogLine("CeCloseHandle " + name + " -> " + result.note);
+    return ServeOutcome::kAnswer;
 }
 
-Device::Outcome Rapi1Call::FindAllFiles() {
+ServeOutcome Rapi1Call::AnswerFindAllFiles() {
     bool present = false;
     std::wstring pattern = in_.String(&present);
     uint32_t flags = in_.U32();
@@ -196,11 +193,11 @@ Device::Outcome Rapi1Call::FindAllFiles() {
     out_.PatchU32(countAt, sent);
     std::string note = result.ok ? std::to_string(sent) + " sent" : result.note;
     if (sent < entries.size()) note += " (of " + std::to_string(entries.size()) + ": the rest exceed one reply)";
-    Log("CeFindAllFiles " + Quoted(pattern) + " flags " + Hex(flags) + " -> " + note);
-    return Outcome::kAnswer;
+    LogLine("CeFindAllFiles " + Quoted(pattern) + " flags " + Hex(flags) + " -> " + note);
+    return ServeOutcome::kAnswer;
 }
 
-Device::Outcome Rapi1Call::SetFilePointer() {
+ServeOutcome Rapi1Call::AnswerSetFilePointer() {
     uint32_t id = in_.U32();
     uint32_t low = in_.U32();
     uint32_t high = in_.U32();
@@ -215,12 +212,12 @@ Device::Outcome Rapi1Call::SetFilePointer() {
     Result result = d_.DoSetFilePointer(session_, id, distance, method, &position);
     Head(result);
     out_.U32(result.ok ? static_cast<uint32_t>(position) : 0xFFFFFFFFu);
-    Log("CeSetFilePointer " + name + " " + std::to_string(distance) + " method " + std::to_string(method) +
+    LogLine("CeSetFilePointer " + name + " " + std::to_string(distance) + " method " + std::to_string(method) +
         " -> " + result.note);
-    return Outcome::kAnswer;
+    return ServeOutcome::kAnswer;
 }
 
-Device::Outcome Rapi1Call::PathCall(const char *verb, Result (Device::*operation)(const std::wstring &)) {
+ServeOutcome Rapi1Call::PathCall(const char *verb, Result (Device::*operation)(const std::wstring &)) {
     bool present = false;
     std::wstring path = in_.OptionalString(&present);
     if (operation == &Device::DoCreateDirectory) in_.InBuffer();  // security attributes: ignored
@@ -228,15 +225,15 @@ Device::Outcome Rapi1Call::PathCall(const char *verb, Result (Device::*operation
     Result result = present ? (d_.*operation)(path) : Refused();
     Head(result);
     out_.U32(result.ok);
-    Log(std::string(verb) + " " + Quoted(path) + " -> " + result.note);
-    return Outcome::kAnswer;
+    LogLine(std::string(verb) + " " + Quoted(path) + " -> " + result.note);
+    return ServeOutcome::kAnswer;
 }
 
-Device::Outcome Rapi1Call::CreateDirectory() { return PathCall("CeCreateDirectory", &Device::DoCreateDirectory); }
-Device::Outcome Rapi1Call::RemoveDirectory() { return PathCall("CeRemoveDirectory", &Device::DoRemoveDirectory); }
-Device::Outcome Rapi1Call::DeleteFile() { return PathCall("CeDeleteFile", &Device::DoDeleteFile); }
+ServeOutcome Rapi1Call::AnswerCreateDirectory() { return PathCall("CeCreateDirectory", &Device::DoCreateDirectory); }
+ServeOutcome Rapi1Call::AnswerRemoveDirectory() { return PathCall("CeRemoveDirectory", &Device::DoRemoveDirectory); }
+ServeOutcome Rapi1Call::AnswerDeleteFile() { return PathCall("CeDeleteFile", &Device::DoDeleteFile); }
 
-Device::Outcome Rapi1Call::MoveFile() {
+ServeOutcome Rapi1Call::AnswerMoveFile() {
     bool hasSource = false, hasTarget = false;
     std::wstring source = in_.OptionalString(&hasSource);
     std::wstring target = in_.OptionalString(&hasTarget);
@@ -244,11 +241,11 @@ Device::Outcome Rapi1Call::MoveFile() {
     Result result = hasSource && hasTarget ? d_.DoMoveFile(source, target) : Refused();
     Head(result);
     out_.U32(result.ok);
-    Log("CeMoveFile " + Quoted(source) + " to " + Quoted(target) + " -> " + result.note);
-    return Outcome::kAnswer;
+    LogLine("CeMoveFile " + Quoted(source) + " to " + Quoted(target) + " -> " + result.note);
+    return ServeOutcome::kAnswer;
 }
 
-Device::Outcome Rapi1Call::GetFileSize() {
+ServeOutcome Rapi1Call::AnswerGetFileSize() {
     uint32_t id = in_.U32();
     rapi1::Optional high = in_.OptionalArgument();
     if (!Complete()) return Malformed();
@@ -264,11 +261,11 @@ Device::Outcome Rapi1Call::GetFileSize() {
         PutU32(bytes, static_cast<uint32_t>(size >> 32));
         out_.OptionalValue(bytes, sizeof bytes);
     }
-    Log("CeGetFileSize " + name + " -> " + result.note);
-    return Outcome::kAnswer;
+    LogLine("CeGetFileSize " + name + " -> " + result.note);
+    return ServeOutcome::kAnswer;
 }
 
-Device::Outcome Rapi1Call::GetFileTime() {
+ServeOutcome Rapi1Call::AnswerGetFileTime() {
     uint32_t id = 0;
     rapi1::FileTimes times;
     if (!rapi1::ReadFileTimeRequest(&in_, false, &id, &times) || !Complete()) return Malformed();
@@ -277,13 +274,13 @@ Device::Outcome Rapi1Call::GetFileTime() {
     Result result = d_.DoGetFileTime(session_, id, values);
     for (int i = 0; i < 3; ++i) times.value[i] = values[i];
     out_.Succeeded();
-    rapi1::WriteGetFileTimeReply(&out_, result.lastError == wire::kErrorUnchanged ? 0 : result.lastError, result.ok,
+    rapi1::WriteGetFileTimeReply(&out_, LastErrorOf(result), result.ok,
                                  times);
-    Log("CeGetFileTime " + name + " -> " + result.note);
-    return Outcome::kAnswer;
+    LogLine("CeGetFileTime " + name + " -> " + result.note);
+    return ServeOutcome::kAnswer;
 }
 
-Device::Outcome Rapi1Call::SetFileTime() {
+ServeOutcome Rapi1Call::AnswerSetFileTime() {
     uint32_t id = 0;
     rapi1::FileTimes times;
     if (!rapi1::ReadFileTimeRequest(&in_, true, &id, &times) || !Complete()) return Malformed();
@@ -292,6 +289,6 @@ Device::Outcome Rapi1Call::SetFileTime() {
     Result result = d_.DoSetFileTime(session_, id, which, times.value);
     Head(result);
     out_.U32(result.ok);
-    Log("CeSetFileTime " + name + " -> " + result.note);
-    return Outcome::kAnswer;
+    LogLine("CeSetFileTime " + name + " -> " + result.note);
+    return ServeOutcome::kAnswer;
 }

@@ -1,11 +1,11 @@
 // The program calls of the remote API v1 as the simulated device answers
 // them: starting a program, making a shortcut, and RapiInvoke.
 
-#include "core/rapi1_call.h"
+#include "serve/rapi1_call.h"
 
 // PROCESS_INFORMATION as the caller receives it: process and thread
 // handles, then their ids.
-Device::Outcome Rapi1Call::CreateProcess() {
+ServeOutcome Rapi1Call::AnswerCreateProcess() {
     bool hasImage = false, hasCommandLine = false;
     std::wstring image = in_.OptionalString(&hasImage);
     std::wstring commandLine = in_.OptionalString(&hasCommandLine);
@@ -19,8 +19,8 @@ Device::Outcome Rapi1Call::CreateProcess() {
     if (!information.present) {
         // Nobody takes the handles: they are not left open in the session.
         if (result.ok) {
-            d_.CloseHandleLocked(started.process);
-            d_.CloseHandleLocked(started.thread);
+            d_.DoCloseHandle(session_, started.process);
+            d_.DoCloseHandle(session_, started.thread);
         }
         out_.Absent();
     } else if (!result.ok) {
@@ -33,12 +33,12 @@ Device::Outcome Rapi1Call::CreateProcess() {
         PutU32(bytes + 12, started.threadId);
         out_.OptionalValue(bytes, sizeof bytes);
     }
-    Log("CeCreateProcess " + Quoted(image) + (commandLine.empty() ? "" : " " + Quoted(commandLine)) + " -> " +
+    LogLine("CeCreateProcess " + Quoted(image) + (commandLine.empty() ? "" : " " + Quoted(commandLine)) + " -> " +
         result.note);
-    return Outcome::kAnswer;
+    return ServeOutcome::kAnswer;
 }
 
-Device::Outcome Rapi1Call::SHCreateShortcut() {
+ServeOutcome Rapi1Call::AnswerSHCreateShortcut() {
     bool hasShortcut = false, hasTarget = false;
     std::wstring shortcut = in_.OptionalString(&hasShortcut);
     std::wstring target = in_.OptionalString(&hasTarget);
@@ -46,15 +46,15 @@ Device::Outcome Rapi1Call::SHCreateShortcut() {
     Result result = hasShortcut && hasTarget ? d_.DoCreateShortcut(shortcut, target) : Refused();
     Head(result);
     out_.U32(result.ok);
-    Log("CeSHCreateShortcut " + Quoted(shortcut) + " -> " + result.note);
-    return Outcome::kAnswer;
+    LogLine("CeSHCreateShortcut " + Quoted(shortcut) + " -> " + result.note);
+    return ServeOutcome::kAnswer;
 }
 
 // Request: reserved, library, function, input size and bytes (no presence
 // flag), then 1 when the caller wants a stream. Reply: result_1, last
 // error, the function's result, output size and bytes; then a second,
 // empty frame, which callers read and drop.
-Device::Outcome Rapi1Call::RapiInvoke() {
+ServeOutcome Rapi1Call::AnswerRapiInvoke() {
     in_.U32();  // reserved
     bool hasLibrary = false, hasFunction = false;
     std::wstring library = in_.String(&hasLibrary);
@@ -65,8 +65,8 @@ Device::Outcome Rapi1Call::RapiInvoke() {
     if (!Complete()) return Malformed();
     if (stream != 0) {
         out_.Failed(rapi1::kENotImpl);
-        Log("CeRapiInvoke " + Quoted(library) + " " + Quoted(function) + " as a stream: refused with E_NOTIMPL");
-        return Outcome::kAnswer;
+        LogLine("CeRapiInvoke " + Quoted(library) + " " + Quoted(function) + " as a stream: refused with E_NOTIMPL");
+        return ServeOutcome::kAnswer;
     }
     int32_t returned = 0;
     std::vector<uint8_t> output;
@@ -83,7 +83,7 @@ Device::Outcome Rapi1Call::RapiInvoke() {
     out_.U32(static_cast<uint32_t>(output.size()));
     out_.Raw(output.data(), output.size());
     trailer_ = true;
-    Log("CeRapiInvoke " + Quoted(library) + " " + Quoted(function) + " -> " + result.note + ", returns " +
+    LogLine("CeRapiInvoke " + Quoted(library) + " " + Quoted(function) + " -> " + result.note + ", returns " +
         std::to_string(returned));
-    return Outcome::kAnswer;
+    return ServeOutcome::kAnswer;
 }

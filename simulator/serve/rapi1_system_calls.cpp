@@ -5,8 +5,8 @@
 
 #include <algorithm>
 
-#include "core/profiles.h"
-#include "core/rapi1_call.h"
+#include "model/profiles.h"
+#include "serve/rapi1_call.h"
 
 namespace {
 
@@ -22,7 +22,7 @@ const uint32_t kNoLastError = 0;
 
 }  // namespace
 
-Device::Outcome Rapi1Call::RegOpenKeyEx() {
+ServeOutcome Rapi1Call::AnswerRegOpenKeyEx() {
     uint32_t root = in_.U32();
     bool present = false;
     std::wstring subKey = in_.String(&present);
@@ -33,26 +33,24 @@ Device::Outcome Rapi1Call::RegOpenKeyEx() {
     out_.U32(kNoLastError);
     out_.U32(result.ok ? ERROR_SUCCESS : result.lastError);
     if (result.ok) out_.U32(key);
-    Log("CeRegOpenKeyEx " + Hex(root) + " " + Quoted(subKey) + " -> " + result.note);
-    return Outcome::kAnswer;
+    LogLine("CeRegOpenKeyEx " + Hex(root) + " " + Quoted(subKey) + " -> " + result.note);
+    return ServeOutcome::kAnswer;
 }
 
-Device::Outcome Rapi1Call::RegCloseKey() {
+ServeOutcome Rapi1Call::AnswerRegCloseKey() {
     uint32_t key = in_.U32();
     if (!Complete()) return Malformed();
-    DWORD error = 0;
-    bool ok = d_.FindHandle(session_, key, Device::Kind::kKey, &error) != nullptr;
-    if (ok) d_.CloseHandleLocked(key);
+    Result result = d_.DoRegCloseKey(session_, key);
     out_.Succeeded();
     out_.U32(kNoLastError);
-    out_.U32(ok ? ERROR_SUCCESS : error);
-    Log("CeRegCloseKey " + Hex(key) + " -> " + (ok ? std::string("ok") : "error " + std::to_string(error)));
-    return Outcome::kAnswer;
+    out_.U32(result.ok ? ERROR_SUCCESS : result.lastError);
+    LogLine("CeRegCloseKey " + Hex(key) + " -> " + result.note);
+    return ServeOutcome::kAnswer;
 }
 
 // Type, data and size go back only for the pointers the caller gave; the
 // data's room is the smaller of the buffer sent and the size it states.
-Device::Outcome Rapi1Call::RegQueryValueEx() {
+ServeOutcome Rapi1Call::AnswerRegQueryValueEx() {
     uint32_t key = in_.U32();
     bool hasName = false;
     std::wstring name = in_.OptionalString(&hasName);
@@ -83,15 +81,15 @@ Device::Outcome Rapi1Call::RegQueryValueEx() {
         PutU32(bytes, valueSize);
         size.present ? out_.OptionalValue(bytes, 4) : out_.Absent();
     }
-    Log("CeRegQueryValueEx " + Quoted(name) + " -> " + result.note);
-    return Outcome::kAnswer;
+    LogLine("CeRegQueryValueEx " + Quoted(name) + " -> " + result.note);
+    return ServeOutcome::kAnswer;
 }
 
-Device::Outcome Rapi1Call::GetSystemMemoryDivision() {
+ServeOutcome Rapi1Call::AnswerGetSystemMemoryDivision() {
     rapi1::Optional asked[3];
     for (rapi1::Optional &one : asked) one = in_.OptionalArgument();
     if (!Complete()) return Malformed();
-    const DeviceStatus &status = StatusOfProfile(d_.identity_.profile);
+    const DeviceStatus &status = d_.DoGetStatus();
     const uint32_t values[3] = {status.storagePages, status.ramPages, status.pageSize};
     Result result = Device::Done(std::to_string(status.storagePages) + " store pages, " +
                                  std::to_string(status.ramPages) + " program pages of " +
@@ -103,11 +101,11 @@ Device::Outcome Rapi1Call::GetSystemMemoryDivision() {
         PutU32(bytes, values[i]);
         asked[i].present ? out_.OptionalValue(bytes, 4) : out_.Absent();
     }
-    Log(std::string("CeGetSystemMemoryDivision -> ") + result.note);
-    return Outcome::kAnswer;
+    LogLine(std::string("CeGetSystemMemoryDivision -> ") + result.note);
+    return ServeOutcome::kAnswer;
 }
 
-Device::Outcome Rapi1Call::GetStoreInformation() {
+ServeOutcome Rapi1Call::AnswerGetStoreInformation() {
     rapi1::Optional information = in_.OptionalArgument();
     if (!Complete()) return Malformed();
     uint64_t size = 0, free = 0;
@@ -124,16 +122,16 @@ Device::Outcome Rapi1Call::GetStoreInformation() {
         PutU32(bytes + 4, Clamp32(free));
         out_.OptionalValue(bytes, sizeof bytes);
     }
-    Log("CeGetStoreInformation -> " + result.note);
-    return Outcome::kAnswer;
+    LogLine("CeGetStoreInformation -> " + result.note);
+    return ServeOutcome::kAnswer;
 }
 
 // SYSTEM_INFO of a single-processor CE device; no return value follows
 // the last error.
-Device::Outcome Rapi1Call::GetSystemInfo() {
+ServeOutcome Rapi1Call::AnswerGetSystemInfo() {
     rapi1::Optional information = in_.OptionalArgument();
     if (!Complete()) return Malformed();
-    DWORD processor = d_.faults_.hasProcessor ? d_.faults_.processor : d_.identity_.processor;
+    DWORD processor = d_.DoGetProcessor();
     Head(Device::Done("ok"));
     if (information.present) {
         uint8_t bytes[rapi1::kSystemInfoBytes] = {};
@@ -149,16 +147,16 @@ Device::Outcome Rapi1Call::GetSystemInfo() {
     } else {
         out_.Absent();
     }
-    Log("CeGetSystemInfo -> processor " + std::to_string(processor));
-    return Outcome::kAnswer;
+    LogLine("CeGetSystemInfo -> processor " + std::to_string(processor));
+    return ServeOutcome::kAnswer;
 }
 
 // CEOSVERSIONINFO: its size, major, minor, build, platform (3: CE), then
 // an empty service-pack text of 128 units.
-Device::Outcome Rapi1Call::GetVersionEx() {
+ServeOutcome Rapi1Call::AnswerGetVersionEx() {
     if (!Complete()) return Malformed();
-    DWORD major = d_.faults_.hasVersion ? d_.faults_.major : d_.identity_.major;
-    DWORD minor = d_.faults_.hasVersion ? d_.faults_.minor : d_.identity_.minor;
+    const Device::Version version = d_.DoGetVersion();
+    const DWORD major = version.major, minor = version.minor;
     Head(Device::Done("ok"));
     out_.U32(1);
     out_.U32(rapi1::kOsVersionInfoBytes);
@@ -166,21 +164,21 @@ Device::Outcome Rapi1Call::GetVersionEx() {
     PutU32(bytes, rapi1::kOsVersionInfoBytes);
     PutU32(bytes + 4, major);
     PutU32(bytes + 8, minor);
-    PutU32(bytes + 12, d_.identity_.build);
+    PutU32(bytes + 12, version.build);
     PutU32(bytes + 16, 3);  // VER_PLATFORM_WIN32_CE
     out_.Raw(bytes, sizeof bytes);
-    Log("CeGetVersionEx -> " + std::to_string(major) + "." + std::to_string(minor) + " build " +
-        std::to_string(d_.identity_.build));
-    return Outcome::kAnswer;
+    LogLine("CeGetVersionEx -> " + std::to_string(major) + "." + std::to_string(minor) + " build " +
+        std::to_string(version.build));
+    return ServeOutcome::kAnswer;
 }
 
 // SYSTEM_POWER_STATUS_EX of a docked device: on the cradle's power, the
 // battery figures of its profile, life times unknown (0xFFFFFFFF).
-Device::Outcome Rapi1Call::GetSystemPowerStatusEx() {
+ServeOutcome Rapi1Call::AnswerGetSystemPowerStatusEx() {
     rapi1::Optional status = in_.OptionalArgument();
     in_.U32();  // refresh: the figures are fixed
     if (!Complete()) return Malformed();
-    const DeviceStatus &profile = StatusOfProfile(d_.identity_.profile);
+    const DeviceStatus &profile = d_.DoGetStatus();
     Result result = status.present ? Device::Done("battery " + std::to_string(profile.batteryPercent) + "%")
                                    : Refused();
     Head(result);
@@ -200,13 +198,13 @@ Device::Outcome Rapi1Call::GetSystemPowerStatusEx() {
     } else {
         out_.Absent();
     }
-    Log("CeGetSystemPowerStatusEx -> " + result.note);
-    return Outcome::kAnswer;
+    LogLine("CeGetSystemPowerStatusEx -> " + result.note);
+    return ServeOutcome::kAnswer;
 }
 
 // The reply: last error, the path's length in characters, then the path
 // and its terminator. The caller's buffer length comes in bytes.
-Device::Outcome Rapi1Call::GetSpecialFolderPath() {
+ServeOutcome Rapi1Call::AnswerGetSpecialFolderPath() {
     int32_t folder = static_cast<int32_t>(in_.U32());
     uint32_t bufferBytes = in_.U32();
     if (!Complete()) return Malformed();
@@ -218,6 +216,6 @@ Device::Outcome Rapi1Call::GetSpecialFolderPath() {
     out_.U32(static_cast<uint32_t>(path.size()));
     out_.Units(path);
     out_.U16(0);
-    Log("CeGetSpecialFolderPath " + std::to_string(folder) + " -> " + result.note);
-    return Outcome::kAnswer;
+    LogLine("CeGetSpecialFolderPath " + std::to_string(folder) + " -> " + result.note);
+    return ServeOutcome::kAnswer;
 }

@@ -1,4 +1,4 @@
-#include "core/session_link.h"
+#include "serve/session_link.h"
 
 #include <string.h>
 
@@ -12,7 +12,7 @@ const DWORD kUndockCheckMs = 250;  // how often a waiting session looks at the u
 
 }  // namespace
 
-SessionLink::SessionLink(SOCKET socket, const std::atomic<bool> &undocking, NetworkService::SessionState &state)
+SessionLink::SessionLink(SOCKET socket, const std::atomic<bool> &undocking, SessionState &state)
     : socket_(socket), undocking_(undocking), state_(state), ready_(state.news) {
     if (ready_ && WSAEventSelect(socket_, ready_, FD_READ | FD_WRITE | FD_CLOSE) != 0) {
         ready_ = nullptr;

@@ -10,7 +10,7 @@
 #include <atomic>
 #include <vector>
 
-#include "core/network_service.h"
+#include "serve/session_state.h"
 
 // A session's socket, non-blocking, with an event that the system sets
 // when bytes arrive, room to send frees up or the peer goes. Under Wine a
@@ -29,7 +29,7 @@ public:
     // likes.
     static const DWORD kSilentMidFrameMs = 60000;
 
-    SessionLink(SOCKET socket, const std::atomic<bool> &undocking, NetworkService::SessionState &state);
+    SessionLink(SOCKET socket, const std::atomic<bool> &undocking, SessionState &state);
     ~SessionLink();
     SessionLink(const SessionLink &) = delete;
     SessionLink &operator=(const SessionLink &) = delete;
@@ -50,7 +50,7 @@ private:
 
     SOCKET socket_;
     const std::atomic<bool> &undocking_;
-    NetworkService::SessionState &state_;
+    SessionState &state_;
     bool silent_ = false;
     HANDLE ready_;
     bool mayHoldMore_ = false;

@@ -21,8 +21,8 @@
 #include <thread>
 #include <vector>
 
-#include "core/host_files.h"
-#include "core/text_util.h"
+#include "model/host_files.h"
+#include "model/text_util.h"
 #include "device/rapi.h"
 #include "base/setup_state.h"
 #include "tests/faultmatrix/road.h"

@@ -19,13 +19,16 @@
 #include <string>
 #include <vector>
 
-#include "core/host_files.h"
-#include "core/text_util.h"
+#include "model/host_files.h"
+#include "model/text_util.h"
 #include "protocol/rapi1.h"
 #include "protocol/wire.h"
 #include "device/rapi.h"
-#include "core/device.h"
-#include "core/pipe_service.h"
+#include "model/device.h"
+#include "serve/link_speed.h"
+#include "serve/pipe_service.h"
+#include "serve/pipe_translator.h"
+#include "serve/rapi1_translator.h"
 #include "tests/support/rapi1_client.h"
 #include "tests/support/test_device.h"
 
@@ -316,7 +319,7 @@ public:
             ADD_FAILURE() << error;
             return;
         }
-        service_.reset(new PipeService(*device_, wire::PipeNameFromEnvironment()));
+        service_.reset(new PipeService(*device_, link_, wire::PipeNameFromEnvironment()));
         if (!service_->Start(&error)) ADD_FAILURE() << error;
     }
     ~ServedImage() {
@@ -329,6 +332,7 @@ public:
 private:
     std::wstring folder_;
     std::unique_ptr<Device> device_;
+    LinkSpeed link_;
     std::unique_ptr<PipeService> service_;
 };
 
@@ -358,8 +362,8 @@ TEST(ServiceFuzz, TenThousandRandomFramesChangeNothingAndServingGoesOn) {
         if (!frameDamage && frame % 10 != 0) {
             // Straight to the handler: the body after the length.
             wire::Writer answer;
-            if (served.device().Serve(session, bytes.data() + 4, bytes.size() - 4, &answer) !=
-                Device::Outcome::kDrop) {
+            if (ServePipeRequest(served.device(), session, bytes.data() + 4, bytes.size() - 4, &answer) !=
+                ServeOutcome::kDrop) {
                 ++answered;
             }
             served.device().CloseSession(session);
@@ -432,7 +436,7 @@ TEST(ServiceFuzz, TheSameFramesOnTheNetworkChangeNothingAndServingGoesOn) {
         bool frameDamage = kind == kNoise || kind == kFrameAboveLimit || kind == kFrameUnfinished;
         if (!frameDamage && frame % 10 != 0) {
             Bytes reply;
-            if (model.ServeRapi1(session, bytes.data() + 4, bytes.size() - 4, &reply) == Device::Outcome::kAnswer) {
+            if (ServeRapi1Request(model, session, bytes.data() + 4, bytes.size() - 4, &reply) == ServeOutcome::kAnswer) {
                 ++(reply == Refusal().Frame() && kind == kUnknownOperation ? refused : answered);
             }
             model.CloseSession(session);

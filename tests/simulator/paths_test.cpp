@@ -3,8 +3,8 @@
 // would store them under another name), and name patterns.
 #include <gtest/gtest.h>
 
-#include "core/device_path.h"
-#include "core/text_util.h"
+#include "model/device_path.h"
+#include "model/text_util.h"
 
 namespace {
 

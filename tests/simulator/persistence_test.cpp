@@ -3,10 +3,11 @@
 // and everything it answered is found again by a new service.
 #include <string>
 
-#include "core/device.h"
-#include "core/host_files.h"
-#include "core/pipe_service.h"
-#include "core/text_util.h"
+#include "model/device.h"
+#include "model/host_files.h"
+#include "serve/link_speed.h"
+#include "serve/pipe_service.h"
+#include "model/text_util.h"
 #include "protocol/wire.h"
 #include "tests/simulator/docked.h"
 
@@ -220,7 +221,8 @@ TEST_F(Persistence, KilledServiceLosesNothingItAnswered) {
     // And a new service on it answers as the old one did.
     std::wstring secondPipe = pipe + L"-2";
     PipeOverride second(secondPipe);
-    PipeService served(*device, secondPipe);
+    LinkSpeed cable;
+    PipeService served(*device, cable, secondPipe);
     ASSERT_TRUE(served.Start(&error)) << error;
     ASSERT_EQ(simtest::Connect(), S_OK);
     HANDLE reader = Open(kReader, GENERIC_READ, OPEN_EXISTING);

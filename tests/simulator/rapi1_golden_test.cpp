@@ -13,7 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "core/device.h"
+#include "model/device.h"
+#include "serve/rapi1_translator.h"
 #include "tests/support/test_device.h"
 
 namespace {
@@ -216,13 +217,13 @@ TEST(Rapi1Golden, EveryCallAnswersInTheDeviceLayout) {
         }
         std::vector<uint8_t> request = Parse(golden.request)[0].data;
         std::vector<uint8_t> frames;
-        Device::Outcome outcome = model.ServeRapi1(session, request.data(), request.size(), &frames);
+        ServeOutcome outcome = ServeRapi1Request(model, session, request.data(), request.size(), &frames);
         if (std::string(golden.reply) == "drop") {
-            EXPECT_EQ(outcome, Device::Outcome::kDrop);
+            EXPECT_EQ(outcome, ServeOutcome::kDrop);
             EXPECT_TRUE(frames.empty());
             continue;
         }
-        ASSERT_EQ(outcome, Device::Outcome::kAnswer);
+        ASSERT_EQ(outcome, ServeOutcome::kAnswer);
         Bytes expected;
         for (const Bytes &frame : Parse(golden.reply)) {
             for (int i = 0; i < 4; ++i) expected.Add(static_cast<uint8_t>(frame.data.size() >> (8 * i)));

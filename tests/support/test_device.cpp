@@ -10,16 +10,18 @@
 #include <memory>
 #include <mutex>
 
-#include "core/device.h"
-#include "core/host_files.h"
-#include "core/network_service.h"
-#include "core/pipe_service.h"
-#include "core/text_util.h"
+#include "model/device.h"
+#include "model/host_files.h"
+#include "serve/link_speed.h"
+#include "serve/network_service.h"
+#include "serve/pipe_service.h"
+#include "model/text_util.h"
 #include "protocol/wire.h"
 
 struct TestDevice::Impl {
     std::wstring folder;  // the temporary folder holding the image
     std::unique_ptr<Device> device;
+    LinkSpeed link;  // the device's cable, shared by its services
     std::unique_ptr<PipeService> service;
     std::unique_ptr<NetworkService> network;
     mutable std::mutex logLock;
@@ -63,7 +65,7 @@ TestDevice::TestDevice(const std::string &profile) : impl_(new Impl()) {
         impl->log.push_back(line);
         if (print) printf("cedevice: %s\n", line.c_str());
     });
-    impl_->service.reset(new PipeService(*impl_->device, wire::PipeNameFromEnvironment()));
+    impl_->service.reset(new PipeService(*impl_->device, impl_->link, wire::PipeNameFromEnvironment()));
 }
 
 TestDevice::~TestDevice() {
@@ -94,7 +96,7 @@ uint16_t TestDevice::ServeNetwork(const std::string &desktop, const std::string 
     if (!impl_->device) return 0;
     NetworkService::Endpoint rapi{address, 0}, control;
     if (!desktop.empty() && !NetworkService::ParseEndpoint(desktop, 0, &control)) return 0;
-    impl_->network.reset(new NetworkService(*impl_->device, rapi, control));
+    impl_->network.reset(new NetworkService(*impl_->device, impl_->link, rapi, control));
     std::string error;
     if (!impl_->network->Start(&error)) {
         ADD_FAILURE() << "cannot serve the test device on the network: " << error;
@@ -116,7 +118,7 @@ void TestDevice::SetFault(const std::string &name, const std::string &value) {
 }
 
 void TestDevice::SetLinkSpeed(uint64_t bytesPerSecond) {
-    if (impl_->device) impl_->device->SetLinkSpeed(bytesPerSecond);
+    impl_->link.SetBytesPerSecond(bytesPerSecond);
 }
 
 void TestDevice::InsertCard(const std::wstring &name) {
