@@ -5,13 +5,8 @@
 // and direct access from outside a session in device_access.cpp.
 #include "model/device.h"
 
-#include <stdio.h>
-
-#include <algorithm>
-
 #include "model/device_path.h"
 #include "model/host_files.h"
-#include "model/profiles.h"
 #include "model/text_util.h"
 
 namespace {

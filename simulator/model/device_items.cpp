@@ -2,8 +2,6 @@
 // folders, the device's own record of attributes and times, the sessions
 // and the handles they hold, and sharing. The calls on files are in
 // device_store.cpp, the room of each store in device_room.cpp.
-#include <algorithm>
-
 #include "model/device.h"
 #include "model/device_path.h"
 #include "model/host_files.h"
