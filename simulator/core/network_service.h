@@ -46,8 +46,10 @@ public:
     // The control channel is up and past its password, if any.
     bool DesktopReady() const { return desktopReady_; }
 
-    // Sessions served at once; a new connection beyond them replaces the
-    // session that has been silent longest.
+    // Sessions served at once; a new connection beyond them replaces a
+    // session that has never completed a call (the one silent longest of
+    // them), else the one silent longest: an idle desktop that has worked
+    // with the device does not make way for connections that never have.
     static const size_t kMaxSessions = 16;
 
     // What a session's thread and the listener share about it.
@@ -56,6 +58,7 @@ public:
         std::atomic<bool> closing{false};  // told to end (replaced by a newer session)
         std::atomic<DWORD> lastHeard{0};   // tick of its last bytes (or of its start)
         std::atomic<uint32_t> number{0};   // the device's session number, once open
+        std::atomic<bool> served{false};   // it has completed a call
         HANDLE news = nullptr;  // set when its socket has news, or when it is told to end
     };
 
