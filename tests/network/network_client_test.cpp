@@ -527,6 +527,28 @@ TEST_F(Docking, AWrongPasswordIsNotConnected) {
     EXPECT_FALSE(Connected(1000));
 }
 
+// The listener outlives the start-up that began it: a device that docks
+// while no action waits is attended and held, and the next start-up takes
+// it at once. Ending that start-up ends its session, not the docking.
+TEST_F(Docking, ADeviceDockedBetweenStartUpsIsTakenByTheNext) {
+    FakeDevice device;
+    device.Serve([](const Bytes &) { return Reply({0, 0x10}); });
+    Listen(device);
+    CeRapiUninit();
+    FakeDevice docking;
+    ASSERT_TRUE(docking.Dock(desktopPort_, GoodInfoBlock(), true));
+    Sleep(300);  // greeted meanwhile, with no start-up waiting
+    for (int round = 0; round < 2; ++round) {
+        SCOPED_TRACE(round);
+        init_ = RAPIINIT{sizeof init_, nullptr, E_FAIL};
+        ASSERT_EQ(CeRapiInitEx(&init_), S_OK);
+        EXPECT_TRUE(Connected(250)) << "the docked device was not held";
+        EXPECT_NE(Alive(), FALSE);
+        CeRapiUninit();
+    }
+    EXPECT_FALSE(docking.ClosedWithin(200)) << "ending a start-up undocked the device";
+}
+
 TEST_F(Docking, ThreeMissedPingsMeanTheDeviceIsGone) {
     FakeDevice device;
     device.Serve([](const Bytes &) { return Reply({0, 0x10}); });
