@@ -150,7 +150,8 @@ SOCKET OpenSessionTo(const sockaddr_in &device, int key, HANDLE stop, DWORD limi
             calllog::Event("remote API session open to %s", netwait::Describe(device).c_str());
             return session;
         }
-        if (deadline.Passed() || netwait::Stopping(stop)) break;
+        if (netwait::Stopping(stop)) return INVALID_SOCKET;
+        if (deadline.Passed()) break;
         WaitForSingleObject(stop, netwait::kSliceMs);
     }
     calllog::Event("the device's remote API port %s does not answer", netwait::Describe(device).c_str());

@@ -144,6 +144,11 @@ bool SameChoice(const Listener &l, const netlink::Choice &choice) {
            l.anyPeer == choice.peer.empty() && (l.anyPeer || l.peer.s_addr == inet_addr(choice.peer.c_str()));
 }
 
+bool StillDocked(Listener &l, uint64_t docking) {
+    SectionGuard guard(l.lock);
+    return Holds(l) && l.docking == docking;
+}
+
 bool Failed(Listener &l) {
     SectionGuard guard(l.lock);
     return FAILED(l.failure);
@@ -224,12 +229,13 @@ HRESULT AwaitSession(HANDLE stop, SOCKET *session, uint64_t *docking) {
             // The held device's session went with an earlier start-up: a
             // new one is opened to it.
             SOCKET opened = netdock::OpenSessionTo(device, key, stop, netdock::kRapiPortMs);
-            if (opened != INVALID_SOCKET) {
+            if (opened != INVALID_SOCKET && StillDocked(*l, number)) {
                 *session = opened;
                 *docking = number;
                 result = S_OK;
                 break;
             }
+            netwait::CloseSocket(&opened);  // to a device let go of meanwhile
             if (!netwait::Stopping(stop)) LetGoOf(*l, number, "its remote API port no longer answers");
         }
         WaitForSingleObject(stop, kAwaitSliceMs);
@@ -241,11 +247,7 @@ HRESULT AwaitSession(HANDLE stop, SOCKET *session, uint64_t *docking) {
 bool StillDocked(uint64_t docking) {
     Listener *l = Current();
     if (!l) return false;
-    bool docked;
-    {
-        SectionGuard guard(l->lock);
-        docked = Holds(*l) && l->docking == docking;
-    }
+    bool docked = StillDocked(*l, docking);
     Release(l);
     return docked;
 }

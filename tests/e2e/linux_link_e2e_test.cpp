@@ -7,7 +7,10 @@
 // Without TESH_LINK_DIR (any other run) there is nothing to drive.
 #include <gtest/gtest.h>
 
+#include <windows.h>
 #include <stdlib.h>
+#include <string.h>
+#include <tlhelp32.h>
 
 #include <string>
 
@@ -36,6 +39,22 @@ bool Heard(const char *name, DWORD timeoutMs) {
     return false;
 }
 
+// setup.exe, which the launcher started: its process id once it runs.
+DWORD SetupProcessId(DWORD timeoutMs) {
+    for (DWORD start = GetTickCount(); GetTickCount() - start < timeoutMs; Sleep(200)) {
+        HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+        PROCESSENTRY32 entry = {};
+        entry.dwSize = sizeof entry;
+        DWORD found = 0;
+        for (BOOL more = Process32First(snapshot, &entry); more && !found; more = Process32Next(snapshot, &entry)) {
+            if (_stricmp(entry.szExeFile, "setup.exe") == 0) found = entry.th32ProcessID;
+        }
+        CloseHandle(snapshot);
+        if (found) return found;
+    }
+    return 0;
+}
+
 // Device Info; the report it shows.
 std::string DeviceInfo(HWND *options, bool announceWaiting) {
     std::string report;
@@ -57,6 +76,9 @@ std::string DeviceInfo(HWND *options, bool announceWaiting) {
 
 TEST(LinuxLink, DeviceInfoBeforeTheLinkIsUpAndAfterItCameBack) {
     if (!getenv("TESH_LINK_DIR")) GTEST_SKIP() << "driven by tests/scripts/linux_link.sh";
+    const DWORD setup = SetupProcessId(kStartMs);
+    ASSERT_NE(setup, 0u) << "setup.exe did not start";
+    robot::Adopt(setup);
     HWND menu = robot::WaitForWindow(kCaptionSetup, "#32770", kStartMs);
     ASSERT_NE(menu, nullptr);
     robot::Click(menu, IDC_OTHER_OPTIONS);

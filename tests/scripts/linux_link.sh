@@ -25,6 +25,10 @@ fi
 repo=$2
 build=$3
 work=$build/linux-link
+# As tools/wine-run.sh: code page 1252 for the program's texts, which the
+# robot compares.
+export LC_ALL=C.UTF-8
+unset LANG LANGUAGE
 desktop=192.168.131.102
 device=192.168.131.201
 failures=0
