@@ -180,6 +180,22 @@ DWORD HonestDockingBeside(Bridge &bridge, const std::function<void()> &stalling)
     return connected ? Since(start) : MAXDWORD;
 }
 
+// Writes `bytes` to a device whose calls may take 2 s (RAPI_CALL_SECONDS);
+// the write must fail with "device not connected". Milliseconds it took.
+DWORD FailedWriteMs(const FakeDevice &device, size_t bytes) {
+    SetEnvironmentVariableA("RAPI_CALL_SECONDS", "2");
+    Bridge bridge;
+    bridge.Direct(device.RapiPort());
+    EXPECT_TRUE(bridge.Connected(5000));
+    std::vector<uint8_t> data(bytes, 7);
+    DWORD written = 0, start = GetTickCount();
+    BOOL ok = CeWriteFile(reinterpret_cast<HANDLE>(7), data.data(), static_cast<DWORD>(data.size()), &written, nullptr);
+    DWORD took = Since(start);
+    EXPECT_FALSE(ok);
+    EXPECT_EQ(CeGetLastError(), kNoDevice);
+    return took;
+}
+
 struct HostilePeerRow {
     const char *what;
     const char *unit;
@@ -229,18 +245,7 @@ const HostilePeerRow kHostilePeerRows[] = {
      [] {
          FakeDevice device;
          device.ServeRaw(NeverRead, 4096);
-         SetEnvironmentVariableA("RAPI_CALL_SECONDS", "2");
-         Bridge bridge;
-         bridge.Direct(device.RapiPort());
-         EXPECT_TRUE(bridge.Connected(5000));
-         std::vector<uint8_t> data(1u << 20, 7);
-         DWORD written = 0, start = GetTickCount();
-         BOOL ok = CeWriteFile(reinterpret_cast<HANDLE>(7), data.data(), static_cast<DWORD>(data.size()), &written,
-                               nullptr);
-         DWORD took = Since(start);
-         EXPECT_FALSE(ok);
-         EXPECT_EQ(CeGetLastError(), kNoDevice);
-         return took;
+         return FailedWriteMs(device, 1u << 20);
      }},
     {"part of a control word left pending costs no CPU", "ms of CPU in 2 s", 400,
      [] {
@@ -373,18 +378,7 @@ const HostilePeerRow kHostilePeerRows[] = {
              for (uint32_t field : {0u, 0u, 1u, 1u << 20}) PutU32(&body, field);
              return Frame(body);
          });
-         SetEnvironmentVariableA("RAPI_CALL_SECONDS", "2");
-         Bridge bridge;
-         bridge.Direct(device.RapiPort());
-         EXPECT_TRUE(bridge.Connected(5000));
-         std::vector<uint8_t> data(3u << 20, 7);
-         DWORD written = 0, start = GetTickCount();
-         BOOL ok = CeWriteFile(reinterpret_cast<HANDLE>(7), data.data(), static_cast<DWORD>(data.size()), &written,
-                               nullptr);
-         DWORD took = Since(start);
-         EXPECT_FALSE(ok);
-         EXPECT_EQ(CeGetLastError(), kNoDevice);
-         return took;
+         return FailedWriteMs(device, 3u << 20);
      }},
     {"a docking connection that never greets is closed after its deadline (10 s)", "ms to close", 11000,
      [] {
