@@ -4,6 +4,8 @@
 #include <winsock2.h>
 #include <stdlib.h>
 
+#include "rapi/net_wait.h"
+
 namespace netlink {
 
 namespace {
@@ -28,13 +30,6 @@ bool ParseNumber(const std::string &digits, unsigned long lowest, unsigned long 
     return *value >= lowest && *value <= highest;
 }
 
-// A dotted IPv4 address (RAPI_PEER is matched against connections' source
-// addresses, so a name would mean nothing).
-bool IsDottedAddress(const std::string &text) {
-    return !text.empty() && text.find_first_not_of("0123456789.") == std::string::npos &&
-           (inet_addr(text.c_str()) != INADDR_NONE || text == "255.255.255.255");
-}
-
 void ReadListening(Choice *choice, char (&text)[512]) {
     choice->transport = Transport::kListen;
     if (!ParseAddress(text, rapi1::kDesktopPort, &choice->host, &choice->port)) {
@@ -50,7 +45,8 @@ void ReadListening(Choice *choice, char (&text)[512]) {
     }
     if (Variable("RAPI_PEER", text) && *text) {
         choice->peer = text;
-        if (!IsDottedAddress(choice->peer)) choice->problem = std::string("RAPI_PEER=") + text + ": expected an address";
+        // Matched against connections' source addresses: a name would mean nothing.
+        if (!netwait::IsDotted(choice->peer)) choice->problem = std::string("RAPI_PEER=") + text + ": expected an address";
     }
 }
 

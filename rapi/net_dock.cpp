@@ -19,31 +19,6 @@ using netwait::Deadline;
 // The control channel's first word: below this an information block of
 // that many bytes follows; from it on, a password challenge.
 const uint32_t kChallengeFrom = rapi1::kPasswordChallengeBase;
-// How long a docking device may take over its whole greeting (and over
-// the verdict on its password), and how long its remote API port may take
-// to open after it announced itself.
-const DWORD kGreetingMs = 10000;
-const DWORD kRapiPortMs = 5000;
-// Docking devices greeted at once; a new one beyond replaces the oldest.
-const size_t kMaxGreetings = 8;
-
-enum Reason { kNotThePeer, kDeviceDocked };
-
-// Accepts one waiting connection: INVALID_SOCKET when none waits or when
-// it comes from another address than RAPI_PEER's (it is then closed, and
-// logged once per address).
-SOCKET AcceptAllowed(Doorway &door, sockaddr_in *from) {
-    int size = sizeof *from;
-    SOCKET socket = accept(door.listener, reinterpret_cast<sockaddr *>(from), &size);
-    if (socket == INVALID_SOCKET) return socket;
-    if (door.anyPeer || from->sin_addr.s_addr == door.peer.s_addr) return socket;
-    closesocket(socket);
-    if (door.told.insert({kNotThePeer, from->sin_addr.s_addr}).second) {
-        calllog::Event("a connection from %s, which is not RAPI_PEER's address: closed",
-                       netwait::DescribeHost(from->sin_addr).c_str());
-    }
-    return INVALID_SOCKET;
-}
 
 std::string Utf8(const std::wstring &text) {
     int bytes = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
@@ -98,21 +73,25 @@ std::vector<uint8_t> PasswordAnswer(uint8_t key) {
     return answer;
 }
 
+enum class Verdict { kAccepted, kRefused, kSilent };
+
 // Sends the password and reads the device's verdict of `verdictBytes`
-// bytes (non-zero: accepted).
-bool PasswordAccepted(SOCKET socket, uint8_t key, size_t verdictBytes, HANDLE stop) {
+// bytes (non-zero: accepted) before the deadline. A device that says
+// nothing in time has not refused anything: it is silent.
+Verdict JudgedPassword(SOCKET socket, uint8_t key, size_t verdictBytes, HANDLE stop, const Deadline &deadline) {
     std::vector<uint8_t> answer = PasswordAnswer(key);
     uint8_t verdict[2] = {0, 0};
     bool sent = !answer.empty() && netwait::SendAll(socket, answer.data(), answer.size());
     SecureZeroMemory(answer.data(), answer.size());
-    return sent && netwait::ReceiveWithin(socket, verdict, verdictBytes, stop, Deadline(kGreetingMs)) &&
-           (verdict[0] | verdict[1]) != 0;
+    if (!sent) return Verdict::kRefused;
+    if (!netwait::ReceiveWithin(socket, verdict, verdictBytes, stop, deadline)) return Verdict::kSilent;
+    return (verdict[0] | verdict[1]) != 0 ? Verdict::kAccepted : Verdict::kRefused;
 }
 
 // Answers the control channel's password challenge; true when the device
 // accepts the password. While the user is still being told about the last
 // password, a new challenge is refused unanswered: one box at a time.
-bool AnswerChallenge(SOCKET control, uint8_t key, HANDLE stop) {
+bool AnswerChallenge(SOCKET control, uint8_t key, HANDLE stop, const Deadline &deadline) {
     if (g_boxShown) {
         calllog::Event("the device asks for a password while the last message about it is still shown: refused");
         return false;
@@ -122,123 +101,95 @@ bool AnswerChallenge(SOCKET control, uint8_t key, HANDLE stop) {
         TellUser(kPasswordNeeded);
         return false;
     }
-    if (!PasswordAccepted(control, key, 2, stop)) {
-        calllog::Event("the device refused the password of RAPI_PASSWORD");
-        TellUser(kPasswordRefused);
+    switch (JudgedPassword(control, key, 2, stop, deadline)) {
+    case Verdict::kAccepted:
+        calllog::Event("the device accepted the password");
+        return true;
+    case Verdict::kSilent:
+        calllog::Event("the device gave no verdict on the password within %lu s: taken for silent",
+                       static_cast<unsigned long>(kGreetingMs / 1000));
         return false;
+    case Verdict::kRefused:
+        break;
     }
-    calllog::Event("the device accepted the password");
-    return true;
+    calllog::Event("the device refused the password of RAPI_PASSWORD");
+    TellUser(kPasswordRefused);
+    return false;
 }
 
-// Opens the remote API session to the device at the control connection's
-// source address (and unlocks it with the password, when there is one: a
-// device with a password wants it again at the start of each session, and
-// answers with one byte).
-SOCKET OpenSessionTo(SOCKET control, uint16_t port, int key, HANDLE stop) {
-    sockaddr_in device = {};
-    int size = sizeof device;
-    if (getpeername(control, reinterpret_cast<sockaddr *>(&device), &size) != 0) return INVALID_SOCKET;
-    device.sin_port = htons(port);
-    Deadline deadline(kRapiPortMs);
+// Reads the greeting: words (zero: nothing yet; a challenge and its key),
+// then the information block, whose length word is below kChallengeFrom.
+// Only as many bytes as the greeting holds are read.
+bool ReadGreeting(SOCKET control, HANDLE stop, const Deadline &deadline, int *key, std::vector<uint8_t> *block) {
+    for (;;) {
+        uint8_t word[4];
+        if (!netwait::ReceiveWithin(control, word, 4, stop, deadline)) return false;
+        uint32_t header = netwait::U32At(word);
+        if (header >= kChallengeFrom) {
+            *key = static_cast<int>(header & 0xFF);
+        } else if (header > 0) {
+            block->resize(header);
+            return netwait::ReceiveWithin(control, block->data(), block->size(), stop, deadline);
+        }
+    }
+}
+
+}  // namespace
+
+SOCKET OpenSessionTo(const sockaddr_in &device, int key, HANDLE stop, DWORD limitMs) {
+    Deadline deadline(limitMs);
     for (;;) {
         SOCKET session = netwait::ConnectWithin(device, stop, deadline);
         if (session != INVALID_SOCKET) {
-            if (key >= 0 && !PasswordAccepted(session, static_cast<uint8_t>(key), 1, stop)) {
-                calllog::Event("the device refused the remote API session's password");
+            if (key >= 0 &&
+                JudgedPassword(session, static_cast<uint8_t>(key), 1, stop, deadline) != Verdict::kAccepted) {
+                calllog::Event("the device did not accept the remote API session's password");
                 closesocket(session);
                 return INVALID_SOCKET;
             }
             calllog::Event("remote API session open to %s", netwait::Describe(device).c_str());
             return session;
         }
-        if (deadline.Passed() || netwait::Stopping(stop)) break;
+        if (netwait::Stopping(stop)) return INVALID_SOCKET;
+        if (deadline.Passed()) break;
         WaitForSingleObject(stop, netwait::kSliceMs);
     }
     calllog::Event("the device's remote API port %s does not answer", netwait::Describe(device).c_str());
     return INVALID_SOCKET;
 }
 
-// One docking device's greeting as it arrives: words (zero: nothing yet; a
-// challenge and its key), then an information block. Bytes are read into
-// the record, never peeked, and only as many as the greeting holds.
-struct Greeting {
-    SOCKET socket = INVALID_SOCKET;
-    std::string from;
-    Deadline deadline{kGreetingMs};
-    uint8_t word[4] = {};
-    size_t wordHave = 0;
-    std::vector<uint8_t> block;  // sized once its length is known
-    size_t blockHave = 0;
-    int key = -1;                // the challenge's key, or -1
-};
-
-enum class Step { kMore, kWhole, kBroken };
-
-// Reads what the connection holds without waiting.
-Step Advance(Greeting &greeting) {
-    for (;;) {
-        bool inBlock = !greeting.block.empty();
-        uint8_t *into = inBlock ? greeting.block.data() + greeting.blockHave : greeting.word + greeting.wordHave;
-        size_t want = inBlock ? greeting.block.size() - greeting.blockHave : 4 - greeting.wordHave;
-        int got = recv(greeting.socket, reinterpret_cast<char *>(into), static_cast<int>(want), 0);
-        if (got == 0) return Step::kBroken;
-        if (got < 0) return WSAGetLastError() == WSAEWOULDBLOCK ? Step::kMore : Step::kBroken;
-        if (inBlock) {
-            greeting.blockHave += static_cast<size_t>(got);
-            if (greeting.blockHave == greeting.block.size()) return Step::kWhole;
-            continue;
-        }
-        greeting.wordHave += static_cast<size_t>(got);
-        if (greeting.wordHave < 4) continue;
-        greeting.wordHave = 0;
-        uint32_t header = netwait::U32At(greeting.word);
-        if (header >= kChallengeFrom) {
-            greeting.key = static_cast<int>(header & 0xFF);
-        } else if (header > 0) {
-            greeting.block.resize(header);  // below kChallengeFrom: small
-        }
-    }
-}
-
-// The device greeted whole: checks its block, answers its challenge and
-// opens the session to it. The password goes only to this device.
-SOCKET Welcome(Doorway &door, Greeting &greeting) {
-    std::string description;
-    if (!ReadInfoBlock(greeting.block, &description)) {
-        calllog::Event("a device sent an information block that does not hold together (%u bytes); ignored",
-                       static_cast<unsigned>(greeting.block.size()));
-        return INVALID_SOCKET;
-    }
-    calllog::Event("device announced: %s%s", description.c_str(), greeting.key >= 0 ? ", with a password" : "");
-    if (greeting.key >= 0 && !AnswerChallenge(greeting.socket, static_cast<uint8_t>(greeting.key), door.stop)) {
-        return INVALID_SOCKET;
-    }
-    return OpenSessionTo(greeting.socket, door.devicePort, greeting.key, door.stop);
-}
-
-void Drop(std::vector<Greeting> *greetings, size_t index, const char *why) {
-    Greeting &greeting = (*greetings)[index];
-    if (why) calllog::Event("the device docking from %s %s: closed", greeting.from.c_str(), why);
-    closesocket(greeting.socket);
-    greetings->erase(greetings->begin() + static_cast<std::ptrdiff_t>(index));
-}
-
-void AcceptGreeting(Doorway &door, std::vector<Greeting> *greetings) {
+bool Greet(SOCKET control, uint16_t devicePort, HANDLE stop, Docked *docked) {
+    Deadline deadline(kGreetingMs);
     sockaddr_in from = {};
-    SOCKET socket = AcceptAllowed(door, &from);
-    if (socket == INVALID_SOCKET) return;
-    u_long nonBlocking = 1;
-    ioctlsocket(socket, FIONBIO, &nonBlocking);
-    netwait::SendAtOnce(socket);
-    if (greetings->size() >= kMaxGreetings) Drop(greetings, 0, "made way for a newer one");
-    greetings->emplace_back();
-    greetings->back().socket = socket;
-    greetings->back().from = netwait::Describe(from);
-    calllog::Event("a device docks from %s", greetings->back().from.c_str());
+    int size = sizeof from;
+    if (getpeername(control, reinterpret_cast<sockaddr *>(&from), &size) != 0) return false;
+    const std::string where = netwait::Describe(from);
+    std::vector<uint8_t> block;
+    int key = -1;
+    if (!ReadGreeting(control, stop, deadline, &key, &block)) {
+        if (!netwait::Stopping(stop)) {
+            calllog::Event("the device docking from %s %s: closed", where.c_str(),
+                           deadline.Passed() ? "sent no whole greeting within 10 s" : "went before its greeting was whole");
+        }
+        return false;
+    }
+    std::string description;
+    if (!ReadInfoBlock(block, &description)) {
+        calllog::Event("a device sent an information block that does not hold together (%u bytes); ignored",
+                       static_cast<unsigned>(block.size()));
+        return false;
+    }
+    calllog::Event("device announced: %s%s", description.c_str(), key >= 0 ? ", with a password" : "");
+    if (key >= 0 && !AnswerChallenge(control, static_cast<uint8_t>(key), stop, deadline)) return false;
+    docked->device = from;
+    docked->device.sin_port = htons(devicePort);
+    DWORD left = deadline.Left() < kRapiPortMs ? deadline.Left() : kRapiPortMs;
+    docked->session = OpenSessionTo(docked->device, key, stop, left);
+    if (docked->session == INVALID_SOCKET) return false;
+    docked->control = control;
+    docked->key = key;
+    return true;
 }
-
-}  // namespace
 
 bool TellUser(const wchar_t *text) {
     fwprintf(stderr, L"rapi.dll: %ls\n", text);
@@ -250,56 +201,6 @@ bool TellUser(const wchar_t *text) {
     }
     CloseHandle(thread);
     return true;
-}
-
-bool AwaitDevice(Doorway &door, SOCKET *control, SOCKET *session) {
-    std::vector<Greeting> greetings;
-    *session = INVALID_SOCKET;
-    while (*session == INVALID_SOCKET && !netwait::Stopping(door.stop)) {
-        fd_set readable;
-        FD_ZERO(&readable);
-        FD_SET(door.listener, &readable);
-        for (const Greeting &greeting : greetings) FD_SET(greeting.socket, &readable);
-        timeval wait = {0, static_cast<long>(netwait::kSliceMs) * 1000};
-        if (select(0, &readable, nullptr, nullptr, &wait) < 0) Sleep(netwait::kSliceMs);
-        for (size_t i = greetings.size(); i-- > 0;) {
-            Greeting &greeting = greetings[i];
-            Step step = FD_ISSET(greeting.socket, &readable) ? Advance(greeting) : Step::kMore;
-            if (step == Step::kBroken) {
-                Drop(&greetings, i, "went before its greeting was whole");
-            } else if (step == Step::kMore && greeting.deadline.Passed()) {
-                Drop(&greetings, i, "sent no whole greeting within 10 s");
-            } else if (step == Step::kWhole) {
-                *session = Welcome(door, greeting);
-                *control = greeting.socket;
-                if (*session != INVALID_SOCKET) {
-                    greetings.erase(greetings.begin() + static_cast<std::ptrdiff_t>(i));
-                    break;
-                }
-                Drop(&greetings, i, nullptr);
-            }
-        }
-        if (*session == INVALID_SOCKET && FD_ISSET(door.listener, &readable)) AcceptGreeting(door, &greetings);
-    }
-    // Only the device that is docked is attended.
-    while (!greetings.empty()) Drop(&greetings, greetings.size() - 1, nullptr);
-    return *session != INVALID_SOCKET;
-}
-
-void TurnAway(Doorway &door) {
-    for (;;) {
-        sockaddr_in from = {};
-        SOCKET socket = AcceptAllowed(door, &from);
-        if (socket == INVALID_SOCKET) {
-            if (WSAGetLastError() == WSAEWOULDBLOCK) return;
-            continue;  // not RAPI_PEER's, closed already
-        }
-        closesocket(socket);
-        if (door.told.insert({kDeviceDocked, from.sin_addr.s_addr}).second) {
-            calllog::Event("a connection from %s while a device is docked: closed",
-                           netwait::DescribeHost(from.sin_addr).c_str());
-        }
-    }
 }
 
 }  // namespace netdock

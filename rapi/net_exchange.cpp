@@ -52,8 +52,9 @@ bool Malformed(Reply &reply, const char *problem) {
     return false;
 }
 
-bool Exchange(const rapi1::Writer &request, size_t maxReply, Reply *reply, int trailingFrames) {
-    if (!netlink::Call(request.Frame(), maxReply, &reply->body, trailingFrames)) return false;
+bool Exchange(const rapi1::Writer &request, size_t maxReply, Reply *reply, int trailingFrames,
+              const netwait::Deadline *whole) {
+    if (!netlink::Call(request.Frame(), maxReply, &reply->body, trailingFrames, whole)) return false;
     reply->in = rapi1::Reader(reply->body.data(), reply->body.size());
     uint32_t hresult = 0;
     uint32_t head = reply->in.ReplyHead(&hresult);

@@ -14,6 +14,7 @@
 
 #include "device/rapi_types.h"
 #include "protocol/rapi1.h"
+#include "rapi/net_wait.h"
 
 namespace netcall {
 
@@ -41,7 +42,9 @@ bool Malformed(Reply &reply, const char *problem);
 // Sends the request and reads the reply's head. False when the call
 // failed: the link is down, the reply is malformed, or the device failed
 // the call as a whole (its HRESULT then gives the last error).
-bool Exchange(const rapi1::Writer &request, size_t maxReply, Reply *reply, int trailingFrames = 0);
+// `whole`: the deadline of a call made of several round trips.
+bool Exchange(const rapi1::Writer &request, size_t maxReply, Reply *reply, int trailingFrames = 0,
+              const netwait::Deadline *whole = nullptr);
 
 // Reads the last error most replies carry next.
 void TakeLastError(Reply &reply);

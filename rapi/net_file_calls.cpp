@@ -12,6 +12,7 @@
 #include "rapi/call_log.h"
 #include "rapi/link.h"
 #include "rapi/net_exchange.h"
+#include "rapi/net_link.h"
 #include "rapi/section_lock.h"
 
 namespace netcall {
@@ -58,7 +59,9 @@ HANDLE WINAPI NetCreateFile(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_
 
 BOOL WINAPI NetReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD read, LPOVERLAPPED) {
     DWORD total = 0;
-    // Big reads go in pieces; a short piece means the end of the file.
+    // Big reads go in pieces, all within the one call's deadline; a short
+    // piece means the end of the file.
+    const netwait::Deadline deadline = netlink::CallDeadline();
     do {
         DWORD piece = std::min<DWORD>(toRead - total, kPiece);
         rapi1::Writer request = Request(rapi1::kReadFile);
@@ -66,7 +69,7 @@ BOOL WINAPI NetReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD read, 
         request.OutBuffer(piece);
         request.Absent();  // no overlapped record
         Reply reply("CeReadFile");
-        if (!Exchange(request, piece + kReplyFields, &reply)) return FALSE;
+        if (!Exchange(request, piece + kReplyFields, &reply, 0, &deadline)) return FALSE;
         TakeLastError(reply);
         uint32_t ok = reply.in.U32();
         uint32_t count = reply.in.U32();
@@ -84,6 +87,8 @@ BOOL WINAPI NetReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD read, 
 
 BOOL WINAPI NetWriteFile(HANDLE file, LPCVOID buffer, DWORD toWrite, LPDWORD written, LPOVERLAPPED) {
     DWORD total = 0;
+    // Big writes go in pieces, all within the one call's deadline.
+    const netwait::Deadline deadline = netlink::CallDeadline();
     do {
         DWORD piece = std::min<DWORD>(toWrite - total, kPiece);
         rapi1::Writer request = Request(rapi1::kWriteFile);
@@ -91,7 +96,7 @@ BOOL WINAPI NetWriteFile(HANDLE file, LPCVOID buffer, DWORD toWrite, LPDWORD wri
         request.InBuffer(static_cast<const uint8_t *>(buffer) + total, piece);
         request.Absent();  // no overlapped record
         Reply reply("CeWriteFile");
-        if (!Exchange(request, kSmallReply, &reply)) return FALSE;
+        if (!Exchange(request, kSmallReply, &reply, 0, &deadline)) return FALSE;
         TakeLastError(reply);
         uint32_t ok = reply.in.U32();
         uint32_t done = reply.in.U32();

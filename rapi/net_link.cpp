@@ -8,7 +8,7 @@
 #include "protocol/rapi1.h"
 #include "rapi/call_log.h"
 #include "rapi/link.h"
-#include "rapi/net_dock.h"
+#include "rapi/net_listen.h"
 #include "rapi/net_wait.h"
 
 namespace netlink {
@@ -23,10 +23,11 @@ using netwait::Stopping;
 // How long the device's remote API port may take to open (RAPI_DEVICE).
 const DWORD kRapiPortMs = 5000;
 // A device that is linked but does not end a call (its request taken and
-// its reply given) within Choice::callMs is taken for gone; the second
-// frame of a two-frame reply follows at once.
-const DWORD kTrailerMs = 2000;
+// its whole reply given, a second frame included) within Choice::callMs is
+// taken for gone.
 const size_t kTrailerBytes = 64;
+// How often a start-up looks whether its device is still docked.
+const DWORD kDockedLookMs = 250;
 const DWORD kDirectRetryMs = 100;
 
 // The start-up in progress or done, and the sockets it made.
@@ -34,8 +35,6 @@ struct Net {
     rapistartup::Startup run;      // its worker finds the device and pings it; its
                                    // `state` guards what follows but the socket use
     Choice choice;
-    netdock::Doorway door;         // its listener, when listening
-    SOCKET control = INVALID_SOCKET;
     SOCKET session = INVALID_SOCKET;
     HANDLE sessionNews = nullptr;  // set when the session's socket has bytes, room or an end
     bool mayHoldMore = false;      // the last receive filled the buffer: look again before waiting
@@ -130,79 +129,11 @@ void MarkLost(Net &net, const char *why) {
     if (net.session != INVALID_SOCKET) shutdown(net.session, SD_BOTH);
 }
 
-// The control channel's words as they arrive: read into a buffer, never
-// peeked, so that a part of a word left pending costs nothing until the
-// rest comes. False when the channel broke.
-struct ControlWords {
-    uint8_t word[4] = {};
-    size_t have = 0;
-    // Takes what the socket holds; counts the ping echoes among the words.
-    bool Take(SOCKET control, int *echoes) {
-        for (;;) {
-            int got = recv(control, reinterpret_cast<char *>(word + have), static_cast<int>(4 - have), 0);
-            if (got == 0) return false;
-            if (got < 0) return WSAGetLastError() == WSAEWOULDBLOCK;
-            have += static_cast<size_t>(got);
-            if (have < 4) continue;
-            have = 0;
-            if (netwait::U32At(word) == rapi1::kPing) ++*echoes;
-        }
-    }
-};
-
-// Pings the docked device every few seconds; three pings without an echo,
-// or a broken control channel, mean it is gone. While it is docked, any
-// other connection to the listener is closed at once.
-void Watch(Net &net, SOCKET control) {
-    // The control socket (and the listener) signal an event when the
-    // device sends something or goes, or someone else connects; between
-    // pings the watcher sleeps on it and the stop event.
-    WSAEVENT news = WSACreateEvent();
-    WSAEventSelect(control, news, FD_READ | FD_CLOSE);
-    bool listening = net.door.listener != INVALID_SOCKET;
-    if (listening) WSAEventSelect(net.door.listener, news, FD_ACCEPT);
-    ControlWords words;
-    int unanswered = 0;
-    DWORD lastPing = GetTickCount();
-    HANDLE events[2] = {news, net.run.stopEvent};
-    while (!net.stopping && !net.lost) {
-        DWORD now = GetTickCount();
-        if (now - lastPing >= kPingIntervalMs) {
-            if (unanswered >= kMissedPingsForGone) {
-                MarkLost(net, "three pings without an echo");
-                break;
-            }
-            uint8_t ping[4] = {0x78, 0x56, 0x34, 0x12};
-            if (!netwait::SendAll(control, ping, 4)) {
-                MarkLost(net, "the control channel broke");
-                break;
-            }
-            ++unanswered;
-            lastPing = now;
-            continue;
-        }
-        DWORD which = WaitForMultipleObjects(2, events, FALSE, kPingIntervalMs - (now - lastPing));
-        if (which != WAIT_OBJECT_0) continue;
-        WSAResetEvent(news);
-        if (listening) netdock::TurnAway(net.door);
-        int echoes = 0;
-        if (!words.Take(control, &echoes)) {
-            if (!net.stopping) MarkLost(net, "the control channel broke");
-            break;
-        }
-        if (echoes > 0) unanswered = 0;
-    }
-    WSAEventSelect(control, nullptr, 0);
-    if (listening) WSAEventSelect(net.door.listener, nullptr, 0);
-    WSACloseEvent(news);
-}
-
 // Publishes the session and tells the caller; false when the start-up was
 // ended meanwhile (the caller's record is then no longer ours).
-bool Announce(Net &net, SOCKET control, SOCKET session, HRESULT result) {
+bool Announce(Net &net, SOCKET session, HRESULT result) {
     SectionGuard lock(net.run.state);
     if (net.run.ending) return false;
-    net.control = control;
     net.session = session;
     if (session != INVALID_SOCKET &&
         (!net.sessionNews || WSAEventSelect(session, net.sessionNews, FD_READ | FD_WRITE | FD_CLOSE) != 0)) {
@@ -218,16 +149,25 @@ bool Announce(Net &net, SOCKET control, SOCKET session, HRESULT result) {
     return true;
 }
 
-// RAPI_DESKTOP: waits for a device to dock, greets it, opens the session.
+// Until the start-up ends, or its device is no longer docked (its pings
+// unanswered, its control channel broken, or it docked again anew).
+void WatchDocking(Net &net, uint64_t docking) {
+    while (WaitForSingleObject(net.run.stopEvent, kDockedLookMs) == WAIT_TIMEOUT && !net.lost) {
+        if (!netlisten::StillDocked(docking)) MarkLost(net, "the device is no longer docked");
+    }
+}
+
+// RAPI_DESKTOP: takes the device the listener holds, or waits for one.
 void AttendListening(Net &net) {
-    SOCKET control = INVALID_SOCKET, session = INVALID_SOCKET;
-    if (!netdock::AwaitDevice(net.door, &control, &session)) return;
-    if (!Announce(net, control, session, S_OK)) {
-        closesocket(session);
-        closesocket(control);
+    SOCKET session = INVALID_SOCKET;
+    uint64_t docking = 0;
+    HRESULT result = netlisten::AwaitSession(net.run.stopEvent, &session, &docking);
+    if (result == S_FALSE) return;
+    if (!Announce(net, session, result)) {
+        netwait::CloseSocket(&session);
         return;
     }
-    Watch(net, control);
+    if (result == S_OK) WatchDocking(net, docking);
 }
 
 // RAPI_DEVICE: connects straight to the device's remote API port until it answers.
@@ -241,7 +181,7 @@ void AttendDirect(Net &net) {
         SOCKET session = netwait::ConnectWithin(device, net.run.stopEvent, Deadline(kRapiPortMs));
         if (session != INVALID_SOCKET) {
             calllog::Event("remote API session open to %s", Describe(device).c_str());
-            if (!Announce(net, INVALID_SOCKET, session, S_OK)) closesocket(session);
+            if (!Announce(net, session, S_OK)) closesocket(session);
             return;
         }
         WaitForSingleObject(net.run.stopEvent, kDirectRetryMs);
@@ -250,45 +190,12 @@ void AttendDirect(Net &net) {
 
 DWORD WINAPI Attend(void *) {
     Net &net = TheNet();
-    net.door.stop = net.run.stopEvent;  // made before this thread started
     if (net.choice.transport == Transport::kListen) {
         AttendListening(net);
     } else {
         AttendDirect(net);
     }
     return 0;
-}
-
-// Listens where RAPI_DESKTOP says, and opens the doorway: RAPI_PEER's
-// address alone, or any, may dock.
-bool OpenDoorway(const Choice &choice, netdock::Doorway *door, HRESULT *failure) {
-    sockaddr_in address;
-    door->anyPeer = choice.peer.empty();
-    door->peer.s_addr = inet_addr(choice.peer.c_str());
-    door->devicePort = choice.devicePort;
-    door->told.clear();
-    if (!netwait::Resolve(choice.host, choice.port, &address)) {
-        *failure = HRESULT_FROM_WIN32(WSAHOST_NOT_FOUND);
-        return false;
-    }
-    SOCKET listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    u_long nonBlocking = 1;
-    if (listener == INVALID_SOCKET || bind(listener, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0 ||
-        listen(listener, 8) != 0 || ioctlsocket(listener, FIONBIO, &nonBlocking) != 0) {
-        *failure = HRESULT_FROM_WIN32(WSAGetLastError());
-        calllog::Event("cannot listen on %s (error %d)", Describe(address).c_str(), WSAGetLastError());
-        if (listener != INVALID_SOCKET) closesocket(listener);
-        return false;
-    }
-    calllog::Event("listening for devices on %s", Describe(address).c_str());
-    if (address.sin_addr.s_addr == htonl(INADDR_LOOPBACK)) {
-        calllog::Event("loopback only: a device on a link docks when RAPI_DESKTOP names the link's own address");
-    } else if (address.sin_addr.s_addr == htonl(INADDR_ANY)) {
-        calllog::Event("on every address: any host that can reach this port may dock");
-    }
-    if (!door->anyPeer) calllog::Event("only a device connecting from %s is attended", choice.peer.c_str());
-    door->listener = listener;
-    return true;
 }
 
 }  // namespace
@@ -304,10 +211,10 @@ HRESULT BeginStartup(RAPIINIT *record, const Choice &choice) {
     if (net.run.started) return rapistartup::kAlreadyStarted;
     WSADATA data;
     if (WSAStartup(MAKEWORD(2, 2), &data) != 0) return E_FAIL;
-    HRESULT failure = S_OK;
-    if (choice.transport == Transport::kListen && !OpenDoorway(choice, &net.door, &failure)) {
+    HRESULT listening = choice.transport == Transport::kListen ? netlisten::EnsureListening(choice) : S_OK;
+    if (FAILED(listening)) {
         WSACleanup();
-        return failure;
+        return listening;
     }
     net.choice = choice;
     net.sessionNews = CreateEventW(nullptr, FALSE, FALSE, nullptr);
@@ -317,7 +224,6 @@ HRESULT BeginStartup(RAPIINIT *record, const Choice &choice) {
     if (FAILED(launched)) {
         if (net.sessionNews) CloseHandle(net.sessionNews);
         net.sessionNews = nullptr;
-        CloseSocket(&net.door.listener);
         WSACleanup();
     }
     return launched;
@@ -334,8 +240,6 @@ void WakeWaitingCall() {
 void CloseSockets() {
     Net &net = TheNet();
     CloseSocket(&net.session);
-    CloseSocket(&net.control);
-    CloseSocket(&net.door.listener);
     if (net.sessionNews) CloseHandle(net.sessionNews);
     net.sessionNews = nullptr;
     net.lost = true;
@@ -372,7 +276,10 @@ bool ReceiveFrame(Net &net, SOCKET session, size_t maxBody, std::vector<uint8_t>
 
 }  // namespace
 
-bool Call(const std::vector<uint8_t> &frame, size_t maxReply, std::vector<uint8_t> *reply, int trailingFrames) {
+Deadline CallDeadline() { return Deadline(TheNet().choice.callMs); }
+
+bool Call(const std::vector<uint8_t> &frame, size_t maxReply, std::vector<uint8_t> *reply, int trailingFrames,
+          const Deadline *whole) {
     Net &net = TheNet();
     SectionGuard calls(net.run.calls);
     SOCKET session;
@@ -386,12 +293,13 @@ bool Call(const std::vector<uint8_t> &frame, size_t maxReply, std::vector<uint8_
         return false;
     }
     std::vector<uint8_t> trailer;
-    // One deadline for the whole call, request and reply.
-    Deadline deadline(net.choice.callMs);
+    // One deadline for the whole call: request, reply and any second frame
+    // (or the caller's, for a call made of several round trips).
+    const Deadline deadline = whole ? *whole : Deadline(net.choice.callMs);
     bool ok = SendLinked(net, session, frame.data(), frame.size(), deadline) &&
               ReceiveFrame(net, session, maxReply, reply, deadline);
     for (int i = 0; ok && i < trailingFrames; ++i) {
-        ok = ReceiveFrame(net, session, kTrailerBytes, &trailer, Deadline(kTrailerMs));
+        ok = ReceiveFrame(net, session, kTrailerBytes, &trailer, deadline);
     }
     if (!ok) {
         MarkLost(net, "the remote API session broke or sent more than the call allows");

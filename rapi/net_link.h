@@ -21,6 +21,8 @@
 //   RAPI_CALL_SECONDS=N            how long one call may take before the
 //                                  device is taken for gone (60).
 //
+// The listener runs from the first start-up that listens for as long as
+// the program does (net_listen.h); a start-up takes the device it holds.
 // One session per start-up; round trips on it are serialised.
 #pragma once
 
@@ -32,6 +34,7 @@
 
 #include "protocol/rapi1.h"
 #include "device/rapi_types.h"
+#include "rapi/net_wait.h"
 
 namespace netlink {
 
@@ -72,8 +75,13 @@ bool InUse();
 // whose reply comes in two). A reply body longer than maxReply is refused
 // unread, and the session is dropped since the stream can no longer be
 // trusted. False when the link is down or breaks; it then stays down until
-// the next start-up.
-bool Call(const std::vector<uint8_t> &frame, size_t maxReply, std::vector<uint8_t> *reply, int trailingFrames = 0);
+// the next start-up. The call must end within RAPI_CALL_SECONDS, or within
+// `whole` when given: the deadline of a call made of several round trips.
+bool Call(const std::vector<uint8_t> &frame, size_t maxReply, std::vector<uint8_t> *reply, int trailingFrames = 0,
+          const netwait::Deadline *whole = nullptr);
+
+// A deadline of RAPI_CALL_SECONDS from now, for a call of several round trips.
+netwait::Deadline CallDeadline();
 
 // Marks the link lost (a reply that does not hold together).
 void Drop(const char *why);

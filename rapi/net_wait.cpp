@@ -102,7 +102,44 @@ void SendAtOnce(SOCKET socket) {
     setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char *>(&on), sizeof on);
 }
 
-bool Resolve(const std::string &host, uint16_t port, sockaddr_in *address) {
+namespace {
+
+// One lookup, shared by the caller and the thread doing it: whichever of
+// the two is done with it last frees it.
+struct Lookup {
+    std::string host;
+    in_addr found = {};
+    bool ok = false;
+    LONG holders = 2;
+};
+
+void Release(Lookup *lookup) {
+    if (InterlockedDecrement(&lookup->holders) == 0) delete lookup;
+}
+
+DWORD WINAPI LookUp(void *parameter) {
+    Lookup *lookup = static_cast<Lookup *>(parameter);
+    addrinfo hints = {};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo *found = nullptr;
+    if (getaddrinfo(lookup->host.c_str(), nullptr, &hints, &found) == 0 && found) {
+        lookup->found = reinterpret_cast<sockaddr_in *>(found->ai_addr)->sin_addr;
+        lookup->ok = true;
+    }
+    if (found) freeaddrinfo(found);
+    Release(lookup);
+    return 0;
+}
+
+}  // namespace
+
+bool IsDotted(const std::string &host) {
+    return !host.empty() && host.find_first_not_of("0123456789.") == std::string::npos &&
+           (inet_addr(host.c_str()) != INADDR_NONE || host == "255.255.255.255");
+}
+
+bool Resolve(const std::string &host, uint16_t port, sockaddr_in *address, DWORD limitMs) {
     memset(address, 0, sizeof *address);
     address->sin_family = AF_INET;
     address->sin_port = htons(port);
@@ -110,14 +147,22 @@ bool Resolve(const std::string &host, uint16_t port, sockaddr_in *address) {
         address->sin_addr.s_addr = htonl(INADDR_ANY);
         return true;
     }
-    addrinfo hints = {};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo *found = nullptr;
-    if (getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0 || !found) return false;
-    address->sin_addr = reinterpret_cast<sockaddr_in *>(found->ai_addr)->sin_addr;
-    freeaddrinfo(found);
-    return true;
+    if (IsDotted(host)) {
+        address->sin_addr.s_addr = inet_addr(host.c_str());
+        return true;
+    }
+    Lookup *lookup = new Lookup;
+    lookup->host = host;
+    HANDLE thread = CreateThread(nullptr, 0, LookUp, lookup, 0, nullptr);
+    if (!thread) {
+        delete lookup;
+        return false;
+    }
+    bool ok = WaitForSingleObject(thread, limitMs) == WAIT_OBJECT_0 && lookup->ok;
+    if (ok) address->sin_addr = lookup->found;
+    CloseHandle(thread);
+    Release(lookup);
+    return ok;
 }
 
 std::string DescribeHost(const in_addr &address) {

@@ -12,6 +12,8 @@ namespace netwait {
 
 // How often a wait looks at the stop event.
 const DWORD kSliceMs = 20;
+// How long a host name's lookup may take.
+const DWORD kResolveMs = 5000;
 
 // A point in time some milliseconds from now, on the tick counter.
 struct Deadline {
@@ -46,8 +48,12 @@ uint32_t U32At(const uint8_t *bytes);
 void CloseSocket(SOCKET *socket);
 // Small frames must leave at once rather than wait for more to coalesce.
 void SendAtOnce(SOCKET socket);
-// A numeric or named IPv4 address; an empty host is every address.
-bool Resolve(const std::string &host, uint16_t port, sockaddr_in *address);
+// A dotted IPv4 address, which needs no lookup.
+bool IsDotted(const std::string &host);
+// A numeric or named IPv4 address; an empty host is every address. A name
+// is looked up on a thread of its own and given up after limitMs: a name
+// server that does not answer holds no one longer.
+bool Resolve(const std::string &host, uint16_t port, sockaddr_in *address, DWORD limitMs = kResolveMs);
 std::string Describe(const sockaddr_in &address);
 std::string DescribeHost(const in_addr &address);
 

@@ -95,6 +95,12 @@ Password JudgePassword(const uint8_t count[2], const std::function<bool(uint8_t 
     return sent == rapi1::EncodePassword(password, key) ? Password::kAccepted : Password::kRefused;
 }
 
+// Whether session `a` makes way before session `b` when room is needed.
+bool MakesWayBefore(const NetworkService::SessionState &a, const NetworkService::SessionState &b, DWORD now) {
+    if (a.served != b.served) return !a.served;
+    return now - a.lastHeard > now - b.lastHeard;
+}
+
 }  // namespace
 
 bool NetworkService::ParseEndpoint(const std::string &text, uint16_t defaultPort, Endpoint *endpoint) {
@@ -227,7 +233,8 @@ void NetworkService::Listen() {
 }
 
 // Starts a session for a new client; when kMaxSessions are served already,
-// the one silent longest is told to end to make room.
+// one is told to end to make room: of those that never completed a call the
+// one silent longest, else the one silent longest of all.
 void NetworkService::Admit(SOCKET client, const sockaddr_in &peer) {
     // Accepted sockets inherit the listener's event selection; the
     // session replaces it with its own.
@@ -242,7 +249,7 @@ void NetworkService::Admit(SOCKET client, const sockaddr_in &peer) {
     for (Session &session : sessions_) {
         if (session.state->done || session.state->closing) continue;
         ++serving;
-        if (!quietest || now - session.state->lastHeard > now - quietest->state->lastHeard) quietest = &session;
+        if (!quietest || MakesWayBefore(*session.state, *quietest->state, now)) quietest = &session;
     }
     if (serving >= kMaxSessions && quietest) {
         quietest->state->closing = true;
@@ -250,7 +257,8 @@ void NetworkService::Admit(SOCKET client, const sockaddr_in &peer) {
         if (quietest->state->news) SetEvent(quietest->state->news);
         device_.Note("[" + std::to_string(quietest->state->number) + "] session closed to make room for one from " +
                      AddressText(peer) + ": " + std::to_string(kMaxSessions) +
-                     " sessions at once at most, and it was silent longest");
+                     " sessions at once at most, and it " +
+                     (quietest->state->served ? "was silent longest" : "had completed no call"));
     }
     sessions_.push_back(Session{std::thread(&NetworkService::RunSession, this, client, AddressText(peer), state),
                                 client, state});
@@ -300,6 +308,7 @@ void NetworkService::RunSession(SOCKET socket, std::string peer, std::shared_ptr
         link_.Pace(4 + length + frames.size());
         if (outcome == ServeOutcome::kDrop) break;
         if (!link.SendAll(frames.data(), frames.size())) break;
+        state->served = true;
     }
     // The socket itself is closed by whoever joins this thread, so that
     // its handle cannot be reused while the service may still shut it.

@@ -50,8 +50,10 @@ public:
     // The control channel is up and past its password, if any.
     bool DesktopReady() const { return desktopReady_; }
 
-    // Sessions served at once; a new connection beyond them replaces the
-    // session that has been silent longest.
+    // Sessions served at once; a new connection beyond them replaces a
+    // session that has never completed a call (the one silent longest of
+    // them), else the one silent longest: an idle desktop that has worked
+    // with the device does not make way for connections that never have.
     static const size_t kMaxSessions = 16;
 
 private:

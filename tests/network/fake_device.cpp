@@ -211,16 +211,18 @@ bool FakeDevice::Dock(uint16_t desktopPort, const Bytes &greeting, bool echo, co
     setsockopt(control_, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char *>(&on), sizeof on);
     bool sent = send(control_, reinterpret_cast<const char *>(greeting.data()), static_cast<int>(greeting.size()),
                      0) == static_cast<int>(greeting.size());
-    if (sent && echo) {
-        // Echoes every word the desktop sends (its pings).
-        SOCKET control = control_;
-        undocking_ = false;
-        echoer_ = std::thread([this, control] {
-            uint8_t word[4];
-            while (ReceiveAll(control, word, 4, undocking_)) send(control, reinterpret_cast<const char *>(word), 4, 0);
-        });
-    }
+    if (sent && echo) Echo();
     return sent;
+}
+
+void FakeDevice::Echo() {
+    // Echoes every word the desktop sends (its pings).
+    SOCKET control = control_;
+    undocking_ = false;
+    echoer_ = std::thread([this, control] {
+        uint8_t word[4];
+        while (ReceiveAll(control, word, 4, undocking_)) send(control, reinterpret_cast<const char *>(word), 4, 0);
+    });
 }
 
 Bytes FakeDevice::ControlReceived(size_t count, DWORD timeoutMs) {

@@ -63,6 +63,8 @@ public:
     // Docks to the desktop's control port: sends the greeting, then echoes
     // pings when `echo` is set. False when the desktop does not listen.
     bool Dock(uint16_t desktopPort, const Bytes &greeting, bool echo = true, const char *from = "127.0.0.1");
+    // From now on echoes the pings of a device docked without echoing.
+    void Echo();
     // True when the desktop closes the control channel within timeoutMs.
     bool ClosedWithin(DWORD timeoutMs);
     // Reads up to `count` bytes the desktop sent on the control channel

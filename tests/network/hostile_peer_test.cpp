@@ -147,6 +147,55 @@ void NeverRead(SOCKET, const std::atomic<bool> &stop) {
     while (!stop) Sleep(20);
 }
 
+// An invocation's reply frame (12 bytes of output) sent after `delayMs`,
+// without the empty second frame that should follow it.
+void LateInvocationWithoutItsSecondFrame(SOCKET session, const std::atomic<bool> &stop) {
+    char request[256];
+    recv(session, request, sizeof request, 0);
+    for (int waited = 0; waited < 1500 && !stop; waited += 20) Sleep(20);
+    Bytes body;
+    for (uint32_t field : {0u, 0u, 0u, 12u}) PutU32(&body, field);
+    body.resize(body.size() + 12, 0);
+    Bytes frame = Frame(body);
+    send(session, reinterpret_cast<const char *>(frame.data()), static_cast<int>(frame.size()), 0);
+    while (!stop) Sleep(20);
+}
+
+// A device docked with a password challenge that is answered, and then
+// never gives its verdict.
+void DockWithoutVerdict(FakeDevice *docking, uint16_t desktopPort) {
+    SetEnvironmentVariableW(L"RAPI_PASSWORD", L"ab");
+    EXPECT_TRUE(docking->Dock(desktopPort, Challenged(0x44), false));
+    EXPECT_EQ(docking->ControlReceived(8, 3000).size(), 8u);
+}
+
+// Milliseconds until an honest device docking now is connected, while
+// `stalling` is being greeted.
+DWORD HonestDockingBeside(Bridge &bridge, const std::function<void()> &stalling) {
+    FakeDevice honest;
+    stalling();
+    DWORD start = GetTickCount();
+    EXPECT_TRUE(honest.Dock(bridge.desktopPort, GoodInfoBlock()));
+    bool connected = bridge.Connected(12000);
+    return connected ? Since(start) : MAXDWORD;
+}
+
+// Writes `bytes` to a device whose calls may take 2 s (RAPI_CALL_SECONDS);
+// the write must fail with "device not connected". Milliseconds it took.
+DWORD FailedWriteMs(const FakeDevice &device, size_t bytes) {
+    SetEnvironmentVariableA("RAPI_CALL_SECONDS", "2");
+    Bridge bridge;
+    bridge.Direct(device.RapiPort());
+    EXPECT_TRUE(bridge.Connected(5000));
+    std::vector<uint8_t> data(bytes, 7);
+    DWORD written = 0, start = GetTickCount();
+    BOOL ok = CeWriteFile(reinterpret_cast<HANDLE>(7), data.data(), static_cast<DWORD>(data.size()), &written, nullptr);
+    DWORD took = Since(start);
+    EXPECT_FALSE(ok);
+    EXPECT_EQ(CeGetLastError(), kNoDevice);
+    return took;
+}
+
 struct HostilePeerRow {
     const char *what;
     const char *unit;
@@ -196,18 +245,7 @@ const HostilePeerRow kHostilePeerRows[] = {
      [] {
          FakeDevice device;
          device.ServeRaw(NeverRead, 4096);
-         SetEnvironmentVariableA("RAPI_CALL_SECONDS", "2");
-         Bridge bridge;
-         bridge.Direct(device.RapiPort());
-         EXPECT_TRUE(bridge.Connected(5000));
-         std::vector<uint8_t> data(1u << 20, 7);
-         DWORD written = 0, start = GetTickCount();
-         BOOL ok = CeWriteFile(reinterpret_cast<HANDLE>(7), data.data(), static_cast<DWORD>(data.size()), &written,
-                               nullptr);
-         DWORD took = Since(start);
-         EXPECT_FALSE(ok);
-         EXPECT_EQ(CeGetLastError(), kNoDevice);
-         return took;
+         return FailedWriteMs(device, 1u << 20);
      }},
     {"part of a control word left pending costs no CPU", "ms of CPU in 2 s", 400,
      [] {
@@ -243,7 +281,7 @@ const HostilePeerRow kHostilePeerRows[] = {
          CloseBoxes();
          return static_cast<DWORD>(boxes);
      }},
-    {"a second device while one is docked is closed at once, and gets no password", "ms to close", 1000,
+    {"a second device while one that answers is docked is closed at once, and gets no password", "ms to close", 1000,
      [] {
          FakeDevice device, docked, second;
          ServeHonestly(&device, 8);
@@ -255,6 +293,7 @@ const HostilePeerRow kHostilePeerRows[] = {
          EXPECT_EQ(docked.ControlReceived(8, 3000).size(), 8u);
          EXPECT_TRUE(docked.SendControl(Bytes{1, 0}));
          EXPECT_TRUE(bridge.Connected(5000));
+         docked.Echo();
          DWORD start = GetTickCount();
          EXPECT_TRUE(second.Dock(bridge.desktopPort, Challenged(0x11), false));
          EXPECT_EQ(second.ControlReceived(64, 3000), Bytes());
@@ -310,6 +349,108 @@ const HostilePeerRow kHostilePeerRows[] = {
          bool connected = connect(probe, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0;
          closesocket(probe);
          return connected ? 1u : 0u;
+     }},
+    {"an invocation's late reply without its second frame ends at the call's deadline (2 s)", "ms", 3000,
+     [] {
+         FakeDevice device;
+         device.ServeRaw(LateInvocationWithoutItsSecondFrame);
+         SetEnvironmentVariableA("RAPI_CALL_SECONDS", "2");
+         Bridge bridge;
+         bridge.Direct(device.RapiPort());
+         EXPECT_TRUE(bridge.Connected(5000));
+         BYTE *input = static_cast<BYTE *>(LocalAlloc(LMEM_FIXED, 8));
+         DWORD outputSize = 0;
+         BYTE *output = nullptr;
+         DWORD start = GetTickCount();
+         HRESULT result = CeRapiInvoke(L"\\Windows\\tarnlib.dll", L"CloseApp", 8, input, &outputSize, &output,
+                                       nullptr, 0);
+         DWORD took = Since(start);
+         if (output) LocalFree(output);
+         EXPECT_EQ(result, HRESULT_FROM_WIN32(kNoDevice));
+         return took;
+     }},
+    {"a 3 MB write whose every 1 MB piece is answered after 1.2 s ends at the call's deadline (2 s)", "ms", 3000,
+     [] {
+         FakeDevice device;
+         device.Serve([](const Bytes &) {
+             Sleep(1200);
+             Bytes body;
+             for (uint32_t field : {0u, 0u, 1u, 1u << 20}) PutU32(&body, field);
+             return Frame(body);
+         });
+         return FailedWriteMs(device, 3u << 20);
+     }},
+    {"a docking connection that never greets is closed after its deadline (10 s)", "ms to close", 11000,
+     [] {
+         FakeDevice device, silent;
+         ServeHonestly(&device);
+         Bridge bridge;
+         bridge.Listen(device.RapiPort());
+         DWORD start = GetTickCount();
+         EXPECT_TRUE(silent.Dock(bridge.desktopPort, Bytes(), false));
+         bool closed = silent.ClosedWithin(13000);
+         return closed ? Since(start) : MAXDWORD;
+     }},
+    {"an honest device docks beside one whose remote API port refuses", "ms to dock", 2000,
+     [] {
+         FakeDevice device, refusing;
+         ServeHonestly(&device);
+         Bridge bridge;
+         bridge.Listen(device.RapiPort());
+         // Nothing serves the remote API on 127.0.0.2.
+         return HonestDockingBeside(bridge, [&] { EXPECT_TRUE(refusing.Dock(bridge.desktopPort, GoodInfoBlock(), true, "127.0.0.2")); });
+     }},
+    {"an honest device docks beside one that never gives its password verdict", "ms to dock", 2000,
+     [] {
+         FakeDevice device, silent;
+         ServeHonestly(&device, 8);
+         Bridge bridge;
+         bridge.Listen(device.RapiPort());
+         return HonestDockingBeside(bridge, [&] { DockWithoutVerdict(&silent, bridge.desktopPort); });
+     }},
+    {"a device silent on its password verdict is closed as silent, with no box about the password", "boxes", 0,
+     [] {
+         FakeDevice device, silent;
+         ServeHonestly(&device, 8);
+         Bridge bridge;
+         bridge.Listen(device.RapiPort());
+         DockWithoutVerdict(&silent, bridge.desktopPort);
+         EXPECT_TRUE(silent.ClosedWithin(13000));
+         EXPECT_FALSE(bridge.Connected(0));
+         int boxes = Boxes(false);
+         CloseBoxes();
+         return static_cast<DWORD>(boxes);
+     }},
+    {"a device docking again from the docked one's address, whose old link is silent, replaces it", "ms to replace",
+     3000,
+     [] {
+         FakeDevice device, old, again;
+         ServeHonestly(&device);
+         Bridge bridge;
+         bridge.Listen(device.RapiPort());
+         EXPECT_TRUE(old.Dock(bridge.desktopPort, GoodInfoBlock(), false));
+         EXPECT_TRUE(bridge.Connected(5000));
+         DWORD start = GetTickCount();
+         EXPECT_TRUE(again.Dock(bridge.desktopPort, GoodInfoBlock(), true));
+         bool replaced = old.ClosedWithin(5000);
+         DWORD took = Since(start);
+         EXPECT_FALSE(again.ClosedWithin(300)) << "the device docking again was turned away";
+         EXPECT_EQ(Alive(), FALSE) << "the start-up still used the old link";
+         CeRapiUninit();
+         bridge.Start();
+         EXPECT_TRUE(bridge.Connected(1000));
+         EXPECT_NE(Alive(), FALSE);
+         return replaced ? took : MAXDWORD;
+     }},
+    {"RAPI_DESKTOP naming an address this PC does not have: the start-up waits; CeRapiUninit", "ms", 500,
+     [] {
+         Bridge bridge;
+         // A documentation address, never this PC's: binding to it sends nothing.
+         SetEnvironmentVariableA("RAPI_DESKTOP", "192.0.2.1:5679");
+         bridge.Start();
+         EXPECT_EQ(WaitForSingleObject(bridge.init.heRapiInit, 1500), static_cast<DWORD>(WAIT_TIMEOUT));
+         EXPECT_EQ(bridge.init.hrRapiInit, E_PENDING);
+         return bridge.TimedUninit();
      }},
 };
 

@@ -527,6 +527,47 @@ TEST_F(Docking, AWrongPasswordIsNotConnected) {
     EXPECT_FALSE(Connected(1000));
 }
 
+// The listener outlives the start-up that began it: a device that docks
+// while no action waits is attended and held, and the next start-up takes
+// it at once. Ending that start-up ends its session, not the docking.
+TEST_F(Docking, ADeviceDockedBetweenStartUpsIsTakenByTheNext) {
+    FakeDevice device;
+    device.Serve([](const Bytes &) { return Reply({0, 0x10}); });
+    Listen(device);
+    CeRapiUninit();
+    FakeDevice docking;
+    ASSERT_TRUE(docking.Dock(desktopPort_, GoodInfoBlock(), true));
+    Sleep(300);  // greeted meanwhile, with no start-up waiting
+    for (int round = 0; round < 2; ++round) {
+        SCOPED_TRACE(round);
+        init_ = RAPIINIT{sizeof init_, nullptr, E_FAIL};
+        ASSERT_EQ(CeRapiInitEx(&init_), S_OK);
+        EXPECT_TRUE(Connected(250)) << "the docked device was not held";
+        EXPECT_NE(Alive(), FALSE);
+        CeRapiUninit();
+    }
+    EXPECT_FALSE(docking.ClosedWithin(200)) << "ending a start-up undocked the device";
+}
+
+// A host name in RAPI_DESKTOP is looked up by the listener's own thread:
+// the start-up returns at once, and a device docks on the name's address.
+TEST_F(Docking, AHostNameIsLookedUpByTheListener) {
+    FakeDevice device;
+    device.Serve([](const Bytes &) { return Reply({0, 0x10}); });
+    desktopPort_ = FreePort();
+    SetEnvironmentVariableA("RAPI_DESKTOP", ("localhost:" + std::to_string(desktopPort_)).c_str());
+    SetEnvironmentVariableA("RAPI_DEVICE_PORT", std::to_string(device.RapiPort()).c_str());
+    init_ = RAPIINIT{sizeof init_, nullptr, E_FAIL};
+    ASSERT_EQ(CeRapiInitEx(&init_), S_OK);
+    FakeDevice docking;
+    bool docked = false;
+    for (int attempt = 0; attempt < 50 && !docked; ++attempt, Sleep(100)) {
+        docked = docking.Dock(desktopPort_, GoodInfoBlock(), true);
+    }
+    ASSERT_TRUE(docked) << "nothing listened on the name's address";
+    EXPECT_TRUE(Connected(5000));
+}
+
 TEST_F(Docking, ThreeMissedPingsMeanTheDeviceIsGone) {
     FakeDevice device;
     device.Serve([](const Bytes &) { return Reply({0, 0x10}); });

@@ -353,3 +353,29 @@ TEST(Network, AFloodOfHalfOpenConnectionsCostsLittleAndLetsAnHonestSessionIn) {
 }
 
 }  // namespace
+
+namespace {
+
+// A desktop that has worked with the device and then sits idle is the
+// session silent longest; connections that never complete a call make way
+// before it when room is needed.
+TEST(Network, SessionsThatNeverCompletedACallMakeWayBeforeAnIdleDesktop) {
+    TestDevice device("pocketpc");
+    uint16_t port = device.ServeNetwork();
+    ASSERT_NE(port, 0);
+    Rapi1Client desktop;
+    ASSERT_TRUE(desktop.Connect(port));
+    ASSERT_EQ(desktop.GetFileAttributes(L"\\Windows"), static_cast<uint32_t>(FILE_ATTRIBUTE_DIRECTORY));
+    Sleep(50);  // the desktop is now silent longer than any newcomer
+    const size_t kSessionsAtOnce = 16;  // the device serves no more at once
+    std::vector<Rapi1Client> silent(kSessionsAtOnce);
+    for (Rapi1Client &client : silent) ASSERT_TRUE(client.Connect(port));
+    // One of them made way: the newest connections were all admitted.
+    Rapi1Client last;
+    ASSERT_TRUE(last.Connect(port));
+    EXPECT_EQ(last.GetFileAttributes(L"\\Windows"), static_cast<uint32_t>(FILE_ATTRIBUTE_DIRECTORY));
+    EXPECT_EQ(desktop.GetFileAttributes(L"\\Windows"), static_cast<uint32_t>(FILE_ATTRIBUTE_DIRECTORY))
+        << "the idle desktop made way for connections that never completed a call";
+}
+
+}  // namespace

@@ -24,8 +24,14 @@ const int kMessageBoxTextId = 65535;
 // ---- Which processes are ours ---------------------------------------------
 
 // This process and every process descended from it.
+std::set<DWORD> &Adopted() {
+    static std::set<DWORD> adopted;
+    return adopted;
+}
+
 std::set<DWORD> OurProcesses() {
     std::set<DWORD> ours{GetCurrentProcessId()};
+    ours.insert(Adopted().begin(), Adopted().end());
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
     if (snapshot == INVALID_HANDLE_VALUE) return ours;
     std::vector<PROCESSENTRY32> all;
@@ -245,6 +251,8 @@ DWORD WINAPI RobotThread(LPVOID parameter) {
 }  // namespace
 
 // ---- Public interface -----------------------------------------------------------
+
+void Adopt(DWORD processId) { Adopted().insert(processId); }
 
 HWND WaitForWindow(const std::string &caption, const char *windowClass, DWORD timeoutMs) {
     return WaitForVisibleWindow(caption, windowClass, false, timeoutMs);

@@ -13,6 +13,11 @@ namespace robot {
 
 const DWORD kDefaultTimeoutMs = 15000;
 
+// The robot looks only at the windows of its own process and the ones it
+// started; this adds a process that another program started (and its
+// children).
+void Adopt(DWORD processId);
+
 // A visible top-level window with exactly this (ANSI) caption and class;
 // nullptr and a test failure when none appears in time.
 HWND WaitForWindow(const std::string &caption, const char *windowClass = "#32770",

@@ -1,0 +1,51 @@
+// The bridge's listener for docking devices (RAPI_DESKTOP). It starts with
+// the first start-up that listens and runs for as long as the program does,
+// not only while a start-up waits: a device docks by connecting as soon as
+// its link comes up, and may not try again, so a handheld docked between
+// two actions is attended then, greeted, and held (its control channel
+// pinged, a remote API session to it kept open); the next start-up takes
+// it at once. Ending a start-up ends its session, never the docking.
+//
+// An address that this PC does not have yet (the link to the device is not
+// up) is waited for: the listen is tried again every second. Every docking
+// device is greeted on a thread of its own; a device that docks again from
+// the held device's address (its link went and came back) replaces the held
+// one unless that one still answers.
+#pragma once
+
+#include <winsock2.h>
+#include <windows.h>
+#include <stdint.h>
+
+#include "rapi/net_link.h"
+
+namespace netlisten {
+
+// Between two tries to listen on an address this PC does not have yet.
+const DWORD kListenRetryMs = 1000;
+// How long the held device has to answer a ping when a connection comes
+// from its address, before that connection is taken for the device
+// docking again.
+const DWORD kProbeMs = 2000;
+// Docking devices greeted at once; a new one beyond makes the oldest end.
+const size_t kMaxGreetings = 8;
+// Connections taken from the listener in one turn; after a failure other
+// than "none waiting" (no socket left, say), the listener rests a moment.
+const int kMaxAcceptsPerTurn = 16;
+const DWORD kAcceptRestMs = 100;
+
+// Listens where the choice says, unless the listener runs for it already
+// (one for another choice is ended first). Fails only as listening fails
+// for another reason than a missing address: the port in use, no right to
+// it. A host name is looked up by the listener's own thread.
+HRESULT EnsureListening(const netlink::Choice &choice);
+
+// Waits until a device is docked: S_OK with a remote API session to it
+// and the number of its docking; S_FALSE once `stop` is set; the failure
+// when the listener stopped listening for good.
+HRESULT AwaitSession(HANDLE stop, SOCKET *session, uint64_t *docking);
+
+// True while the device of that docking is still held.
+bool StillDocked(uint64_t docking);
+
+}  // namespace netlisten

@@ -1,0 +1,278 @@
+// The listener's own thread: taking docking connections, greeting each on
+// a thread of its own, holding and pinging the docked device.
+#include "rapi/net_listener.h"
+
+#include "protocol/rapi1.h"
+#include "rapi/call_log.h"
+#include "rapi/net_link.h"
+#include "rapi/net_listen.h"
+#include "rapi/net_wait.h"
+
+namespace netlisten {
+
+namespace {
+
+using netwait::Describe;
+using netwait::DescribeHost;
+
+enum Reason { kNotThePeer, kDeviceDocked, kAcceptFailed };
+
+bool Told(Listener &l, Reason reason, const in_addr &from) { return !l.told.insert({reason, from.s_addr}).second; }
+
+// Greeting each docking device on a thread of its own.
+
+struct GreetingJob {
+    Listener *listener;
+    SOCKET socket;
+};
+
+DWORD WINAPI GreetOne(void *parameter) {
+    GreetingJob job = *static_cast<GreetingJob *>(parameter);
+    delete static_cast<GreetingJob *>(parameter);
+    Listener &l = *job.listener;
+    netdock::Docked docked;
+    bool whole = netdock::Greet(job.socket, l.devicePort, l.quit, &docked);
+    {
+        SectionGuard guard(l.lock);
+        for (size_t i = 0; i < l.greeting.size(); ++i) {
+            if (l.greeting[i] == job.socket) l.greeting.erase(l.greeting.begin() + static_cast<std::ptrdiff_t>(i));
+        }
+        if (whole && !netwait::Stopping(l.quit)) {
+            l.arrived.push_back(docked);
+            SetEvent(l.wake);
+        } else {
+            closesocket(job.socket);
+            netwait::CloseSocket(&docked.session);
+        }
+    }
+    Release(&l);
+    return 0;
+}
+
+void StartGreeting(Listener &l, SOCKET socket, const sockaddr_in &from) {
+    calllog::Event("a device docks from %s", Describe(from).c_str());
+    SectionGuard guard(l.lock);
+    if (l.greeting.size() >= kMaxGreetings) {
+        // Its thread sees the connection end and closes it.
+        shutdown(l.greeting.front(), SD_BOTH);
+        l.greeting.erase(l.greeting.begin());
+        calllog::Event("%u devices docking at once: the oldest made way", static_cast<unsigned>(kMaxGreetings + 1));
+    }
+    Hold(&l);
+    GreetingJob *job = new GreetingJob{&l, socket};
+    HANDLE thread = CreateThread(nullptr, 0, GreetOne, job, 0, nullptr);
+    if (!thread) {
+        delete job;
+        closesocket(socket);
+        InterlockedDecrement(&l.holders);  // the caller still holds it
+        return;
+    }
+    l.greeting.push_back(socket);
+    CloseHandle(thread);
+}
+
+// The held device's control channel as the listener watches it: its words
+// read as they arrive (never peeked), its pings, and a connection from its
+// address parked while the device is asked whether it is still there.
+struct Watch {
+    SOCKET control = INVALID_SOCKET;
+    in_addr from = {};  // the held device's address
+    uint8_t word[4] = {};
+    size_t have = 0;
+    int unanswered = 0;
+    DWORD lastPing = 0;
+    SOCKET parked = INVALID_SOCKET;
+    sockaddr_in parkedFrom = {};
+    DWORD parkedAt = 0;
+};
+
+bool Ping(Watch &watch) {
+    const uint8_t ping[4] = {0x78, 0x56, 0x34, 0x12};
+    watch.lastPing = GetTickCount();
+    ++watch.unanswered;
+    return netwait::SendAll(watch.control, ping, 4);
+}
+
+// Takes what the control channel holds; false when it broke.
+bool TakeWords(Watch &watch) {
+    for (;;) {
+        int got = recv(watch.control, reinterpret_cast<char *>(watch.word + watch.have),
+                       static_cast<int>(4 - watch.have), 0);
+        if (got == 0) return false;
+        if (got < 0) return WSAGetLastError() == WSAEWOULDBLOCK;
+        watch.have += static_cast<size_t>(got);
+        if (watch.have < 4) continue;
+        watch.have = 0;
+        if (netwait::U32At(watch.word) == rapi1::kPing) watch.unanswered = 0;
+    }
+}
+
+// The held device still answers: the parked connection was another one.
+void TurnAway(Listener &l, SOCKET socket, const sockaddr_in &from) {
+    closesocket(socket);
+    if (!Told(l, kDeviceDocked, from.sin_addr)) {
+        calllog::Event("a connection from %s while a device is docked: closed", DescribeHost(from.sin_addr).c_str());
+    }
+}
+
+void TurnAwayParked(Listener &l, Watch &watch) {
+    if (watch.parked == INVALID_SOCKET) return;
+    TurnAway(l, watch.parked, watch.parkedFrom);
+    watch.parked = INVALID_SOCKET;
+}
+
+// The held device is gone; the next turn closes its channel, and greets
+// a connection parked meanwhile.
+void Lost(Listener &l, const char *why) {
+    SectionGuard guard(l.lock);
+    LetGo(l, why);
+}
+
+void Park(Listener &l, Watch &watch, SOCKET socket, const sockaddr_in &from) {
+    netwait::CloseSocket(&watch.parked);  // an older one from the same address
+    watch.parked = socket;
+    watch.parkedFrom = from;
+    watch.parkedAt = GetTickCount();
+    if (!Ping(watch)) Lost(l, "the control channel broke");
+}
+
+// Takes the connections waiting, at most kMaxAcceptsPerTurn of them; false
+// when taking one failed for another reason than none waiting.
+bool AcceptTurn(Listener &l, Watch &watch) {
+    for (int turn = 0; turn < kMaxAcceptsPerTurn; ++turn) {
+        sockaddr_in from = {};
+        int size = sizeof from;
+        SOCKET socket = accept(l.listener, reinterpret_cast<sockaddr *>(&from), &size);
+        if (socket == INVALID_SOCKET) {
+            int error = WSAGetLastError();
+            if (error == WSAEWOULDBLOCK) return true;
+            if (!Told(l, kAcceptFailed, in_addr{})) calllog::Event("cannot take a docking connection (error %d)", error);
+            return false;
+        }
+        // Accepted sockets inherit the listener's event; a greeting waits
+        // on its own.
+        WSAEventSelect(socket, nullptr, 0);
+        if (!l.anyPeer && from.sin_addr.s_addr != l.peer.s_addr) {
+            closesocket(socket);
+            if (!Told(l, kNotThePeer, from.sin_addr)) {
+                calllog::Event("a connection from %s, which is not RAPI_PEER's address: closed",
+                               DescribeHost(from.sin_addr).c_str());
+            }
+            continue;
+        }
+        if (watch.control == INVALID_SOCKET) {
+            StartGreeting(l, socket, from);
+        } else if (from.sin_addr.s_addr == watch.from.s_addr) {
+            Park(l, watch, socket, from);
+        } else {
+            TurnAway(l, socket, from);
+        }
+    }
+    return true;
+}
+
+// Closes a device let go of; holds the first device greeted whole while
+// none is held, and lets any other go. Returns the held device.
+netdock::Docked TakeArrivals(Listener &l) {
+    SectionGuard guard(l.lock);
+    if (l.heldGone) {
+        closesocket(l.held.control);
+        l.held = netdock::Docked();
+        l.heldGone = false;
+    }
+    for (netdock::Docked &docked : l.arrived) {
+        if (l.held.control == INVALID_SOCKET) {
+            l.held = docked;
+            ++l.docking;
+            calllog::Event("device docked: held until it goes");
+            continue;
+        }
+        sockaddr_in from = {};
+        int size = sizeof from;
+        getpeername(docked.control, reinterpret_cast<sockaddr *>(&from), &size);
+        calllog::Event("a device from %s greeted while another is docked: closed", DescribeHost(from.sin_addr).c_str());
+        CloseDocked(&docked);
+    }
+    l.arrived.clear();
+    return l.held;
+}
+
+// Watches a newly held device (or none), on the listener's event. A
+// connection parked while the last one was asked about is greeted once no
+// device is held.
+void Arm(Listener &l, Watch &watch, const netdock::Docked &held, WSAEVENT news) {
+    if (held.control == watch.control) return;
+    watch.control = held.control;
+    watch.from = held.device.sin_addr;
+    watch.have = 0;
+    watch.unanswered = 0;
+    watch.lastPing = GetTickCount();
+    if (held.control != INVALID_SOCKET) {
+        WSAEventSelect(held.control, news, FD_READ | FD_CLOSE);
+        TurnAwayParked(l, watch);
+    } else if (watch.parked != INVALID_SOCKET) {
+        SOCKET socket = watch.parked;
+        watch.parked = INVALID_SOCKET;
+        StartGreeting(l, socket, watch.parkedFrom);
+    }
+}
+
+
+// Pings the held device every few seconds (three pings without an echo,
+// or a broken channel, mean it is gone) and settles a parked connection.
+// Returns how long the listener may sleep.
+DWORD Tend(Listener &l, Watch &watch) {
+    DWORD now = GetTickCount();
+    DWORD sleep = netlink::kPingIntervalMs;
+    if (watch.control == INVALID_SOCKET) return sleep;
+    if (watch.parked != INVALID_SOCKET) {
+        if (now - watch.parkedAt >= kProbeMs) {
+            Lost(l, "it docked again from its address, and the old link no longer answers");
+            return 0;
+        }
+        sleep = kProbeMs - (now - watch.parkedAt);
+    }
+    if (now - watch.lastPing >= netlink::kPingIntervalMs) {
+        if (watch.unanswered >= netlink::kMissedPingsForGone) {
+            Lost(l, "three pings without an echo");
+            return 0;
+        }
+        if (!Ping(watch)) {
+            Lost(l, "the control channel broke");
+            return 0;
+        }
+        now = watch.lastPing;
+    }
+    DWORD toPing = netlink::kPingIntervalMs - (now - watch.lastPing);
+    return toPing < sleep ? toPing : sleep;
+}
+
+}  // namespace
+
+void Serve(Listener &l) {
+    WSAEVENT news = WSACreateEvent();
+    WSAEventSelect(l.listener, news, FD_ACCEPT);
+    Watch watch;
+    HANDLE events[3] = {news, l.wake, l.quit};
+    for (;;) {
+        Arm(l, watch, TakeArrivals(l), news);
+        DWORD sleep = Tend(l, watch);
+        if (sleep == 0) continue;
+        DWORD which = WaitForMultipleObjects(3, events, FALSE, sleep);
+        if (which == WAIT_OBJECT_0 + 2 || which == WAIT_FAILED) break;
+        if (which != WAIT_OBJECT_0) continue;
+        WSAResetEvent(news);
+        if (watch.control != INVALID_SOCKET) {
+            if (!TakeWords(watch)) {
+                Lost(l, "the control channel broke");
+            } else if (watch.unanswered == 0) {
+                TurnAwayParked(l, watch);
+            }
+        }
+        if (!AcceptTurn(l, watch)) WaitForSingleObject(l.quit, kAcceptRestMs);
+    }
+    netwait::CloseSocket(&watch.parked);
+    WSACloseEvent(news);
+}
+
+}  // namespace netlisten
