@@ -43,9 +43,12 @@ ip link set lo up
 link_dir_windows="Z:${work//\//\\}\\link"
 
 pids=()
+groups=()
 cleanup() {
   local pid
   for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
+  # The launchers' process groups: pppd and setup.exe with them.
+  for pid in "${groups[@]}" $(cat "$work/link/launcher.group" 2>/dev/null); do kill -- "-$pid" 2>/dev/null; done
   [ -d "$work/wine" ] && WINEPREFIX=$work/wine wineserver -k >/dev/null 2>&1
   rm -rf "$work/wine"
 }
@@ -84,6 +87,8 @@ log, command = sys.argv[1], sys.argv[2:]
 master, slave = os.openpty()
 command = [os.ttyname(slave) if word == "@PTY@" else word for word in command]
 child = subprocess.Popen(command, stdin=slave, stdout=slave, stderr=slave, start_new_session=True)
+with open(os.environ["LAUNCHER_GROUP_FILE"], "w") as group:
+    group.write("%d\n" % child.pid)
 os.close(slave)
 with open(log, "wb") as out:
     while True:
@@ -123,7 +128,7 @@ export RAPI_LOG=$work/rapi.log
 robot=$!
 pids+=("$robot")
 
-PATH=$work/bin:$PATH TESH_WINE_PREFIX=$work/wine \
+PATH=$work/bin:$PATH TESH_WINE_PREFIX=$work/wine LAUNCHER_GROUP_FILE=$work/link/launcher.group \
   run_on_pty "$work/launcher.log" "$work/zip/tesh-reader-setup.sh" --serial @PTY@ &
 launcher=$!
 pids+=("$launcher")
@@ -222,7 +227,7 @@ FAKE_WINE_SECONDS=30 PATH=$work/bin:$PATH TESH_WINE_PREFIX=$fake_prefix \
   env HOME="$work" python3 -c 'import os, sys; os.setsid(); os.execv(sys.argv[1], sys.argv[1:])' \
   "$work/zip/tesh-reader-setup.sh" --serial /dev/null >"$work/interrupted.log" 2>&1 &
 interrupted=$!
-pids+=("$interrupted")
+groups+=("$interrupted")
 if wait_file "$work/link/wine.ran" 100 && wait_file "$work/link/pppd.pid" 50; then
   kill -INT -- "-$interrupted"
   for i in $(seq 100); do [ -e "$work/link/pppd.ended" ] && break; sleep 0.1; done
