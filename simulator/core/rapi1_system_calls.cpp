@@ -159,6 +159,16 @@ Device::Outcome Rapi1Call::GetVersionEx() {
     if (!Complete()) return Malformed();
     DWORD major = d_.faults_.hasVersion ? d_.faults_.major : d_.identity_.major;
     DWORD minor = d_.faults_.hasVersion ? d_.faults_.minor : d_.identity_.minor;
+    if (d_.faults_.refuseVersion) {
+        // Refused by the device itself: a failure with its error, and an
+        // empty record.
+        Result refused = Device::Fail(d_.faults_.refuseVersion);
+        Head(refused);
+        out_.U32(0);
+        out_.U32(0);
+        Log("CeGetVersionEx -> " + refused.note);
+        return Outcome::kAnswer;
+    }
     Head(Device::Done("ok"));
     out_.U32(1);
     out_.U32(rapi1::kOsVersionInfoBytes);
