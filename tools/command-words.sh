@@ -35,7 +35,7 @@ refuse_options() {
   shift 2
   for word in "$@"; do
     case "$word" in
-      -*) case " $known " in *" $word "*) ;; *) refuse_word "$script" option "$word" "options: ${known:-none} --help" ;; esac ;;
+      -*) case " $known " in *" $word "*) ;; *) refuse_word "$script" option "$word" "options: ${known:+$known }--help" ;; esac ;;
     esac
   done
 }

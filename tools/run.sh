@@ -236,6 +236,7 @@ if [ "$dock" = 1 ]; then
   (cd "$state" && exec "$here/wine-run.sh" "$build/bin/cedevice.exe" "$image" --profile "$profile" \
       --link-speed "$link_speed" "${device_network[@]}") > >(exec 8>&-; tee -a "$device_log") 2>&1 8>&- &
   device_pid=$!
+  echo "The device runs as process $device_pid"
   if ! device_docked "$device_log"; then
     wait "$device_pid" 2>/dev/null || true
     device_pid=
