@@ -160,6 +160,17 @@ public:
         if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
     }
     bool Open() const { return handle_ != INVALID_HANDLE_VALUE; }
+    // The image the service on the other end serves; false when it does not say.
+    bool ServedImage(std::wstring *image) {
+        wire::Writer ask;
+        ask.U32(wire::kAdminImage);
+        std::vector<uint8_t> body;
+        if (!Call(ask, &body)) return false;
+        wire::Reader in(body.data(), body.size());
+        in.U32();
+        *image = in.Text();
+        return true;
+    }
     bool Call(wire::Writer &request, std::vector<uint8_t> *body) {
         std::vector<uint8_t> &frame = request.Finish();
         uint8_t header[4];
@@ -181,17 +192,13 @@ private:
 // False when there is none (the changes are then made directly).
 bool SendToService(const Options &options, bool *allOk) {
     AdminLink link(options.pipe);
-    if (!link.Open()) return false;
-    wire::Writer ask;
-    ask.U32(wire::kAdminImage);
-    std::vector<uint8_t> body;
-    if (!link.Call(ask, &body)) return false;
-    wire::Reader in(body.data(), body.size());
-    in.U32();
-    if (!SameName(in.Text(), FullHostPath(options.image))) {
+    std::wstring served;
+    if (!link.Open() || !link.ServedImage(&served)) return false;
+    if (!SameName(served, FullHostPath(options.image))) {
         Print("the service on this pipe serves another image; changing " + WideToUtf8(options.image) + " directly");
         return false;
     }
+    std::vector<uint8_t> body;
     for (const auto &change : options.changes) {
         wire::Writer request;
         request.U32(change.first);
@@ -256,13 +263,7 @@ bool PipeServedBy(const std::wstring &pipe, std::wstring *image) {
     image->clear();
     AdminLink link(pipe);
     if (!link.Open()) return GetLastError() == ERROR_PIPE_BUSY;
-    wire::Writer ask;
-    ask.U32(wire::kAdminImage);
-    std::vector<uint8_t> body;
-    if (!link.Call(ask, &body)) return true;
-    wire::Reader in(body.data(), body.size());
-    in.U32();
-    *image = in.Text();
+    if (!link.ServedImage(image)) image->clear();
     return true;
 }
 
