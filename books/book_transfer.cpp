@@ -31,8 +31,10 @@ const DWORD kNewspaperStateBytes = 4;
 // How the transfer of one book (or of them all) ended. kGoOn: the book is on
 // the device (copied, or up to date already). kBookFailed: it is not, and
 // the next book is tried. After a stop the remaining books are not tried;
-// after a lost link nothing more asks the device.
-enum class Transfer { kGoOn, kBookFailed, kStop, kLinkLost };
+// after a lost link nothing more asks the device. kCardGone: the chosen
+// storage card is no longer in the device, and the remaining books are not
+// tried. Lost links and cards that are gone are said by the loop, once.
+enum class Transfer { kGoOn, kBookFailed, kStop, kLinkLost, kCardGone };
 
 // ---- The pending names --------------------------------------------------
 
@@ -51,15 +53,6 @@ void ReleasePendingNames(PendingBookList **list) {
 
 bool ToWidePath(const char *path, wchar_t (&wide)[kDevicePathChars]) {
     return MultiByteToWideChar(CP_ACP, 0, path, -1, wide, kDevicePathChars) != 0;
-}
-
-// True when the device no longer answers. Asked once before the reader is
-// brought up to date, so that a device pulled out while the pages were open
-// is said once, instead of once per step that would ask it.
-bool DeviceLinkLost() {
-    CEOSVERSIONINFO info = {};
-    info.dwOSVersionInfoSize = sizeof info;
-    return !CeGetVersionEx(&info) && CeGetLastError() == ERROR_DEVICE_NOT_CONNECTED;
 }
 
 // storageRoot + "My Documents", then its "Corvex Press" folder, and no
@@ -83,18 +76,44 @@ bool PrepareBookFolder() {
 
 // ---- Reporting ------------------------------------------------------------
 
-// What a failed book means for the rest: a lost link ends the transfer and
-// the use of the connection; a card that went away took the books' folder
-// with it; any other failure concerns this book alone.
-Transfer OutcomeOf(DWORD error) {
-    if (ForgetConnectionIfLost(error)) return Transfer::kLinkLost;
-    if (error == ERROR_DEV_NOT_EXIST) return Transfer::kStop;
+// After a book failed on a storage card: whether the card is still in the
+// device, asked of the device itself (its root folder), since the error of
+// a copy onto a card that was taken out differs by device. kGoOn when the
+// card is there (or the books go to main memory).
+Transfer CardPresence() {
+    const size_t length = strlen(g_setup.storageRoot);
+    if (length <= 1) return Transfer::kGoOn;
+    char root[kDevicePathChars];
+    wchar_t wide[kDevicePathChars];
+    // The root without its closing separator: "\SD Card".
+    memcpy(root, g_setup.storageRoot, length - 1);
+    root[length - 1] = '\0';
+    if (!ToWidePath(root, wide)) return Transfer::kGoOn;
+    CE_FIND_DATA found;
+    const HANDLE search = CeFindFirstFile(wide, &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        CeFindClose(search);
+        return Transfer::kGoOn;
+    }
+    return IsLinkLost(CeGetLastError()) ? Transfer::kLinkLost : Transfer::kCardGone;
+}
+
+// A book that failed for a reason of its own (or of the host) is named,
+// with the system's text for the reason; a card that went away without the
+// device saying so took the books' folder with it.
+Transfer ReportBookFailed(const char *name, DWORD error) {
+    if (ShowFileNotCopied(name, error) == ERROR_DEV_NOT_EXIST) return Transfer::kStop;
     return Transfer::kBookFailed;
 }
 
-// A book that did not reach the device is named, with the system's text
-// for the reason.
-Transfer ReportBookNotCopied(const char *name, DWORD error) { return OutcomeOf(ShowFileNotCopied(name, error)); }
+// A book the device did not take: a lost link and a card that is gone are
+// left for the loop to say once; anything else is this book's own failure.
+Transfer ReportBookNotCopied(const char *name, DWORD error) {
+    if (IsLinkLost(error)) return Transfer::kLinkLost;
+    const Transfer card = CardPresence();
+    if (card != Transfer::kGoOn) return card;
+    return ReportBookFailed(name, error);
+}
 
 // A book whose old copy was deleted and whose new copy could not be renamed
 // into place: that copy, the only whole one, waits under the temporary name,
@@ -134,9 +153,11 @@ void ResetNewspaperCompanions(const char *pagesPath, const char *statePath) {
 }
 
 // What a finished copy means for the loop: reported by name when it failed.
+// A link lost at the rename leaves the copy whole under the temporary name,
+// where the next run's copy puts it in place: only the lost link is said.
 Transfer CopyOutcome(const char *name, const char *folder, DWORD result, bool kept) {
     if (result == 0) return Transfer::kGoOn;
-    if (kept) return ReportBookKept(name, folder, result);
+    if (kept && !IsLinkLost(result)) return ReportBookKept(name, folder, result);
     return ReportBookNotCopied(name, result);
 }
 
@@ -148,7 +169,7 @@ Transfer TransferNewspaperIssue(const char *name, const char *folder) {
     char issuePath[kDevicePathChars], pagesPath[kDevicePathChars], statePath[kDevicePathChars];
     if (!JoinDevicePath(issuePath, folder, kNewspaperIssue) || !JoinDevicePath(pagesPath, folder, kNewspaperPages) ||
         !JoinDevicePath(statePath, folder, kNewspaperState)) {
-        return ReportBookNotCopied(name, ERROR_FILENAME_EXCED_RANGE);
+        return ReportBookFailed(name, ERROR_FILENAME_EXCED_RANGE);
     }
     bool kept = false;
     DWORD result = ReplaceFileOnDevice(name, issuePath, &kept);
@@ -160,7 +181,7 @@ Transfer TransferNewspaperIssue(const char *name, const char *folder) {
 // An ordinary book keeps its host name on the device, newer-only.
 Transfer TransferOrdinaryBook(const char *name, const char *folder) {
     char path[kDevicePathChars];
-    if (!JoinDevicePath(path, folder, name)) return ReportBookNotCopied(name, ERROR_FILENAME_EXCED_RANGE);
+    if (!JoinDevicePath(path, folder, name)) return ReportBookFailed(name, ERROR_FILENAME_EXCED_RANGE);
     bool kept = false;
     DWORD result = CopyFileToDevice(name, path, &kept);
     return CopyOutcome(name, folder, result, kept);
@@ -170,15 +191,47 @@ Transfer TransferOrdinaryBook(const char *name, const char *folder) {
 // show the system's text, without the name, and count it as done.
 Transfer TransferBook(const char *name, const char *folder) {
     const DWORD openError = OpenHostBookError(name);
-    if (openError != 0) return ReportBookNotCopied(name, openError);
+    if (openError != 0) return ReportBookFailed(name, openError);
     return IsNewspaperIssue(name) ? TransferNewspaperIssue(name, folder) : TransferOrdinaryBook(name, folder);
+}
+
+int CountPendingNames(PendingBookList **list) {
+    int count = 0;
+    for (const PendingBookNode *node = list && *list ? (*list)->first : nullptr; node; node = node->next) ++count;
+    return count;
+}
+
+// The one box of a link lost during Install Book: what was going on, how
+// many chosen books are not on the device, and what to do.
+void ReportBooksLinkLost(const char *what, int missing, int chosen) {
+    char count[128];
+    snprintf(count, sizeof count, kTextBooksNotOnDeviceFormat, missing, chosen);
+    ReportLinkLost(what, count, kTextDockAgainForBooks);
+}
+
+// The book being copied when the link was lost is named; it and the books
+// not tried yet (still in the list) count with those that failed before.
+void ReportLinkLostCopying(const char *name, PendingBookList **list, int failed, int chosen) {
+    char what[384];
+    snprintf(what, sizeof what, kTextLinkLostCopyingBookFormat, name);
+    ReportBooksLinkLost(what, failed + CountPendingNames(list), chosen);
+}
+
+// The chosen card, named as the storage page lists it: storageRoot
+// ("\\SD Card\\") without its separators.
+void ReportCardGone() {
+    const int nameLength = static_cast<int>(strlen(g_setup.storageRoot)) - 2;
+    char text[384];
+    snprintf(text, sizeof text, kTextCardGoneFormat, nameLength, g_setup.storageRoot + 1);
+    ShowMessage(text, kCaptionError, MB_OK | MB_ICONWARNING);
 }
 
 // Copies the pending books in list order, emptying the list as it goes,
 // and counts the books tried that are not on the device. Once the device
-// cannot be reached, the rest are not tried: their names stay in the list
-// for the caller to count and release.
-Transfer TransferBooks(PendingBookList **list, int *failed) {
+// or its card cannot be reached, that is said once and the rest are not
+// tried: their names, with the book that met it, stay in the list for the
+// caller to count and release.
+Transfer TransferBooks(PendingBookList **list, int chosen, int *failed) {
     char folder[kDevicePathChars];
     // An offered location always has room for the folder; should it not, that
     // is said once, not once per book.
@@ -189,6 +242,14 @@ Transfer TransferBooks(PendingBookList **list, int *failed) {
     for (char *name = static_cast<char *>(RewindAndPeek(list)); name;
          name = static_cast<char *>(RewindAndPeek(list))) {
         const Transfer outcome = TransferBook(name, folder);
+        if (outcome == Transfer::kLinkLost) {
+            ReportLinkLostCopying(name, list, *failed, chosen);
+            return outcome;
+        }
+        if (outcome == Transfer::kCardGone) {
+            ReportCardGone();
+            return Transfer::kStop;
+        }
         ReleaseBookName(RemoveAtCursor(list));
         if (outcome == Transfer::kGoOn) continue;
         ++*failed;
@@ -212,27 +273,20 @@ bool EnterBookFolder() {
 
 // The books into the book folder, with the progress window up; *failed
 // counts the books tried that did not arrive.
-Transfer TransferToDevice(PendingBookList **list, int *failed) {
+Transfer TransferToDevice(PendingBookList **list, int chosen, int *failed) {
     ShowProgressWindow();
     Transfer outcome = Transfer::kStop;
     if (!PrepareBookFolder()) {
-        ForgetConnection();
-        ShowSystemErrorBox(ERROR_DEVICE_NOT_CONNECTED);
+        ReportBooksLinkLost(kTextLinkLostBeforeBooks, chosen, chosen);
         outcome = Transfer::kLinkLost;
     } else if (EnterBookFolder()) {
-        outcome = TransferBooks(list, failed);
+        outcome = TransferBooks(list, chosen, failed);
     }
     HideProgressWindow();
     return outcome;
 }
 
 // ---- The wizard -----------------------------------------------------------
-
-int CountPendingNames(PendingBookList **list) {
-    int count = 0;
-    for (const PendingBookNode *node = list && *list ? (*list)->first : nullptr; node; node = node->next) ++count;
-    return count;
-}
 
 // The completion dialog only when every chosen book is on the device;
 // otherwise how many are not, each of them named already.
@@ -257,6 +311,9 @@ int RunWizardPages(PendingBookList **list) {
         if (books == 0) return 0;
         // Back; or a page that could not be shown, which chose nothing.
         if (books != 1) return -1;
+        // A device report (F3) on the book page forgets a device it finds
+        // gone: connect again before the storage page asks the device.
+        if (!ReconnectIfForgotten()) return -1;
         int storage = ChooseStorageWithRoom(list);
         if (storage == 0) return 0;
         if (storage != -1) return 1;
@@ -270,17 +327,25 @@ int RunInstallBooks(PendingBookList **list) {
     if (!EnsureDeviceReady()) return -1;
     int pages = RunWizardPages(list);
     if (pages != 1) return pages;
+    const int chosen = CountPendingNames(list);
+    // As before the storage page: a device report on that page may have
+    // forgotten the connection.
+    if (!ReconnectIfForgotten()) return -1;
+    // Asked once before the reader is brought up to date, so that a device
+    // pulled out while the pages were open is said once, instead of once
+    // per step that would ask it.
     if (DeviceLinkLost()) {
-        ForgetConnection();
-        ShowSystemErrorBox(ERROR_DEVICE_NOT_CONNECTED);
+        ReportBooksLinkLost(kTextLinkLostBeforeBooks, chosen, chosen);
         return -1;
     }
-    InstallReader();
-    // A link lost while the reader was brought up to date has been said.
+    if (!BringReaderUpToDate()) {
+        ReportBooksLinkLost(kTextLinkLostInstallingReader, chosen, chosen);
+        return -1;
+    }
+    // No connection could be made for the reader: said already.
     if (!g_setup.connected) return -1;
-    const int chosen = CountPendingNames(list);
     int failed = 0;
-    if (TransferToDevice(list, &failed) == Transfer::kLinkLost) return -1;
+    if (TransferToDevice(list, chosen, &failed) == Transfer::kLinkLost) return -1;
     LaunchReader();
     // Books left untried after a stop are not on the device either.
     ReportInstalledBooks(chosen, failed + CountPendingNames(list));

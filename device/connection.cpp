@@ -1,5 +1,9 @@
 #include "device/connection.h"
 
+#include <string.h>
+
+#include <initializer_list>
+
 #include "device/connect_dialog.h"
 #include "device/identification.h"
 #include "device/message_wait.h"
@@ -44,9 +48,9 @@ int ConnectWithPrompt() {
 int EnsureDeviceReady() {
     if (g_setup.connected != 0) {
         // Every action works with a freshly read platform code. Its first
-        // reads also tell whether the device still answers: a handheld
-        // pulled since the last action is forgotten here, silently, and
-        // connected again as if the cradle had been empty.
+        // reads also tell whether the link still holds: a handheld pulled
+        // since the last action is forgotten here, silently, and connected
+        // again as if the cradle had been empty.
         const int code = ClassifyAnsweringPlatform();
         if (code != 0) {
             SetPlatformCode(code);
@@ -64,7 +68,15 @@ int EnsureDeviceReady() {
     return g_setup.connected;
 }
 
+bool ReconnectIfForgotten() { return g_setup.connected != 0 || EnsureDeviceReady() == 1; }
+
 bool IsLinkLost(DWORD error) { return error == ERROR_DEVICE_NOT_CONNECTED; }
+
+bool DeviceLinkLost() {
+    CEOSVERSIONINFO info = {};
+    info.dwOSVersionInfoSize = sizeof info;
+    return !CeGetVersionEx(&info) && IsLinkLost(CeGetLastError());
+}
 
 bool ForgetConnectionIfLost(DWORD error) {
     if (!IsLinkLost(error)) return false;
@@ -73,6 +85,17 @@ bool ForgetConnectionIfLost(DWORD error) {
 }
 
 void ForgetConnection() { Disconnect(); }
+
+void ReportLinkLost(const char *first, const char *second, const char *third) {
+    ForgetConnection();
+    char text[768] = "";
+    for (const char *sentence : {first, second, third}) {
+        if (!sentence) continue;
+        if (text[0]) strncat(text, " ", sizeof text - strlen(text) - 1);
+        strncat(text, sentence, sizeof text - strlen(text) - 1);
+    }
+    ShowMessage(text, kCaptionError, MB_OK | MB_ICONWARNING);
+}
 
 int Disconnect() {
     if (g_setup.connected != 0) {

@@ -131,8 +131,12 @@ int ClassifyPlatform() {
 }
 
 int ClassifyAnsweringPlatform() {
+    // Only a read that failed for want of a link means the device is gone; a
+    // device that answers with an error of its own is classified from that
+    // answer (a version of 0), as ClassifyPlatform would.
     CEOSVERSIONINFO major, minor;
-    if (!ReadDeviceVersion(&major) || !ReadDeviceVersion(&minor)) return 0;
+    if (!ReadDeviceVersion(&major) && CeGetLastError() == ERROR_DEVICE_NOT_CONNECTED) return 0;
+    if (!ReadDeviceVersion(&minor) && CeGetLastError() == ERROR_DEVICE_NOT_CONNECTED) return 0;
     return ClassifyVersion(static_cast<int>(major.dwMajorVersion), static_cast<int>(minor.dwMinorVersion));
 }
 

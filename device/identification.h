@@ -16,9 +16,10 @@ int QueryProcessorType();
 int ClassifyPlatform();
 
 // ClassifyPlatform for a device that may no longer answer: 0, with nothing
-// more asked (no registry read, no box), when either version read fails;
-// CeGetLastError then says why. The same calls as ClassifyPlatform when
-// the device answers.
+// more asked (no registry read, no box), when a version read fails because
+// the link is gone (CeGetLastError 1167). A read the device itself refuses
+// counts as its answer, a version of 0. The same calls as ClassifyPlatform
+// otherwise.
 int ClassifyAnsweringPlatform();
 
 // What the device report prints of the device itself.

@@ -2,6 +2,7 @@
 
 #include <string.h>
 
+#include "device/connection.h"
 #include "device/message_wait.h"
 #include "device/rapi.h"
 #include "resources/texts.h"
@@ -78,7 +79,10 @@ int CloseReaderOnDevice(const wchar_t *windowClass, const wchar_t *windowTitle) 
     DWORD hostError = GetLastError();
     LocalFree(output);
     if (InvocationFailed(result)) {
-        ShowSystemErrorBox(FailureCode(hostError, result));
+        // A lost link is left to the action, whose next call meets it and
+        // tells it once, with what to do.
+        const DWORD failure = FailureCode(hostError, result);
+        if (!IsLinkLost(failure)) ShowSystemErrorBox(failure);
         return 0;
     }
     return 1;

@@ -17,7 +17,8 @@ void FillCloseRequest(BYTE *block, const wchar_t *windowClass, const wchar_t *wi
 
 // Asks the window of this class and title on the device to close. Returns 1
 // when the request was delivered or when the helper library is not on the
-// device (nothing to ask), 0 when it failed (the user has been told).
+// device (nothing to ask), 0 when it failed (the user has been told, but
+// of a lost link, which the action meets at its next call and tells).
 int CloseReaderOnDevice(const wchar_t *windowClass, const wchar_t *windowTitle);
 
 // The longest wait for a reader asked to close: a few seconds, since the

@@ -9,7 +9,11 @@ rem     install-rapi.cmd /remove   take it out again
 setlocal
 set target=%SystemRoot%\System32
 set mark=%target%\rapi.dll.tesh-stand-in
+if "%~1"=="/?" goto usage
+if /i "%~1"=="--help" goto usage
+if /i "%~1"=="-h" goto usage
 if /i "%~1"=="/remove" goto remove
+if not "%~1"=="" goto unknown
 if exist "%target%\rapi.dll" if not exist "%mark%" goto foreign
 copy /y "%~dp0rapi.dll" "%target%\rapi.dll" >nul
 if errorlevel 1 goto failed
@@ -24,6 +28,18 @@ if exist "%target%\rapi.dll" goto failed
 del "%mark%"
 echo Removed %target%\rapi.dll
 exit /b 0
+
+:usage
+echo Installs the kit's stand-in rapi.dll as the system's rapi.dll, the only one
+echo setup.exe loads; a rapi.dll this script did not put there is left alone.
+echo.
+echo     install-rapi.cmd           install the stand-in, or update it
+echo     install-rapi.cmd /remove   take it out again
+exit /b 0
+
+:unknown
+echo install-rapi.cmd: unknown word "%~1" (words: /remove, /?)
+exit /b 2
 
 :foreign
 echo %target%\rapi.dll is already there and is not the stand-in: left alone.

@@ -22,10 +22,16 @@ void ShowStatus(const char *text) {
 }
 
 // Reads the processor type, classifies the device again and stores its
-// code: the variant is chosen from this reading.
+// code: the variant is chosen from this reading. A device that gives no
+// processor type because the link is gone is forgotten (0), before the
+// classification would tell of a registry it cannot reach.
 DWORD IdentifyDevice() {
     ShowStatus(kTextDeterminingProcessor);
     const DWORD processor = static_cast<DWORD>(QueryProcessorType());
+    if (processor == 0 && DeviceLinkLost()) {
+        ForgetConnection();
+        return 0;
+    }
     ShowStatus(kTextDeterminingVersion);
     SetPlatformCode(ClassifyPlatform());
     return processor;
@@ -57,27 +63,31 @@ void CreateReaderShortcuts() {
     CreateDesktopShortcut(kShortcutReader, kDeviceReaderPath);
 }
 
-// A program file that did not reach the device is named, with the
-// system's text for the reason. A lost link also ends the use of the
-// connection. True when the copy failed.
-bool ReportFailedCopy(const char *devicePath, DWORD copyResult) {
-    if (copyResult == 0) return false;
-    ForgetConnectionIfLost(ShowFileNotCopied(devicePath, copyResult));
-    return true;
+// How a copy of a program file ended. A file that did not reach the device
+// is named, with the system's text for the reason; a lost link ends the use
+// of the connection and is left for the action to say once, in its words.
+enum class CopyEnd { kCopied, kFailed, kLinkLost };
+CopyEnd CheckCopy(const char *devicePath, DWORD copyResult) {
+    if (copyResult == 0) return CopyEnd::kCopied;
+    if (ForgetConnectionIfLost(copyResult)) return CopyEnd::kLinkLost;
+    ShowFileNotCopied(devicePath, copyResult);
+    return CopyEnd::kFailed;
 }
 
 // What follows the copy of the reader program: shortcuts when it is in
 // place, else the reason it is not. A copy that failed for any other reason
 // than a running reader is shown too, so that a failed installation never
-// looks like a finished one.
-void FinishReaderCopy(DWORD copyResult) {
+// looks like a finished one. False when the link was lost.
+bool FinishReaderCopy(DWORD copyResult) {
     if (copyResult == 0) {
         CreateReaderShortcuts();
-    } else if (copyResult == kCopyDeviceFileInUse) {
-        ShowMessage(kTextReaderInUse, kCaptionUpdateProblem, MB_OK | MB_ICONWARNING);
-    } else {
-        ReportFailedCopy(kDeviceReaderPathAnsi, copyResult);
+        return true;
     }
+    if (copyResult == kCopyDeviceFileInUse) {
+        ShowMessage(kTextReaderInUse, kCaptionUpdateProblem, MB_OK | MB_ICONWARNING);
+        return true;
+    }
+    return CheckCopy(kDeviceReaderPathAnsi, copyResult) != CopyEnd::kLinkLost;
 }
 
 // The copy counts a host file it cannot open as done, after showing the
@@ -96,19 +106,21 @@ bool ReaderVariantOpens(const char *readerVariantFile) {
 }
 
 // The steps after a connection is made; the caller shows and hides the
-// progress window around them.
-void InstallOnConnectedDevice() {
+// progress window around them. False when the link was lost (the
+// connection is forgotten, nothing is said).
+bool InstallOnConnectedDevice() {
     const DWORD processor = IdentifyDevice();
+    if (!g_setup.connected) return false;
     CreateInstallFolder();
     const ReaderVariant variant = SelectReaderVariant(processor, g_setup.PlatformCode);
     if (variant.refused) {
         ShowMessage(kTextEmulatorRefused, kCaptionSetup, MB_OK | MB_ICONWARNING);
-        return;
+        return true;
     }
     // The variant names are relative to the setup folder; the book page's
     // Browse may have moved the current directory away from it.
     SetCurrentDirectoryA(g_setup.setupFolder);
-    if (!ReaderVariantOpens(variant.readerVariantFile)) return;
+    if (!ReaderVariantOpens(variant.readerVariantFile)) return true;
     ShowStatus(kTextInstallingReader);
     // An earlier copy's leftover temporary file goes before anything is copied.
     RemoveStaleTemporaryFile(kDeviceInstallFolder);
@@ -116,17 +128,23 @@ void InstallOnConnectedDevice() {
     // A helper library that did not arrive is said; after a lost link
     // nothing more asks the device, so that the loss is said once.
     const DWORD helperResult = CopyFileToDevice(variant.helperVariantFile, kDeviceHelperPathAnsi);
-    if (ReportFailedCopy(kDeviceHelperPathAnsi, helperResult) && !g_setup.connected) return;
+    if (CheckCopy(kDeviceHelperPathAnsi, helperResult) == CopyEnd::kLinkLost) return false;
     ClearAwayRunningAndEarlierReader();
-    FinishReaderCopy(CopyFileToDevice(variant.readerVariantFile, kDeviceReaderPathAnsi));
+    return FinishReaderCopy(CopyFileToDevice(variant.readerVariantFile, kDeviceReaderPathAnsi));
 }
 
 }  // namespace
 
-int InstallReader() {
+bool BringReaderUpToDate() {
     ShowProgressWindow();
-    if (EnsureDeviceReady()) InstallOnConnectedDevice();
+    bool linkHeld = true;
+    if (EnsureDeviceReady()) linkHeld = InstallOnConnectedDevice();
     HideProgressWindow();
+    return linkHeld;
+}
+
+int InstallReader() {
+    if (!BringReaderUpToDate()) ReportLinkLost(kTextLinkLostInstallingReader, kTextDockAgainForReader);
     return 0;
 }
 

@@ -49,27 +49,36 @@ DWORD DeleteDeviceFile(const wchar_t *path) {
 // Deletes the reader's files and folder. A reader program the device
 // refuses to delete (still running) keeps the helper library, which the
 // next removal needs to ask it to close, and so the folder. Returns 0, or
-// the reason the first reader program that stays could not be deleted.
+// the reason the first reader program that stays could not be deleted;
+// after a lost link nothing more is asked of the device.
 DWORD RemoveProgramFiles() {
     ShowStage(kTextRemovingFiles, kTextItemReader);
     DWORD readerStays = 0;
     for (const wchar_t *path : kReaderPrograms) {
         const DWORD error = DeleteDeviceFile(path);
+        if (IsLinkLost(error)) return error;
         if (readerStays == 0) readerStays = error;
     }
-    for (const wchar_t *path : kOtherInstallFiles) CeDeleteFile(path);
+    for (const wchar_t *path : kOtherInstallFiles) {
+        const DWORD error = DeleteDeviceFile(path);
+        if (IsLinkLost(error)) return error;
+    }
     if (readerStays == 0) {
         ShowStage(nullptr, kTextItemHelper);
-        CeDeleteFile(kDeviceHelperPath);
+        const DWORD error = DeleteDeviceFile(kDeviceHelperPath);
+        if (IsLinkLost(error)) return error;
     }
     ShowStage(kTextRemovingDirectory, kTextItemInstallFolder);
-    CeRemoveDirectory(kDeviceInstallFolder);
+    if (!CeRemoveDirectory(kDeviceInstallFolder) && IsLinkLost(CeGetLastError())) return ERROR_DEVICE_NOT_CONNECTED;
     return readerStays;
 }
 
-// A reader that stays on the device is never passed over in silence.
+// A reader that stays on the device is never passed over in silence; a
+// link lost on the way is said as such, once.
 void ReportReaderStays(DWORD reason) {
-    if (reason == ERROR_SHARING_VIOLATION) {
+    if (IsLinkLost(reason)) {
+        ReportLinkLost(kTextLinkLostRemovingReader, nullptr);
+    } else if (reason == ERROR_SHARING_VIOLATION) {
         ShowMessage(kTextReaderInUseRemove, kCaptionSetup, MB_OK | MB_ICONWARNING);
     } else {
         ShowSystemErrorBox(reason);
@@ -92,7 +101,7 @@ int RemoveReader() {
     if (EnsureDeviceReady()) {
         ShutDownReader();
         const DWORD readerStays = RemoveProgramFiles();
-        RemoveShortcuts();
+        if (!IsLinkLost(readerStays)) RemoveShortcuts();
         ShowStage("", "");
         if (readerStays != 0) ReportReaderStays(readerStays);
     }

@@ -71,6 +71,27 @@ inline constexpr char kTextBookKeptFormat[] =
 // device: how many of how many.
 inline constexpr char kTextBooksNotInstalledFormat[] = "%d of %d books could not be installed on the device.";
 inline constexpr char kTextBookFolderGoneFormat[] = "No books were copied from the folder %s.";
+// The device disconnected during Install Book, said in one box: what was
+// going on (a book's name, or the step before the books), how many chosen
+// books are not on the device, and what to do.
+inline constexpr char kTextLinkLostCopyingBookFormat[] = "The device was disconnected while %s was being copied.";
+inline constexpr char kTextLinkLostBeforeBooks[] = "The device was disconnected before the books were copied.";
+inline constexpr char kTextLinkLostInstallingReader[] =
+    "The device was disconnected while the reader was being installed.";
+inline constexpr char kTextBooksNotOnDeviceFormat[] = "%d of %d chosen books are not on the device.";
+inline constexpr char kTextDockAgainForBooks[] =
+    "Dock the device again and choose Install Book again: books already on the device are not copied again.";
+// The device disconnected during Install Reader, Update Reader or Remove Reader.
+inline constexpr char kTextDockAgainForReader[] =
+    "Dock the device again and choose Install Reader or Update Reader again.";
+inline constexpr char kTextLinkLostRemovingReader[] =
+    "The device was disconnected while the reader was being removed. "
+    "Dock the device again and choose Remove Reader again.";
+// The chosen storage card is no longer in the device: its name (a length
+// and the text it is taken from).
+inline constexpr char kTextCardGoneFormat[] =
+    "The storage card \"%.*s\" is no longer in the device. Insert it and choose Install Book again, "
+    "or choose Main Memory.";
 // A storage location chosen on the page whose name cannot be read back.
 inline constexpr char kTextStorageNameUnreadable[] =
     "The name of the chosen storage location could not be read. Please choose a location again.";

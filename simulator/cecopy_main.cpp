@@ -81,9 +81,26 @@ int Copy(const Rapi &rapi, const wchar_t *hostPath, const wchar_t *devicePath, D
 
 }  // namespace
 
+const char kUsage[] =
+    "usage: cecopy HOSTFILE DEVICEPATH [--pause-ms N]\n"
+    "  Copies HOSTFILE onto the docked device as DEVICEPATH (e.g. \"\\My Documents\\book.vbk\"),\n"
+    "  pausing N milliseconds after each 16 KB chunk when --pause-ms is given.\n";
+
 int wmain(int argc, wchar_t **argv) {
+    if (argc == 2 && (std::wstring(argv[1]) == L"--help" || std::wstring(argv[1]) == L"-h" ||
+                      std::wstring(argv[1]) == L"/?")) {
+        printf("%s", kUsage);
+        return 0;
+    }
+    for (int i = 1; i < argc; ++i) {
+        const std::wstring word = argv[i];
+        if (word.size() > 1 && word[0] == L'-' && word != L"--pause-ms") {
+            fprintf(stderr, "cecopy: unknown option %ls (options: --pause-ms N, --help)\n", argv[i]);
+            return 2;
+        }
+    }
     if (argc != 3 && !(argc == 5 && std::wstring(argv[3]) == L"--pause-ms")) {
-        fprintf(stderr, "usage: cecopy HOSTFILE DEVICEPATH [--pause-ms N]\n");
+        fprintf(stderr, "%s", kUsage);
         return 2;
     }
     DWORD pauseMs = argc == 5 ? static_cast<DWORD>(_wtoi(argv[4])) : 0;

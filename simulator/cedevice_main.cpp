@@ -132,7 +132,10 @@ bool ParseOptions(int argc, wchar_t **argv, Options *options, std::string *error
         } else if (arg.compare(0, 2, L"--") != 0 && options->image.empty()) {
             options->image = arg;
         } else {
-            *error = "unknown or incomplete option " + WideToUtf8(arg);
+            *error = "unknown or incomplete option " + WideToUtf8(arg) +
+                     " (options: --profile NAME, --pipe NAME, --network ADDRESS[:PORT], --desktop HOST[:PORT], "
+                     "--fault NAME=VALUE, --insert-card NAME, --remove-card NAME, --start PATH, --list, --serve, "
+                     "--link-speed BYTES_PER_SECOND, --help)";
             return false;
         }
     }
@@ -158,6 +161,17 @@ public:
         if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
     }
     bool Open() const { return handle_ != INVALID_HANDLE_VALUE; }
+    // The image the service on the other end serves; false when it does not say.
+    bool ServedImage(std::wstring *image) {
+        wire::Writer ask;
+        ask.U32(wire::kAdminImage);
+        std::vector<uint8_t> body;
+        if (!Call(ask, &body)) return false;
+        wire::Reader in(body.data(), body.size());
+        in.U32();
+        *image = in.Text();
+        return true;
+    }
     bool Call(wire::Writer &request, std::vector<uint8_t> *body) {
         std::vector<uint8_t> &frame = request.Finish();
         uint8_t header[4];
@@ -179,17 +193,13 @@ private:
 // False when there is none (the changes are then made directly).
 bool SendToService(const Options &options, bool *allOk) {
     AdminLink link(options.pipe);
-    if (!link.Open()) return false;
-    wire::Writer ask;
-    ask.U32(wire::kAdminImage);
-    std::vector<uint8_t> body;
-    if (!link.Call(ask, &body)) return false;
-    wire::Reader in(body.data(), body.size());
-    in.U32();
-    if (!SameName(in.Text(), FullHostPath(options.image))) {
+    std::wstring served;
+    if (!link.Open() || !link.ServedImage(&served)) return false;
+    if (!SameName(served, FullHostPath(options.image))) {
         Print("the service on this pipe serves another image; changing " + WideToUtf8(options.image) + " directly");
         return false;
     }
+    std::vector<uint8_t> body;
     for (const auto &change : options.changes) {
         wire::Writer request;
         request.U32(change.first);
@@ -238,15 +248,35 @@ bool ChangeDirectly(Device &device, const Options &options) {
     return allOk;
 }
 
-// Why an image served by a device this program cannot reach is left alone.
+// Why an image served by a device this program cannot reach is left alone,
+// in this program's own words: the kit has no other command for it.
 std::string ServedElsewhere(const Options &options, const std::wstring &holderPipe) {
     return "cedevice: " + WideToUtf8(FullHostPath(options.image)) + " is docked: a running cedevice serves it on " +
            WideToUtf8(holderPipe) + ", and changes to it must go through that device.\n" +
-           "Run this command in the Wine prefix of that device (for the device of tools/run.sh: " +
-           "tools/run.sh device ...), with --pipe " + WideToUtf8(holderPipe) + " if it is not the default pipe.";
+           "Give the same cedevice command where that device runs (the same Windows session or Wine prefix), " +
+           "adding --pipe " + WideToUtf8(holderPipe) + " if that is not the default pipe.";
+}
+
+// The image another device serves on this pipe; false when none answers
+// there. A pipe whose every instance is busy is served, by an image this
+// program cannot learn (empty).
+bool PipeServedBy(const std::wstring &pipe, std::wstring *image) {
+    image->clear();
+    AdminLink link(pipe);
+    if (!link.Open()) return GetLastError() == ERROR_PIPE_BUSY;
+    if (!link.ServedImage(image)) image->clear();
+    return true;
 }
 
 int Serve(Device &device, const Options &options) {
+    // Two devices on one pipe would each take some of the calls.
+    std::wstring other;
+    if (PipeServedBy(options.pipe, &other)) {
+        Print("cedevice: " + WideToUtf8(options.pipe) + " is already served by " +
+              (other.empty() ? std::string("another device") : "the device of " + WideToUtf8(other)) +
+              "; undock that one first (Ctrl+C where it runs), or serve this one with --pipe NAME.");
+        return 1;
+    }
     device.SetLogSink(Print);
     LinkSpeed link;
     link.SetBytesPerSecond(options.linkSpeed);

@@ -18,6 +18,8 @@ set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 repo=$(dirname "$here")
 root=$repo/build/debian13
+. "$here/command-words.sh"
+answer_help "$0" "$@"
 mirror=${DEBIAN_MIRROR:-http://deb.debian.org/debian}
 [ "$#" -gt 0 ] || set -- 16 5
 

@@ -5,6 +5,9 @@
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 repo=$(dirname "$here")
+. "$here/command-words.sh"
+answer_help "$0" "$@"
+[ "$#" -eq 0 ] || refuse_word "$0" word "$1" "it takes none"
 "$here/install-deps.sh"
 build=${TESH_BUILD_DIR_I686:-$repo/build-i686}
 cmake -S "$repo" -B "$build" -G Ninja \

@@ -10,6 +10,9 @@
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 repo=$(dirname "$here")
+. "$here/command-words.sh"
+answer_help "$0" "$@"
+refuse_options "$0" "" "$@"
 "$here/install-deps.sh"
 
 build=${1:-${TESH_BUILD_DIR:-$repo/build}}
@@ -18,7 +21,10 @@ shift $(( $# > 0 ? 1 : 0 ))
 # started together, and two builds would write the same files.
 mkdir -p "$build"
 exec 9>"$build/.build.lock"
-flock 9
+if ! flock -n 9; then
+  echo "build: waiting for another build in ${build#"$repo"/} to end" >&2
+  flock 9
+fi
 targets=()
 for target in "$@"; do targets+=(--target "$target"); done
 cmake -S "$repo" -B "$build" -G Ninja \

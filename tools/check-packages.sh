@@ -13,12 +13,14 @@
 # Linux zip),
 # PACKAGES_32 is build-i686/packages (the 32-bit setup folder).
 set -euo pipefail
-
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+. "$here/command-words.sh"
+answer_help "$0" "$@"
+refuse_options "$0" "" "$@"
 if [ "$#" -lt 1 ] || [ "$#" -gt 2 ]; then
   echo "usage: $0 PACKAGES_64 [PACKAGES_32]" >&2
   exit 2
 fi
-here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 version=1.1
 failures=0
 checked=0

@@ -15,6 +15,9 @@
 # bytes 32-77 hold the author, NUL-padded, which the setup does not read.
 # The text of the book follows. Everything here is generated.
 set -euo pipefail
+. "$(dirname "${BASH_SOURCE[0]}")/command-words.sh"
+answer_help "$0" "$@"
+refuse_options "$0" "--large" "$@"
 
 large=0
 if [ "${1:-}" = "--large" ]; then

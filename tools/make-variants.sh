@@ -12,6 +12,9 @@
 # followed by some kilobytes of filler naming the variant, so that a test
 # can tell which variant landed on a device.
 set -euo pipefail
+. "$(dirname "${BASH_SOURCE[0]}")/command-words.sh"
+answer_help "$0" "$@"
+refuse_options "$0" "" "$@"
 
 if [ "$#" -ne 1 ]; then
   echo "usage: $0 DIR" >&2

@@ -12,11 +12,9 @@ here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 repo=$(dirname "$here")
 build=${TESH_BUILD_DIR:-$repo/build}
 build_i686=${TESH_BUILD_DIR_I686:-$repo/build-i686}
-if [ "$#" -gt 0 ]; then
-  sed -n '2,/^set /s/^# \{0,1\}//p' "$0"
-  [ "$1" = --help ] || [ "$1" = -h ]
-  exit
-fi
+. "$here/command-words.sh"
+answer_help "$0" "$@"
+[ "$#" -eq 0 ] || refuse_word "$0" word "$1" "it takes none"
 
 "$here/build.sh" "$build" setup cedevice cecopy rapi samples
 # Zips of an earlier version would be listed with the new ones.

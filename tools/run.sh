@@ -32,7 +32,10 @@
 # build/setupfolder: files already there are left as they are, so their
 # times stay and a second run shows which files the setup copies again.
 # With no window manager on the display, the windows open inside a Wine
-# virtual desktop, which gives them frames and captions.
+# virtual desktop, which gives them frames and captions. Should the device
+# end while setup.exe runs, this terminal says so at once, with the command
+# that docks it again. One run at a time uses a run folder's device: a
+# second run is refused, and names the run that holds it.
 # "device" and "cecopy" use the same Wine prefix as the docked device, so
 # they reach it while it runs. The tests run with their own Wine prefixes
 # and never touch this one, so tools/test.sh may run at the same time.
@@ -47,7 +50,8 @@ build=$repo/build
 profiles="pocketpc hpc2000 hpcpro teshsize emulator"
 link_speed=1000000   # bytes per second: about a USB cable
 
-usage() { sed -n '2,/^set /s/^# \{0,1\}//p' "$0"; }
+. "$here/command-words.sh"
+usage() { print_usage "$0"; }
 unknown() {
   echo "run: unknown $1 '$2' (profiles: $profiles); see: tools/run.sh --help" >&2
   exit 2
@@ -80,7 +84,12 @@ case "${1:-}" in
   device)
     shift
     profile=pocketpc
-    if [ "$#" -gt 0 ] && is_profile "$1"; then profile=$1; shift; fi
+    if [ "$#" -gt 0 ] && is_profile "$1"; then
+      profile=$1
+      shift
+    elif [ "$#" -gt 0 ] && [ "${1#-}" = "$1" ]; then
+      unknown profile "$1"
+    fi
     case " $* " in
       *" -h "*|*" --help "*)
         echo "tools/run.sh device [PROFILE] OPTION... runs cedevice.exe on build/device-image/PROFILE:"
@@ -184,6 +193,31 @@ report_faults() {
   echo "Clear them, while it runs, with: $run_command device $profile$clear"
 }
 
+# One run per run folder: its Wine prefix and pipe are the device's. The
+# lock lives as long as this script; its file names the run that holds it.
+mkdir -p "$state"
+exec 8>>"$state/.run.lock"
+if ! flock -n 8; then
+  echo "run: another tools/run.sh uses this run folder's device and pipe: $(cat "$state/.run.lock.owner" 2>/dev/null || echo "a run")." >&2
+  echo "run: setup.exe was not started. End that run first (Ctrl+C in its terminal), or keep this one apart:" >&2
+  echo "  TESH_RUN_DIR=build/run2 tools/run.sh${profile:+ $profile}" >&2
+  exit 1
+fi
+echo "process $$, profile ${profile}$([ "$dock" = 1 ] || echo " (no device)"), started $(date '+%H:%M:%S') in $(tty 2>/dev/null || echo "a terminal")" \
+  > "$state/.run.lock.owner"
+
+# Waits until the device says it is docked; false when it ended first (the
+# image or the pipe was refused, and it said why).
+device_docked() {
+  local log=$1 attempt
+  for attempt in $(seq 600); do
+    grep -q '^docked: ' "$log" 2>/dev/null && return 0
+    kill -0 "$device_pid" 2>/dev/null || return 1
+    sleep 0.1
+  done
+  return 0   # still starting after a minute: setup.exe waits for it as for a cradle
+}
+
 if [ "$dock" = 1 ]; then
   image=device-image/$profile
   mkdir -p "$state/device-image"
@@ -195,9 +229,20 @@ if [ "$dock" = 1 ]; then
     device_network=(--network "127.0.0.1:$RAPI_DEVICE_PORT" --desktop "$RAPI_DESKTOP")
     echo "Over TCP: the device serves 127.0.0.1:$RAPI_DEVICE_PORT and docks to $RAPI_DESKTOP"
   fi
+  # The device's lines go to this terminal and to a log, in which the
+  # run sees that it docked.
+  device_log=$state/.device.log
+  : > "$device_log"
   (cd "$state" && exec "$here/wine-run.sh" "$build/bin/cedevice.exe" "$image" --profile "$profile" \
-      --link-speed "$link_speed" "${device_network[@]}") &
+      --link-speed "$link_speed" "${device_network[@]}") > >(exec 8>&-; tee -a "$device_log") 2>&1 8>&- &
   device_pid=$!
+  echo "The device runs as process $device_pid"
+  if ! device_docked "$device_log"; then
+    wait "$device_pid" 2>/dev/null || true
+    device_pid=
+    echo "run: the device was not docked (see its line above), so setup.exe was not started." >&2
+    exit 1
+  fi
 else
   echo "No device docked: setup.exe waits for one, as it would with no handheld in its cradle."
   echo "To dock one, run in a second terminal (Ctrl+C there undocks it):"
@@ -205,11 +250,27 @@ else
 fi
 
 echo "Starting setup.exe in $setupfolder"
-(cd "$setupfolder" && exec setsid "$here/wine-run.sh" "${setup_command[@]}") &
+# Wine's file dialog asks for the root of drive Z: (the host's "/") as a
+# device and says, on every Browse, that it may not read it; that line
+# alone is left out of setup.exe's output.
+wine_drive_line='wine: Read access denied for device L"\\??\\Z:\\"'
+(cd "$setupfolder" && exec setsid "$here/wine-run.sh" "${setup_command[@]}") \
+  2> >(exec 8>&-; grep --line-buffered -v -x -F "$wine_drive_line" >&2) 8>&- &
 setup_group=-$!
 echo "setup.exe runs in process group ${setup_group#-}"
+# Waits for setup.exe; a device that ends before it is said at once.
 status=0
-wait "${setup_group#-}" || status=$?
+ended=
+if [ -n "$device_pid" ]; then wait -n -p ended "${setup_group#-}" "$device_pid" || status=$?; fi
+if [ -n "$device_pid" ] && [ "$ended" = "$device_pid" ]; then
+  device_pid=
+  echo "run: the simulated device has ended; setup.exe now finds no device. Dock it again, in a second terminal:"
+  echo "  $run_command device $profile --serve"
+fi
+if [ "$ended" != "${setup_group#-}" ]; then
+  status=0
+  wait "${setup_group#-}" || status=$?
+fi
 stop "$setup_group"   # what the virtual desktop left
 setup_group=
 stop "$device_pid"

@@ -19,6 +19,9 @@ here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 repo=$(dirname "$here")
 build=$repo/build
 work=$build/screenshots
+. "$here/command-words.sh"
+answer_help "$0" "$@"
+[ "${1:-}" = --in-display ] || refuse_options "$0" "" "$@"
 
 if [ "${1:-}" != --in-display ]; then
   out=$(mkdir -p "${1:-$repo/docs/screenshots}" && cd "${1:-$repo/docs/screenshots}" && pwd)

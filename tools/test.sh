@@ -4,9 +4,13 @@
 #
 #   tools/test.sh            build in ./build and run all tests
 #   tools/test.sh -R device  pass further arguments to ctest
+#
+# Any other word goes to ctest, which names a word it does not know.
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 repo=$(dirname "$here")
+. "$here/command-words.sh"
+answer_help "$0" "$@"
 build=${TESH_BUILD_DIR:-$repo/build}
 "$here/build.sh" "$build"
 cd "$build"

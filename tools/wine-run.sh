@@ -20,6 +20,12 @@ set -euo pipefail
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 repo=$(dirname "$here")
+. "$here/command-words.sh"
+answer_help "$0" "$@"
+case "${1:-}" in
+  --system-rapi) ;;
+  -*) refuse_word "$0" option "$1" "options: --system-rapi FILE --help; then a PROGRAM.exe and its words" ;;
+esac
 
 system_rapi=
 if [ "${1:-}" = --system-rapi ]; then

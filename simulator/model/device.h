@@ -128,6 +128,7 @@ public:
     // The version the device reports (its faults may change it).
     struct Version {
         DWORD major = 0, minor = 0, build = 0;
+        DWORD refused = 0;  // the error of a device that refuses to say (refuse_version)
     };
     // What a call did: success, the last error it leaves in the session
     // (kErrorUnchanged: none), and its result for the log line.

@@ -70,6 +70,12 @@ bool ParseErrorCode(const std::string &value, DWORD *code) {
     return ok;
 }
 
+// Every fault Set knows, as a refusal of an unknown name lists them.
+const char kFaultNames[] =
+    "refuse_startup, drop_after_calls, drop_after_bytes, capacity, card_capacity, ignore_close, refuse_move, "
+    "refuse_room, refuse_version, close_delay_ms, no_ident, origname, origname_type, special_folder_fail, "
+    "invoke_result, version, processor, password";
+
 }  // namespace
 
 bool DeviceFaults::Set(const std::string &name, const std::string &value, std::string *error) {
@@ -94,6 +100,8 @@ bool DeviceFaults::Set(const std::string &name, const std::string &value, std::s
         ok = ParseErrorCode(value, &refuseMove);
     } else if (name == "refuse_room") {
         ok = ParseErrorCode(value, &refuseRoom);
+    } else if (name == "refuse_version") {
+        ok = ParseErrorCode(value, &refuseVersion);
     } else if (name == "close_delay_ms") {
         ok = ParseLimit(value, &closeDelayMs);
         if (ok && closeDelayMs < 0) closeDelayMs = kDefaultCloseDelayMs;
@@ -131,7 +139,7 @@ bool DeviceFaults::Set(const std::string &name, const std::string &value, std::s
     } else if (name == "password") {
         password = Cleared(value) ? std::wstring() : Utf8ToWide(value);
     } else {
-        *error = "unknown fault \"" + name + "\"";
+        *error = "unknown fault \"" + name + "\" (faults: " + kFaultNames + ")";
         return false;
     }
     if (!ok) *error = "bad value \"" + value + "\" for fault " + name;
@@ -149,6 +157,7 @@ std::string DeviceFaults::Serialize() const {
     if (ignoreClose) line("ignore_close", "1");
     if (refuseMove) line("refuse_move", std::to_string(refuseMove));
     if (refuseRoom) line("refuse_room", std::to_string(refuseRoom));
+    if (refuseVersion) line("refuse_version", std::to_string(refuseVersion));
     if (closeDelayMs != kDefaultCloseDelayMs) line("close_delay_ms", std::to_string(closeDelayMs));
     if (noIdent) line("no_ident", "1");
     if (hasOrigName) line("origname", WideToUtf8(origName));

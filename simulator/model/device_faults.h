@@ -25,6 +25,9 @@ struct DeviceFaults {
     bool ignoreClose = false;
     DWORD refuseMove = 0;  // error every rename fails with; 0: off
     DWORD refuseRoom = 0;  // error the questions for a store's room fail with; 0: off
+    // Error the version read of the networked remote API fails with, the
+    // link holding; 0: off. (The pipe's answer to it carries no failure.)
+    DWORD refuseVersion = 0;
     int64_t closeDelayMs = kDefaultCloseDelayMs;
     bool noIdent = false;
     bool hasOrigName = false;

@@ -10,6 +10,7 @@ Device::Version Device::DoGetVersion() const {
     version.major = faults_.hasVersion ? faults_.major : identity_.major;
     version.minor = faults_.hasVersion ? faults_.minor : identity_.minor;
     version.build = identity_.build;
+    version.refused = faults_.refuseVersion;
     return version;
 }
 

@@ -157,6 +157,16 @@ ServeOutcome Rapi1Call::AnswerGetVersionEx() {
     if (!Complete()) return Malformed();
     const Device::Version version = d_.DoGetVersion();
     const DWORD major = version.major, minor = version.minor;
+    if (version.refused) {
+        // Refused by the device itself: a failure with its error, and an
+        // empty record.
+        Result refused = Device::Fail(version.refused);
+        Head(refused);
+        out_.U32(0);
+        out_.U32(0);
+        LogLine("CeGetVersionEx -> " + refused.note);
+        return ServeOutcome::kAnswer;
+    }
     Head(Device::Done("ok"));
     out_.U32(1);
     out_.U32(rapi1::kOsVersionInfoBytes);

@@ -229,6 +229,37 @@ TEST_F(Connection, LaterCallsReclassifyWithoutReconnecting) {
     EXPECT_EQ(CountLogLines(device_, "RapiInit", logBefore), 0);
 }
 
+// A device that answers the version read with an error of its own, its
+// link holding, keeps its connection: the answer (a version of 0) is
+// classified, nothing connects again and no box is shown. Only a read that
+// fails for want of a link (1167) is taken for a pulled device.
+TEST_F(Connection, AVersionReadTheDeviceRefusesIsItsAnswer) {
+    device_.Plug();
+    const uint16_t port = device_.ServeNetwork();
+    ASSERT_NE(port, 0);
+    SetEnvironmentVariableA("RAPI_DEVICE", ("127.0.0.1:" + std::to_string(port)).c_str());
+    ASSERT_EQ(EnsureReadyWithoutDialog(), 1);
+    EXPECT_EQ(g_setup.PlatformCode, 5);
+    device_.SetFault("origname", "Tesh-size_PC");
+    device_.SetFault("refuse_version", std::to_string(ERROR_NOT_SUPPORTED));
+    const size_t logBefore = device_.Log().size();
+    EXPECT_EQ(robot::RunWithRobot(EnsureDeviceReady,
+                                  [] {
+                                      EXPECT_TRUE(robot::StaysAbsent(kConnectCaption, 300));
+                                      EXPECT_TRUE(robot::StaysAbsent(kCaptionDeviceInformation, 100));
+                                  },
+                                  10000),
+              1);
+    EXPECT_EQ(g_setup.connected, 1);
+    // Tesh-size_PC with a version of 0.
+    EXPECT_EQ(g_setup.PlatformCode, 2);
+    // The two reads of the classification, and no third one after connecting again.
+    EXPECT_EQ(CountLogLines(device_, "CeGetVersionEx", logBefore), 2);
+    device_.SetFault("refuse_version", "");
+    Disconnect();
+    SetEnvironmentVariableA("RAPI_DEVICE", nullptr);
+}
+
 TEST_F(Connection, DisconnectIsHarmlessWithoutAConnectionAndWhenRepeated) {
     EXPECT_EQ(Disconnect(), 1);
     EXPECT_EQ(g_setup.connected, 0);

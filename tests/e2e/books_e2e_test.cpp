@@ -143,6 +143,43 @@ TEST(SetupExeBooks, FromTheMainMenuToACard) {
     EXPECT_TRUE(device.IsRunning(kReader));
 }
 
+// The device pulled in the middle of the first of the books: one box names
+// the book, how many chosen books are not on the device and what to do;
+// the main menu comes back, and Install Book again, docked again, completes.
+TEST(SetupExeBooks, PulledInTheFirstBookThenDockedAgain) {
+    TestDevice device("pocketpc");
+    device.Plug();
+    // The reader's two small files, then into alpha.vbk.
+    device.SetFault("drop_after_bytes", "200");
+    SetupProcess setup;
+    Books books;
+    books.pair = "ppc300.arm";
+    ASSERT_TRUE(books.WriteTo(setup.Folder()));
+    std::string told;
+    const long exitCode = RunSetup(setup, [&] {
+        robot::Click(robot::WaitForWindow(kCaptionSetup), IDC_INSTALL_BOOK);
+        HWND page = robot::WaitForWindow(kBookPage);
+        robot::Click(page, IDC_SELECT_ALL);
+        robot::Click(page, IDC_NEXT);
+        HWND storage = robot::WaitForWindow(kStoragePage);
+        SendDlgItemMessageA(storage, IDC_LIST, LB_SETCURSEL, 1, 0);
+        robot::Click(storage, IDC_NEXT);
+        told = robot::AnswerMessageBox(kCaptionError, IDOK);
+        EXPECT_TRUE(robot::StaysAbsent(kCompletion, 300));
+        robot::Click(robot::WaitForWindow(kCaptionSetup), IDC_INSTALL_BOOK);
+        InstallEveryBook("Storage Card");
+    });
+    EXPECT_EQ(told,
+              "The device was disconnected while alpha.vbk was being copied. 3 of 3 chosen books are not on the "
+              "device. Dock the device again and choose Install Book again: books already on the device are not "
+              "copied again.");
+    EXPECT_EQ(exitCode, 0);
+    const std::wstring card = L"\\Storage Card\\My Documents\\Corvex Press\\";
+    EXPECT_EQ(device.ReadFile(card + L"alpha.vbk"), books.alpha);
+    EXPECT_EQ(device.ReadFile(card + L"wsj.vbk"), books.issue2);
+    EXPECT_FALSE(device.Exists(card + L"~tesh.tmp"));
+}
+
 // From Other Options: the menu comes back after Back, after a finished
 // installation and after a confirmed Cancel; then the program is left by
 // the main menu. A cancelled installation from the main menu ends it.

@@ -26,6 +26,7 @@
 #include "device/rapi.h"
 #include "base/setup_state.h"
 #include "tests/faultmatrix/road.h"
+#include "tests/support/test_values.h"
 
 namespace faultmatrix {
 
@@ -83,7 +84,6 @@ const char kConnectCaption[] = "Establishing Connection";
 const wchar_t kTemporaryName[] = L"~tesh.tmp";
 const DWORD kRunLimitMs = 20000;
 
-ULONGLONG Ticks(const FILETIME &time) { return (static_cast<ULONGLONG>(time.dwHighDateTime) << 32) | time.dwLowDateTime; }
 
 // ---- What is on the device and the host
 
@@ -197,7 +197,8 @@ std::string TemporaryFiles(const Snapshot &snapshot) {
 // ---- Message boxes shown while a road runs
 
 // Answers every message box of this process from a thread of its own, and
-// notes their captions. The progress window is no box and is left alone.
+// notes their captions and texts. The progress window is no box and is
+// left alone.
 class BoxAnswerer {
 public:
     BoxAnswerer() : thread_([this] { Loop(); }) {}
@@ -208,6 +209,10 @@ public:
     std::vector<std::string> Captions() {
         std::lock_guard<std::mutex> lock(lock_);
         return captions_;
+    }
+    std::vector<std::string> Texts() {
+        std::lock_guard<std::mutex> lock(lock_);
+        return texts_;
     }
 
 private:
@@ -227,12 +232,14 @@ private:
             window == g_setup.progressWindow || answerer->answered_.count(window)) {
             return TRUE;
         }
-        char caption[128] = "";
+        char caption[128] = "", text[1024] = "";
         GetWindowTextA(window, caption, sizeof caption);
+        GetDlgItemTextA(window, 0xFFFF, text, sizeof text);
         answerer->answered_.insert(window);
         {
             std::lock_guard<std::mutex> lock(answerer->lock_);
             answerer->captions_.push_back(caption);
+            answerer->texts_.push_back(text);
         }
         PostMessageA(window, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
         return TRUE;
@@ -242,6 +249,7 @@ private:
     std::set<HWND> answered_;
     std::mutex lock_;
     std::vector<std::string> captions_;
+    std::vector<std::string> texts_;
     std::thread thread_;
 };
 
@@ -271,6 +279,7 @@ std::string HostRoot() {
 
 struct RunResult {
     std::vector<std::string> boxes;
+    std::vector<std::string> texts;  // of every window answered, pages too
     std::vector<std::string> pages;  // the road's own dialogs that opened
     DWORD milliseconds = 0;
     bool progressHidden = false;
@@ -282,6 +291,7 @@ RunResult RunRoad(const Road &road) {
     {
         BoxAnswerer answerer;
         road.run();
+        result.texts = answerer.Texts();
         for (const std::string &caption : answerer.Captions()) {
             bool page = false;
             for (const char *const *p = road.pages; p && *p; ++p) page = page || caption == *p;
@@ -418,6 +428,17 @@ void CheckBrokenRun(const Road &road, Bench &bench, const RunResult &run, const 
                                                                bench.setup.allowedBoxes.end(),
                                                                caption) != bench.setup.allowedBoxes.end();
         EXPECT_TRUE(allowed) << "unexpected message box \"" << caption << "\"";
+    }
+    // A lost link is told once, in words that say what to do, never as the
+    // system's bare text for it.
+    if (!linkUp) {
+        int told = 0;
+        for (const std::string &text : run.texts) {
+            told += text.find("The device was disconnected") != std::string::npos;
+            EXPECT_EQ(text.find(SystemText(ERROR_DEVICE_NOT_CONNECTED)), std::string::npos)
+                << "a lost link told only as the system's text: " << text;
+        }
+        EXPECT_LE(told, 1) << "the lost link was told more than once";
     }
     Snapshot after = TakeSnapshot(bench.device);
     if (linkUp) {

@@ -473,6 +473,53 @@ TEST_F(ReaderSetup, OtherCopyFailureIsShownWithoutShortcuts) {
     EXPECT_FALSE(device.Exists(L"\\Windows\\Start Menu\\Programs\\Tesh\u2122 Reader.lnk"));
 }
 
+// A link lost during Install Reader (while the helper library is copied)
+// or Remove Reader (at the first deletion) is told in one box that says to
+// dock the device and choose the action again; the connection is forgotten.
+TEST_F(ReaderSetup, LinkLostIsSaidOnceWithWhatToDo) {
+    const Box installLost{kCaptionError, std::string(kTextLinkLostInstallingReader) + " " + kTextDockAgainForReader};
+    const Box removeLost{kCaptionError, kTextLinkLostRemovingReader};
+    {
+        TestDevice device("hpc2000");
+        device.Plug();
+        g_setup.connected = 0;
+        device.SetFault("drop_after_bytes", "10");
+        std::vector<Box> boxes;
+        EXPECT_EQ(RunAnswering(InstallReader, &boxes), 0);
+        EXPECT_EQ(boxes, std::vector<Box>{installLost});
+        EXPECT_EQ(g_setup.connected, 0);
+    }
+    // The calls a removal makes before its first deletion, on a twin device.
+    auto installed = [](TestDevice &device) {
+        device.Plug();
+        g_setup.connected = 0;
+        std::vector<Box> boxes;
+        RunAnswering(InstallReader, &boxes);
+        EXPECT_EQ(boxes, std::vector<Box>{});
+    };
+    size_t callsBeforeDelete = 0;
+    {
+        TestDevice twin("hpc2000");
+        installed(twin);
+        const size_t mark = twin.Log().size();
+        std::vector<Box> boxes;
+        RunAnswering(RemoveReader, &boxes);
+        const std::vector<std::string> log = twin.Log();
+        for (size_t i = mark; i < log.size() && log[i].find("CeDeleteFile") == std::string::npos; ++i) {
+            callsBeforeDelete += log[i].find("] Ce") != std::string::npos;
+        }
+        Disconnect();
+    }
+    TestDevice device("hpc2000");
+    installed(device);
+    device.SetFault("drop_after_calls", std::to_string(callsBeforeDelete));
+    std::vector<Box> boxes;
+    EXPECT_EQ(RunAnswering(RemoveReader, &boxes), 1);
+    EXPECT_EQ(boxes, std::vector<Box>{removeLost});
+    EXPECT_EQ(g_setup.connected, 0);
+    EXPECT_TRUE(device.Exists(kReader));
+}
+
 // No device and the connection cancelled: the window comes and goes with
 // no status text, the error box is the only message, the device is as it was.
 TEST_F(ReaderSetup, CancelledConnectionTouchesNothing) {

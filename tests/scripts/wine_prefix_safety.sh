@@ -7,6 +7,11 @@
 #   wine_prefix_safety.sh REPO WINE_TEST PREFIX_STEP...
 #
 # WINE_TEST is a test program with Docking tests, run beside the demo.
+# Also the commands' help and refusals: every command in tools/ answers
+# --help with its own usage without building, and names a wrong word with
+# the choices; beside the running demo, a second run command, a second
+# device on its pipe and a misspelt fault are refused, and the device's end
+# is said in the run's terminal at once.
 set -uo pipefail
 
 # The run command as a demo under a virtual display (this script calls itself
@@ -39,9 +44,28 @@ if [ "$1" = --demo-beside-tests ]; then
   check xdotool search --onlyvisible --name "Reader Setup" >/dev/null
   echo "a file to copy" > "$TESH_RUN_DIR/copied.txt"
   check "$repo/tools/run.sh" cecopy "$TESH_RUN_DIR/copied.txt" '\My Documents\copied.txt' >/dev/null
+  # Refusals beside the running demo: its output, its exit code, a text.
+  refused() {
+    local expect=$1 out code
+    shift
+    out=$(timeout 120 "$@" 2>&1) && code=0 || code=$?
+    [ "$code" != 0 ] && [ "$code" != 124 ] || { echo "demo: not refused ($code): $*: $out" >> "$log"; ok=no; }
+    case "$out" in *"$expect"*) ;; *) echo "demo: $*: no \"$expect\" in: $out" >> "$log"; ok=no ;; esac
+    case "$out" in *"Starting setup.exe"*) echo "demo: $* started setup.exe" >> "$log"; ok=no ;; esac
+  }
+  run_pid=$(sed -n 's/^The device runs as process //p' "$log")
+  refused "another tools/run.sh uses this run folder's device and pipe: process $run" "$repo/tools/run.sh"
+  refused "is already served by the device of" "$repo/tools/run.sh" device hpc2000 --serve
+  refused "(faults: refuse_startup, drop_after_calls" "$repo/tools/run.sh" device --fault capacty=100
   clear=$(sed -n 's/^Clear them, while it runs, with: //p' "$log")
   check eval "(cd '$repo' && $clear)" >/dev/null
   check test ! -s "$TESH_RUN_DIR/device-image/pocketpc/faults.txt"
+  # The device ends while setup.exe runs: said at once, with the command
+  # that docks it again.
+  check test -n "$run_pid"
+  [ -z "$run_pid" ] || kill "$run_pid"
+  for attempt in $(seq 100); do grep -q '^run: the simulated device has ended' "$log" && break; sleep 0.2; done
+  check grep -q "^  TESH_RUN_DIR=$TESH_RUN_DIR tools/run.sh device pocketpc --serve" "$log"
   group=$(sed -n 's/^setup.exe runs in process group //p' "$log")
   kill "$run"
   wait "$run"
@@ -57,6 +81,38 @@ wine_test=$2
 shift 2
 failures=0
 fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
+
+# Help and wrong words: the command, its exit code, a text its output must
+# hold. --help builds nothing: the build's log stays as it was.
+ninja_log_before=$(stat -c %Y "$repo/build/.ninja_log" 2>/dev/null)
+while IFS='|' read -r words status expect; do
+  read -ra command <<< "$words"
+  out=$(cd "$repo" && timeout 60 "${command[@]}" 2>&1) && code=0 || code=$?
+  [ "$code" = "$status" ] || fail "$words: exit code $code, not $status: $out"
+  case "$out" in *"$expect"*) ;; *) fail "$words: no \"$expect\" in: $out" ;; esac
+done <<'ROWS'
+tools/run.sh --help|0|tools/run.sh [PROFILE]
+tools/test.sh --help|0|tools/test.sh -R device
+tools/build.sh -h|0|tools/build.sh [BUILD_DIR [TARGET...]]
+tools/build-i686.sh --help|0|for 32-bit
+tools/package.sh --help|0|Makes the release zips
+tools/check-packages.sh --help|0|tools/check-packages.sh PACKAGES_64
+tools/install-deps.sh --help|0|Installs the Debian packages
+tools/make-books.sh --help|0|tools/make-books.sh --large DIR
+tools/make-variants.sh --help|0|tools/make-variants.sh DIR
+tools/screenshots.sh --help|0|tools/screenshots.sh [OUTDIR]
+tools/wine-run.sh --help|0|tools/wine-run.sh [--system-rapi FILE]
+tools/bench-in-debian13.sh --help|0|tools/bench-in-debian13.sh [ARGS...]
+tools/package.sh -x|2|unknown word '-x' (it takes none)
+tools/build-i686.sh now|2|unknown word 'now'
+tools/build.sh --fast|2|unknown option '--fast' (options: --help)
+tools/make-books.sh --big books|2|unknown option '--big' (options: --large --help)
+tools/wine-run.sh --prefix x|2|unknown option '--prefix'
+tools/run.sh --bogus|2|unknown option '--bogus' (profiles: pocketpc hpc2000 hpcpro teshsize emulator)
+tools/run.sh hpc200|2|unknown profile 'hpc200' (profiles: pocketpc hpc2000 hpcpro teshsize emulator)
+tools/run.sh device hpc200 --list|2|unknown profile 'hpc200' (profiles: pocketpc hpc2000 hpcpro teshsize emulator)
+ROWS
+[ "$(stat -c %Y "$repo/build/.ninja_log" 2>/dev/null)" = "$ninja_log_before" ] || fail "a --help built something"
 
 home=$(mktemp -d)
 foreign=$(mktemp -d -p "$repo/build" foreign-prefix.XXXXXX)

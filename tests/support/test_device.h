@@ -37,7 +37,8 @@ public:
 
     // Device settings and faults, effective at once, docked or not.
     // Names: "refuse_startup" (0/1), "drop_after_calls" (N), "drop_after_bytes" (N),
-    // "capacity" (bytes), "ignore_close" (0/1), "refuse_move" (error), "close_delay_ms" (N, default 300),
+    // "capacity" (bytes), "ignore_close" (0/1), "refuse_move" (error), "refuse_version" (error, over the
+    // network), "close_delay_ms" (N, default 300),
     // "no_ident" (0/1),
     // "origname" (text), "origname_type" ("string", "dword" or "missing"),
     // "special_folder_fail" (0/1), "invoke_result" (number), "version" ("3.0"),

@@ -2,6 +2,9 @@
 // with the device's content, times and paths checked afterwards.
 #include "books/book_paths.h"
 #include "books/book_transfer.h"
+#include <thread>
+
+#include "device/diagnostic_reports.h"
 #include "device/rapi.h"
 #include "transfer_fixture.h"
 
@@ -323,45 +326,65 @@ TEST_F(InstallBooksTest, BooksThatCannotBeCopiedAreNamed) {
     for (const std::string &line : device.Log()) EXPECT_EQ(line.find("llllll.vb"), std::string::npos) << line;
 }
 
-// The link drops in the middle of the books: the first book that cannot
-// reach the device is named once, nothing more asks the device, and the
-// main menu comes back without the completion dialog.
-TEST_F(InstallBooksTest, LinkLostStopsAfterOneReport) {
-    for (const char *name : {"alpha.vbk", "bravo.vbk", "charlie.vbk", "delta.vbk"}) AddBook(name, name, 20000);
-    TestDevice device("hpcpro");
-    device.Plug();
-    // Pulled out in the middle of the second book.
-    const size_t before = ReaderVariant("hpc211.sh3").size() + HelperVariant("hpc211.sh3").size() +
-                          books_["alpha.vbk"].size() + 100;
-    device.SetFault("drop_after_bytes", std::to_string(before));
-    std::vector<std::string> boxes;
-    EXPECT_EQ(Run([&] {
-                  ChooseBooks();
-                  boxes = AnswerBoxesUntil(nullptr);
-              }),
-              -1);
-    EXPECT_FALSE(device.IsRunning(kReader));
-    ExpectBookOnDevice(device, std::wstring(kMainFolder) + L"alpha.vbk", "alpha.vbk");
-    for (const wchar_t *name : {L"bravo.vbk", L"charlie.vbk", L"delta.vbk"})
-        EXPECT_FALSE(device.Exists(std::wstring(kMainFolder) + name));
-    EXPECT_EQ(boxes, std::vector<std::string>{"Error: " + NotCopiedText("bravo.vbk", ERROR_DEVICE_NOT_CONNECTED)});
-    EXPECT_EQ(g_setup.connected, 0);
-
-    // Lost while the reader is brought up to date: the helper library that
-    // did not arrive is named, and nothing more is said or asked.
-    Disconnect();
-    device.Unplug();
-    TestDevice again("hpcpro");
-    again.Plug();
-    again.SetFault("drop_after_bytes", "10");
-    EXPECT_EQ(Run([&] {
-                  ChooseBooks();
-                  boxes = AnswerBoxesUntil(nullptr);
-              }),
-              -1);
-    EXPECT_EQ(boxes, std::vector<std::string>{"Error: " + NotCopiedText(kDeviceHelperPathAnsi,
-                                                                        ERROR_DEVICE_NOT_CONNECTED)});
-    EXPECT_EQ(g_setup.connected, 0);
+// The link drops in the middle of the first, a middle and the last book,
+// and while the reader is brought up to date: one box names what was being
+// copied, how many chosen books are not on the device and what to do;
+// nothing more asks the device, and the main menu comes back without the
+// completion dialog. The books before the drop are on the device.
+TEST_F(InstallBooksTest, LinkLostIsSaidOnceWithWhatToDo) {
+    const char *const names[] = {"alpha.vbk", "bravo.vbk", "charlie.vbk"};
+    for (const char *name : names) AddBook(name, name, 20000);
+    const size_t reader = ReaderVariant("hpc211.sh3").size() + HelperVariant("hpc211.sh3").size();
+    const size_t book = books_["alpha.vbk"].size();
+    struct Case {
+        const char *what;
+        size_t dropAfterBytes;
+        int copied;  // books on the device before the drop
+        std::string box;
+        // A folder stands where the first book belongs: it is refused on its
+        // own, and counts with the books the lost link kept off the device.
+        bool firstRefused = false;
+    } const kCases[] = {
+        {"in the reader", 10, 0, LinkLostText("The device was disconnected while the reader was being installed.", 3, 3)},
+        {"in the first book", reader + 100, 0,
+         LinkLostText("The device was disconnected while alpha.vbk was being copied.", 3, 3)},
+        {"in the middle book", reader + book + 100, 1,
+         LinkLostText("The device was disconnected while bravo.vbk was being copied.", 2, 3)},
+        {"in the last book", reader + 2 * book + 100, 2,
+         LinkLostText("The device was disconnected while charlie.vbk was being copied.", 1, 3)},
+        {"in the middle book, after the first was refused", reader + 100, 0,
+         LinkLostText("The device was disconnected while bravo.vbk was being copied.", 3, 3), true},
+    };
+    for (const Case &c : kCases) {
+        SCOPED_TRACE(c.what);
+        // The reader's installation leaves the setup folder current.
+        SetCurrentDirectoryA(bookFolder_.c_str());
+        TestDevice device("hpcpro");
+        if (c.firstRefused) device.MakeFolder(std::wstring(kMainFolder) + L"alpha.vbk");
+        device.Plug();
+        g_setup.connected = 0;
+        device.SetFault("drop_after_bytes", std::to_string(c.dropAfterBytes));
+        std::vector<std::string> boxes;
+        EXPECT_EQ(Run([&] {
+                      ChooseBooks();
+                      boxes = AnswerBoxesUntil(nullptr);
+                  }),
+                  -1);
+        std::vector<std::string> expected{c.box};
+        if (c.firstRefused) expected.insert(expected.begin(), "Error: " + NotCopiedText("alpha.vbk", ERROR_ACCESS_DENIED));
+        EXPECT_EQ(boxes, expected);
+        EXPECT_EQ(g_setup.connected, 0);
+        EXPECT_FALSE(device.IsRunning(kReader));
+        for (int i = c.firstRefused ? 1 : 0; i < 3; ++i) {
+            const std::wstring path = std::wstring(kMainFolder) + Wide(names[i]);
+            if (i < c.copied) {
+                ExpectBookOnDevice(device, path, names[i]);
+            } else {
+                EXPECT_FALSE(device.Exists(path)) << names[i];
+            }
+        }
+        Disconnect();
+    }
 }
 
 // The device pulled out while the book page is open: said once, and the
@@ -378,8 +401,95 @@ TEST_F(InstallBooksTest, DevicePulledOnTheBookPageIsSaidOnce) {
                   boxes = AnswerBoxesUntil(nullptr);
               }),
               -1);
-    EXPECT_EQ(boxes, std::vector<std::string>{"Error: " + SystemText(ERROR_DEVICE_NOT_CONNECTED)});
+    EXPECT_EQ(boxes, std::vector<std::string>{
+                         LinkLostText("The device was disconnected before the books were copied.", 1, 1)});
     EXPECT_FALSE(device.Exists(kReader));
+}
+
+// The storage card taken out after it was chosen, before the first book or
+// before a later one: said once, as a card that is no longer in the device,
+// in place of the boxes of the books that follow; then the count of the
+// books not installed, as for any book that did not arrive.
+TEST_F(InstallBooksTest, CardTakenOutIsSaidOnce) {
+    AddBook("alpha.vbk", "Alpha", 2000);
+    AddBook("bravo.vbk", "Bravo", 200000);
+    AddBook("charlie.vbk", "Charlie", 2000);
+    const std::wstring folder = L"\\Storage Card\\My Documents\\Corvex Press\\";
+    const std::string cardGone =
+        "Error: The storage card \"Storage Card\" is no longer in the device. Insert it and choose Install Book "
+        "again, or choose Main Memory.";
+    struct Case {
+        const char *what;
+        bool beforeFirst;  // else while the second book is copied
+        int notInstalled;
+    } const kCases[] = {{"before the first book", true, 3}, {"before a later book", false, 2}};
+    for (const Case &c : kCases) {
+        SCOPED_TRACE(c.what);
+        TestDevice device("pocketpc");
+        // Slow enough that the second book is still on its way when the
+        // card goes.
+        device.SetLinkSpeed(100000);
+        device.Plug();
+        g_setup.connected = 0;
+        std::vector<std::string> boxes;
+        EXPECT_EQ(Run([&] {
+                      ChooseBooks();
+                      if (c.beforeFirst) {
+                          // Listed on the page, then taken out before Next.
+                          robot::WaitForWindow(kStoragePage);
+                          device.RemoveCard(L"Storage Card");
+                      }
+                      ChooseStorage("Storage Card");
+                      if (!c.beforeFirst) {
+                          const DWORD deadline = GetTickCount() + 60000;
+                          while (!device.Exists(folder + L"alpha.vbk") &&
+                                 static_cast<LONG>(deadline - GetTickCount()) > 0)
+                              Sleep(5);
+                          device.RemoveCard(L"Storage Card");
+                      }
+                      boxes = AnswerBoxesUntil(nullptr);
+                      EXPECT_TRUE(robot::StaysAbsent(kCompletion, 300));
+                  }),
+                  0);
+        EXPECT_EQ(boxes, (std::vector<std::string>{cardGone, std::string(kCaptionSetup) + ": " +
+                                                                 std::to_string(c.notInstalled) +
+                                                                 " of 3 books could not be installed on the device."}));
+        // Back in the device, the card holds the books copied before it went.
+        device.InsertCard(L"Storage Card");
+        EXPECT_EQ(device.Exists(folder + L"alpha.vbk"), !c.beforeFirst);
+        EXPECT_FALSE(device.Exists(folder + L"charlie.vbk"));
+        EXPECT_FALSE(device.ReadFile(folder + L"bravo.vbk") == books_["bravo.vbk"]);
+        EXPECT_TRUE(device.IsRunning(kReader));
+        Disconnect();
+    }
+}
+
+// A device report (F3) on the book page after the device was pulled
+// forgets the connection; docked again, the wizard connects afresh before
+// the storage page asks the device, which then lists its card, and the
+// books go there. (The report runs on a thread of its own here, as the
+// hot key would run it inside the page's message loop.)
+TEST_F(InstallBooksTest, DeviceReportAfterAPullOnTheBookPage) {
+    AddBook("alpha.vbk", "Alpha");
+    TestDevice device("pocketpc");
+    device.Plug();
+    std::string report;
+    EXPECT_EQ(Run([&] {
+                  robot::WaitForWindow(kBookPage);
+                  // Pulled: the next call finds no link; the device is back
+                  // at once, as when docked again.
+                  device.SetFault("drop_after_calls", "0");
+                  std::thread hotKey([] { ShowDeviceReport(kCaptionSetupInfoHotKey); });
+                  report = robot::AnswerMessageBox(kCaptionError, IDOK);
+                  hotKey.join();
+                  EXPECT_EQ(g_setup.connected, 0);
+                  ChooseBooks();
+                  ChooseStorage("Storage Card");
+                  Finish();
+              }),
+              0);
+    EXPECT_EQ(report.rfind("The device could not be read.", 0), 0u) << report;
+    ExpectBookOnDevice(device, L"\\Storage Card\\My Documents\\Corvex Press\\alpha.vbk", "alpha.vbk");
 }
 
 // The book folder gone before the transfer: said once, and nothing is

@@ -275,6 +275,10 @@ TEST_F(RoomCheck, BooksThatDoNotFitAreSaidBeforeAnythingIsWritten) {
         int64_t spare;         // free room minus the room needed
         bool network;          // over the network only main memory's room can be learnt
         bool roomRefused;      // the device fails every question for its room
+        // Two newspaper issues (100078 bytes each) over an older one of
+        // 10000 bytes, then one more book (100078): the second issue
+        // replaces the first, not the older one again.
+        bool issues = false;
     } const kCases[] = {
         {"fits exactly", "pocketpc", "Storage Card", kEmpty, 200156, false, 0, false, false},
         {"one byte over", "pocketpc", "Storage Card", kEmpty, 200156, false, -1, false, false},
@@ -287,6 +291,11 @@ TEST_F(RoomCheck, BooksThatDoNotFitAreSaidBeforeAnythingIsWritten) {
          true},
         {"room unknown: a card over the network", "pocketpc", "Storage Card", kEmpty, 200156, false, -1, true, false},
         {"main memory's room over the network", "hpcpro", "Main Memory", kEmpty, 200156, true, -1, true, false},
+        {"a card with more than 4 GB free", "pocketpc", "Storage Card", kEmpty, 200156, false, 0xFFFFFFFFll, false,
+         false},
+        // Last: its books stay in the book folder.
+        {"two newspaper issues over an older one, then a book", "pocketpc", "Storage Card", kEmpty, 390312, false,
+         0, false, false, true},
     };
     for (const Case &c : kCases) {
         SCOPED_TRACE(c.what);
@@ -294,6 +303,14 @@ TEST_F(RoomCheck, BooksThatDoNotFitAreSaidBeforeAnythingIsWritten) {
         const std::wstring root = card ? L"\\Storage Card\\" : L"\\";
         const std::wstring folder = root + L"My Documents\\Corvex Press\\";
         TestDevice device(c.profile);
+        if (c.issues) {
+            AddBook("wsj0101.vbk", "The Wall Street Journal", 100000, kYear2001 + kOneDay);
+            AddBook("wsj0102.vbk", "The Wall Street Journal", 100000, kYear2001 + 2 * kOneDay);
+            AddBook("zulu.vbk", "Zulu", 100000, kYear2001 + kOneDay);
+            const FILETIME older = MakeFileTime(kYear2001);
+            device.WriteFile(folder + L"wsj.vbk", std::string(10000, 'w'));
+            device.SetTimes(folder + L"wsj.vbk", older, older, older);
+        }
         if (c.start == kOlderAlpha) {
             const FILETIME older = MakeFileTime(kYear2001);
             device.WriteFile(folder + L"alpha.vbk", std::string(100000, 'o'));

@@ -38,6 +38,14 @@ inline std::string NotCopiedText(const std::string &name, DWORD code) {
     return name + " was not copied to the device.\r\n\r\n" + SystemText(code);
 }
 
+// The one box of a link lost during Install Book: what was going on, then
+// how many of the chosen books are not on the device.
+inline std::string LinkLostText(const std::string &what, int missing, int chosen) {
+    return "Error: " + what + " " + std::to_string(missing) + " of " + std::to_string(chosen) +
+           " chosen books are not on the device. Dock the device again and choose Install Book again: books "
+           "already on the device are not copied again.";
+}
+
 inline size_t CountLog(const std::vector<std::string> &log, const std::string &part, size_t from = 0) {
     size_t count = 0;
     for (size_t i = from; i < log.size(); ++i) count += log[i].find(part) != std::string::npos;
