@@ -81,8 +81,11 @@ int CloseReaderOnDevice(const wchar_t *windowClass, const wchar_t *windowTitle) 
     if (InvocationFailed(result)) {
         // A lost link is left to the action, whose next call meets it and
         // tells it once, with what to do.
+        // The remote API may give it as an HRESULT of its own.
         const DWORD failure = FailureCode(hostError, result);
-        if (!IsLinkLost(failure)) ShowSystemErrorBox(failure);
+        const bool linkLost = IsLinkLost(failure) || IsLinkLost(CeGetLastError()) ||
+                              failure == static_cast<DWORD>(HRESULT_FROM_WIN32(ERROR_DEVICE_NOT_CONNECTED));
+        if (!linkLost) ShowSystemErrorBox(failure);
         return 0;
     }
     return 1;
