@@ -13,7 +13,11 @@
 #   tools/check-layers.sh [REPOSITORY]     (default: this one)
 # Prints what is wrong and exits 1, or exits 0 silently.
 set -euo pipefail
-repo=${1:-$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)}
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+. "$here/command-words.sh"
+answer_help "$0" "$@"
+refuse_options "$0" "" "$@"
+repo=${1:-$(dirname "$here")}
 sim=$repo/simulator
 cd "$sim"
 status=0

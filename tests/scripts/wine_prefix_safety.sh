@@ -103,6 +103,8 @@ tools/make-variants.sh --help|0|tools/make-variants.sh DIR
 tools/screenshots.sh --help|0|tools/screenshots.sh [OUTDIR]
 tools/wine-run.sh --help|0|tools/wine-run.sh [--system-rapi FILE]
 tools/bench-in-debian13.sh --help|0|tools/bench-in-debian13.sh [ARGS...]
+tools/check-layers.sh --help|0|tools/check-layers.sh [REPOSITORY]
+tools/check-layers.sh --all|2|unknown option '--all' (options: --help)
 tools/package.sh -x|2|unknown word '-x' (it takes none)
 tools/build-i686.sh now|2|unknown word 'now'
 tools/build.sh --fast|2|unknown option '--fast' (options: --help)
