@@ -6,15 +6,8 @@ namespace rapi2 {
 
 namespace {
 
-void WriteU64(Writer *out, uint64_t value) {
-    out->U32(static_cast<uint32_t>(value));
-    out->U32(static_cast<uint32_t>(value >> 32));
-}
-
-uint64_t ReadU64(Reader *in) {
-    uint64_t low = in->U32();
-    return low | (static_cast<uint64_t>(in->U32()) << 32);
-}
+using rapi1::ReadU64;
+using rapi1::WriteU64;
 
 // A u32 that must be 0 or 1.
 bool ReadFlag(Reader *in, bool *value) {
@@ -128,6 +121,7 @@ bool IsHandleCall(uint32_t command) {
     case kFindClose:
     case kCloseHandle:
     case kGetFileTime:
+    case kSetFileTime:
     case kRegCloseKey:
         return true;
     default:
