@@ -85,13 +85,6 @@ DWORD WINAPI GetSpecialFolderPath2(int folder, DWORD bufferLength, LPWSTR buffer
     return static_cast<DWORD>(path.size());
 }
 
-std::string Utf8(const wchar_t *text) {
-    int bytes = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
-    std::string utf8(bytes > 0 ? bytes - 1 : 0, '\0');
-    if (bytes > 1) WideCharToMultiByte(CP_UTF8, 0, text, -1, &utf8[0], bytes, nullptr, nullptr);
-    return utf8;
-}
-
 // This protocol has no known layout for making a shortcut, and a guessed
 // command code could be read by a device as another call. A shortcut on
 // the device is a small file: the target's length in characters, "#",
@@ -102,7 +95,7 @@ DWORD WINAPI SHCreateShortcut2(LPWSTR shortcut, LPWSTR target) {
         rapilink::SetLastError(ERROR_INVALID_PARAMETER);
         return 0;
     }
-    std::string content = std::to_string(wcslen(target)) + "#" + Utf8(target);
+    std::string content = std::to_string(wcslen(target)) + "#" + calllog::Utf8(target);
     HANDLE file = CreateFile2(shortcut, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return 0;
     DWORD size = static_cast<DWORD>(content.size()), written = 0;

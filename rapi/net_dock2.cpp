@@ -38,13 +38,6 @@ const wchar_t kUnlockOnDevice[] =
     L"The Windows Mobile device that docked is locked.\n\n"
     L"Unlock it on its own screen within two minutes; setup goes on once it is unlocked.";
 
-std::string Utf8(const std::wstring &text) {
-    int bytes = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
-    std::string utf8(bytes > 0 ? bytes - 1 : 0, '\0');
-    if (bytes > 1) WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, &utf8[0], bytes, nullptr, nullptr);
-    return utf8;
-}
-
 bool SendWords(SOCKET socket, std::initializer_list<uint32_t> words) {
     std::vector<uint8_t> bytes;
     for (uint32_t word : words) AppendU32(&bytes, word);
@@ -96,7 +89,7 @@ bool Announced(Doorway2 &door, Docking &docking) {
                        : info.key == rapi2::kKeyUnlockOnDevice ? ", locked"
                                                                : ", with a password";
     calllog::Event("Windows Mobile device announced: \"%s\" (%s, %s), OS %u.%u build %u, processor %u%s",
-                   Utf8(info.name).c_str(), info.platform.c_str(), info.model.c_str(), info.major, info.minor,
+                   calllog::Utf8(info.name.c_str()).c_str(), info.platform.c_str(), info.model.c_str(), info.major, info.minor,
                    info.version, info.processor, lock);
     if (info.key == rapi2::kKeyNone) return AskForSession(door, docking);
     if (info.key == rapi2::kKeyUnlockOnDevice) {

@@ -618,7 +618,7 @@ protected:
     // The handshake up to the block, answered as the notes say.
     bool Greet(FakeDevice &device, uint32_t key) {
         return device.Dock(port2_, Wm5Greeting(Wm5Block(key)), false) &&
-               device.ControlReceived(24, 3000) == Words({3, 7, 8, 4, 5});
+               device.ControlReceived(20, 3000) == Words({3, 7, 8, 4, 5});
     }
     bool DockServing(FakeDevice &device, FakeDevice::Script script) {
         return Greet(device, 0) && device.ServeSession2(port2_, script, 3000) && Connected(5000);
@@ -662,21 +662,21 @@ TEST_F(Wm5Docking, TheCallsGoOutInTheNewerFrames) {
     FakeDevice device;
     ASSERT_TRUE(DockServing(device, [](const Bytes &request) {
         switch (request[0]) {
-        case 0x14: return Reply2({0, FILE_ATTRIBUTE_DIRECTORY});        // GetFileAttributes
+        case 0x28: return Reply2({0, 1});                               // CreateDirectory
         case 0x16: return Reply2({0, 0x42});                            // CreateFile
-        case 0x18: return Reply2({0, 1, request[8] | (request[9] << 8)});  // WriteFile: all of it
+        case 0x18: return Reply2({0, 1, static_cast<uint32_t>(request[8])});  // WriteFile: all of it
         case 0x19: return Reply2({0, 1});                               // CloseHandle
         case 0x2d: return Reply2({ERROR_ACCESS_DENIED, 0});             // DeleteFile
         default: return Bytes();
         }
     }));
-    EXPECT_EQ(CeGetFileAttributes(L"\\Windows"), static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY));
+    EXPECT_TRUE(CeCreateDirectory(L"\\Books", nullptr));
     EXPECT_FALSE(CeDeleteFile(L"\\a"));
     EXPECT_EQ(CeGetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
     EXPECT_EQ(CeSHCreateShortcut(const_cast<LPWSTR>(L"\\Windows\\T.lnk"), const_cast<LPWSTR>(L"\"\\T.exe\"")), 1u);
     std::vector<Bytes> requests = device.Requests();
     ASSERT_EQ(requests.size(), 5u);
-    EXPECT_EQ(requests[0], Request2({0x14}, L"\\Windows"));
+    EXPECT_EQ(requests[0], Request2({0x28}, L"\\Books"));
     EXPECT_EQ(requests[1], Request2({0x2d}, L"\\a"));
     EXPECT_EQ(requests[2], Request2({0x16}, L"\\Windows\\T.lnk", {GENERIC_WRITE, 0, CREATE_ALWAYS, 0x80, 0}));
     const char content[] = "8#\"\\T.exe\"";
@@ -731,7 +731,9 @@ TEST_F(Wm5Docking, APasswordKeyInEachOfTheThreeModes) {
             EXPECT_FALSE(Connected(100));
             ASSERT_TRUE(device.SendControl(row.answer));
         }
-        if (!row.followUp.empty()) EXPECT_EQ(device.ControlReceived(row.followUp.size(), 3000), row.followUp);
+        if (!row.followUp.empty()) {
+            EXPECT_EQ(device.ControlReceived(row.followUp.size(), 3000), row.followUp);
+        }
         if (row.connected) {
             ASSERT_TRUE(device.ServeSession2(port2_, [](const Bytes &) { return Reply2({0, 1}); }, 3000));
             EXPECT_TRUE(Connected(5000));
