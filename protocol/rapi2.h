@@ -273,8 +273,11 @@ void WriteReply(Writer *out, const Request &request, const Reply &reply);
 // size). Bytes after the fields are ignored.
 bool ReadReply(Reader *in, const Request &request, Reply *reply);
 
-// Strings alone, for anything beyond the table above.
+// Strings and byte blocks (u32 size, then the bytes) alone, for anything
+// beyond the table above.
 void WriteString(Writer *out, const wchar_t *text);  // nullptr: absent
 std::wstring ReadString(Reader *in, bool *present);
+void WriteBlock(Writer *out, const uint8_t *data, uint32_t size);
+const uint8_t *ReadBlock(Reader *in, uint32_t *size);  // a view inside the frame
 
 }  // namespace rapi2
