@@ -96,7 +96,7 @@ Password JudgePassword(const uint8_t count[2], const std::function<bool(uint8_t 
 }
 
 // Whether session `a` makes way before session `b` when room is needed.
-bool MakesWayBefore(const NetworkService::SessionState &a, const NetworkService::SessionState &b, DWORD now) {
+bool MakesWayBefore(const SessionState &a, const SessionState &b, DWORD now) {
     if (a.served != b.served) return !a.served;
     return now - a.lastHeard > now - b.lastHeard;
 }
