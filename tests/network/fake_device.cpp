@@ -143,6 +143,7 @@ FakeDevice::~FakeDevice() {
     stop_ = true;
     Undock();
     if (server_.joinable()) server_.join();
+    for (std::thread &later : laterSessions_) later.join();
     if (listener_ != INVALID_SOCKET) closesocket(listener_);
     DeleteCriticalSection(&lock_);
 }
@@ -236,6 +237,34 @@ bool FakeDevice::ServeSession2(uint16_t desktopPort, Script script, DWORD timeou
     Bytes asked = ControlReceived(12, timeoutMs);
     if (asked.size() != 12 || asked[0] != 5 || asked[4] != 4) return false;
     uint32_t id = (asked[8] | (asked[9] << 8) | (asked[10] << 16) | (asked[11] << 24)) + idDelta;
+    SOCKET session = OpenSession2(desktopPort, id);
+    if (session == INVALID_SOCKET) return false;
+    server_ = std::thread([this, session, script] {
+        ServeSession(session, script);
+        closesocket(session);
+    });
+    SOCKET control = control_;
+    undocking_ = false;
+    echoer_ = std::thread([this, control, desktopPort, script] {
+        uint8_t word[4];
+        const uint8_t echo[4] = {2, 0, 0, 0};
+        while (ReceiveAll(control, word, 4, undocking_)) {
+            if (word[0] == 1) send(control, reinterpret_cast<const char *>(echo), 4, 0);
+            uint8_t asked[8];
+            if (word[0] != 5 || !ReceiveAll(control, asked, 8, undocking_)) continue;
+            // A later session asked for: opened and served the same way.
+            SOCKET later = OpenSession2(desktopPort, asked[4] | (asked[5] << 8) | (asked[6] << 16) | (asked[7] << 24));
+            if (later == INVALID_SOCKET) continue;
+            laterSessions_.emplace_back([this, later, script] {
+                ServeSession(later, script);
+                closesocket(later);
+            });
+        }
+    });
+    return true;
+}
+
+SOCKET FakeDevice::OpenSession2(uint16_t desktopPort, uint32_t id) {
     SOCKET session = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
     sockaddr_in desktop = Loopback(desktopPort);
     Bytes first;
@@ -243,23 +272,10 @@ bool FakeDevice::ServeSession2(uint16_t desktopPort, Script script, DWORD timeou
     if (connect(session, reinterpret_cast<sockaddr *>(&desktop), sizeof desktop) != 0 ||
         send(session, reinterpret_cast<const char *>(first.data()), 4, 0) != 4) {
         closesocket(session);
-        return false;
+        return INVALID_SOCKET;
     }
     sessionEnded_ = false;
-    server_ = std::thread([this, session, script] {
-        ServeSession(session, script);
-        closesocket(session);
-    });
-    SOCKET control = control_;
-    undocking_ = false;
-    echoer_ = std::thread([this, control] {
-        uint8_t word[4];
-        const uint8_t echo[4] = {2, 0, 0, 0};
-        while (ReceiveAll(control, word, 4, undocking_)) {
-            if (word[0] == 1) send(control, reinterpret_cast<const char *>(echo), 4, 0);
-        }
-    });
-    return true;
+    return session;
 }
 
 bool FakeDevice::SessionClosedWithin(DWORD timeoutMs) {

@@ -83,7 +83,8 @@ public:
     // A docked Windows Mobile device: reads the desktop's session request
     // (5, 4, id) on the control connection, opens the session to the
     // desktop's port with the id plus `idDelta` as its first word, and
-    // serves the script on it; pings (1) are echoed with 2 from then on.
+    // serves the script on it; pings (1) are echoed with 2 from then on,
+    // and each later session asked for is opened and served alike.
     // False when no request came within timeoutMs.
     bool ServeSession2(uint16_t desktopPort, Script script, DWORD timeoutMs, uint32_t idDelta = 0);
     // True when the desktop closes the session connection within timeoutMs.
@@ -94,6 +95,7 @@ public:
 private:
     void ServeLoop(Script script, size_t greetingBytes);
     void ServeSession(SOCKET session, const Script &script);
+    SOCKET OpenSession2(uint16_t desktopPort, uint32_t id);
     void Listen(int receiveBuffer);
     SOCKET listener_ = INVALID_SOCKET;
     SOCKET control_ = INVALID_SOCKET;
@@ -102,6 +104,7 @@ private:
     std::atomic<bool> undocking_{false};
     std::thread server_;
     std::thread echoer_;
+    std::vector<std::thread> laterSessions_;  // the echoer's
     mutable CRITICAL_SECTION lock_;
     std::vector<uint32_t> commands_;
     std::vector<Bytes> requests_;

@@ -788,17 +788,51 @@ TEST_F(Wm5Docking, APasswordKeyInEachOfTheThreeModes) {
     }
 }
 
-// An older device still docks on its own port while the newer one is listened for.
-TEST_F(Wm5Docking, AnOlderDeviceDocksBesideIt) {
+// The device stays docked after the start-up ends; the next start-up asks
+// it for a session of its own, without a new handshake.
+TEST_F(Wm5Docking, AHeldDeviceIsAskedForASessionByEachStartUp) {
+    Listen2();
     FakeDevice device;
-    device.Serve([](const Bytes &) { return Reply({0, 1}); });
-    SetEnvironmentVariableA("RAPI_DESKTOP2", ("127.0.0.1:" + std::to_string(FreePort())).c_str());
-    Listen(device);
-    FakeDevice docking;
-    ASSERT_TRUE(docking.Dock(desktopPort_, GoodInfoBlock()));
+    ASSERT_TRUE(DockServing(device, [](const Bytes &) { return Reply2({0, 1}); }));
+    EXPECT_NE(Alive(), FALSE);
+    CeRapiUninit();
+    EXPECT_TRUE(device.SessionClosedWithin(3000));
+    init_ = RAPIINIT{sizeof init_, nullptr, E_FAIL};
+    ASSERT_EQ(CeRapiInitEx(&init_), S_OK);
     ASSERT_TRUE(Connected(5000));
     EXPECT_NE(Alive(), FALSE);
-    EXPECT_EQ(device.Commands(), std::vector<uint32_t>{0x08});  // v1's CloseHandle
+    EXPECT_EQ(device.Requests().size(), 2u);
+}
+
+// An older device still docks on its own port while the newer one is
+// listened for, and when the newer one's port cannot be listened on (in
+// use here, as 990 is to a user without the right to it): the start-up
+// does not fail for it.
+TEST_F(Wm5Docking, AnOlderDeviceDocksBesideIt) {
+    for (bool portTaken : {false, true}) {
+        SCOPED_TRACE(portTaken ? "the newer devices' port taken" : "the newer devices' port free");
+        FakeDevice device;
+        device.Serve([](const Bytes &) { return Reply({0, 1}); });
+        uint16_t port2 = FreePort();
+        SOCKET taker = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+        sockaddr_in at = {};
+        at.sin_family = AF_INET;
+        at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        at.sin_port = htons(port2);
+        if (portTaken) {
+            ASSERT_EQ(bind(taker, reinterpret_cast<sockaddr *>(&at), sizeof at), 0);
+            ASSERT_EQ(listen(taker, 1), 0);
+        }
+        SetEnvironmentVariableA("RAPI_DESKTOP2", ("127.0.0.1:" + std::to_string(port2)).c_str());
+        Listen(device);
+        FakeDevice docking;
+        EXPECT_TRUE(docking.Dock(desktopPort_, GoodInfoBlock()));
+        EXPECT_TRUE(Connected(5000));
+        EXPECT_NE(Alive(), FALSE);
+        EXPECT_EQ(device.Commands(), std::vector<uint32_t>{0x08});  // v1's CloseHandle
+        CeRapiUninit();
+        closesocket(taker);
+    }
 }
 
 }  // namespace
