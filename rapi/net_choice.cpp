@@ -3,7 +3,9 @@
 
 #include <winsock2.h>
 #include <stdlib.h>
+#include <string.h>
 
+#include "protocol/rapi2.h"
 #include "rapi/net_wait.h"
 
 namespace netlink {
@@ -30,6 +32,24 @@ bool ParseNumber(const std::string &digits, unsigned long lowest, unsigned long 
     return *value >= lowest && *value <= highest;
 }
 
+// RAPI_DESKTOP2: where Windows Mobile 5/6 devices dock, RAPI_DESKTOP's
+// address and their own port unless named.
+void ReadListening2(Choice *choice, char (&text)[512]) {
+    choice->listen2 = true;
+    choice->host2 = choice->host;
+    choice->port2 = rapi2::kDesktopPort;
+    if (!Variable("RAPI_DESKTOP2", text)) return;
+    if (strcmp(text, "off") == 0) {
+        choice->listen2 = false;
+        return;
+    }
+    std::string host;
+    if (!ParseAddress(text, rapi2::kDesktopPort, &host, &choice->port2)) {
+        choice->problem = std::string("RAPI_DESKTOP2=") + text + ": expected [ADDRESS][:PORT] or off";
+    }
+    if (!host.empty()) choice->host2 = host;
+}
+
 void ReadListening(Choice *choice, char (&text)[512]) {
     choice->transport = Transport::kListen;
     if (!ParseAddress(text, rapi1::kDesktopPort, &choice->host, &choice->port)) {
@@ -43,6 +63,7 @@ void ReadListening(Choice *choice, char (&text)[512]) {
             choice->problem = std::string("RAPI_DEVICE_PORT=") + text + ": expected a port number";
         }
     }
+    ReadListening2(choice, text);
     if (Variable("RAPI_PEER", text) && *text) {
         choice->peer = text;
         // Matched against connections' source addresses: a name would mean nothing.

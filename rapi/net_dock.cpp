@@ -203,4 +203,6 @@ bool TellUser(const wchar_t *text) {
     return true;
 }
 
+bool BoxShown() { return g_boxShown; }
+
 }  // namespace netdock

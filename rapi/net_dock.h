@@ -24,6 +24,8 @@ struct Docked {
     SOCKET session = INVALID_SOCKET;  // a remote API session to it, open and unlocked
     int key = -1;                     // its password challenge's key, or -1
     sockaddr_in device = {};          // where its remote API is served
+    bool rapi2 = false;               // a Windows Mobile 5/6 device: its sessions are asked
+                                      // for on the control channel (net_dock2.h)
 };
 
 // Greets the device that connected on `control` (its socket, blocking or
@@ -43,5 +45,9 @@ SOCKET OpenSessionTo(const sockaddr_in &device, int key, HANDLE stop, DWORD limi
 // thread so that the listener keeps listening; at most one box at a time.
 // False, with nothing shown, while the last box is still up.
 bool TellUser(const wchar_t *text);
+// True while such a box is up.
+bool BoxShown();
+// True while such a box is up.
+bool BoxShown();
 
 }  // namespace netdock

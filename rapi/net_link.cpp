@@ -43,6 +43,7 @@ struct Net {
     size_t inboxStart = 0, inboxEnd = 0;
     std::atomic<bool> lost{false};  // set by the watcher; the session is then shut down
     std::atomic<bool> stopping{false};  // CeRapiUninit is ending the start-up
+    std::atomic<bool> rapi2{false};     // the device docked is a Windows Mobile 5/6 one
 };
 
 Net &TheNet() {
@@ -161,8 +162,10 @@ void WatchDocking(Net &net, uint64_t docking) {
 void AttendListening(Net &net) {
     SOCKET session = INVALID_SOCKET;
     uint64_t docking = 0;
-    HRESULT result = netlisten::AwaitSession(net.run.stopEvent, &session, &docking);
+    bool rapi2 = false;
+    HRESULT result = netlisten::AwaitSession(net.run.stopEvent, &session, &docking, &rapi2);
     if (result == S_FALSE) return;
+    net.rapi2 = rapi2;
     if (!Announce(net, session, result)) {
         netwait::CloseSocket(&session);
         return;
@@ -219,6 +222,7 @@ HRESULT BeginStartup(RAPIINIT *record, const Choice &choice) {
     net.choice = choice;
     net.sessionNews = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     net.stopping = false;
+    net.rapi2 = false;
     net.lost = true;  // until a session is open
     HRESULT launched = rapistartup::Launch(net.run, record, Attend);
     if (FAILED(launched)) {
@@ -310,5 +314,7 @@ bool Call(const std::vector<uint8_t> &frame, size_t maxReply, std::vector<uint8_
 }
 
 void Drop(const char *why) { MarkLost(TheNet(), why); }
+
+bool SpeaksRapi2() { return TheNet().rapi2; }
 
 }  // namespace netlink

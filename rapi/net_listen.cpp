@@ -90,6 +90,7 @@ int TryListen(Listener &l, const sockaddr_in &address) {
 bool AwaitAddress(Listener &l, const sockaddr_in &address) {
     bool toldWhy = false;
     for (;;) {
+        TryListen2(l);  // the Windows Mobile port's address is waited for alike
         int error = TryListen(l, address);
         if (error == 0) return true;
         if (error != WSAEADDRNOTAVAIL) {
@@ -123,12 +124,15 @@ DWORD WINAPI Run(void *parameter) {
         calllog::Event("RAPI_DESKTOP: cannot resolve \"%s\"", l.host.c_str());
         Fail(l, HRESULT_FROM_WIN32(WSAHOST_NOT_FOUND));
     } else if (listening || AwaitAddress(l, address)) {
+        TryListen2(l);
         LogListening(l, address);
         Serve(l);
     }
     netwait::CloseSocket(&l.listener);
+    netwait::CloseSocket(&l.listener2);
     {
         SectionGuard guard(l.lock);
+        DropAskedSessions(l);
         CloseDocked(&l.held);
         for (netdock::Docked &docked : l.arrived) CloseDocked(&docked);
         l.arrived.clear();
@@ -141,7 +145,8 @@ DWORD WINAPI Run(void *parameter) {
 
 bool SameChoice(const Listener &l, const netlink::Choice &choice) {
     return l.host == choice.host && l.port == choice.port && l.devicePort == choice.devicePort &&
-           l.anyPeer == choice.peer.empty() && (l.anyPeer || l.peer.s_addr == inet_addr(choice.peer.c_str()));
+           l.anyPeer == choice.peer.empty() && (l.anyPeer || l.peer.s_addr == inet_addr(choice.peer.c_str())) &&
+           l.listen2 == choice.listen2 && (!l.listen2 || (l.host2 == choice.host2 && l.port2 == choice.port2));
 }
 
 bool StillDocked(Listener &l, uint64_t docking) {
@@ -172,6 +177,9 @@ HRESULT EnsureListening(const netlink::Choice &choice) {
     l->devicePort = choice.devicePort;
     l->anyPeer = choice.peer.empty();
     l->peer.s_addr = inet_addr(choice.peer.c_str());
+    l->listen2 = choice.listen2;
+    l->host2 = choice.host2;
+    l->port2 = choice.port2;
     l->quit = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     l->wake = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     // A dotted address is tried at once, so that a port in use or a port
@@ -181,6 +189,8 @@ HRESULT EnsureListening(const netlink::Choice &choice) {
     int error = netwait::IsDotted(choice.host) && netwait::Resolve(choice.host, choice.port, &address)
                     ? TryListen(*l, address)
                     : 0;
+    // The Windows Mobile port likewise; failing there fails nothing.
+    if (error == 0 && netwait::IsDotted(choice.host2)) TryListen2(*l);
     HANDLE thread = nullptr;
     if (error == 0 || error == WSAEADDRNOTAVAIL) {
         Hold(l);
@@ -192,6 +202,7 @@ HRESULT EnsureListening(const netlink::Choice &choice) {
     }
     if (!thread) {
         netwait::CloseSocket(&l->listener);
+        netwait::CloseSocket(&l->listener2);
         Release(l);
         return HRESULT_FROM_WIN32(error);
     }
@@ -200,13 +211,14 @@ HRESULT EnsureListening(const netlink::Choice &choice) {
     return S_OK;
 }
 
-HRESULT AwaitSession(HANDLE stop, SOCKET *session, uint64_t *docking) {
+HRESULT AwaitSession(HANDLE stop, SOCKET *session, uint64_t *docking, bool *rapi2) {
     Listener *l = Current();
     if (!l) return E_FAIL;
     HRESULT result = S_FALSE;
     while (!netwait::Stopping(stop)) {
         sockaddr_in device = {};
         int key = -1;
+        SOCKET control = INVALID_SOCKET;
         uint64_t number = 0;
         {
             SectionGuard guard(l->lock);
@@ -215,6 +227,7 @@ HRESULT AwaitSession(HANDLE stop, SOCKET *session, uint64_t *docking) {
                 break;
             }
             number = Holds(*l) ? l->docking : 0;
+            *rapi2 = l->held.rapi2;
             if (number && l->held.session != INVALID_SOCKET) {
                 *session = l->held.session;
                 *docking = number;
@@ -224,11 +237,13 @@ HRESULT AwaitSession(HANDLE stop, SOCKET *session, uint64_t *docking) {
             }
             device = l->held.device;
             key = l->held.key;
+            control = l->held.control;
         }
         if (number) {
             // The held device's session went with an earlier start-up: a
             // new one is opened to it.
-            SOCKET opened = netdock::OpenSessionTo(device, key, stop, netdock::kRapiPortMs);
+            SOCKET opened = *rapi2 ? OpenSession2(*l, control, device, number, stop)
+                                   : netdock::OpenSessionTo(device, key, stop, netdock::kRapiPortMs);
             if (opened != INVALID_SOCKET && StillDocked(*l, number)) {
                 *session = opened;
                 *docking = number;
@@ -236,7 +251,9 @@ HRESULT AwaitSession(HANDLE stop, SOCKET *session, uint64_t *docking) {
                 break;
             }
             netwait::CloseSocket(&opened);  // to a device let go of meanwhile
-            if (!netwait::Stopping(stop)) LetGoOf(*l, number, "its remote API port no longer answers");
+            if (!netwait::Stopping(stop)) {
+                LetGoOf(*l, number, *rapi2 ? "it opened no session when asked" : "its remote API port no longer answers");
+            }
         }
         WaitForSingleObject(stop, kAwaitSliceMs);
     }

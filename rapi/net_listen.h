@@ -1,4 +1,6 @@
-// The bridge's listener for docking devices (RAPI_DESKTOP). It starts with
+// The bridge's listener for docking devices (RAPI_DESKTOP, and
+// RAPI_DESKTOP2 for Windows Mobile 5/6 devices: the port a connection
+// arrives on decides the protocol). It starts with
 // the first start-up that listens and runs for as long as the program does,
 // not only while a start-up waits: a device docks by connecting as soon as
 // its link comes up, and may not try again, so a handheld docked between
@@ -40,10 +42,11 @@ const DWORD kAcceptRestMs = 100;
 // it. A host name is looked up by the listener's own thread.
 HRESULT EnsureListening(const netlink::Choice &choice);
 
-// Waits until a device is docked: S_OK with a remote API session to it
-// and the number of its docking; S_FALSE once `stop` is set; the failure
+// Waits until a device is docked: S_OK with a remote API session to it,
+// the number of its docking, and whether it speaks the Windows Mobile 5/6
+// protocol; S_FALSE once `stop` is set; the failure
 // when the listener stopped listening for good.
-HRESULT AwaitSession(HANDLE stop, SOCKET *session, uint64_t *docking);
+HRESULT AwaitSession(HANDLE stop, SOCKET *session, uint64_t *docking, bool *rapi2);
 
 // True while the device of that docking is still held.
 bool StillDocked(uint64_t docking);

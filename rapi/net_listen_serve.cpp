@@ -2,7 +2,9 @@
 // a thread of its own, holding and pinging the docked device.
 #include "rapi/net_listener.h"
 
+#include "protocol/little_endian.h"
 #include "protocol/rapi1.h"
+#include "protocol/rapi2.h"
 #include "rapi/call_log.h"
 #include "rapi/net_link.h"
 #include "rapi/net_listen.h"
@@ -24,6 +26,7 @@ bool Told(Listener &l, Reason reason, const in_addr &from) { return !l.told.inse
 struct GreetingJob {
     Listener *listener;
     SOCKET socket;
+    bool rapi2;  // it came to the Windows Mobile port
 };
 
 DWORD WINAPI GreetOne(void *parameter) {
@@ -31,13 +34,16 @@ DWORD WINAPI GreetOne(void *parameter) {
     delete static_cast<GreetingJob *>(parameter);
     Listener &l = *job.listener;
     netdock::Docked docked;
-    bool whole = netdock::Greet(job.socket, l.devicePort, l.quit, &docked);
-    {
+    Greeted greeted = Greeted::kFailed;
+    if (job.rapi2) {
+        greeted = GreetWm5(l, job.socket, &docked);
+    } else if (netdock::Greet(job.socket, l.devicePort, l.quit, &docked)) {
+        greeted = Greeted::kDocked;
+    }
+    if (greeted != Greeted::kHandedOver) {
         SectionGuard guard(l.lock);
-        for (size_t i = 0; i < l.greeting.size(); ++i) {
-            if (l.greeting[i] == job.socket) l.greeting.erase(l.greeting.begin() + static_cast<std::ptrdiff_t>(i));
-        }
-        if (whole && !netwait::Stopping(l.quit)) {
+        Forget(l, job.socket);
+        if (greeted == Greeted::kDocked && !netwait::Stopping(l.quit)) {
             l.arrived.push_back(docked);
             SetEvent(l.wake);
         } else {
@@ -49,8 +55,9 @@ DWORD WINAPI GreetOne(void *parameter) {
     return 0;
 }
 
-void StartGreeting(Listener &l, SOCKET socket, const sockaddr_in &from) {
-    calllog::Event("a device docks from %s", Describe(from).c_str());
+void StartGreeting(Listener &l, SOCKET socket, const sockaddr_in &from, bool rapi2) {
+    calllog::Event(rapi2 ? "a connection to the Windows Mobile port from %s" : "a device docks from %s",
+                   Describe(from).c_str());
     SectionGuard guard(l.lock);
     if (l.greeting.size() >= kMaxGreetings) {
         // Its thread sees the connection end and closes it.
@@ -59,7 +66,7 @@ void StartGreeting(Listener &l, SOCKET socket, const sockaddr_in &from) {
         calllog::Event("%u devices docking at once: the oldest made way", static_cast<unsigned>(kMaxGreetings + 1));
     }
     Hold(&l);
-    GreetingJob *job = new GreetingJob{&l, socket};
+    GreetingJob *job = new GreetingJob{&l, socket, rapi2};
     HANDLE thread = CreateThread(nullptr, 0, GreetOne, job, 0, nullptr);
     if (!thread) {
         delete job;
@@ -77,19 +84,28 @@ void StartGreeting(Listener &l, SOCKET socket, const sockaddr_in &from) {
 struct Watch {
     SOCKET control = INVALID_SOCKET;
     in_addr from = {};  // the held device's address
+    // A Windows Mobile device's ping and echo are words of their own, and
+    // its missed echoes count only once it answered one.
+    uint32_t ping = rapi1::kPing;
+    uint32_t echo = rapi1::kPing;
+    bool echoed = true;
     uint8_t word[4] = {};
     size_t have = 0;
     int unanswered = 0;
     DWORD lastPing = 0;
     SOCKET parked = INVALID_SOCKET;
+    netdock::Docked parkedDocked;  // or a Windows Mobile device greeted whole from that address
     sockaddr_in parkedFrom = {};
     DWORD parkedAt = 0;
 };
 
-bool Ping(Watch &watch) {
-    const uint8_t ping[4] = {0x78, 0x56, 0x34, 0x12};
+// Under the lock: a start-up may be asking the same channel for a session.
+bool Ping(Listener &l, Watch &watch) {
+    uint8_t ping[4];
+    StoreU32(ping, watch.ping);
     watch.lastPing = GetTickCount();
     ++watch.unanswered;
+    SectionGuard guard(l.lock);
     return netwait::SendAll(watch.control, ping, 4);
 }
 
@@ -103,7 +119,9 @@ bool TakeWords(Watch &watch) {
         watch.have += static_cast<size_t>(got);
         if (watch.have < 4) continue;
         watch.have = 0;
-        if (netwait::U32At(watch.word) == rapi1::kPing) watch.unanswered = 0;
+        if (netwait::U32At(watch.word) != watch.echo) continue;
+        watch.unanswered = 0;
+        watch.echoed = true;
     }
 }
 
@@ -115,10 +133,17 @@ void TurnAway(Listener &l, SOCKET socket, const sockaddr_in &from) {
     }
 }
 
+bool HasParked(const Watch &watch) {
+    return watch.parked != INVALID_SOCKET || watch.parkedDocked.control != INVALID_SOCKET;
+}
+
 void TurnAwayParked(Listener &l, Watch &watch) {
-    if (watch.parked == INVALID_SOCKET) return;
-    TurnAway(l, watch.parked, watch.parkedFrom);
+    if (watch.parked != INVALID_SOCKET) TurnAway(l, watch.parked, watch.parkedFrom);
     watch.parked = INVALID_SOCKET;
+    if (watch.parkedDocked.control == INVALID_SOCKET) return;
+    calllog::Event("a device from %s greeted while another is docked: closed",
+                   DescribeHost(watch.parkedFrom.sin_addr).c_str());
+    CloseDocked(&watch.parkedDocked);
 }
 
 // The held device is gone; the next turn closes its channel, and greets
@@ -128,21 +153,28 @@ void Lost(Listener &l, const char *why) {
     LetGo(l, why);
 }
 
-void Park(Listener &l, Watch &watch, SOCKET socket, const sockaddr_in &from) {
+void Park(Listener &l, Watch &watch, SOCKET socket, const netdock::Docked *docked, const sockaddr_in &from) {
     netwait::CloseSocket(&watch.parked);  // an older one from the same address
-    watch.parked = socket;
+    CloseDocked(&watch.parkedDocked);
+    if (docked) {
+        watch.parkedDocked = *docked;
+    } else {
+        watch.parked = socket;
+    }
     watch.parkedFrom = from;
     watch.parkedAt = GetTickCount();
-    if (!Ping(watch)) Lost(l, "the control channel broke");
+    if (!Ping(l, watch)) Lost(l, "the control channel broke");
 }
 
 // Takes the connections waiting, at most kMaxAcceptsPerTurn of them; false
 // when taking one failed for another reason than none waiting.
-bool AcceptTurn(Listener &l, Watch &watch) {
-    for (int turn = 0; turn < kMaxAcceptsPerTurn; ++turn) {
+// A connection to the Windows Mobile port (`rapi2`) from the docked
+// device's address is greeted too: it may be the session asked of it.
+bool AcceptTurn(Listener &l, Watch &watch, SOCKET listener, bool rapi2) {
+    for (int turn = 0; listener != INVALID_SOCKET && turn < kMaxAcceptsPerTurn; ++turn) {
         sockaddr_in from = {};
         int size = sizeof from;
-        SOCKET socket = accept(l.listener, reinterpret_cast<sockaddr *>(&from), &size);
+        SOCKET socket = accept(listener, reinterpret_cast<sockaddr *>(&from), &size);
         if (socket == INVALID_SOCKET) {
             int error = WSAGetLastError();
             if (error == WSAEWOULDBLOCK) return true;
@@ -160,10 +192,10 @@ bool AcceptTurn(Listener &l, Watch &watch) {
             }
             continue;
         }
-        if (watch.control == INVALID_SOCKET) {
-            StartGreeting(l, socket, from);
+        if (watch.control == INVALID_SOCKET || (rapi2 && from.sin_addr.s_addr == watch.from.s_addr)) {
+            StartGreeting(l, socket, from, rapi2);
         } else if (from.sin_addr.s_addr == watch.from.s_addr) {
-            Park(l, watch, socket, from);
+            Park(l, watch, socket, nullptr, from);
         } else {
             TurnAway(l, socket, from);
         }
@@ -172,8 +204,10 @@ bool AcceptTurn(Listener &l, Watch &watch) {
 }
 
 // Closes a device let go of; holds the first device greeted whole while
-// none is held, and lets any other go. Returns the held device.
-netdock::Docked TakeArrivals(Listener &l) {
+// none is held, and lets any other go, but for a Windows Mobile device
+// greeted from the watched device's own address: parked like a connection
+// from there, it may be that device docking again. Returns the held device.
+netdock::Docked TakeArrivals(Listener &l, Watch &watch) {
     SectionGuard guard(l.lock);
     if (l.heldGone) {
         closesocket(l.held.control);
@@ -190,6 +224,10 @@ netdock::Docked TakeArrivals(Listener &l) {
         sockaddr_in from = {};
         int size = sizeof from;
         getpeername(docked.control, reinterpret_cast<sockaddr *>(&from), &size);
+        if (docked.rapi2 && Holds(l) && watch.control == l.held.control && from.sin_addr.s_addr == watch.from.s_addr) {
+            Park(l, watch, INVALID_SOCKET, &docked, from);
+            continue;
+        }
         calllog::Event("a device from %s greeted while another is docked: closed", DescribeHost(from.sin_addr).c_str());
         CloseDocked(&docked);
     }
@@ -207,16 +245,23 @@ void Arm(Listener &l, Watch &watch, const netdock::Docked &held, WSAEVENT news) 
     watch.have = 0;
     watch.unanswered = 0;
     watch.lastPing = GetTickCount();
+    watch.ping = held.rapi2 ? rapi2::kPing : rapi1::kPing;
+    watch.echo = held.rapi2 ? rapi2::kPingEcho : rapi1::kPing;
+    watch.echoed = !held.rapi2;
     if (held.control != INVALID_SOCKET) {
         WSAEventSelect(held.control, news, FD_READ | FD_CLOSE);
         TurnAwayParked(l, watch);
     } else if (watch.parked != INVALID_SOCKET) {
         SOCKET socket = watch.parked;
         watch.parked = INVALID_SOCKET;
-        StartGreeting(l, socket, watch.parkedFrom);
+        StartGreeting(l, socket, watch.parkedFrom, false);
+    } else if (watch.parkedDocked.control != INVALID_SOCKET) {
+        SectionGuard guard(l.lock);
+        l.arrived.push_back(watch.parkedDocked);
+        watch.parkedDocked = netdock::Docked();
+        SetEvent(l.wake);
     }
 }
-
 
 // Pings the held device every few seconds (three pings without an echo,
 // or a broken channel, mean it is gone) and settles a parked connection.
@@ -225,7 +270,7 @@ DWORD Tend(Listener &l, Watch &watch) {
     DWORD now = GetTickCount();
     DWORD sleep = netlink::kPingIntervalMs;
     if (watch.control == INVALID_SOCKET) return sleep;
-    if (watch.parked != INVALID_SOCKET) {
+    if (HasParked(watch)) {
         if (now - watch.parkedAt >= kProbeMs) {
             Lost(l, "it docked again from its address, and the old link no longer answers");
             return 0;
@@ -233,11 +278,11 @@ DWORD Tend(Listener &l, Watch &watch) {
         sleep = kProbeMs - (now - watch.parkedAt);
     }
     if (now - watch.lastPing >= netlink::kPingIntervalMs) {
-        if (watch.unanswered >= netlink::kMissedPingsForGone) {
+        if (watch.unanswered >= netlink::kMissedPingsForGone && watch.echoed) {
             Lost(l, "three pings without an echo");
             return 0;
         }
-        if (!Ping(watch)) {
+        if (!Ping(l, watch)) {
             Lost(l, "the control channel broke");
             return 0;
         }
@@ -247,17 +292,35 @@ DWORD Tend(Listener &l, Watch &watch) {
     return toPing < sleep ? toPing : sleep;
 }
 
+// While the Windows Mobile port's address is not this PC's yet, tries to
+// listen there again every second. Returns how long the listener may sleep.
+DWORD AwaitAddress2(Listener &l, WSAEVENT news, DWORD *lastTry, DWORD sleep) {
+    if (!l.awaiting2) return sleep;
+    DWORD now = GetTickCount();
+    if (now - *lastTry >= kListenRetryMs) {
+        *lastTry = now;
+        TryListen2(l);
+        if (l.listener2 != INVALID_SOCKET) WSAEventSelect(l.listener2, news, FD_ACCEPT);
+        if (!l.awaiting2) return sleep;
+    }
+    DWORD next = kListenRetryMs - (now - *lastTry);
+    return next < sleep ? next : sleep;
+}
+
 }  // namespace
 
 void Serve(Listener &l) {
     WSAEVENT news = WSACreateEvent();
     WSAEventSelect(l.listener, news, FD_ACCEPT);
+    if (l.listener2 != INVALID_SOCKET) WSAEventSelect(l.listener2, news, FD_ACCEPT);
     Watch watch;
     HANDLE events[3] = {news, l.wake, l.quit};
+    DWORD lastTry2 = GetTickCount();
     for (;;) {
-        Arm(l, watch, TakeArrivals(l), news);
+        Arm(l, watch, TakeArrivals(l, watch), news);
         DWORD sleep = Tend(l, watch);
         if (sleep == 0) continue;
+        sleep = AwaitAddress2(l, news, &lastTry2, sleep);
         DWORD which = WaitForMultipleObjects(3, events, FALSE, sleep);
         if (which == WAIT_OBJECT_0 + 2 || which == WAIT_FAILED) break;
         if (which != WAIT_OBJECT_0) continue;
@@ -269,10 +332,20 @@ void Serve(Listener &l) {
                 TurnAwayParked(l, watch);
             }
         }
-        if (!AcceptTurn(l, watch)) WaitForSingleObject(l.quit, kAcceptRestMs);
+        bool accepted = AcceptTurn(l, watch, l.listener, false);
+        if (!AcceptTurn(l, watch, l.listener2, true) || !accepted) WaitForSingleObject(l.quit, kAcceptRestMs);
     }
     netwait::CloseSocket(&watch.parked);
+    CloseDocked(&watch.parkedDocked);
     WSACloseEvent(news);
+}
+
+void Forget(Listener &l, SOCKET socket) {
+    for (size_t i = 0; i < l.greeting.size(); ++i) {
+        if (l.greeting[i] != socket) continue;
+        l.greeting.erase(l.greeting.begin() + static_cast<std::ptrdiff_t>(i));
+        return;
+    }
 }
 
 }  // namespace netlisten

@@ -16,7 +16,16 @@
 
 namespace netlisten {
 
-// the start-ups that take its device: whoever lets go of it last frees it.
+// A session asked of a Windows Mobile device: its connection, once one
+// from the device's address opens with the id, waits here for the asker.
+struct AskedSession {
+    uint32_t id = 0;
+    in_addr from = {};
+    SOCKET session = INVALID_SOCKET;
+};
+
+// One listener, held by its own thread, its greeting threads and the
+// start-ups that take its device: whoever lets go of it last frees it.
 struct Listener {
     // What it listens for; fixed once started.
     std::string host;
@@ -24,9 +33,15 @@ struct Listener {
     uint16_t devicePort = 0;
     bool anyPeer = true;
     in_addr peer = {};
+    bool listen2 = false;  // also for Windows Mobile 5/6 devices, on a port of their own
+    std::string host2;
+    uint16_t port2 = 0;
     HANDLE quit = nullptr;  // set when a listener for another choice replaces it
     HANDLE wake = nullptr;  // set when a greeting has ended well
     SOCKET listener = INVALID_SOCKET;  // used by its own thread once started
+    SOCKET listener2 = INVALID_SOCKET;  // the Windows Mobile port's, likewise
+    bool awaiting2 = false;             // that port's address is not this PC's yet
+    bool gaveUp2 = false;               // that port cannot be listened on (logged)
     std::set<std::pair<int, uint32_t>> told;  // (reason, address) already logged; its own thread's
     LONG holders = 1;
     // Guarded by `lock`.
@@ -37,6 +52,8 @@ struct Listener {
     uint64_t docking = 0;                  // counts the devices held
     std::vector<SOCKET> greeting;          // connections being greeted, oldest first
     std::vector<netdock::Docked> arrived;  // greeted whole, not yet held
+    std::vector<AskedSession> asked;       // Windows Mobile sessions asked for
+    uint32_t lastSessionId = 0;
 };
 
 void Hold(Listener *listener);
@@ -53,5 +70,23 @@ bool Holds(const Listener &l);
 // each greeted on a thread of its own, holds the device greeted first and
 // pings it, until the listener is replaced.
 void Serve(Listener &l);
+// Removes a connection from those being greeted (with `lock` held).
+void Forget(Listener &l, SOCKET socket);
+
+// Windows Mobile 5/6 devices (net_listen2.cpp).
+// Listens on their port when wanted and not yet done: at once, or again
+// while its address is not this PC's (a failure for another reason gives
+// the port up, logged; older devices dock as before).
+void TryListen2(Listener &l);
+enum class Greeted { kDocked, kHandedOver, kFailed };
+// A connection to their port, on its greeting thread: a device's
+// handshake (kDocked, with its first session open), or the session
+// connection that one asked for (kHandedOver: the asker has the socket).
+Greeted GreetWm5(Listener &l, SOCKET socket, netdock::Docked *docked);
+// Asks the device on `control` for a session, and waits kSessionMs for
+// its connection. With `docking`, asked only while that docking is held.
+SOCKET OpenSession2(Listener &l, SOCKET control, const sockaddr_in &device, uint64_t docking, HANDLE stop);
+// Closes the sessions that came and were not taken (with `lock` held).
+void DropAskedSessions(Listener &l);
 
 }  // namespace netlisten
