@@ -212,6 +212,10 @@ private:
     const char *problem_ = "";
 };
 
+// A u64 as two u32s, low first (FILETIMEs, sizes).
+void WriteU64(Writer *out, uint64_t value);
+uint64_t ReadU64(Reader *in);
+
 // The body length of a frame header; false when it is above the limit.
 bool FrameLength(const uint8_t header[4], uint32_t *length);
 

@@ -8,8 +8,6 @@
 
 namespace rapi1 {
 
-namespace {
-
 void WriteU64(Writer *out, uint64_t value) {
     out->U32(static_cast<uint32_t>(value));
     out->U32(static_cast<uint32_t>(value >> 32));
@@ -19,6 +17,8 @@ uint64_t ReadU64(Reader *in) {
     uint64_t low = in->U32();
     return low | (static_cast<uint64_t>(in->U32()) << 32);
 }
+
+namespace {
 
 uint64_t BytesU64(const uint8_t *at) {
     uint64_t value = 0;

@@ -59,12 +59,17 @@ void Event(const char *format, ...) {
     Line(std::string("link: ") + text);
 }
 
-std::string Text(const wchar_t *text) {
-    if (!text) return "null";
+std::string Utf8(const wchar_t *text) {
+    if (!text) return std::string();
     int bytes = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
     std::string utf8(bytes > 0 ? bytes - 1 : 0, '\0');
     if (bytes > 1) WideCharToMultiByte(CP_UTF8, 0, text, -1, &utf8[0], bytes, nullptr, nullptr);
-    return "\"" + utf8 + "\"";
+    return utf8;
+}
+
+std::string Text(const wchar_t *text) {
+    if (!text) return "null";
+    return "\"" + Utf8(text) + "\"";
 }
 
 std::string Hex(unsigned long long value) {

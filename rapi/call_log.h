@@ -19,6 +19,7 @@ void Line(const std::string &text);
 void Event(const char *format, ...) __attribute__((format(printf, 1, 2)));
 
 std::string Text(const wchar_t *text);  // "\"...\"" in UTF-8, or "null"
+std::string Utf8(const wchar_t *text);  // the text in UTF-8 ("" for null)
 std::string Hex(unsigned long long value);
 
 // Times one call and writes its line when it ends.

@@ -39,3 +39,4 @@ struct RapiCalls {
 
 extern const RapiCalls kPipeCalls;
 extern const RapiCalls kNetCalls;
+extern const RapiCalls kNet2Calls;  // a Windows Mobile 5/6 device's protocol

@@ -19,7 +19,10 @@ using calllog::Text;
 namespace {
 
 // The calls of the transport in use.
-const RapiCalls &Transport() { return netlink::InUse() ? kNetCalls : kPipeCalls; }
+const RapiCalls &Transport() {
+    if (!netlink::InUse()) return kPipeCalls;
+    return netlink::SpeaksRapi2() ? kNet2Calls : kNetCalls;
+}
 
 // Fails a call before it goes out, as the platform does for bad arguments.
 template <typename T> T Refuse(T result, DWORD error) {

@@ -24,14 +24,7 @@ using namespace netcall;
 
 namespace {
 
-// The platform's first five fields of CEOSVERSIONINFO.
-const uint32_t kVersionFixedBytes = 20;
 const uint32_t kMaxInvokeOutput = 1u << 20;
-
-uint32_t FromKey(HKEY key) {
-    if (key == HKEY_LOCAL_MACHINE) return rapi1::kRootLocalMachine;
-    return FromHandle(reinterpret_cast<HANDLE>(key));
-}
 
 BOOL WINAPI NetGetVersionEx(CEOSVERSIONINFO *info) {
     rapi1::Writer request = Request(rapi1::kGetVersionEx);
@@ -44,17 +37,7 @@ BOOL WINAPI NetGetVersionEx(CEOSVERSIONINFO *info) {
     if (size > sizeof(CEOSVERSIONINFO)) return Malformed(reply, "version record larger than CEOSVERSIONINFO");
     const uint8_t *bytes = reply.in.Raw(size);
     if (!Complete(reply) || !ok) return FALSE;
-    if (size < kVersionFixedBytes) return Malformed(reply, "version record shorter than its fixed fields");
-    info->dwMajorVersion = U32At(bytes + 4);
-    info->dwMinorVersion = U32At(bytes + 8);
-    info->dwBuildNumber = U32At(bytes + 12);
-    info->dwPlatformId = U32At(bytes + 16);
-    memset(info->szCSDVersion, 0, sizeof info->szCSDVersion);
-    uint32_t units = std::min<uint32_t>((size - kVersionFixedBytes) / 2, 127);
-    for (uint32_t i = 0; i < units; ++i) {
-        info->szCSDVersion[i] =
-            static_cast<WCHAR>(bytes[kVersionFixedBytes + 2 * i] | (bytes[kVersionFixedBytes + 2 * i + 1] << 8));
-    }
+    if (!ToVersionInfo(bytes, size, info)) return Malformed(reply, "version record shorter than its fixed fields");
     return TRUE;
 }
 
@@ -67,17 +50,7 @@ void WINAPI NetGetSystemInfo(SYSTEM_INFO *info) {
     uint8_t bytes[rapi1::kSystemInfoBytes];
     bool got = false;
     if (!TakeExactValue(reply, bytes, sizeof bytes, &got) || !got) return;
-    // The device's record has 32-bit pointers; the host's may not.
-    info->wProcessorArchitecture = static_cast<WORD>(bytes[0] | (bytes[1] << 8));
-    info->dwPageSize = U32At(bytes + 4);
-    info->lpMinimumApplicationAddress = reinterpret_cast<void *>(static_cast<uintptr_t>(U32At(bytes + 8)));
-    info->lpMaximumApplicationAddress = reinterpret_cast<void *>(static_cast<uintptr_t>(U32At(bytes + 12)));
-    info->dwActiveProcessorMask = U32At(bytes + 16);
-    info->dwNumberOfProcessors = U32At(bytes + 20);
-    info->dwProcessorType = U32At(bytes + 24);
-    info->dwAllocationGranularity = U32At(bytes + 28);
-    info->wProcessorLevel = static_cast<WORD>(bytes[32] | (bytes[33] << 8));
-    info->wProcessorRevision = static_cast<WORD>(bytes[34] | (bytes[35] << 8));
+    ToSystemInfo(bytes, info);
 }
 
 LONG WINAPI NetRegOpenKeyEx(HKEY key, LPCWSTR subKey, DWORD, REGSAM, PHKEY result) {
@@ -240,13 +213,7 @@ BOOL WINAPI NetCreateProcess(LPCWSTR image, LPCWSTR commandLine, LPSECURITY_ATTR
     uint8_t bytes[rapi1::kProcessInformationBytes] = {};
     bool got = false;
     if (!Complete(reply) || !TakeExactValue(reply, bytes, sizeof bytes, &got) || !ok) return FALSE;
-    if (info) {
-        // Device handles in this session, open until CeCloseHandle.
-        info->hProcess = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(U32At(bytes)));
-        info->hThread = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(U32At(bytes + 4)));
-        info->dwProcessId = U32At(bytes + 8);
-        info->dwThreadId = U32At(bytes + 12);
-    }
+    if (info) ToProcessInformation(bytes, info);
     return TRUE;
 }
 

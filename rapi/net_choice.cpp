@@ -3,6 +3,9 @@
 
 #include <winsock2.h>
 #include <stdlib.h>
+#include <string.h>
+
+#include "protocol/rapi2.h"
 
 namespace netlink {
 
@@ -35,6 +38,24 @@ bool IsDottedAddress(const std::string &text) {
            (inet_addr(text.c_str()) != INADDR_NONE || text == "255.255.255.255");
 }
 
+// RAPI_DESKTOP2: where Windows Mobile 5/6 devices dock, RAPI_DESKTOP's
+// address and their own port unless named.
+void ReadListening2(Choice *choice, char (&text)[512]) {
+    choice->listen2 = true;
+    choice->host2 = choice->host;
+    choice->port2 = rapi2::kDesktopPort;
+    if (!Variable("RAPI_DESKTOP2", text)) return;
+    if (strcmp(text, "off") == 0) {
+        choice->listen2 = false;
+        return;
+    }
+    std::string host;
+    if (!ParseAddress(text, rapi2::kDesktopPort, &host, &choice->port2)) {
+        choice->problem = std::string("RAPI_DESKTOP2=") + text + ": expected [ADDRESS][:PORT] or off";
+    }
+    if (!host.empty()) choice->host2 = host;
+}
+
 void ReadListening(Choice *choice, char (&text)[512]) {
     choice->transport = Transport::kListen;
     if (!ParseAddress(text, rapi1::kDesktopPort, &choice->host, &choice->port)) {
@@ -48,6 +69,7 @@ void ReadListening(Choice *choice, char (&text)[512]) {
             choice->problem = std::string("RAPI_DEVICE_PORT=") + text + ": expected a port number";
         }
     }
+    ReadListening2(choice, text);
     if (Variable("RAPI_PEER", text) && *text) {
         choice->peer = text;
         if (!IsDottedAddress(choice->peer)) choice->problem = std::string("RAPI_PEER=") + text + ": expected an address";

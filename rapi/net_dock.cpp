@@ -252,14 +252,18 @@ bool TellUser(const wchar_t *text) {
     return true;
 }
 
+bool BoxShown() { return g_boxShown; }
+
 bool AwaitDevice(Doorway &door, SOCKET *control, SOCKET *session) {
     std::vector<Greeting> greetings;
     *session = INVALID_SOCKET;
+    door.rapi2 = false;
     while (*session == INVALID_SOCKET && !netwait::Stopping(door.stop)) {
         fd_set readable;
         FD_ZERO(&readable);
         FD_SET(door.listener, &readable);
         for (const Greeting &greeting : greetings) FD_SET(greeting.socket, &readable);
+        netdock2::Watch(door.wm5, &readable);
         timeval wait = {0, static_cast<long>(netwait::kSliceMs) * 1000};
         if (select(0, &readable, nullptr, nullptr, &wait) < 0) Sleep(netwait::kSliceMs);
         for (size_t i = greetings.size(); i-- > 0;) {
@@ -280,13 +284,16 @@ bool AwaitDevice(Doorway &door, SOCKET *control, SOCKET *session) {
             }
         }
         if (*session == INVALID_SOCKET && FD_ISSET(door.listener, &readable)) AcceptGreeting(door, &greetings);
+        if (*session == INVALID_SOCKET) door.rapi2 = netdock2::Attend(door, readable, control, session);
     }
+    netdock2::DropAll(&door.wm5);
     // Only the device that is docked is attended.
     while (!greetings.empty()) Drop(&greetings, greetings.size() - 1, nullptr);
     return *session != INVALID_SOCKET;
 }
 
 void TurnAway(Doorway &door) {
+    netdock2::TurnAway(door);
     for (;;) {
         sockaddr_in from = {};
         SOCKET socket = AcceptAllowed(door, &from);

@@ -10,6 +10,7 @@
 #include <set>
 #include <utility>
 
+#include "rapi/net_dock2.h"
 #include "rapi/net_link.h"
 
 namespace netdock {
@@ -22,6 +23,8 @@ struct Doorway {
     bool anyPeer = true;               // RAPI_PEER not set
     in_addr peer = {};
     std::set<std::pair<int, uint32_t>> told;  // (reason, address) already logged
+    netdock2::Doorway2 wm5;            // the Windows Mobile 5/6 devices' port
+    bool rapi2 = false;                // the device docked speaks their protocol
 };
 
 // Accepts and greets docking devices until one is ready to serve: true
@@ -36,5 +39,7 @@ void TurnAway(Doorway &door);
 // thread so that the listener keeps listening; at most one box at a time.
 // False, with nothing shown, while the last box is still up.
 bool TellUser(const wchar_t *text);
+// True while such a box is up.
+bool BoxShown();
 
 }  // namespace netdock

@@ -35,6 +35,11 @@ uint32_t FromHandle(HANDLE handle) {
     return value > 0xFFFFFFFFu ? 0 : static_cast<uint32_t>(value);
 }
 
+uint32_t FromKey(HKEY key) {
+    if (key == HKEY_LOCAL_MACHINE) return rapi1::kRootLocalMachine;
+    return FromHandle(reinterpret_cast<HANDLE>(key));
+}
+
 uint32_t U32At(const uint8_t *bytes) {
     return bytes[0] | (bytes[1] << 8) | (bytes[2] << 16) | (static_cast<uint32_t>(bytes[3]) << 24);
 }
@@ -46,10 +51,8 @@ rapi1::Writer Request(rapi1::Command command) {
 }
 
 bool Malformed(Reply &reply, const char *problem) {
-    calllog::Event("%s: the device's reply does not hold together: %s", reply.call, problem);
-    netlink::Drop("a reply that does not hold together");
-    rapilink::SetLastError(rapilink::kNoDevice);
-    return false;
+    Call2 call(reply.call, 0);
+    return Malformed2(call, problem);
 }
 
 bool Exchange(const rapi1::Writer &request, size_t maxReply, Reply *reply, int trailingFrames) {
@@ -88,9 +91,7 @@ BOOL PathsCall(rapi1::Command command, const char *call, LPCWSTR path, LPCWSTR s
     return FlagCall(request, call);
 }
 
-bool TakeFindData(Reply &reply, CE_FIND_DATA *found) {
-    rapi1::FindData data;
-    if (!rapi1::ReadFindData(&reply.in, &data)) return Complete(reply);
+void ToCeFindData(const rapi1::FindData &data, CE_FIND_DATA *found) {
     memset(found, 0, sizeof *found);
     found->dwFileAttributes = data.attributes;
     found->ftCreationTime = FileTimeOf(data.creation);
@@ -101,7 +102,56 @@ bool TakeFindData(Reply &reply, CE_FIND_DATA *found) {
     found->dwOID = data.oid;
     size_t units = std::min<size_t>(data.name.size(), MAX_PATH - 1);
     for (size_t i = 0; i < units; ++i) found->cFileName[i] = static_cast<WCHAR>(data.name[i]);
+}
+
+bool TakeFindData(Reply &reply, CE_FIND_DATA *found) {
+    rapi1::FindData data;
+    if (!rapi1::ReadFindData(&reply.in, &data)) return Complete(reply);
+    ToCeFindData(data, found);
     return true;
+}
+
+namespace {
+
+// The platform's first five fields of CEOSVERSIONINFO.
+const uint32_t kVersionFixedBytes = 20;
+
+}  // namespace
+
+bool ToVersionInfo(const uint8_t *bytes, uint32_t size, CEOSVERSIONINFO *info) {
+    if (size < kVersionFixedBytes) return false;
+    info->dwMajorVersion = U32At(bytes + 4);
+    info->dwMinorVersion = U32At(bytes + 8);
+    info->dwBuildNumber = U32At(bytes + 12);
+    info->dwPlatformId = U32At(bytes + 16);
+    memset(info->szCSDVersion, 0, sizeof info->szCSDVersion);
+    uint32_t units = std::min<uint32_t>((size - kVersionFixedBytes) / 2, 127);
+    for (uint32_t i = 0; i < units; ++i) {
+        info->szCSDVersion[i] =
+            static_cast<WCHAR>(bytes[kVersionFixedBytes + 2 * i] | (bytes[kVersionFixedBytes + 2 * i + 1] << 8));
+    }
+    return true;
+}
+
+void ToSystemInfo(const uint8_t bytes[rapi1::kSystemInfoBytes], SYSTEM_INFO *info) {
+    info->wProcessorArchitecture = static_cast<WORD>(bytes[0] | (bytes[1] << 8));
+    info->dwPageSize = U32At(bytes + 4);
+    info->lpMinimumApplicationAddress = reinterpret_cast<void *>(static_cast<uintptr_t>(U32At(bytes + 8)));
+    info->lpMaximumApplicationAddress = reinterpret_cast<void *>(static_cast<uintptr_t>(U32At(bytes + 12)));
+    info->dwActiveProcessorMask = U32At(bytes + 16);
+    info->dwNumberOfProcessors = U32At(bytes + 20);
+    info->dwProcessorType = U32At(bytes + 24);
+    info->dwAllocationGranularity = U32At(bytes + 28);
+    info->wProcessorLevel = static_cast<WORD>(bytes[32] | (bytes[33] << 8));
+    info->wProcessorRevision = static_cast<WORD>(bytes[34] | (bytes[35] << 8));
+}
+
+void ToProcessInformation(const uint8_t bytes[rapi1::kProcessInformationBytes], PROCESS_INFORMATION *info) {
+    // Device handles in this session, open until CeCloseHandle.
+    info->hProcess = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(U32At(bytes)));
+    info->hThread = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(U32At(bytes + 4)));
+    info->dwProcessId = U32At(bytes + 8);
+    info->dwThreadId = U32At(bytes + 12);
 }
 
 bool TakeExactValue(Reply &reply, void *to, uint32_t size, bool *got) {
@@ -113,6 +163,23 @@ bool TakeExactValue(Reply &reply, void *to, uint32_t size, bool *got) {
     if (to) memcpy(to, value.data, size);
     *got = true;
     return true;
+}
+
+bool Exchange2(Call2 &call, size_t maxReply) {
+    rapi1::Writer request;
+    rapi2::WriteRequest(&request, call.request);
+    if (!netlink::Call(request.Frame(), maxReply, &call.body)) return false;
+    rapi1::Reader in(call.body.data(), call.body.size());
+    if (!rapi2::ReadReply(&in, call.request, &call.reply)) return Malformed2(call, in.Problem());
+    rapilink::SetLastError(call.reply.lastError);
+    return true;
+}
+
+bool Malformed2(Call2 &call, const char *problem) {
+    calllog::Event("%s: the device's reply does not hold together: %s", call.call, problem);
+    netlink::Drop("a reply that does not hold together");
+    rapilink::SetLastError(rapilink::kNoDevice);
+    return false;
 }
 
 }  // namespace netcall

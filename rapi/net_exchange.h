@@ -14,6 +14,7 @@
 
 #include "device/rapi_types.h"
 #include "protocol/rapi1.h"
+#include "protocol/rapi2.h"
 
 namespace netcall {
 
@@ -23,6 +24,8 @@ const size_t kSmallReply = 4096;
 
 HANDLE ToHandle(uint32_t id);
 uint32_t FromHandle(HANDLE handle);
+// A key as the device knows it (its own HKEY_LOCAL_MACHINE, or one it opened).
+uint32_t FromKey(HKEY key);
 uint32_t U32At(const uint8_t *bytes);
 
 rapi1::Writer Request(rapi1::Command command);
@@ -59,8 +62,33 @@ BOOL PathsCall(rapi1::Command command, const char *call, LPCWSTR path, LPCWSTR s
 // (at most the 560 of CE_FIND_DATA).
 bool TakeFindData(Reply &reply, CE_FIND_DATA *found);
 
+// The device's records as the caller's structures (the device's have
+// 32-bit pointers; the host's may not). Shared by both protocols.
+void ToCeFindData(const rapi1::FindData &data, CE_FIND_DATA *found);
+// False when the record is shorter than CEOSVERSIONINFO's fixed fields.
+bool ToVersionInfo(const uint8_t *bytes, uint32_t size, CEOSVERSIONINFO *info);
+void ToSystemInfo(const uint8_t bytes[rapi1::kSystemInfoBytes], SYSTEM_INFO *info);
+void ToProcessInformation(const uint8_t bytes[rapi1::kProcessInformationBytes], PROCESS_INFORMATION *info);
+
 // An optional value in a reply that must, when it carries bytes, carry
 // exactly `size` of them into `to` (when `to` is given).
 bool TakeExactValue(Reply &reply, void *to, uint32_t size, bool *got);
+
+// A call to a Windows Mobile 5/6 device (protocol/rapi2.h): its request,
+// and its reply once read, whose views point into `body`.
+struct Call2 {
+    Call2(const char *name, uint32_t command) : call(name) { request.command = command; }
+    const char *call;
+    rapi2::Request request;
+    rapi2::Reply reply;
+    std::vector<uint8_t> body;
+};
+
+// Sends the request and reads the reply, checked against the request; the
+// reply's last error becomes the session's. False when the link is down or
+// the reply does not hold together (the session is then dropped).
+bool Exchange2(Call2 &call, size_t maxReply);
+// The reply does not hold together: the call fails and the session goes.
+bool Malformed2(Call2 &call, const char *problem);
 
 }  // namespace netcall

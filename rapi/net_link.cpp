@@ -5,7 +5,9 @@
 
 #include <atomic>
 
+#include "protocol/little_endian.h"
 #include "protocol/rapi1.h"
+#include "protocol/rapi2.h"
 #include "rapi/call_log.h"
 #include "rapi/link.h"
 #include "rapi/net_dock.h"
@@ -44,6 +46,7 @@ struct Net {
     size_t inboxStart = 0, inboxEnd = 0;
     std::atomic<bool> lost{false};  // set by the watcher; the session is then shut down
     std::atomic<bool> stopping{false};  // CeRapiUninit is ending the start-up
+    std::atomic<bool> rapi2{false};     // the device docked is a Windows Mobile 5/6 one
 };
 
 Net &TheNet() {
@@ -137,7 +140,7 @@ struct ControlWords {
     uint8_t word[4] = {};
     size_t have = 0;
     // Takes what the socket holds; counts the ping echoes among the words.
-    bool Take(SOCKET control, int *echoes) {
+    bool Take(SOCKET control, uint32_t echo, int *echoes) {
         for (;;) {
             int got = recv(control, reinterpret_cast<char *>(word + have), static_cast<int>(4 - have), 0);
             if (got == 0) return false;
@@ -145,7 +148,7 @@ struct ControlWords {
             have += static_cast<size_t>(got);
             if (have < 4) continue;
             have = 0;
-            if (netwait::U32At(word) == rapi1::kPing) ++*echoes;
+            if (netwait::U32At(word) == echo) ++*echoes;
         }
     }
 };
@@ -161,6 +164,12 @@ void Watch(Net &net, SOCKET control) {
     WSAEventSelect(control, news, FD_READ | FD_CLOSE);
     bool listening = net.door.listener != INVALID_SOCKET;
     if (listening) WSAEventSelect(net.door.listener, news, FD_ACCEPT);
+    if (listening && net.door.wm5.listener != INVALID_SOCKET) WSAEventSelect(net.door.wm5.listener, news, FD_ACCEPT);
+    // A Windows Mobile device's pings and echoes are words of their own;
+    // missed echoes count only once it answered one.
+    const uint32_t ping = net.rapi2 ? rapi2::kPing : rapi1::kPing;
+    const uint32_t echo = net.rapi2 ? rapi2::kPingEcho : rapi1::kPing;
+    bool echoed = !net.rapi2;
     ControlWords words;
     int unanswered = 0;
     DWORD lastPing = GetTickCount();
@@ -168,12 +177,13 @@ void Watch(Net &net, SOCKET control) {
     while (!net.stopping && !net.lost) {
         DWORD now = GetTickCount();
         if (now - lastPing >= kPingIntervalMs) {
-            if (unanswered >= kMissedPingsForGone) {
+            if (unanswered >= kMissedPingsForGone && echoed) {
                 MarkLost(net, "three pings without an echo");
                 break;
             }
-            uint8_t ping[4] = {0x78, 0x56, 0x34, 0x12};
-            if (!netwait::SendAll(control, ping, 4)) {
+            uint8_t word[4];
+            StoreU32(word, ping);
+            if (!netwait::SendAll(control, word, 4)) {
                 MarkLost(net, "the control channel broke");
                 break;
             }
@@ -186,14 +196,18 @@ void Watch(Net &net, SOCKET control) {
         WSAResetEvent(news);
         if (listening) netdock::TurnAway(net.door);
         int echoes = 0;
-        if (!words.Take(control, &echoes)) {
+        if (!words.Take(control, echo, &echoes)) {
             if (!net.stopping) MarkLost(net, "the control channel broke");
             break;
         }
-        if (echoes > 0) unanswered = 0;
+        if (echoes > 0) {
+            unanswered = 0;
+            echoed = true;
+        }
     }
     WSAEventSelect(control, nullptr, 0);
     if (listening) WSAEventSelect(net.door.listener, nullptr, 0);
+    if (listening && net.door.wm5.listener != INVALID_SOCKET) WSAEventSelect(net.door.wm5.listener, nullptr, 0);
     WSACloseEvent(news);
 }
 
@@ -222,6 +236,7 @@ bool Announce(Net &net, SOCKET control, SOCKET session, HRESULT result) {
 void AttendListening(Net &net) {
     SOCKET control = INVALID_SOCKET, session = INVALID_SOCKET;
     if (!netdock::AwaitDevice(net.door, &control, &session)) return;
+    net.rapi2 = net.door.rapi2;
     if (!Announce(net, control, session, S_OK)) {
         closesocket(session);
         closesocket(control);
@@ -288,6 +303,7 @@ bool OpenDoorway(const Choice &choice, netdock::Doorway *door, HRESULT *failure)
     }
     if (!door->anyPeer) calllog::Event("only a device connecting from %s is attended", choice.peer.c_str());
     door->listener = listener;
+    if (choice.listen2) netdock2::Open(choice.host2, choice.port2, &door->wm5);
     return true;
 }
 
@@ -312,12 +328,14 @@ HRESULT BeginStartup(RAPIINIT *record, const Choice &choice) {
     net.choice = choice;
     net.sessionNews = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     net.stopping = false;
+    net.rapi2 = false;
     net.lost = true;  // until a session is open
     HRESULT launched = rapistartup::Launch(net.run, record, Attend);
     if (FAILED(launched)) {
         if (net.sessionNews) CloseHandle(net.sessionNews);
         net.sessionNews = nullptr;
         CloseSocket(&net.door.listener);
+        netdock2::Close(&net.door.wm5);
         WSACleanup();
     }
     return launched;
@@ -336,6 +354,7 @@ void CloseSockets() {
     CloseSocket(&net.session);
     CloseSocket(&net.control);
     CloseSocket(&net.door.listener);
+    netdock2::Close(&net.door.wm5);
     if (net.sessionNews) CloseHandle(net.sessionNews);
     net.sessionNews = nullptr;
     net.lost = true;
@@ -402,5 +421,7 @@ bool Call(const std::vector<uint8_t> &frame, size_t maxReply, std::vector<uint8_
 }
 
 void Drop(const char *why) { MarkLost(TheNet(), why); }
+
+bool SpeaksRapi2() { return TheNet().rapi2; }
 
 }  // namespace netlink

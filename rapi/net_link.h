@@ -8,6 +8,10 @@
 //                                  manager does; the remote API session is
 //                                  then opened to the announcing
 //                                  connection's source address.
+//   RAPI_DESKTOP2=[ADDRESS][:PORT] with RAPI_DESKTOP: where a Windows
+//                                  Mobile 5/6 device docks (RAPI_DESKTOP's
+//                                  address and port 990 unless named;
+//                                  "off": not listened for).
 //   RAPI_PEER=ADDRESS              only a device connecting from this
 //                                  address may dock.
 //   RAPI_DEVICE=HOST[:PORT]        open the remote API session straight to a
@@ -48,12 +52,15 @@ struct Choice {
     uint16_t port = 0;
     uint16_t devicePort = rapi1::kRapiPort;  // for kListen
     std::string peer;                        // for kListen: a dotted address, or empty for any
+    bool listen2 = false;                    // for kListen: also for Windows Mobile 5/6 devices
+    std::string host2;
+    uint16_t port2 = 0;
     DWORD callMs = kCallSeconds * 1000;
     std::string problem;  // set when a variable cannot be understood
 };
 
-// Reads RAPI_DESKTOP, RAPI_PEER, RAPI_DEVICE, RAPI_DEVICE_PORT and
-// RAPI_CALL_SECONDS.
+// Reads RAPI_DESKTOP, RAPI_DESKTOP2, RAPI_PEER, RAPI_DEVICE,
+// RAPI_DEVICE_PORT and RAPI_CALL_SECONDS.
 Choice ChooseFromEnvironment();
 
 // "[HOST][:PORT]": false when the port is not a number in 1..65535.
@@ -77,5 +84,8 @@ bool Call(const std::vector<uint8_t> &frame, size_t maxReply, std::vector<uint8_
 
 // Marks the link lost (a reply that does not hold together).
 void Drop(const char *why);
+
+// True while the docked device speaks the Windows Mobile 5/6 protocol.
+bool SpeaksRapi2();
 
 }  // namespace netlink

@@ -93,6 +93,36 @@ Bytes InfoBlock(uint32_t size, uint32_t nameAt, uint32_t platformAt, uint32_t mo
 
 Bytes GoodInfoBlock() { return InfoBlock(0x80, 0x24, 0x40, 0x60); }
 
+Bytes Words(std::initializer_list<uint32_t> words) {
+    Bytes bytes;
+    for (uint32_t word : words) PutU32(&bytes, word);
+    return bytes;
+}
+
+Bytes Wm5Block(uint32_t key, uint32_t nameUnits) {
+    Bytes block(16, 0x11);  // the GUID
+    PutU32(&block, 5);      // OS 5.1
+    PutU32(&block, 1);
+    PutU32(&block, nameUnits);
+    PutUnits(&block, std::wstring(nameUnits, L'W'), true);
+    for (uint32_t word : {0x39ffu, 2577u, 0u, 0u, 0u}) PutU32(&block, word);  // build, processor, ..., ids
+    const char platform[] = "PocketPC\0";  // with its NUL: the list's two
+    PutU32(&block, sizeof platform);
+    block.insert(block.end(), platform, platform + sizeof platform);
+    const char model[] = "Tesh 1";  // six bytes, then the byte after it
+    PutU32(&block, 6);
+    block.insert(block.end(), model, model + sizeof model);
+    PutU32(&block, 0);  // no components
+    PutU32(&block, key);
+    return block;
+}
+
+Bytes Wm5Greeting(const Bytes &block) {
+    Bytes greeting = Words({0, 6, 4, static_cast<uint32_t>(block.size())});
+    greeting.insert(greeting.end(), block.begin(), block.end());
+    return greeting;
+}
+
 uint16_t FreePort() {
     static WinsockUser winsock;
     SOCKET socket = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
@@ -160,26 +190,32 @@ void FakeDevice::ServeLoop(Script script, size_t greetingBytes) {
         EnterCriticalSection(&lock_);
         greeting_ = greeting;
         LeaveCriticalSection(&lock_);
-        // One session at a time is all the stand-in opens.
-        while (greeted) {
-            uint8_t prefix[4];
-            if (!ReceiveAll(session, prefix, 4, stop_)) break;
-            uint32_t length = prefix[0] | (prefix[1] << 8) | (prefix[2] << 16) | (prefix[3] << 24);
-            Bytes body(length);
-            if (length > (64u << 20) || !ReceiveAll(session, body.data(), length, stop_)) break;
-            if (length >= 4) {
-                EnterCriticalSection(&lock_);
-                commands_.push_back(body[0] | (body[1] << 8) | (body[2] << 16) | (body[3] << 24));
-                LeaveCriticalSection(&lock_);
-            }
-            Bytes answer = script(body);
-            if (answer.empty() || send(session, reinterpret_cast<const char *>(answer.data()),
-                                       static_cast<int>(answer.size()), 0) != static_cast<int>(answer.size())) {
-                break;
-            }
-        }
+        if (greeted) ServeSession(session, script);
         closesocket(session);
     }
+}
+
+// One session at a time is all the stand-in opens.
+void FakeDevice::ServeSession(SOCKET session, const Script &script) {
+    for (;;) {
+        uint8_t prefix[4];
+        if (!ReceiveAll(session, prefix, 4, stop_)) break;
+        uint32_t length = prefix[0] | (prefix[1] << 8) | (prefix[2] << 16) | (prefix[3] << 24);
+        Bytes body(length);
+        if (length > (64u << 20) || !ReceiveAll(session, body.data(), length, stop_)) break;
+        if (length >= 4) {
+            EnterCriticalSection(&lock_);
+            commands_.push_back(body[0] | (body[1] << 8) | (body[2] << 16) | (body[3] << 24));
+            requests_.push_back(body);
+            LeaveCriticalSection(&lock_);
+        }
+        Bytes answer = script(body);
+        if (answer.empty() || send(session, reinterpret_cast<const char *>(answer.data()),
+                                   static_cast<int>(answer.size()), 0) != static_cast<int>(answer.size())) {
+            break;
+        }
+    }
+    sessionEnded_ = true;
 }
 
 Bytes FakeDevice::Greeting() const {
@@ -187,6 +223,50 @@ Bytes FakeDevice::Greeting() const {
     Bytes greeting = greeting_;
     LeaveCriticalSection(&lock_);
     return greeting;
+}
+
+std::vector<Bytes> FakeDevice::Requests() const {
+    EnterCriticalSection(&lock_);
+    std::vector<Bytes> requests = requests_;
+    LeaveCriticalSection(&lock_);
+    return requests;
+}
+
+bool FakeDevice::ServeSession2(uint16_t desktopPort, Script script, DWORD timeoutMs, uint32_t idDelta) {
+    Bytes asked = ControlReceived(12, timeoutMs);
+    if (asked.size() != 12 || asked[0] != 5 || asked[4] != 4) return false;
+    uint32_t id = (asked[8] | (asked[9] << 8) | (asked[10] << 16) | (asked[11] << 24)) + idDelta;
+    SOCKET session = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in desktop = Loopback(desktopPort);
+    Bytes first;
+    PutU32(&first, id);
+    if (connect(session, reinterpret_cast<sockaddr *>(&desktop), sizeof desktop) != 0 ||
+        send(session, reinterpret_cast<const char *>(first.data()), 4, 0) != 4) {
+        closesocket(session);
+        return false;
+    }
+    sessionEnded_ = false;
+    server_ = std::thread([this, session, script] {
+        ServeSession(session, script);
+        closesocket(session);
+    });
+    SOCKET control = control_;
+    undocking_ = false;
+    echoer_ = std::thread([this, control] {
+        uint8_t word[4];
+        const uint8_t echo[4] = {2, 0, 0, 0};
+        while (ReceiveAll(control, word, 4, undocking_)) {
+            if (word[0] == 1) send(control, reinterpret_cast<const char *>(echo), 4, 0);
+        }
+    });
+    return true;
+}
+
+bool FakeDevice::SessionClosedWithin(DWORD timeoutMs) {
+    for (DWORD start = GetTickCount(); GetTickCount() - start < timeoutMs; Sleep(10)) {
+        if (sessionEnded_) return true;
+    }
+    return false;
 }
 
 std::vector<uint32_t> FakeDevice::Commands() const {

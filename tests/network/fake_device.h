@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <functional>
+#include <initializer_list>
 #include <string>
 #include <thread>
 #include <vector>
@@ -24,6 +25,13 @@ Bytes Frame(const Bytes &body);
 // written only where it fits).
 Bytes InfoBlock(uint32_t size, uint32_t nameAt, uint32_t platformAt, uint32_t modelAt, bool terminated = true);
 Bytes GoodInfoBlock();
+
+// A Windows Mobile device's information block, laid out by hand: a name
+// of `nameUnits` characters, the password key, nothing after it.
+Bytes Wm5Block(uint32_t key, uint32_t nameUnits = 3);
+// Its whole greeting: the words 0, 6 and 4, the block's length, the block.
+Bytes Wm5Greeting(const Bytes &block);
+Bytes Words(std::initializer_list<uint32_t> words);
 
 // The stand-in's message boxes about the device shown by this process;
 // with `close`, each is told to close. CloseBoxes waits until none is left.
@@ -70,9 +78,20 @@ public:
     Bytes ControlReceived(size_t count, DWORD timeoutMs);
     bool SendControl(const Bytes &bytes);
     void Undock();
+    // A docked Windows Mobile device: reads the desktop's session request
+    // (5, 4, id) on the control connection, opens the session to the
+    // desktop's port with the id plus `idDelta` as its first word, and
+    // serves the script on it; pings (1) are echoed with 2 from then on.
+    // False when no request came within timeoutMs.
+    bool ServeSession2(uint16_t desktopPort, Script script, DWORD timeoutMs, uint32_t idDelta = 0);
+    // True when the desktop closes the session connection within timeoutMs.
+    bool SessionClosedWithin(DWORD timeoutMs);
+    // The request bodies received so far.
+    std::vector<Bytes> Requests() const;
 
 private:
     void ServeLoop(Script script, size_t greetingBytes);
+    void ServeSession(SOCKET session, const Script &script);
     void Listen(int receiveBuffer);
     SOCKET listener_ = INVALID_SOCKET;
     SOCKET control_ = INVALID_SOCKET;
@@ -83,5 +102,7 @@ private:
     std::thread echoer_;
     mutable CRITICAL_SECTION lock_;
     std::vector<uint32_t> commands_;
+    std::vector<Bytes> requests_;
+    std::atomic<bool> sessionEnded_{false};
     Bytes greeting_;
 };

@@ -26,9 +26,10 @@ BOOL Alive() { return CeCloseHandle(reinterpret_cast<HANDLE>(0x10)); }
 struct Bridge {
     RAPIINIT init{};
     uint16_t desktopPort = 0;
+    uint16_t desktopPort2 = 0;
     ~Bridge() {
         CeRapiUninit();
-        for (const char *name : {"RAPI_DESKTOP", "RAPI_DEVICE", "RAPI_DEVICE_PORT", "RAPI_PEER", "RAPI_CALL_SECONDS",
+        for (const char *name : {"RAPI_DESKTOP", "RAPI_DESKTOP2", "RAPI_DEVICE", "RAPI_DEVICE_PORT", "RAPI_PEER", "RAPI_CALL_SECONDS",
                                  "RAPI_PASSWORD"}) {
             SetEnvironmentVariableA(name, nullptr);
         }
@@ -39,6 +40,12 @@ struct Bridge {
         SetEnvironmentVariableA("RAPI_DESKTOP", (":" + std::to_string(desktopPort)).c_str());
         SetEnvironmentVariableA("RAPI_DEVICE_PORT", std::to_string(rapiPort).c_str());
         Start();
+    }
+    // Also for Windows Mobile devices, on a port of their own.
+    void Listen2() {
+        desktopPort2 = FreePort();
+        SetEnvironmentVariableA("RAPI_DESKTOP2", (":" + std::to_string(desktopPort2)).c_str());
+        Listen(FreePort());
     }
     void Direct(uint16_t rapiPort) {
         SetEnvironmentVariableA("RAPI_DEVICE", ("127.0.0.1:" + std::to_string(rapiPort)).c_str());
@@ -145,6 +152,27 @@ void Trickle(SOCKET session, const std::atomic<bool> &stop) {
 
 void NeverRead(SOCKET, const std::atomic<bool> &stop) {
     while (!stop) Sleep(20);
+}
+
+// A Windows Mobile device greeting with `block`: the ms until the bridge
+// closes its connection, or MAXDWORD when it stays open.
+DWORD ClosedAfterGreeting(const Bytes &block) {
+    FakeDevice docking;
+    Bridge bridge;
+    bridge.Listen2();
+    DWORD start = GetTickCount();
+    EXPECT_TRUE(docking.Dock(bridge.desktopPort2, Wm5Greeting(block), false));
+    bool closed = docking.ClosedWithin(3000);
+    DWORD took = Since(start);
+    EXPECT_FALSE(bridge.Connected(0));
+    return closed ? took : MAXDWORD;
+}
+
+// A good block whose name length is `units` while the name has 3.
+Bytes NameLengthPastTheBlock(uint32_t units) {
+    Bytes block = Wm5Block(0);
+    for (int i = 0; i < 4; ++i) block[24 + i] = static_cast<uint8_t>(units >> (8 * i));
+    return block;
 }
 
 struct HostilePeerRow {
@@ -290,6 +318,36 @@ const HostilePeerRow kHostilePeerRows[] = {
          DWORD start = GetTickCount();
          EXPECT_TRUE(stranger.Dock(bridge.desktopPort, GoodInfoBlock(), false));
          bool closed = stranger.ClosedWithin(3000);
+         DWORD took = Since(start);
+         EXPECT_FALSE(bridge.Connected(0));
+         return closed ? took : MAXDWORD;
+     }},
+    {"a Windows Mobile information block shorter than its fixed fields is closed at once", "ms to close", 1000,
+     [] { return ClosedAfterGreeting(Bytes(20, 0)); }},
+    {"a Windows Mobile name length past the block is closed at once", "ms to close", 1000,
+     [] { return ClosedAfterGreeting(NameLengthPastTheBlock(0x7fffffff)); }},
+    {"a Windows Mobile name of 32 characters is closed at once", "ms to close", 1000,
+     [] { return ClosedAfterGreeting(Wm5Block(0, 32)); }},
+    {"a Windows Mobile block of 64 KB announced is closed at once", "ms to close", 1000,
+     [] {
+         FakeDevice docking;
+         Bridge bridge;
+         bridge.Listen2();
+         DWORD start = GetTickCount();
+         EXPECT_TRUE(docking.Dock(bridge.desktopPort2, Words({4, 0x10000}), false));
+         bool closed = docking.ClosedWithin(3000);
+         return closed ? Since(start) : MAXDWORD;
+     }},
+    {"a Windows Mobile session connection with an unknown id is closed at once", "ms to close", 1000,
+     [] {
+         FakeDevice docking;
+         Bridge bridge;
+         bridge.Listen2();
+         EXPECT_TRUE(docking.Dock(bridge.desktopPort2, Wm5Greeting(Wm5Block(0)), false));
+         EXPECT_EQ(docking.ControlReceived(20, 3000), Words({3, 7, 8, 4, 5}));
+         DWORD start = GetTickCount();
+         EXPECT_TRUE(docking.ServeSession2(bridge.desktopPort2, [](const Bytes &) { return Bytes(); }, 3000, 1000));
+         bool closed = docking.SessionClosedWithin(3000);
          DWORD took = Since(start);
          EXPECT_FALSE(bridge.Connected(0));
          return closed ? took : MAXDWORD;

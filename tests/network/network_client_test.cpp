@@ -279,6 +279,7 @@ protected:
         SetEnvironmentVariableA("RAPI_DESKTOP", nullptr);
         SetEnvironmentVariableA("RAPI_DEVICE_PORT", nullptr);
         SetEnvironmentVariableA("RAPI_PASSWORD", nullptr);
+        SetEnvironmentVariableA("RAPI_DESKTOP2", nullptr);
     }
 
     // RAPI_DEVICE: starts up straight to the fake device's port.
@@ -555,6 +556,208 @@ TEST_F(Docking, ADeviceThatEchoesEveryPingStays) {
     ASSERT_TRUE(Connected(5000));
     Sleep(17000);  // three pings and more, each echoed
     EXPECT_NE(Alive(), FALSE);
+}
+
+// ---- Windows Mobile 5/6 devices: their own port, handshake and frames
+
+// A reply body in the newer frames: no status word, the words, raw bytes.
+Bytes Reply2(std::initializer_list<uint32_t> words, const Bytes &tail = Bytes()) {
+    Bytes body;
+    for (uint32_t word : words) PutU32(&body, word);
+    body.insert(body.end(), tail.begin(), tail.end());
+    return Frame(body);
+}
+
+Bytes SystemRecord(uint32_t size) {
+    Bytes record(size, 0);
+    if (size >= 28) record[24] = 0x11, record[25] = 0x0A;  // processor type 2577
+    return record;
+}
+
+const HostileRow kHostileRows2[] = {
+    {"a version record of 276 bytes", Reply2({0, 1}, Version(276, 276)), VersionCall, true, 0},
+    {"a find record of 560 bytes", Reply2({0, 5}, FindData(560)), FindCall, true, 0},
+    {"16 bytes read of 16", Reply2({0, 1, 16}, Filled(16)), ReadCall, true, 0},
+    {"a registry value of 64 bytes", Reply2({0, 0, 1, 64}, Filled(64)), RegistryCall, true, 0},
+    {"a folder path of 20 units", Reply2({0}, FolderPath(20, 20)), FolderCall, true, 0},
+    {"a system record of 36 bytes", Reply2({0}, SystemRecord(36)), SystemInfoCall, true, 0},
+    {"a process record of 16 bytes", Reply2({0, 1}, Bytes(16, 0)), ProcessCall, true, 0},
+    {"an invocation answer of 12 bytes, one frame", Reply2({0, 0, 12}, Filled(12)), InvokeCall, true, 0},
+    {"SetFileTime done", Reply2({0, 1}), SetTimeCall, true, 0},
+    {"SetFileTime refused: the last error comes first", Reply2({ERROR_ACCESS_DENIED, 0}), SetTimeCall, false,
+     ERROR_ACCESS_DENIED},
+    {"10,000 bytes for the 276-byte version record", Reply2({0, 1}, Version(10000, 10000)), VersionCall, false,
+     kNoDevice},
+    {"a version record size past the frame", Reply2({0, 1}, Version(276, 40)), VersionCall, false, kNoDevice},
+    {"a version record shorter than its fields", Reply2({0, 1}, Version(8, 8)), VersionCall, false, kNoDevice},
+    {"a find record of 600 bytes", Reply2({0, 5}, FindData(600)), FindCall, false, kNoDevice},
+    {"a find record size past the frame", Reply2({0, 5, 560}, Filled(100)), FindCall, false, kNoDevice},
+    {"32 bytes read for 16 asked", Reply2({0, 1, 32}, Filled(32)), ReadCall, false, kNoDevice},
+    {"16 bytes read, 8 in the frame", Reply2({0, 1, 16}, Filled(8)), ReadCall, false, kNoDevice},
+    {"more bytes written than sent", Reply2({0, 1, 17}), WriteCall, false, kNoDevice},
+    {"a registry value of 65 bytes for 64", Reply2({0, 0, 1, 65}, Filled(65)), RegistryCall, false, kNoDevice},
+    {"a folder path longer than the buffer", Reply2({0}, FolderPath(521, 521)), FolderCall, false, kNoDevice},
+    {"a folder path count past the frame", Reply2({0}, FolderPath(20, 3)), FolderCall, false, kNoDevice},
+    {"a system record of 20 bytes", Reply2({0}, SystemRecord(20)), SystemInfoCall, false, kNoDevice},
+    {"a process record of 8 bytes", Reply2({0, 1}, Bytes(8, 0)), ProcessCall, false, kNoDevice},
+    {"an invocation answer count past the frame", Reply2({0, 0, 5000}, Filled(10)), InvokeCall, false, kNoDevice},
+    {"a frame of two gigabytes", HugeFrameHeader(), VersionCall, false, kNoDevice},
+    {"a reply cut short after its last error", Reply2({0}), VersionCall, false, kNoDevice},
+};
+
+class Wm5Docking : public Docking {
+protected:
+    // RAPI_DESKTOP and RAPI_DESKTOP2 on free loopback ports.
+    void Listen2() {
+        SetEnvironmentVariableA("RAPI_DESKTOP", ("127.0.0.1:" + std::to_string(FreePort())).c_str());
+        port2_ = FreePort();
+        SetEnvironmentVariableA("RAPI_DESKTOP2", ("127.0.0.1:" + std::to_string(port2_)).c_str());
+        init_ = RAPIINIT{sizeof init_, nullptr, E_FAIL};
+        ASSERT_EQ(CeRapiInitEx(&init_), S_OK);
+    }
+    // The handshake up to the block, answered as the notes say.
+    bool Greet(FakeDevice &device, uint32_t key) {
+        return device.Dock(port2_, Wm5Greeting(Wm5Block(key)), false) &&
+               device.ControlReceived(20, 3000) == Words({3, 7, 8, 4, 5});
+    }
+    bool DockServing(FakeDevice &device, FakeDevice::Script script) {
+        return Greet(device, 0) && device.ServeSession2(port2_, script, 3000) && Connected(5000);
+    }
+    uint16_t port2_ = 0;
+};
+
+TEST_F(Wm5Docking, EverySizeTheDeviceSendsIsChecked) {
+    for (const HostileRow &row : kHostileRows2) {
+        SCOPED_TRACE(row.what);
+        Bytes reply = row.reply;
+        Listen2();
+        FakeDevice device;
+        ASSERT_TRUE(DockServing(device, [reply](const Bytes &) { return reply; }));
+        Outcome outcome = row.call();
+        EXPECT_EQ(outcome.succeeded, row.succeeds);
+        EXPECT_TRUE(outcome.canaryIntact) << "the call wrote past the caller's buffer";
+        if (!row.succeeds) {
+            EXPECT_EQ(CeGetLastError(), row.lastError);
+        }
+        CeRapiUninit();
+    }
+}
+
+// A request body: the words, then a string as a byte count and UTF-16LE
+// with its terminator, then more words.
+Bytes Request2(std::initializer_list<uint32_t> words, const std::wstring &text,
+               std::initializer_list<uint32_t> after = {}) {
+    Bytes body = Words(words);
+    PutU32(&body, static_cast<uint32_t>((text.size() + 1) * 2));
+    PutUnits(&body, text, true);
+    Bytes rest = Words(after);
+    body.insert(body.end(), rest.begin(), rest.end());
+    return body;
+}
+
+// The calls go out in the newer codes and layouts, the last error comes
+// from each reply, and a shortcut is written as the small file it is.
+TEST_F(Wm5Docking, TheCallsGoOutInTheNewerFrames) {
+    Listen2();
+    FakeDevice device;
+    ASSERT_TRUE(DockServing(device, [](const Bytes &request) {
+        switch (request[0]) {
+        case 0x28: return Reply2({0, 1});                               // CreateDirectory
+        case 0x16: return Reply2({0, 0x42});                            // CreateFile
+        case 0x18: return Reply2({0, 1, static_cast<uint32_t>(request[8])});  // WriteFile: all of it
+        case 0x19: return Reply2({0, 1});                               // CloseHandle
+        case 0x2d: return Reply2({ERROR_ACCESS_DENIED, 0});             // DeleteFile
+        default: return Bytes();
+        }
+    }));
+    EXPECT_TRUE(CeCreateDirectory(L"\\Books", nullptr));
+    EXPECT_FALSE(CeDeleteFile(L"\\a"));
+    EXPECT_EQ(CeGetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    EXPECT_EQ(CeSHCreateShortcut(const_cast<LPWSTR>(L"\\Windows\\T.lnk"), const_cast<LPWSTR>(L"\"\\T.exe\"")), 1u);
+    std::vector<Bytes> requests = device.Requests();
+    ASSERT_EQ(requests.size(), 5u);
+    EXPECT_EQ(requests[0], Request2({0x28}, L"\\Books"));
+    EXPECT_EQ(requests[1], Request2({0x2d}, L"\\a"));
+    EXPECT_EQ(requests[2], Request2({0x16}, L"\\Windows\\T.lnk", {GENERIC_WRITE, 0, CREATE_ALWAYS, 0x80, 0}));
+    const char content[] = "8#\"\\T.exe\"";
+    Bytes write = Words({0x18, 0x42, sizeof content - 1});
+    write.insert(write.end(), content, content + sizeof content - 1);
+    EXPECT_EQ(requests[3], write);
+    EXPECT_EQ(requests[4], Words({0x19, 0x42}));
+}
+
+TEST_F(Wm5Docking, AShortcutNotWrittenWholeIsRemoved) {
+    Listen2();
+    FakeDevice device;
+    ASSERT_TRUE(DockServing(device, [](const Bytes &request) {
+        switch (request[0]) {
+        case 0x16: return Reply2({0, 0x42});
+        case 0x18: return Reply2({ERROR_DISK_FULL, 0, 0});
+        default: return Reply2({0, 1});
+        }
+    }));
+    EXPECT_EQ(CeSHCreateShortcut(const_cast<LPWSTR>(L"\\T.lnk"), const_cast<LPWSTR>(L"\"\\T.exe\"")), 0u);
+    EXPECT_EQ(CeGetLastError(), static_cast<DWORD>(ERROR_DISK_FULL));
+    EXPECT_EQ(device.Commands(), (std::vector<uint32_t>{0x16, 0x18, 0x19, 0x2d}));
+}
+
+// The block's password key in each of its three modes: none, an XOR key
+// for RAPI_PASSWORD ("ab"), and an unlock on the device's own screen.
+TEST_F(Wm5Docking, APasswordKeyInEachOfTheThreeModes) {
+    const struct {
+        const char *what;
+        uint32_t key;
+        Bytes sent;      // what the desktop sends after the block
+        Bytes answer;    // the device's answer
+        Bytes followUp;  // what the desktop sends next, before the session request
+        bool connected;
+    } rows[] = {
+        {"no password", 0, Bytes(), Bytes(), Bytes(), true},
+        {"an XOR key, the password accepted", 0x1234565A, {6, 0, 0x3b, 0x5a, 0x38, 0x5a, 0x5a, 0x5a}, {1, 0},
+         Bytes(), true},
+        {"an XOR key, the password refused", 0x1234565A, {6, 0, 0x3b, 0x5a, 0x38, 0x5a, 0x5a, 0x5a}, {0, 0},
+         Bytes(), false},
+        {"unlocked on the device", 0xFFFFFFFF, Words({8}), Words({0}), Words({0, 12}), true},
+        {"not unlocked on the device", 0xFFFFFFFF, Words({8}), Words({1}), Bytes(), false},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.what);
+        SetEnvironmentVariableW(L"RAPI_PASSWORD", L"ab");
+        Listen2();
+        FakeDevice device;
+        ASSERT_TRUE(Greet(device, row.key));
+        if (!row.sent.empty()) {
+            EXPECT_EQ(device.ControlReceived(row.sent.size(), 3000), row.sent);
+            EXPECT_FALSE(Connected(100));
+            ASSERT_TRUE(device.SendControl(row.answer));
+        }
+        if (!row.followUp.empty()) {
+            EXPECT_EQ(device.ControlReceived(row.followUp.size(), 3000), row.followUp);
+        }
+        if (row.connected) {
+            ASSERT_TRUE(device.ServeSession2(port2_, [](const Bytes &) { return Reply2({0, 1}); }, 3000));
+            EXPECT_TRUE(Connected(5000));
+            EXPECT_NE(Alive(), FALSE);
+        } else {
+            EXPECT_TRUE(device.ClosedWithin(3000));
+            EXPECT_FALSE(Connected(0));
+        }
+        CeRapiUninit();
+        CloseBoxes();
+    }
+}
+
+// An older device still docks on its own port while the newer one is listened for.
+TEST_F(Wm5Docking, AnOlderDeviceDocksBesideIt) {
+    FakeDevice device;
+    device.Serve([](const Bytes &) { return Reply({0, 1}); });
+    SetEnvironmentVariableA("RAPI_DESKTOP2", ("127.0.0.1:" + std::to_string(FreePort())).c_str());
+    Listen(device);
+    FakeDevice docking;
+    ASSERT_TRUE(docking.Dock(desktopPort_, GoodInfoBlock()));
+    ASSERT_TRUE(Connected(5000));
+    EXPECT_NE(Alive(), FALSE);
+    EXPECT_EQ(device.Commands(), std::vector<uint32_t>{0x08});  // v1's CloseHandle
 }
 
 }  // namespace

@@ -3,18 +3,16 @@
 // own encoder, so that a mistake shared by both sides cannot cancel out),
 // fed in order to one session of a fresh Pocket PC device.
 //
-// Notation: 8 hex digits are a u32 (little-endian on the wire); 'text' is
-// UTF-16LE with its terminator; #hex raw bytes; zN N zero bytes; ???? any
-// 4 bytes; | starts a second reply frame. "drop": the session is closed
+// Notation: tests/support/golden_notation.h. "drop": the session is closed
 // unanswered.
 #include <gtest/gtest.h>
-#include <stdio.h>
 
 #include <string>
 #include <vector>
 
 #include "model/device.h"
 #include "serve/rapi1_translator.h"
+#include "tests/support/golden_notation.h"
 #include "tests/support/test_device.h"
 
 namespace {
@@ -143,64 +141,6 @@ const Golden kCalls[] = {
     {"no command at all", nullptr, "", "drop"},
 };
 
-struct Bytes {
-    std::vector<uint8_t> data;
-    std::vector<bool> any;  // bytes that may hold anything
-    void Add(uint8_t byte, bool wildcard = false) {
-        data.push_back(byte);
-        any.push_back(wildcard);
-    }
-};
-
-// Reads the notation above; `|` closes one frame (its length in front).
-std::vector<Bytes> Parse(const std::string &text) {
-    std::vector<Bytes> frames(1);
-    for (size_t at = 0; at < text.size();) {
-        if (text[at] == ' ') {
-            ++at;
-        } else if (text[at] == '|') {
-            frames.emplace_back();
-            ++at;
-        } else if (text[at] == '\'') {
-            size_t end = text.find('\'', at + 1);
-            for (size_t i = at + 1; i <= end; ++i) {
-                frames.back().Add(i < end ? static_cast<uint8_t>(text[i]) : 0);
-                frames.back().Add(0);
-            }
-            at = end + 1;
-        } else if (text[at] == '#') {
-            size_t end = text.find(' ', at);
-            end = end == std::string::npos ? text.size() : end;
-            for (size_t i = at + 1; i + 1 < end; i += 2) frames.back().Add(std::stoul(text.substr(i, 2), nullptr, 16));
-            at = end;
-        } else if (text[at] == 'z') {
-            size_t end = text.find(' ', at);
-            end = end == std::string::npos ? text.size() : end;
-            for (unsigned long n = std::stoul(text.substr(at + 1, end - at - 1)); n > 0; --n) frames.back().Add(0);
-            at = end;
-        } else if (text.compare(at, 4, "????") == 0) {
-            for (int i = 0; i < 4; ++i) frames.back().Add(0, true);
-            at += 4;
-        } else {
-            uint32_t value = std::stoul(text.substr(at, 8), nullptr, 16);
-            for (int i = 0; i < 4; ++i) frames.back().Add(static_cast<uint8_t>(value >> (8 * i)));
-            at += 8;
-        }
-    }
-    return frames;
-}
-
-std::string Hex(const std::vector<uint8_t> &bytes) {
-    std::string text;
-    char byte[4];
-    for (size_t i = 0; i < bytes.size(); ++i) {
-        snprintf(byte, sizeof byte, "%02x", bytes[i]);
-        text += byte;
-        if (i % 4 == 3) text += ' ';
-    }
-    return text;
-}
-
 TEST(Rapi1Golden, EveryCallAnswersInTheDeviceLayout) {
     TestDevice device("pocketpc");
     device.WriteFile(L"\\Windows\\x.exe", "a program");
@@ -215,7 +155,7 @@ TEST(Rapi1Golden, EveryCallAnswersInTheDeviceLayout) {
             size_t at = fault.find('=');
             device.SetFault(fault.substr(0, at), fault.substr(at + 1));
         }
-        std::vector<uint8_t> request = Parse(golden.request)[0].data;
+        std::vector<uint8_t> request = ParseGolden(golden.request)[0].data;
         std::vector<uint8_t> frames;
         ServeOutcome outcome = ServeRapi1Request(model, session, request.data(), request.size(), &frames);
         if (std::string(golden.reply) == "drop") {
@@ -224,14 +164,14 @@ TEST(Rapi1Golden, EveryCallAnswersInTheDeviceLayout) {
             continue;
         }
         ASSERT_EQ(outcome, ServeOutcome::kAnswer);
-        Bytes expected;
-        for (const Bytes &frame : Parse(golden.reply)) {
+        GoldenBytes expected;
+        for (const GoldenBytes &frame : ParseGolden(golden.reply)) {
             for (int i = 0; i < 4; ++i) expected.Add(static_cast<uint8_t>(frame.data.size() >> (8 * i)));
             for (size_t i = 0; i < frame.data.size(); ++i) expected.Add(frame.data[i], frame.any[i]);
         }
         bool same = frames.size() == expected.data.size();
         for (size_t i = 0; same && i < frames.size(); ++i) same = expected.any[i] || frames[i] == expected.data[i];
-        EXPECT_TRUE(same) << "expected " << Hex(expected.data) << "\n     got " << Hex(frames);
+        EXPECT_TRUE(same) << "expected " << GoldenHex(expected.data) << "\n     got " << GoldenHex(frames);
     }
     model.CloseSession(session);
     // The image holds what the calls were told.

@@ -1,0 +1,51 @@
+#include "tests/support/golden_notation.h"
+
+#include <stdio.h>
+
+std::vector<GoldenBytes> ParseGolden(const std::string &text) {
+    std::vector<GoldenBytes> frames(1);
+    for (size_t at = 0; at < text.size();) {
+        if (text[at] == ' ') {
+            ++at;
+        } else if (text[at] == '|') {
+            frames.emplace_back();
+            ++at;
+        } else if (text[at] == '\'') {
+            size_t end = text.find('\'', at + 1);
+            for (size_t i = at + 1; i <= end; ++i) {
+                frames.back().Add(i < end ? static_cast<uint8_t>(text[i]) : 0);
+                frames.back().Add(0);
+            }
+            at = end + 1;
+        } else if (text[at] == '#') {
+            size_t end = text.find(' ', at);
+            end = end == std::string::npos ? text.size() : end;
+            for (size_t i = at + 1; i + 1 < end; i += 2) frames.back().Add(std::stoul(text.substr(i, 2), nullptr, 16));
+            at = end;
+        } else if (text[at] == 'z') {
+            size_t end = text.find(' ', at);
+            end = end == std::string::npos ? text.size() : end;
+            for (unsigned long n = std::stoul(text.substr(at + 1, end - at - 1)); n > 0; --n) frames.back().Add(0);
+            at = end;
+        } else if (text.compare(at, 4, "????") == 0) {
+            for (int i = 0; i < 4; ++i) frames.back().Add(0, true);
+            at += 4;
+        } else {
+            uint32_t value = std::stoul(text.substr(at, 8), nullptr, 16);
+            for (int i = 0; i < 4; ++i) frames.back().Add(static_cast<uint8_t>(value >> (8 * i)));
+            at += 8;
+        }
+    }
+    return frames;
+}
+
+std::string GoldenHex(const std::vector<uint8_t> &bytes) {
+    std::string text;
+    char byte[4];
+    for (size_t i = 0; i < bytes.size(); ++i) {
+        snprintf(byte, sizeof byte, "%02x", bytes[i]);
+        text += byte;
+        if (i % 4 == 3) text += ' ';
+    }
+    return text;
+}
