@@ -35,7 +35,12 @@ public:
 
     // `desktop` empty (no host): no control channel.
     // Every request and its answer cross `link`, the device's one cable.
-    NetworkService(Device &device, LinkSpeed &link, const Endpoint &rapi, const Endpoint &desktop);
+    // bareRapi2: the sessions speak the Windows Mobile protocol (RAPI2)
+    // from their first byte, with no password and no control channel, as
+    // a desktop's connection manager hands a session on to its clients
+    // (SynCE's proxy socket, say).
+    NetworkService(Device &device, LinkSpeed &link, const Endpoint &rapi, const Endpoint &desktop,
+                   bool bareRapi2 = false);
     ~NetworkService();
     NetworkService(const NetworkService &) = delete;
     NetworkService &operator=(const NetworkService &) = delete;
@@ -70,6 +75,7 @@ private:
     Device &device_;
     LinkSpeed &link_;
     Endpoint rapi_, desktop_;
+    bool bareRapi2_ = false;
     sockaddr_in rapiAddress_ = {};
     uint16_t port_ = 0;
     uint8_t passwordKey_ = 1;

@@ -1,0 +1,35 @@
+#include "serve/session_loop.h"
+
+#include "model/device.h"
+#include "protocol/rapi1.h"
+#include "serve/link_speed.h"
+#include "serve/session_link.h"
+
+void ServeFrames(Device &device, LinkSpeed &cable, SessionLink &link, const SessionState &state,
+                 const std::atomic<bool> &undocking, uint32_t session, const std::string &name,
+                 Translator translate) {
+    FrameReader reader;
+    std::vector<uint8_t> frames;
+    for (;;) {
+        const uint8_t *body = nullptr;
+        uint32_t length = 0;
+        FrameReader::Status status = reader.Next(link, &body, &length);
+        bool undocked = undocking;
+        if (status == FrameReader::kTooLarge) {
+            device.Note(name + "frame of " + std::to_string(length) + " bytes, above the limit of " +
+                        std::to_string(rapi1::kMaxFrameBytes) + ": session closed");
+        } else if (status == FrameReader::kCutShort && link.WentSilent()) {
+            device.Note(name + "silent for " + std::to_string(SessionLink::kSilentMidFrameMs / 1000) +
+                        " s within a frame (" + std::to_string(reader.Held()) + " bytes of it): session closed");
+        } else if (status == FrameReader::kCutShort && !undocked && !state.closing) {
+            device.Note(name + "request cut short (" + std::to_string(reader.Held()) +
+                        " bytes of a frame, then the client went): session closed");
+        }
+        if (status != FrameReader::kFrame) return;
+        ServeOutcome outcome = translate(device, session, body, length, &frames);
+        // The request and its answer cross the cable, as over the pipe.
+        cable.Pace(4 + length + frames.size());
+        if (outcome == ServeOutcome::kDrop) return;
+        if (!link.SendAll(frames.data(), frames.size())) return;
+    }
+}
