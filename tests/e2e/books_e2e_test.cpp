@@ -194,20 +194,6 @@ TEST(SetupExeBooks, FromOtherOptionsTheMenuAlwaysComesBack) {
 // Reader and Remove Reader with the reader running (closed through the
 // device), then the image. A Windows Mobile device is also pulled out and
 // docked again between two Device Info reports.
-uint16_t FreeLoopbackPort() {
-    WSADATA data;
-    WSAStartup(MAKEWORD(2, 2), &data);
-    SOCKET probe = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    sockaddr_in address = {};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(probe, reinterpret_cast<sockaddr *>(&address), sizeof address);
-    int size = sizeof address;
-    getsockname(probe, reinterpret_cast<sockaddr *>(&address), &size);
-    closesocket(probe);
-    return ntohs(address.sin_port);
-}
-
 std::string ReadCallLog(const std::string &path) {
     std::string calls;
     HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,

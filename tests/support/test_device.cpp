@@ -3,6 +3,8 @@
 // memory (also printed when CEDEVICE_LOG is set).
 #include "tests/support/test_device.h"
 
+#include <winsock2.h>
+
 #include <gtest/gtest.h>
 #include <stdio.h>
 
@@ -197,4 +199,19 @@ size_t TestDevice::OpenHandleCount() const { return impl_->device ? impl_->devic
 std::vector<std::string> TestDevice::Log() const {
     std::lock_guard<std::mutex> lock(impl_->logLock);
     return impl_->log;
+}
+
+uint16_t FreeLoopbackPort() {
+    WSADATA data;
+    if (WSAStartup(MAKEWORD(2, 2), &data) != 0) return 0;
+    SOCKET probe = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(probe, reinterpret_cast<sockaddr *>(&address), sizeof address);
+    int size = sizeof address;
+    getsockname(probe, reinterpret_cast<sockaddr *>(&address), &size);
+    closesocket(probe);
+    WSACleanup();
+    return ntohs(address.sin_port);
 }

@@ -79,3 +79,6 @@ private:
     struct Impl;
     Impl *impl_;
 };
+
+// A loopback port nothing listens on now (for a desktop's port in tests).
+uint16_t FreeLoopbackPort();
