@@ -4,7 +4,6 @@
 
 #include "model/device_path.h"
 #include "model/profiles.h"
-#include "protocol/rapi1.h"
 
 namespace {
 
@@ -46,6 +45,18 @@ void BuildPowerStatus(const DeviceStatus &status, uint8_t (&bytes)[kPowerRecordB
     bytes[14] = 100;  // backup battery percent
     PutRecordU32(bytes + 16, 0xFFFFFFFFu);
     PutRecordU32(bytes + 20, 0xFFFFFFFFu);
+}
+
+rapi1::FindData FindDataOf(const Device::FoundEntry &entry) {
+    rapi1::FindData data;
+    data.attributes = entry.item.attributes;
+    data.creation = entry.item.creation;
+    data.access = entry.item.access;
+    data.write = entry.item.write;
+    data.size = entry.item.size;
+    data.oid = entry.oid;
+    data.name = entry.name;
+    return data;
 }
 
 void FilterFindAllEntries(Device &device, const std::wstring &pattern, uint32_t flags,

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "model/device.h"
+#include "protocol/rapi1.h"
 
 const uint32_t kSystemInfoRecordBytes = 36;
 const uint32_t kVersionRecordBytes = 276;
@@ -28,6 +29,9 @@ void BuildPowerStatus(const DeviceStatus &status, uint8_t (&bytes)[kPowerRecordB
 // (folders only, no hidden, no ROM modules, folders with children).
 void FilterFindAllEntries(Device &device, const std::wstring &pattern, uint32_t flags,
                           std::vector<Device::FoundEntry> *entries);
+
+// A search's entry as the find data both protocols send.
+rapi1::FindData FindDataOf(const Device::FoundEntry &entry);
 
 // A little-endian u32 into a record.
 inline void PutRecordU32(uint8_t *at, uint32_t value) {

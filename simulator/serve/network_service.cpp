@@ -120,7 +120,7 @@ void NetworkService::Stop() {
         for (int attempt = 0; attempt < 200; ++attempt) {
             std::lock_guard<std::mutex> lock(lock_);
             bool running = false;
-            for (Session &session : sessions_) {
+            for (ServedSession &session : sessions_) {
                 if (session.state->done) continue;
                 running = true;
                 shutdown(session.socket, SD_BOTH);
@@ -190,10 +190,10 @@ void NetworkService::Admit(SOCKET client, const sockaddr_in &peer) {
     state->news = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     state->lastHeard = GetTickCount();
     std::lock_guard<std::mutex> lock(lock_);
-    Session *quietest = nullptr;
+    ServedSession *quietest = nullptr;
     size_t serving = 0;
     DWORD now = GetTickCount();
-    for (Session &session : sessions_) {
+    for (ServedSession &session : sessions_) {
         if (session.state->done || session.state->closing) continue;
         ++serving;
         if (!quietest || now - session.state->lastHeard > now - quietest->state->lastHeard) quietest = &session;
@@ -206,7 +206,7 @@ void NetworkService::Admit(SOCKET client, const sockaddr_in &peer) {
                      AddressText(peer) + ": " + std::to_string(kMaxSessions) +
                      " sessions at once at most, and it was silent longest");
     }
-    sessions_.push_back(Session{std::thread(&NetworkService::RunSession, this, client, AddressText(peer), state),
+    sessions_.push_back(ServedSession{std::thread(&NetworkService::RunSession, this, client, AddressText(peer), state),
                                 client, state});
 }
 
@@ -245,24 +245,7 @@ void NetworkService::RunSession(SOCKET socket, std::string peer, std::shared_ptr
     state->done = true;
 }
 
-void NetworkService::ReapSessions(bool all) {
-    std::list<Session> finished;
-    {
-        std::lock_guard<std::mutex> lock(lock_);
-        for (auto it = sessions_.begin(); it != sessions_.end();) {
-            if (all || it->state->done) {
-                finished.splice(finished.end(), sessions_, it++);
-            } else {
-                ++it;
-            }
-        }
-    }
-    for (Session &session : finished) {
-        session.thread.join();
-        closesocket(session.socket);
-        if (session.state->news) CloseHandle(session.state->news);
-    }
-}
+void NetworkService::ReapSessions(bool all) { ReapServedSessions(lock_, sessions_, all); }
 
 void NetworkService::RunDesktopLink() {
     sockaddr_in desktop = {};

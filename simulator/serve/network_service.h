@@ -60,11 +60,6 @@ public:
     static const size_t kMaxSessions = 16;
 
 private:
-    struct Session {
-        std::thread thread;
-        SOCKET socket;
-        std::shared_ptr<SessionState> state;
-    };
     void Listen();
     void Admit(SOCKET client, const sockaddr_in &peer);
     void RunSession(SOCKET socket, std::string peer, std::shared_ptr<SessionState> state);
@@ -86,7 +81,7 @@ private:
     HANDLE accept_ = nullptr;  // signalled when a client waits to be accepted
     std::thread listenThread_, desktopThread_;
     std::mutex lock_;          // guards sessions_ and control_
-    std::list<Session> sessions_;
+    std::list<ServedSession> sessions_;
     SOCKET control_ = INVALID_SOCKET;
     std::atomic<bool> desktopReady_{false};
 };

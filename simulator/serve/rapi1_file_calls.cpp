@@ -14,18 +14,6 @@ const size_t kReplyRoom = rapi1::kMaxFrameBytes - 4096;
 
 }  // namespace
 
-rapi1::FindData Rapi1Call::FindDataOf(const Device::FoundEntry &entry) {
-    rapi1::FindData data;
-    data.attributes = entry.item.attributes;
-    data.creation = entry.item.creation;
-    data.access = entry.item.access;
-    data.write = entry.item.write;
-    data.size = entry.item.size;
-    data.oid = entry.oid;
-    data.name = entry.name;
-    return data;
-}
-
 ServeOutcome Rapi1Call::AnswerFindFirstFile() {
     bool present = false;
     std::wstring pattern = in_.String(&present);

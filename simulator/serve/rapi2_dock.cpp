@@ -241,7 +241,7 @@ void Rapi2Dock::OpenSession(uint32_t id) {
     size_t serving = 0;
     {
         std::lock_guard<std::mutex> lock(lock_);
-        for (const Session &session : sessions_) serving += !session.state->done;
+        for (const ServedSession &session : sessions_) serving += !session.state->done;
     }
     if (serving >= kMaxSessions) {
         device_.Note("Windows Mobile link: session " + std::to_string(id) + " asked for while " +
@@ -260,7 +260,7 @@ void Rapi2Dock::OpenSession(uint32_t id) {
     state->news = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     state->lastHeard = GetTickCount();
     std::lock_guard<std::mutex> lock(lock_);
-    sessions_.push_back(Session{std::thread(&Rapi2Dock::RunSession, this, socket, id, state), socket, state});
+    sessions_.push_back(ServedSession{std::thread(&Rapi2Dock::RunSession, this, socket, id, state), socket, state});
 }
 
 void Rapi2Dock::RunSession(SOCKET socket, uint32_t id, std::shared_ptr<SessionState> state) {
@@ -278,26 +278,4 @@ void Rapi2Dock::RunSession(SOCKET socket, uint32_t id, std::shared_ptr<SessionSt
     state->done = true;
 }
 
-void Rapi2Dock::ReapSessions(bool all) {
-    std::list<Session> finished;
-    {
-        std::lock_guard<std::mutex> lock(lock_);
-        for (auto it = sessions_.begin(); it != sessions_.end();) {
-            if (all && !it->state->done) {
-                it->state->closing = true;
-                shutdown(it->socket, SD_BOTH);
-                if (it->state->news) SetEvent(it->state->news);
-            }
-            if (all || it->state->done) {
-                finished.splice(finished.end(), sessions_, it++);
-            } else {
-                ++it;
-            }
-        }
-    }
-    for (Session &session : finished) {
-        session.thread.join();
-        closesocket(session.socket);
-        if (session.state->news) CloseHandle(session.state->news);
-    }
-}
+void Rapi2Dock::ReapSessions(bool all) { ReapServedSessions(lock_, sessions_, all); }

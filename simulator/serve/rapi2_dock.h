@@ -50,11 +50,6 @@ public:
     static const DWORD kAnswerMs = 10000;
 
 private:
-    struct Session {
-        std::thread thread;
-        SOCKET socket;
-        std::shared_ptr<SessionState> state;
-    };
     void RunControl();
     // The handshake, then the desktop's requests, until the link ends.
     void Talk(SOCKET control);
@@ -76,6 +71,6 @@ private:
     std::atomic<bool> ready_{false};
     std::thread controlThread_;
     std::mutex lock_;  // guards sessions_ and control_
-    std::list<Session> sessions_;
+    std::list<ServedSession> sessions_;
     SOCKET control_ = INVALID_SOCKET;
 };

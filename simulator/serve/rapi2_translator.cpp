@@ -24,18 +24,6 @@ const size_t kReplyRoom = rapi1::kMaxFrameBytes - 4096;
 // The most one entry of CeFindAllFiles takes besides its name.
 const size_t kFindAllEntryBytes = 4 + 4 + 3 * 8 + 3 * 4;
 
-rapi1::FindData FindDataOf(const Device::FoundEntry &entry) {
-    rapi1::FindData data;
-    data.attributes = entry.item.attributes;
-    data.creation = entry.item.creation;
-    data.access = entry.item.access;
-    data.write = entry.item.write;
-    data.size = entry.item.size;
-    data.oid = entry.oid;
-    data.name = entry.name;
-    return data;
-}
-
 }  // namespace
 
 const Rapi2Call::Entry Rapi2Call::kCalls[] = {

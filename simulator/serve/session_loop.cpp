@@ -4,6 +4,7 @@
 #include "protocol/rapi1.h"
 #include "serve/link_speed.h"
 #include "serve/session_link.h"
+#include "serve/session_state.h"
 
 void ServeFrames(Device &device, LinkSpeed &cable, SessionLink &link, const SessionState &state,
                  const std::atomic<bool> &undocking, uint32_t session, const std::string &name,
@@ -31,5 +32,29 @@ void ServeFrames(Device &device, LinkSpeed &cable, SessionLink &link, const Sess
         cable.Pace(4 + length + frames.size());
         if (outcome == ServeOutcome::kDrop) return;
         if (!link.SendAll(frames.data(), frames.size())) return;
+    }
+}
+
+void ReapServedSessions(std::mutex &lock, std::list<ServedSession> &sessions, bool all) {
+    std::list<ServedSession> finished;
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        for (auto it = sessions.begin(); it != sessions.end();) {
+            if (all && !it->state->done) {
+                it->state->closing = true;
+                shutdown(it->socket, SD_BOTH);
+                if (it->state->news) SetEvent(it->state->news);
+            }
+            if (all || it->state->done) {
+                finished.splice(finished.end(), sessions, it++);
+            } else {
+                ++it;
+            }
+        }
+    }
+    for (ServedSession &session : finished) {
+        session.thread.join();
+        closesocket(session.socket);
+        if (session.state->news) CloseHandle(session.state->news);
     }
 }

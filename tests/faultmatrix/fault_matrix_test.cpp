@@ -597,28 +597,26 @@ TEST_P(FaultMatrixRoad, PulledAtEveryCallTheRerunConnectsAfreshAndCompletes) {
     }
 }
 
-// The book transfer over the network transport: the session dropped at
-// every call of a clean run leaves every target old or whole, as over the pipe.
-TEST_F(FaultMatrix, NetworkLinkDroppedAtEveryCallOfInstallBooks) {
-    struct OverTcp {
-        OverTcp() { g_link = Link::kTcp; }
-        ~OverTcp() { g_link = Link::kPipe; }
-    } overTcp;
+// Install Book over a network link: the session dropped at every call of
+// a clean run leaves every target old or whole, as over the pipe.
+void DropAtEveryCallOfInstallBooksOver(Link link, const std::string &how) {
+    struct Over {
+        explicit Over(Link link) { g_link = link; }
+        ~Over() { g_link = Link::kPipe; }
+    } over(link);
     for (const Road &road : kRoads) {
-        if (strcmp(road.name, "install books") == 0) DropAtEveryCall(road, "over TCP, ");
+        if (strcmp(road.name, "install books") == 0) DropAtEveryCall(road, how);
     }
 }
 
-// The same over a Windows Mobile device's link: the session dropped at
-// every call, the device docked again for the rerun's connection.
+TEST_F(FaultMatrix, NetworkLinkDroppedAtEveryCallOfInstallBooks) {
+    DropAtEveryCallOfInstallBooksOver(Link::kTcp, "over TCP, ");
+}
+
+// A Windows Mobile device docks again, in the newer protocol, for each
+// run's connection.
 TEST_F(FaultMatrix, WindowsMobileLinkDroppedAtEveryCallOfInstallBooks) {
-    struct OverWm5 {
-        OverWm5() { g_link = Link::kWindowsMobile; }
-        ~OverWm5() { g_link = Link::kPipe; }
-    } overWm5;
-    for (const Road &road : kRoads) {
-        if (strcmp(road.name, "install books") == 0) DropAtEveryCall(road, "over the Windows Mobile link, ");
-    }
+    DropAtEveryCallOfInstallBooksOver(Link::kWindowsMobile, "over the Windows Mobile link, ");
 }
 
 TEST_P(FaultMatrixRoad, LinkDroppedAtAndInsideEveryChunk) {

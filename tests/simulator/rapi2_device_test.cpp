@@ -113,13 +113,8 @@ TEST(Rapi2Device, EveryCallAnswersInTheNewerLayout) {
             continue;
         }
         ASSERT_EQ(outcome, ServeOutcome::kAnswer);
-        GoldenBytes expected;
-        GoldenBytes body = ParseGolden(golden.reply)[0];
-        for (int i = 0; i < 4; ++i) expected.Add(static_cast<uint8_t>(body.data.size() >> (8 * i)));
-        for (size_t i = 0; i < body.data.size(); ++i) expected.Add(body.data[i], body.any[i]);
-        bool same = frames.size() == expected.data.size();
-        for (size_t i = 0; same && i < frames.size(); ++i) same = expected.any[i] || frames[i] == expected.data[i];
-        EXPECT_TRUE(same) << "expected " << GoldenHex(expected.data) << "\n     got " << GoldenHex(frames);
+        GoldenBytes expected = GoldenFrames(golden.reply);
+        EXPECT_TRUE(MatchesGolden(frames, expected)) << "expected " << GoldenHex(expected.data) << "\n     got " << GoldenHex(frames);
     }
     model.CloseSession(session);
     EXPECT_FALSE(device.Exists(L"\\Books"));

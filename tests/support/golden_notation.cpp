@@ -49,3 +49,18 @@ std::string GoldenHex(const std::vector<uint8_t> &bytes) {
     }
     return text;
 }
+
+GoldenBytes GoldenFrames(const std::string &text) {
+    GoldenBytes expected;
+    for (const GoldenBytes &frame : ParseGolden(text)) {
+        for (int i = 0; i < 4; ++i) expected.Add(static_cast<uint8_t>(frame.data.size() >> (8 * i)));
+        for (size_t i = 0; i < frame.data.size(); ++i) expected.Add(frame.data[i], frame.any[i]);
+    }
+    return expected;
+}
+
+bool MatchesGolden(const std::vector<uint8_t> &bytes, const GoldenBytes &golden) {
+    bool same = bytes.size() == golden.data.size();
+    for (size_t i = 0; same && i < bytes.size(); ++i) same = golden.any[i] || bytes[i] == golden.data[i];
+    return same;
+}
