@@ -216,6 +216,9 @@ void Rapi2Dock::Talk(SOCKET control) {
     uint32_t key = KeyFor(introduction);
     if (!Greet(control, key) || !Unlock(control, introduction, key)) return;
     ready_ = true;
+    // Words that are no request: a few are let pass, a stream of them
+    // ends the link (a desktop that speaks something else).
+    int ignored = 0;
     for (;;) {
         uint32_t word = 0;
         if (!ReceiveWord(control, stop_, &word)) return;
@@ -226,12 +229,18 @@ void Rapi2Dock::Talk(SOCKET control) {
             if (!ReceiveWord(control, stop_, &second, kAnswerMs)) return;
             if (second != rapi2::kSessionRequest[1]) {
                 device_.Note("Windows Mobile link: 5 then " + Hex(second) + " is no session request: ignored");
+                if (++ignored > kMaxIgnoredWords) return;
                 continue;
             }
             if (!ReceiveWord(control, stop_, &id, kAnswerMs)) return;
             ReapSessions(false);
             OpenSession(id);
         } else if (word != rapi2::kUnlockedFollowUp[0] && word != rapi2::kUnlockedFollowUp[1]) {
+            if (++ignored > kMaxIgnoredWords) {
+                device_.Note("Windows Mobile link: more than " + std::to_string(kMaxIgnoredWords) +
+                             " words that are no request: link closed");
+                return;
+            }
             device_.Note("Windows Mobile link: " + Hex(word) + " is no request of the desktop: ignored");
         }
     }

@@ -48,6 +48,8 @@ public:
     static const DWORD kRetryMs = 500;
     // How long the desktop may take over each answer of the handshake.
     static const DWORD kAnswerMs = 10000;
+    // Words on the control connection that are no request, before it closes.
+    static const int kMaxIgnoredWords = 16;
 
 private:
     void RunControl();
