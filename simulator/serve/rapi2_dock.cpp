@@ -130,7 +130,7 @@ void Rapi2Dock::RunControl() {
             ReapSessions(true);
         } else if (link == INVALID_SOCKET && !reported) {
             device_.Note("Windows Mobile link: no desktop listening at " + where + " (error " + std::to_string(code) +
-                         "); trying again every " + std::to_string(kRetryMs / 1000) + " s");
+                         "); trying again every " + std::to_string(kRetryMs) + " ms");
             reported = true;
         }
         {

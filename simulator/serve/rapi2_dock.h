@@ -45,7 +45,7 @@ public:
     // Sessions served at once; a request beyond them is not answered.
     static const size_t kMaxSessions = 16;
     // Between attempts to reach the desktop.
-    static const DWORD kRetryMs = 500;
+    static const DWORD kRetryMs = 200;
     // How long the desktop may take over each answer of the handshake.
     static const DWORD kAnswerMs = 10000;
     // Words on the control connection that are no request, before it closes.

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "protocol/rapi1.h"
-#include "protocol/rapi2.h"
+#include "tests/support/fake_desktop.h"
 #include "tests/support/rapi1_client.h"
 #include "tests/support/test_device.h"
 
@@ -165,179 +165,6 @@ TEST(Network, AProbeClientWorksTheDeviceOverTcpAndTheImageHoldsWhatItWasTold) {
     EXPECT_EQ(device.ReadFile(L"\\Books\\held.txt"), "kept");
 }
 
-// A desktop's control port of our own: a listening socket on a free
-// loopback port, or (listening later) one that refuses connections.
-class FakeDesktop {
-public:
-    FakeDesktop() {
-        WSADATA data;
-        WSAStartup(MAKEWORD(2, 2), &data);
-        listener_ = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-        sockaddr_in address = {};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(listener_, reinterpret_cast<sockaddr *>(&address), sizeof address);
-        int length = sizeof address;
-        getsockname(listener_, reinterpret_cast<sockaddr *>(&address), &length);
-        port_ = ntohs(address.sin_port);
-    }
-    ~FakeDesktop() {
-        if (session_ != INVALID_SOCKET) closesocket(session_);
-        if (link_ != INVALID_SOCKET) closesocket(link_);
-        closesocket(listener_);
-        WSACleanup();
-    }
-    std::string Where() const { return "127.0.0.1:" + std::to_string(port_); }
-    void Listen() { listen(listener_, 1); }
-    // Waits for the device to connect; the connection's source address.
-    // A second connection (a session) is kept apart: Read and Write take
-    // it with `session` true.
-    bool Accept(std::string *source, bool session = false) {
-        SOCKET &link_ = session ? session_ : this->link_;
-        fd_set ready;
-        FD_ZERO(&ready);
-        FD_SET(listener_, &ready);
-        timeval wait = {static_cast<long>(kWaitMs / 1000), 0};
-        if (select(0, &ready, nullptr, nullptr, &wait) != 1) return false;
-        sockaddr_in peer = {};
-        int length = sizeof peer;
-        link_ = accept(listener_, reinterpret_cast<sockaddr *>(&peer), &length);
-        char text[32];
-        inet_ntop(AF_INET, &peer.sin_addr, text, sizeof text);
-        *source = text;
-        DWORD timeout = kWaitMs;
-        setsockopt(link_, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char *>(&timeout), sizeof timeout);
-        return link_ != INVALID_SOCKET;
-    }
-    bool Read(void *data, int count, bool session = false) {
-        for (char *at = static_cast<char *>(data); count > 0;) {
-            int got = recv(session ? session_ : link_, at, count, 0);
-            if (got <= 0) return false;
-            at += got;
-            count -= got;
-        }
-        return true;
-    }
-    // True when the device closed the connection (not when it stayed silent).
-    bool Closed(bool session = false) {
-        char byte;
-        return recv(session ? session_ : link_, &byte, 1, 0) == 0;
-    }
-    uint32_t ReadU32(bool session = false) {
-        uint8_t bytes[4] = {};
-        return Read(bytes, 4, session) ? bytes[0] | (bytes[1] << 8) | (bytes[2] << 16) | (static_cast<uint32_t>(bytes[3]) << 24)
-                              : 0xDEADDEADu;
-    }
-    void Write(const std::vector<uint8_t> &bytes, bool session = false) {
-        send(session ? session_ : link_, reinterpret_cast<const char *>(bytes.data()), static_cast<int>(bytes.size()), 0);
-    }
-    std::vector<uint8_t> Password(const std::wstring &password, uint8_t key) {
-        std::vector<uint8_t> encoded = rapi1::EncodePassword(password, key);
-        encoded.insert(encoded.begin(), {static_cast<uint8_t>(encoded.size()), 0});
-        return encoded;
-    }
-
-private:
-    SOCKET listener_ = INVALID_SOCKET, link_ = INVALID_SOCKET, session_ = INVALID_SOCKET;
-    uint16_t port_ = 0;
-};
-
-std::vector<uint8_t> Words(std::initializer_list<uint32_t> words) {
-    std::vector<uint8_t> bytes;
-    for (uint32_t word : words) {
-        for (int i = 0; i < 4; ++i) bytes.push_back(static_cast<uint8_t>(word >> (8 * i)));
-    }
-    return bytes;
-}
-
-// A Windows Mobile device calls the desktop from its own address, shakes
-// hands with its information block and the password key of each mode,
-// echoes pings, and opens each session asked for, the id first; a
-// malformed request closes that session alone.
-TEST(Network, AWindowsMobileDeviceShakesHandsInEachPasswordModeAndOpensTheSessionsAskedFor) {
-    const struct {
-        const char *what, *profile, *password, *unlockMs;
-        uint32_t minor;
-    } rows[] = {
-        {"no password", "wm5ppc", "", "", 1},
-        {"a password the desktop sends", "wm6ppc", "1234", "", 2},
-        {"unlocked on the device", "wm5ppc", "1234", "0", 1},
-    };
-    for (const auto &row : rows) {
-        SCOPED_TRACE(row.what);
-        FakeDesktop desktop;
-        desktop.Listen();
-        TestDevice device(row.profile);
-        device.SetFault("password", row.password);
-        device.SetFault("unlock_on_device_ms", row.unlockMs);
-        std::string address = "127.0." + std::to_string(GetCurrentProcessId() % 200 + 20) + ".2";
-        ASSERT_NE(device.ServeNetwork(desktop.Where(), address), 0);
-        std::string source;
-        ASSERT_TRUE(desktop.Accept(&source));
-        EXPECT_EQ(source, address);
-        ASSERT_EQ(desktop.ReadU32(), rapi2::kInitial);
-        desktop.Write(Words({3}));
-        ASSERT_EQ(desktop.ReadU32(), rapi2::kVersionQuery);
-        desktop.Write(Words({7, 8, 4, 5}));
-        ASSERT_EQ(desktop.ReadU32(), rapi2::kInfoFollows);
-        std::vector<uint8_t> block(desktop.ReadU32());
-        ASSERT_LE(block.size(), rapi2::kMaxInfoBlockBytes);
-        ASSERT_TRUE(desktop.Read(block.data(), static_cast<int>(block.size())));
-        rapi2::DeviceInfo info;
-        const char *problem = "";
-        ASSERT_TRUE(rapi2::ParseInfoBlock(block.data(), block.size(), &info, &problem)) << problem;
-        EXPECT_EQ(info.major, 5u);
-        EXPECT_EQ(info.minor, row.minor);
-        EXPECT_EQ(info.processor, 2577u);
-        EXPECT_EQ(info.platform, "PocketPC");
-        EXPECT_EQ(info.name, L"Pocket_PC");
-        if (!*row.password) {
-            EXPECT_EQ(info.key, rapi2::kKeyNone);
-        } else if (*row.unlockMs) {
-            ASSERT_EQ(info.key, rapi2::kKeyUnlockOnDevice);
-            desktop.Write(Words({rapi2::kUnlockRequest}));
-            EXPECT_EQ(desktop.ReadU32(), rapi2::kUnlocked);
-            desktop.Write(Words({0, 0x0C}));
-        } else {
-            ASSERT_NE(info.key, rapi2::kKeyNone);
-            ASSERT_NE(info.key, rapi2::kKeyUnlockOnDevice);
-            uint8_t verdict[2] = {9, 9};
-            desktop.Write(rapi2::EncodePassword(L"4321", info.key));
-            ASSERT_TRUE(desktop.Read(verdict, 2));
-            EXPECT_EQ(verdict[0] | verdict[1], 0) << "a wrong password is refused";
-            desktop.Write(rapi2::EncodePassword(L"1234", info.key));
-            ASSERT_TRUE(desktop.Read(verdict, 2));
-            EXPECT_NE(verdict[0] | verdict[1], 0);
-        }
-        desktop.Write(Words({rapi2::kPing}));
-        EXPECT_EQ(desktop.ReadU32(), rapi2::kPingEcho);
-        for (uint32_t id : {7u, 9u}) {
-            desktop.Write(Words({5, 4, id}));
-            ASSERT_TRUE(desktop.Accept(&source, true));
-            EXPECT_EQ(source, address);
-            EXPECT_EQ(desktop.ReadU32(true), id);
-            // GetFileAttributes of \Windows, in the newer frames.
-            std::vector<uint8_t> request = Words({26, 0x14, 18});
-            for (wchar_t unit : std::wstring(L"\\Windows")) request.insert(request.end(), {uint8_t(unit), 0});
-            request.insert(request.end(), {0, 0});
-            desktop.Write(request, true);
-            EXPECT_EQ(desktop.ReadU32(true), 8u);
-            EXPECT_EQ(desktop.ReadU32(true), 0u);
-            EXPECT_EQ(desktop.ReadU32(true), static_cast<uint32_t>(FILE_ATTRIBUTE_DIRECTORY));
-        }
-        // A command with no known layout closes its session, not the link.
-        desktop.Write(Words({8, 0x3e, 0}), true);
-        EXPECT_TRUE(desktop.Closed(true));
-        desktop.Write(Words({rapi2::kPing}));
-        EXPECT_EQ(desktop.ReadU32(), rapi2::kPingEcho);
-        // A desktop that speaks something else is let go after a few words.
-        std::vector<uint8_t> noise;
-        for (int i = 0; i < 17; ++i) noise.insert(noise.end(), {0x99, 0x99, 0x99, 0x99});
-        desktop.Write(noise);
-        EXPECT_TRUE(desktop.Closed());
-    }
-}
-
 TEST(Network, TheDeviceCallsTheDesktopIntroducesItselfEchoesPingsAndRetriesQuietly) {
     FakeDesktop desktop;  // not listening yet: the device must retry
     TestDevice device("hpc2000");
@@ -407,30 +234,6 @@ TEST(Network, APasswordIsAskedOnTheControlChannelAndByEverySession) {
     EXPECT_TRUE(right.Receive(&byte, 1));
     EXPECT_EQ(byte, 1);
     EXPECT_EQ(right.GetFileAttributes(L"\\Windows"), static_cast<uint32_t>(FILE_ATTRIBUTE_DIRECTORY));
-}
-
-// Bare sessions, as a connection manager's proxy socket hands them on to
-// SynCE's tools: the first request frame is the first byte, no password.
-TEST(Network, AWindowsMobileDeviceServesBareSessionsOnAPortOfTheirOwn) {
-    TestDevice device("wm5ppc");
-    device.SetFault("password", "1234");
-    uint16_t port = device.ServeNetwork();
-    ASSERT_NE(port, 0);
-    Rapi1Client client;
-    ASSERT_TRUE(client.Connect(port));
-    rapi1::Writer version;
-    version.U32(rapi2::kGetVersionEx);
-    std::vector<uint8_t> reply;
-    ASSERT_TRUE(client.Call(version, &reply));
-    ASSERT_EQ(reply.size(), 12u + rapi2::kOsVersionInfoBytes);
-    EXPECT_EQ(U32At(reply, 0), 0u);
-    EXPECT_EQ(U32At(reply, 4), 1u);
-    EXPECT_EQ(U32At(reply, 8), rapi2::kOsVersionInfoBytes);
-    EXPECT_EQ(U32At(reply, 16), 5u);
-    EXPECT_EQ(U32At(reply, 20), 1u);
-    // An older device's request is no request here: the session closes.
-    ASSERT_TRUE(client.SendBytes(Words({8, 0x3b, 0})));
-    EXPECT_TRUE(client.EndedUnanswered(kWaitMs));
 }
 
 SIZE_T MemoryInUse() {
