@@ -29,3 +29,8 @@ std::string GoldenHex(const std::vector<uint8_t> &bytes);
 GoldenBytes GoldenFrames(const std::string &text);
 // True when `bytes` are the golden bytes, their wildcards matching anything.
 bool MatchesGolden(const std::vector<uint8_t> &bytes, const GoldenBytes &golden);
+
+// Checks what a device's translator did with a golden request: "drop"
+// wants the session dropped with nothing sent, any other reply the frames
+// it names.
+void ExpectGoldenReply(bool dropped, const std::vector<uint8_t> &frames, const char *reply);
