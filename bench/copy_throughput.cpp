@@ -12,10 +12,12 @@
 //
 //   CEDEVICE_PIPE=\\.\pipe\bench tools/wine-run.sh --system-rapi build/bin/rapi.dll build/bin/bench_copy_throughput.exe [MiB] [rounds] [compare]
 //
-// With "compare" each round copies over the pipe and then over TCP through
-// the stand-in rapi.dll (its RAPI_DEVICE), reconnecting in between, so that
-// both transports meet the same machine load; the ratio of their rates is
-// printed (CopyFileToDevice over the network should reach at least 0.9 of
+// With "compare" each round copies over the pipe, then over TCP through
+// the stand-in rapi.dll (its RAPI_DEVICE), then over a Windows Mobile
+// device's link in the newer protocol (docked to its RAPI_DESKTOP2),
+// reconnecting in between, so that every transport meets the same machine
+// load; the ratios of their rates to the pipe's are printed
+// (CopyFileToDevice over either network link should reach at least 0.9 of
 // the pipe's).
 #include <windows.h>
 #include <commctrl.h>
@@ -215,9 +217,13 @@ double HostCopy(const std::string &hostFile, const std::string &target) {
 
 double Best(const std::vector<double> &times) { return *std::min_element(times.begin(), times.end()); }
 
-// Starts the remote API over the pipe, or over TCP to `port`.
-bool Connect(uint16_t port) {
+// Starts the remote API over the pipe, over TCP to `port`, or (with
+// `desktop2`) by waiting on RAPI_DESKTOP2 for a Windows Mobile device.
+bool Connect(uint16_t port, const std::string &desktop2 = std::string()) {
     SetEnvironmentVariableA("RAPI_DEVICE", port ? ("127.0.0.1:" + std::to_string(port)).c_str() : nullptr);
+    const std::string desktop = "127.0.0.1:" + std::to_string(FreeLoopbackPort());
+    SetEnvironmentVariableA("RAPI_DESKTOP", desktop2.empty() ? nullptr : desktop.c_str());
+    SetEnvironmentVariableA("RAPI_DESKTOP2", desktop2.empty() ? nullptr : desktop2.c_str());
     RAPIINIT init{sizeof init, nullptr, 0};
     return SUCCEEDED(CeRapiInitEx(&init)) && WaitForSingleObject(init.heRapiInit, 10000) == WAIT_OBJECT_0 &&
            SUCCEEDED(init.hrRapiInit);
@@ -249,14 +255,20 @@ int main(int argc, char **argv) {
     device.Plug();
     if (compare) {
         const uint16_t port = device.ServeNetwork();
+        // A Windows Mobile device docks, in the newer protocol, to the
+        // stand-in's RAPI_DESKTOP2 each time it listens there.
+        TestDevice mobile("wm5ppc");
+        const std::string desktop2 = "127.0.0.1:" + std::to_string(FreeLoopbackPort());
+        mobile.ServeNetwork(desktop2);
         // Alternating rounds: the copy with its window, and the bare loop.
-        std::vector<double> copies[2], loops[2];
+        const int kLinks = 3;
+        std::vector<double> copies[kLinks], loops[kLinks];
         for (int round = 0; round < rounds; ++round) {
-            for (int tcp = 0; tcp < 2; ++tcp) {
-                if (!Connect(tcp ? port : 0)) return 1;
+            for (int link = 0; link < kLinks; ++link) {
+                if (!Connect(link == 1 ? port : 0, link == 2 ? desktop2 : std::string())) return 1;
                 if (round == 0) BareWriteLoop(bytes);  // warm-up
-                loops[tcp].push_back(BareWriteLoop(bytes));
-                copies[tcp].push_back(DeviceCopy(hostFile, true));
+                loops[link].push_back(BareWriteLoop(bytes));
+                copies[link].push_back(DeviceCopy(hostFile, true));
                 CeRapiUninit();
             }
         }
@@ -264,14 +276,17 @@ int main(int argc, char **argv) {
         const double mb = bytes / 1e6;
         printf("file: %lu MiB, %d alternating rounds; median MB/s (best)\n", static_cast<unsigned long>(mebibytes),
                rounds);
-        const char *names[2] = {"pipe", "TCP "};
-        for (int tcp = 0; tcp < 2; ++tcp) {
-            printf("%s: CopyFileToDevice %7.1f (%7.1f)   bare CeWriteFile loop %7.1f (%7.1f)\n", names[tcp],
-                   mb / Median(copies[tcp]), mb / Best(copies[tcp]), mb / Median(loops[tcp]), mb / Best(loops[tcp]));
+        const char *names[kLinks] = {"pipe", "TCP ", "WM5 "};
+        for (int link = 0; link < kLinks; ++link) {
+            printf("%s: CopyFileToDevice %7.1f (%7.1f)   bare CeWriteFile loop %7.1f (%7.1f)\n", names[link],
+                   mb / Median(copies[link]), mb / Best(copies[link]), mb / Median(loops[link]), mb / Best(loops[link]));
         }
-        printf("TCP / pipe: CopyFileToDevice %.2f median, %.2f best; bare loop %.2f median, %.2f best\n",
-               Median(copies[0]) / Median(copies[1]), Best(copies[0]) / Best(copies[1]),
-               Median(loops[0]) / Median(loops[1]), Best(loops[0]) / Best(loops[1]));
+        for (int link = 1; link < kLinks; ++link) {
+            printf("%s/ pipe: CopyFileToDevice %.2f median, %.2f best; bare loop %.2f median, %.2f best "
+                   "(target at least 0.9)\n",
+                   names[link], Median(copies[0]) / Median(copies[link]), Best(copies[0]) / Best(copies[link]),
+                   Median(loops[0]) / Median(loops[link]), Best(loops[0]) / Best(loops[link]));
+        }
         return 0;
     }
     RAPIINIT init{sizeof init, nullptr, 0};

@@ -19,10 +19,12 @@
 #include "model/profiles.h"
 #include "model/text_util.h"
 #include "protocol/rapi1.h"
+#include "protocol/rapi2.h"
 #include "protocol/wire.h"
 #include "serve/link_speed.h"
 #include "serve/network_service.h"
 #include "serve/pipe_service.h"
+#include "serve/rapi2_dock.h"
 
 namespace {
 
@@ -33,15 +35,23 @@ const char kUsage[] =
     "  printing one line per device operation. A missing IMAGE is created.\n"
     "options:\n"
     "  --profile NAME      profile for a new image: pocketpc (default), hpc2000,\n"
-    "                      hpcpro, teshsize, emulator\n"
+    "                      hpcpro, teshsize, emulator; Windows Mobile: wm5ppc,\n"
+    "                      wm6ppc\n"
     "  --pipe NAME         pipe to serve on (default: CEDEVICE_PIPE, else\n"
     "                      \\\\.\\pipe\\cedevice)\n"
     "  --network ADDRESS[:PORT]\n"
     "                      also serve the remote API over TCP on ADDRESS, as a\n"
-    "                      networked CE device does (PORT default 990)\n"
+    "                      networked CE device does (PORT default 990); a\n"
+    "                      Windows Mobile device listens nowhere and calls the\n"
+    "                      desktop from ADDRESS instead (--desktop)\n"
     "  --desktop HOST[:PORT]\n"
     "                      connect out to a desktop's control port from the\n"
-    "                      --network address (PORT default 5679)\n"
+    "                      --network address (PORT default 5679; for a Windows\n"
+    "                      Mobile device 990, where it docks and opens sessions)\n"
+    "  --rapi2-listen ADDRESS:PORT\n"
+    "                      also serve bare Windows Mobile (RAPI2) sessions on\n"
+    "                      ADDRESS:PORT: no handshake, no id, no password, as a\n"
+    "                      connection manager's proxy socket carries them\n"
     "  --fault NAME=VALUE  set a fault (an empty VALUE clears it)\n"
     "  --insert-card NAME  insert a storage card (a root folder)\n"
     "  --remove-card NAME  pull a storage card out\n"
@@ -73,7 +83,7 @@ struct Options {
     std::wstring image;
     std::string profile = "pocketpc";
     std::wstring pipe;
-    std::string network, desktop;
+    std::string network, desktop, rapi2Listen;
     std::vector<std::pair<wire::Op, std::wstring>> changes;  // in the order given
     bool list = false;
     bool serve = false;
@@ -121,6 +131,8 @@ bool ParseOptions(int argc, wchar_t **argv, Options *options, std::string *error
             options->network = WideToUtf8(argv[++i]);
         } else if (arg == L"--desktop" && hasValue) {
             options->desktop = WideToUtf8(argv[++i]);
+        } else if (arg == L"--rapi2-listen" && hasValue) {
+            options->rapi2Listen = WideToUtf8(argv[++i]);
         } else if (arg == L"--fault" && hasValue) {
             options->changes.emplace_back(wire::kAdminSetFault, argv[++i]);
         } else if (arg == L"--insert-card" && hasValue) {
@@ -268,6 +280,58 @@ bool PipeServedBy(const std::wstring &pipe, std::wstring *image) {
     return true;
 }
 
+struct NetworkServices {
+    std::unique_ptr<NetworkService> rapi1;  // a CE 3.x/4.x device's port and control channel
+    std::unique_ptr<Rapi2Dock> dock;        // a Windows Mobile device calling the desktop
+    std::unique_ptr<NetworkService> bare;   // bare Windows Mobile sessions (--rapi2-listen)
+};
+
+// The network services the options ask for, in the protocol of the
+// device's profile. 0, or the exit code when one cannot start.
+int StartNetwork(Device &device, LinkSpeed &link, const Options &options, NetworkServices *services) {
+    const bool mobile = device.Introduce().remoteApi == 2;
+    NetworkService::Endpoint rapi, desktop, bare;
+    if (!options.network.empty() && !NetworkService::ParseEndpoint(options.network, rapi1::kRapiPort, &rapi)) {
+        Print("cedevice: --network wants ADDRESS[:PORT], not " + options.network);
+        return 2;
+    }
+    const uint16_t desktopPort = mobile ? rapi2::kDesktopPort : rapi1::kDesktopPort;
+    if (!options.desktop.empty() && !NetworkService::ParseEndpoint(options.desktop, desktopPort, &desktop)) {
+        Print("cedevice: --desktop wants HOST[:PORT], not " + options.desktop);
+        return 2;
+    }
+    if (!options.rapi2Listen.empty() && !NetworkService::ParseEndpoint(options.rapi2Listen, 0, &bare)) {
+        Print("cedevice: --rapi2-listen wants ADDRESS:PORT, not " + options.rapi2Listen);
+        return 2;
+    }
+    if (mobile && !options.network.empty() && options.desktop.empty()) {
+        Print("cedevice: a Windows Mobile device calls the desktop: --network needs --desktop HOST[:PORT]");
+        return 2;
+    }
+    std::string error;
+    if (!options.network.empty() && mobile) {
+        services->dock.reset(new Rapi2Dock(device, link, rapi, desktop));
+        if (!services->dock->Start(&error)) {
+            Print("cedevice: " + error);
+            return 1;
+        }
+    } else if (!options.network.empty()) {
+        services->rapi1.reset(new NetworkService(device, link, rapi, desktop));
+        if (!services->rapi1->Start(&error)) {
+            Print("cedevice: " + error);
+            return 1;
+        }
+    }
+    if (!options.rapi2Listen.empty()) {
+        services->bare.reset(new NetworkService(device, link, bare, NetworkService::Endpoint(), true));
+        if (!services->bare->Start(&error)) {
+            Print("cedevice: " + error);
+            return 1;
+        }
+    }
+    return 0;
+}
+
 int Serve(Device &device, const Options &options) {
     // Two devices on one pipe would each take some of the calls.
     std::wstring other;
@@ -286,23 +350,9 @@ int Serve(Device &device, const Options &options) {
         Print("cedevice: " + error);
         return 1;
     }
-    NetworkService::Endpoint rapi, desktop;
-    if (!options.network.empty() && !NetworkService::ParseEndpoint(options.network, rapi1::kRapiPort, &rapi)) {
-        Print("cedevice: --network wants ADDRESS[:PORT], not " + options.network);
-        return 2;
-    }
-    if (!options.desktop.empty() && !NetworkService::ParseEndpoint(options.desktop, rapi1::kDesktopPort, &desktop)) {
-        Print("cedevice: --desktop wants HOST[:PORT], not " + options.desktop);
-        return 2;
-    }
-    std::unique_ptr<NetworkService> network;
-    if (!options.network.empty()) {
-        network.reset(new NetworkService(device, link, rapi, desktop));
-        if (!network->Start(&error)) {
-            Print("cedevice: " + error);
-            return 1;
-        }
-    }
+    NetworkServices network;
+    int failed = StartNetwork(device, link, options, &network);
+    if (failed) return failed;
     g_stop = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
     const std::string speed =
@@ -310,7 +360,9 @@ int Serve(Device &device, const Options &options) {
     Print("docked: " + WideToUtf8(device.Image()) + " on " + WideToUtf8(options.pipe) + speed +
           " (Ctrl+C to undock)");
     WaitForSingleObject(g_stop, INFINITE);
-    if (network) network->Stop();
+    if (network.rapi1) network.rapi1->Stop();
+    if (network.dock) network.dock->Stop();
+    if (network.bare) network.bare->Stop();
     service.Stop();
     Print("undocked");
     return 0;

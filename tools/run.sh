@@ -14,14 +14,21 @@
 #                                     copy a file onto the docked device
 #   tools/run.sh --help               this text
 #
-# PROFILE: pocketpc (default), hpc2000, hpcpro, teshsize, emulator.
+# PROFILE: pocketpc (default), hpc2000, hpcpro, teshsize, emulator; the
+# Windows Mobile 5 and 6 Pocket PCs wm5ppc, wm6ppc.
 #   tools/run.sh --network [PROFILE]
 #                                     the same over TCP, as with a real
 #                                     handheld: the device serves its remote
 #                                     API on 127.0.0.1 port RAPI_DEVICE_PORT
 #                                     (9990 unless set) and docks to the
 #                                     stand-in rapi.dll listening on
-#                                     127.0.0.1 port 5679 (RAPI_DESKTOP)
+#                                     127.0.0.1 port 5679 (RAPI_DESKTOP).
+#                                     A Windows Mobile device (wm5ppc,
+#                                     wm6ppc) instead calls the stand-in on
+#                                     RAPI_DESKTOP2 (unless set, a free
+#                                     loopback port from 9991 up, since its
+#                                     own port 990 needs root) and opens its
+#                                     sessions there, in the newer protocol
 #
 # The device keeps its contents in build/device-image/PROFILE (created from
 # the profile on first use, one image per profile; delete the folder to start
@@ -47,7 +54,7 @@ set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 repo=$(dirname "$here")
 build=$repo/build
-profiles="pocketpc hpc2000 hpcpro teshsize emulator"
+profiles="pocketpc hpc2000 hpcpro teshsize emulator wm5ppc wm6ppc"
 link_speed=1000000   # bytes per second: about a USB cable
 
 . "$here/command-words.sh"
@@ -57,6 +64,13 @@ unknown() {
   exit 2
 }
 is_profile() { case " $profiles " in *" $1 "*) return 0 ;; *) return 1 ;; esac; }
+is_mobile() { case "$1" in wm5ppc | wm6ppc) return 0 ;; *) return 1 ;; esac; }
+# The first loopback port from $1 up that nothing listens on.
+free_loopback_port() {
+  local port=$1
+  while (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; do port=$((port + 1)); done
+  echo "$port"
+}
 
 # Real windows on this display, in the run's display prefix; every program
 # of a run shares it, so they share the device's pipe.
@@ -224,7 +238,11 @@ if [ "$dock" = 1 ]; then
   echo "Docking a simulated '$profile' device (image: ${state#"$repo"/}/$image, link $link_speed bytes per second)"
   report_faults "$image"
   device_network=()
-  if [ -n "$network" ]; then
+  if [ -n "$network" ] && is_mobile "$profile"; then
+    export RAPI_DESKTOP=127.0.0.1:5679 RAPI_DESKTOP2=${RAPI_DESKTOP2:-127.0.0.1:$(free_loopback_port 9991)}
+    device_network=(--network 127.0.0.1 --desktop "$RAPI_DESKTOP2")
+    echo "Over TCP, as a Windows Mobile device: it calls $RAPI_DESKTOP2 (RAPI_DESKTOP2) and opens its sessions there"
+  elif [ -n "$network" ]; then
     export RAPI_DEVICE_PORT=${RAPI_DEVICE_PORT:-9990} RAPI_DESKTOP=127.0.0.1:5679
     device_network=(--network "127.0.0.1:$RAPI_DEVICE_PORT" --desktop "$RAPI_DESKTOP")
     echo "Over TCP: the device serves 127.0.0.1:$RAPI_DEVICE_PORT and docks to $RAPI_DESKTOP"

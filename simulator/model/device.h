@@ -71,6 +71,10 @@ public:
         DWORD major = 0, minor = 0, build = 0, processor = 0;
         std::wstring name, platform, model;
         std::wstring password;  // the password fault; empty: none
+        int remoteApi = 1;      // the generation of remote API it speaks (profiles.h)
+        // With a password: the user unlocks the device on its own screen
+        // this long after a desktop asks; -1: the desktop must send it.
+        int64_t unlockAfterMs = -1;
     };
     Introduction Introduce();
 

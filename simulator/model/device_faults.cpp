@@ -138,6 +138,8 @@ bool DeviceFaults::Set(const std::string &name, const std::string &value, std::s
         processor = static_cast<DWORD>(number);
     } else if (name == "password") {
         password = Cleared(value) ? std::wstring() : Utf8ToWide(value);
+    } else if (name == "unlock_on_device_ms") {
+        ok = ParseLimit(value, &unlockAfterMs);
     } else {
         *error = "unknown fault \"" + name + "\" (faults: " + kFaultNames + ")";
         return false;
@@ -167,6 +169,7 @@ std::string DeviceFaults::Serialize() const {
     if (hasVersion) line("version", std::to_string(major) + "." + std::to_string(minor));
     if (hasProcessor) line("processor", std::to_string(processor));
     if (!password.empty()) line("password", WideToUtf8(password));
+    if (unlockAfterMs >= 0) line("unlock_on_device_ms", std::to_string(unlockAfterMs));
     return text;
 }
 

@@ -42,6 +42,10 @@ struct DeviceFaults {
     bool hasProcessor = false;
     DWORD processor = 0;
     std::wstring password;  // asked for on the network ports; empty: none
+    // A Windows Mobile device with a password: its user unlocks it on its
+    // own screen this long after a desktop asks; -1: off (the desktop
+    // sends the password).
+    int64_t unlockAfterMs = -1;
 
     // Sets one fault from its text form; an empty value (or "off") clears
     // it. False and a message for an unknown name or a malformed value.

@@ -28,8 +28,10 @@ Device::Introduction Device::Introduce() {
     introduction.build = version.build;
     introduction.processor = DoGetProcessor();
     introduction.name = status.deviceName;
-    introduction.platform = identity_.platform;
+    introduction.platform = *status.platformType ? status.platformType : identity_.platform;
     introduction.model = status.model;
     introduction.password = faults_.password;
+    introduction.remoteApi = status.remoteApi;
+    introduction.unlockAfterMs = faults_.unlockAfterMs;
     return introduction;
 }

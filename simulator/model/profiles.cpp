@@ -12,6 +12,10 @@ const DeviceProfile kProfiles[] = {
     {"hpcpro", L"Handheld_PC", 2, 11, 1999, 10003, kHandheldPrograms, kHandheldDesktop, L""},
     {"teshsize", L"Tesh-size_PC", 2, 11, 1999, 4000, kPocketPrograms, L"", L""},
     {"emulator", L"Pocket_PC", 3, 0, 9348, 586, kPocketPrograms, L"", L""},
+    // Windows Mobile 5 and 6 Pocket PCs keep the Pocket PC's name in
+    // Ident\OrigName; their ARM processors report StrongARM's type.
+    {"wm5ppc", L"Pocket_PC", 5, 1, 14847, 2577, kPocketPrograms, L"", L"Storage Card"},
+    {"wm6ppc", L"Pocket_PC", 5, 2, 17740, 2577, kPocketPrograms, L"", L"Storage Card"},
 };
 
 }  // namespace
@@ -52,11 +56,13 @@ WORD ArchitectureOfProcessor(DWORD processor) {
 namespace {
 
 const DeviceStatus kStatuses[] = {
-    {"pocketpc", L"PocketPC", L"Simulated Pocket PC", 1, 1 | 8, 96, 4096, 4096, 4096},
-    {"hpc2000", L"HPC2000", L"Simulated Handheld PC 2000", 1, 1 | 8, 92, 4096, 4096, 4096},
-    {"hpcpro", L"HPCPro", L"Simulated H/PC Pro", 1, 1 | 8, 88, 2048, 2048, 4096},
-    {"teshsize", L"TeshSize", L"Simulated Tesh-size PC", 1, 1 | 8, 90, 2048, 2048, 4096},
-    {"emulator", L"Emulator", L"Pocket PC Emulator", 1, 1, 100, 4096, 4096, 4096},
+    {"pocketpc", L"PocketPC", L"Simulated Pocket PC", L"", 1, 1, 1 | 8, 96, 4096, 4096, 4096},
+    {"hpc2000", L"HPC2000", L"Simulated Handheld PC 2000", L"", 1, 1, 1 | 8, 92, 4096, 4096, 4096},
+    {"hpcpro", L"HPCPro", L"Simulated H/PC Pro", L"", 1, 1, 1 | 8, 88, 2048, 2048, 4096},
+    {"teshsize", L"TeshSize", L"Simulated Tesh-size PC", L"", 1, 1, 1 | 8, 90, 2048, 2048, 4096},
+    {"emulator", L"Emulator", L"Pocket PC Emulator", L"", 1, 1, 1, 100, 4096, 4096, 4096},
+    {"wm5ppc", L"Pocket_PC", L"Simulated Windows Mobile 5 Pocket PC", L"PocketPC", 2, 1, 1 | 8, 94, 8192, 8192, 4096},
+    {"wm6ppc", L"Pocket_PC", L"Simulated Windows Mobile 6 Pocket PC", L"PocketPC", 2, 1, 1 | 8, 98, 16384, 8192, 4096},
 };
 
 }  // namespace

@@ -30,6 +30,13 @@ struct DeviceStatus {
     const char *profile;
     const wchar_t *deviceName;
     const wchar_t *model;
+    // The platform the device names when it docks; empty: its OrigName.
+    // (Windows Mobile devices say "PocketPC" there, whatever OrigName holds.)
+    const wchar_t *platformType;
+    // The remote API generation it speaks on a network: 1 for CE 3.x/4.x
+    // (the desktop calls the device), 2 for Windows Mobile 5/6 (the device
+    // calls the desktop and opens each session itself).
+    int remoteApi;
     BYTE acLineStatus;    // 1: on the cradle's power
     BYTE batteryFlag;     // 1: high, 8: charging
     BYTE batteryPercent;

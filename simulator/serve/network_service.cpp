@@ -14,69 +14,21 @@
 #include "protocol/rapi1.h"
 #include "serve/link_speed.h"
 #include "serve/rapi1_translator.h"
+#include "serve/rapi2_translator.h"
 #include "serve/session_link.h"
+#include "serve/session_loop.h"
+#include "serve/socket_util.h"
 
 namespace {
 
 const DWORD kRetryMs = 3000;        // between attempts to reach the desktop
-const DWORD kPollMs = 500;          // how soon the control channel notices an undock
 const uint16_t kMaxPasswordBytes = 1024;
 
-std::string AddressText(const sockaddr_in &address) {
-    const uint8_t *ip = reinterpret_cast<const uint8_t *>(&address.sin_addr);
-    char text[32];
-    snprintf(text, sizeof text, "%u.%u.%u.%u:%u", ip[0], ip[1], ip[2], ip[3], ntohs(address.sin_port));
-    return text;
-}
-
 bool Resolve(const NetworkService::Endpoint &endpoint, sockaddr_in *address) {
-    addrinfo hints = {};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo *found = nullptr;
-    if (getaddrinfo(endpoint.host.c_str(), nullptr, &hints, &found) != 0 || !found) return false;
-    memcpy(address, found->ai_addr, sizeof *address);
-    address->sin_port = htons(endpoint.port);
-    freeaddrinfo(found);
-    return true;
+    return ResolveAddress(endpoint.host, endpoint.port, address);
 }
 
-bool SendAll(SOCKET socket, const uint8_t *data, size_t count) {
-    while (count > 0) {
-        int sent = send(socket, reinterpret_cast<const char *>(data), static_cast<int>(std::min<size_t>(count, 1u << 20)), 0);
-        if (sent <= 0) return false;
-        data += sent;
-        count -= static_cast<size_t>(sent);
-    }
-    return true;
-}
-
-// Reads exactly `count` bytes; with `stop`, gives up once it is set.
-bool ReceiveAll(SOCKET socket, uint8_t *data, size_t count, HANDLE stop = nullptr) {
-    while (count > 0) {
-        if (stop) {
-            fd_set readable;
-            FD_ZERO(&readable);
-            FD_SET(socket, &readable);
-            timeval wait = {0, static_cast<long>(kPollMs) * 1000};
-            if (WaitForSingleObject(stop, 0) == WAIT_OBJECT_0) return false;
-            int ready = select(0, &readable, nullptr, nullptr, &wait);
-            if (ready < 0) return false;
-            if (ready == 0) continue;
-        }
-        int got = recv(socket, reinterpret_cast<char *>(data), static_cast<int>(count), 0);
-        if (got <= 0) return false;
-        data += got;
-        count -= static_cast<size_t>(got);
-    }
-    return true;
-}
-
-// Small request and reply frames must leave at once, not wait for more.
-void SendAtOnce(SOCKET socket) {
-    BOOL on = TRUE;
-    setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char *>(&on), sizeof on);
-}
+bool SendAll(SOCKET socket, const uint8_t *data, size_t count) { return SendWhole(socket, data, count); }
 
 void PutU32(std::vector<uint8_t> *bytes, uint32_t value) {
     for (int i = 0; i < 4; ++i) bytes->push_back(static_cast<uint8_t>(value >> (8 * i)));
@@ -115,8 +67,9 @@ bool NetworkService::ParseEndpoint(const std::string &text, uint16_t defaultPort
     return !endpoint->host.empty() && endpoint->host.find(':') == std::string::npos;
 }
 
-NetworkService::NetworkService(Device &device, LinkSpeed &link, const Endpoint &rapi, const Endpoint &desktop)
-    : device_(device), link_(link), rapi_(rapi), desktop_(desktop) {}
+NetworkService::NetworkService(Device &device, LinkSpeed &link, const Endpoint &rapi, const Endpoint &desktop,
+                               bool bareRapi2)
+    : device_(device), link_(link), rapi_(rapi), desktop_(desktop), bareRapi2_(bareRapi2) {}
 
 NetworkService::~NetworkService() { Stop(); }
 
@@ -155,9 +108,10 @@ bool NetworkService::Start(std::string *error) {
     accept_ = WSACreateEvent();
     WSAEventSelect(listener_, accept_, FD_ACCEPT);
     passwordKey_ = static_cast<uint8_t>(1 + GetTickCount() % 255);
-    device_.Note("remote API served on " + AddressText(rapiAddress_));
+    device_.Note(std::string(bareRapi2_ ? "bare Windows Mobile remote API sessions" : "remote API") + " served on " +
+                 AddressText(rapiAddress_));
     listenThread_ = std::thread(&NetworkService::Listen, this);
-    if (!desktop_.host.empty()) desktopThread_ = std::thread(&NetworkService::RunDesktopLink, this);
+    if (!desktop_.host.empty() && !bareRapi2_) desktopThread_ = std::thread(&NetworkService::RunDesktopLink, this);
     return true;
 }
 
@@ -172,7 +126,7 @@ void NetworkService::Stop() {
         for (int attempt = 0; attempt < 200; ++attempt) {
             std::lock_guard<std::mutex> lock(lock_);
             bool running = false;
-            for (Session &session : sessions_) {
+            for (ServedSession &session : sessions_) {
                 if (session.state->done) continue;
                 running = true;
                 shutdown(session.socket, SD_BOTH);
@@ -243,10 +197,10 @@ void NetworkService::Admit(SOCKET client, const sockaddr_in &peer) {
     state->news = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     state->lastHeard = GetTickCount();
     std::lock_guard<std::mutex> lock(lock_);
-    Session *quietest = nullptr;
+    ServedSession *quietest = nullptr;
     size_t serving = 0;
     DWORD now = GetTickCount();
-    for (Session &session : sessions_) {
+    for (ServedSession &session : sessions_) {
         if (session.state->done || session.state->closing) continue;
         ++serving;
         if (!quietest || MakesWayBefore(*session.state, *quietest->state, now)) quietest = &session;
@@ -260,7 +214,7 @@ void NetworkService::Admit(SOCKET client, const sockaddr_in &peer) {
                      " sessions at once at most, and it " +
                      (quietest->state->served ? "was silent longest" : "had completed no call"));
     }
-    sessions_.push_back(Session{std::thread(&NetworkService::RunSession, this, client, AddressText(peer), state),
+    sessions_.push_back(ServedSession{std::thread(&NetworkService::RunSession, this, client, AddressText(peer), state),
                                 client, state});
 }
 
@@ -269,7 +223,9 @@ void NetworkService::RunSession(SOCKET socket, std::string peer, std::shared_ptr
     state->number = session;
     std::string name = "[" + std::to_string(session) + "] ";
     device_.Note(name + "network session from " + peer);
-    std::wstring password = device_.Introduce().password;
+    // The bare sessions of the newer protocol carry no password: the
+    // handshake that would ask for it is not theirs.
+    std::wstring password = bareRapi2_ ? std::wstring() : device_.Introduce().password;
     SessionLink link(socket, undocking_, *state);
     bool serving = true;
     if (!password.empty()) {
@@ -285,30 +241,9 @@ void NetworkService::RunSession(SOCKET socket, std::string peer, std::shared_ptr
                                                             : "no password sent: session closed"));
         serving = answer == Password::kAccepted;
     }
-    FrameReader reader;
-    std::vector<uint8_t> frames;
-    while (serving) {
-        const uint8_t *body = nullptr;
-        uint32_t length = 0;
-        FrameReader::Status status = reader.Next(link, &body, &length);
-        bool undocked = undocking_;
-        if (status == FrameReader::kTooLarge) {
-            device_.Note(name + "frame of " + std::to_string(length) + " bytes, above the limit of " +
-                         std::to_string(rapi1::kMaxFrameBytes) + ": session closed");
-        } else if (status == FrameReader::kCutShort && link.WentSilent()) {
-            device_.Note(name + "silent for " + std::to_string(SessionLink::kSilentMidFrameMs / 1000) + " s within a frame (" +
-                         std::to_string(reader.Held()) + " bytes of it): session closed");
-        } else if (status == FrameReader::kCutShort && !undocked && !state->closing) {
-            device_.Note(name + "request cut short (" + std::to_string(reader.Held()) +
-                         " bytes of a frame, then the client went): session closed");
-        }
-        if (status != FrameReader::kFrame) break;
-        ServeOutcome outcome = ServeRapi1Request(device_, session, body, length, &frames);
-        // The request and its answer cross the cable, as over the pipe.
-        link_.Pace(4 + length + frames.size());
-        if (outcome == ServeOutcome::kDrop) break;
-        if (!link.SendAll(frames.data(), frames.size())) break;
-        state->served = true;
+    if (serving) {
+        ServeFrames(device_, link_, link, *state, undocking_, session, name,
+                    bareRapi2_ ? ServeRapi2Request : ServeRapi1Request);
     }
     // The socket itself is closed by whoever joins this thread, so that
     // its handle cannot be reused while the service may still shut it.
@@ -318,24 +253,7 @@ void NetworkService::RunSession(SOCKET socket, std::string peer, std::shared_ptr
     state->done = true;
 }
 
-void NetworkService::ReapSessions(bool all) {
-    std::list<Session> finished;
-    {
-        std::lock_guard<std::mutex> lock(lock_);
-        for (auto it = sessions_.begin(); it != sessions_.end();) {
-            if (all || it->state->done) {
-                finished.splice(finished.end(), sessions_, it++);
-            } else {
-                ++it;
-            }
-        }
-    }
-    for (Session &session : finished) {
-        session.thread.join();
-        closesocket(session.socket);
-        if (session.state->news) CloseHandle(session.state->news);
-    }
-}
+void NetworkService::ReapSessions(bool all) { ReapServedSessions(lock_, sessions_, all); }
 
 void NetworkService::RunDesktopLink() {
     sockaddr_in desktop = {};
@@ -404,7 +322,7 @@ void NetworkService::TalkToDesktop(SOCKET link) {
                  (locked ? ", then a password challenge" : ""));
     while (locked) {
         uint8_t count[2];
-        auto receive = [&](uint8_t *data, size_t size) { return ReceiveAll(link, data, size, stop_); };
+        auto receive = [&](uint8_t *data, size_t size) { return ReceiveWhole(link, data, size, stop_); };
         if (!receive(count, 2)) return;
         Password answer = JudgePassword(count, receive, introduction.password, passwordKey_);
         uint8_t reply[2] = {static_cast<uint8_t>(answer == Password::kAccepted ? 1 : 0), 0};
@@ -416,7 +334,7 @@ void NetworkService::TalkToDesktop(SOCKET link) {
     desktopReady_ = true;
     for (;;) {
         uint8_t word[4];
-        if (!ReceiveAll(link, word, 4, stop_)) return;
+        if (!ReceiveWhole(link, word, 4, stop_)) return;
         uint32_t value = word[0] | (word[1] << 8) | (word[2] << 16) | (static_cast<uint32_t>(word[3]) << 24);
         if (value == rapi1::kPing) {
             if (!SendAll(link, word, 4)) return;

@@ -35,7 +35,12 @@ public:
 
     // `desktop` empty (no host): no control channel.
     // Every request and its answer cross `link`, the device's one cable.
-    NetworkService(Device &device, LinkSpeed &link, const Endpoint &rapi, const Endpoint &desktop);
+    // bareRapi2: the sessions speak the Windows Mobile protocol (RAPI2)
+    // from their first byte, with no password and no control channel, as
+    // a desktop's connection manager hands a session on to its clients
+    // (SynCE's proxy socket, say).
+    NetworkService(Device &device, LinkSpeed &link, const Endpoint &rapi, const Endpoint &desktop,
+                   bool bareRapi2 = false);
     ~NetworkService();
     NetworkService(const NetworkService &) = delete;
     NetworkService &operator=(const NetworkService &) = delete;
@@ -57,11 +62,6 @@ public:
     static const size_t kMaxSessions = 16;
 
 private:
-    struct Session {
-        std::thread thread;
-        SOCKET socket;
-        std::shared_ptr<SessionState> state;
-    };
     void Listen();
     void Admit(SOCKET client, const sockaddr_in &peer);
     void RunSession(SOCKET socket, std::string peer, std::shared_ptr<SessionState> state);
@@ -72,6 +72,7 @@ private:
     Device &device_;
     LinkSpeed &link_;
     Endpoint rapi_, desktop_;
+    bool bareRapi2_ = false;
     sockaddr_in rapiAddress_ = {};
     uint16_t port_ = 0;
     uint8_t passwordKey_ = 1;
@@ -82,7 +83,7 @@ private:
     HANDLE accept_ = nullptr;  // signalled when a client waits to be accepted
     std::thread listenThread_, desktopThread_;
     std::mutex lock_;          // guards sessions_ and control_
-    std::list<Session> sessions_;
+    std::list<ServedSession> sessions_;
     SOCKET control_ = INVALID_SOCKET;
     std::atomic<bool> desktopReady_{false};
 };

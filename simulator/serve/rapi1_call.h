@@ -94,7 +94,6 @@ private:
         std::wstring path;
         return d_.HandleTarget(id, &kind, &path) ? Quoted(path) : Hex(id);
     }
-    static rapi1::FindData FindDataOf(const Device::FoundEntry &entry);
     // A path given as an optional string; absent, the call is refused.
     ServeOutcome PathCall(const char *verb, Result (Device::*operation)(const std::wstring &));
 

@@ -6,14 +6,10 @@
 #include <algorithm>
 
 #include "model/profiles.h"
+#include "serve/device_records.h"
 #include "serve/rapi1_call.h"
 
 namespace {
-
-void PutU16(uint8_t *at, uint16_t value) {
-    at[0] = static_cast<uint8_t>(value);
-    at[1] = static_cast<uint8_t>(value >> 8);
-}
 
 uint32_t Clamp32(uint64_t value) { return value > 0xFFFFFFFFull ? 0xFFFFFFFFu : static_cast<uint32_t>(value); }
 
@@ -134,15 +130,8 @@ ServeOutcome Rapi1Call::AnswerGetSystemInfo() {
     DWORD processor = d_.DoGetProcessor();
     Head(Device::Done("ok"));
     if (information.present) {
-        uint8_t bytes[rapi1::kSystemInfoBytes] = {};
-        PutU16(bytes, ArchitectureOfProcessor(processor));
-        PutU32(bytes + 4, 4096);         // page size
-        PutU32(bytes + 8, 0x00010000);   // lowest application address
-        PutU32(bytes + 12, 0x7FFFFFFF);  // highest application address
-        PutU32(bytes + 16, 1);           // active processor mask
-        PutU32(bytes + 20, 1);           // number of processors
-        PutU32(bytes + 24, processor);
-        PutU32(bytes + 28, 0x00010000);  // allocation granularity
+        uint8_t bytes[kSystemInfoRecordBytes];
+        BuildSystemInfo(processor, bytes);
         out_.OptionalValue(bytes, sizeof bytes);
     } else {
         out_.Absent();
@@ -151,8 +140,6 @@ ServeOutcome Rapi1Call::AnswerGetSystemInfo() {
     return ServeOutcome::kAnswer;
 }
 
-// CEOSVERSIONINFO: its size, major, minor, build, platform (3: CE), then
-// an empty service-pack text of 128 units.
 ServeOutcome Rapi1Call::AnswerGetVersionEx() {
     if (!Complete()) return Malformed();
     const Device::Version version = d_.DoGetVersion();
@@ -170,12 +157,8 @@ ServeOutcome Rapi1Call::AnswerGetVersionEx() {
     Head(Device::Done("ok"));
     out_.U32(1);
     out_.U32(rapi1::kOsVersionInfoBytes);
-    uint8_t bytes[rapi1::kOsVersionInfoBytes] = {};
-    PutU32(bytes, rapi1::kOsVersionInfoBytes);
-    PutU32(bytes + 4, major);
-    PutU32(bytes + 8, minor);
-    PutU32(bytes + 12, version.build);
-    PutU32(bytes + 16, 3);  // VER_PLATFORM_WIN32_CE
+    uint8_t bytes[kVersionRecordBytes];
+    BuildVersionInfo(version, bytes);
     out_.Raw(bytes, sizeof bytes);
     LogLine("CeGetVersionEx -> " + std::to_string(major) + "." + std::to_string(minor) + " build " +
         std::to_string(version.build));
@@ -194,16 +177,8 @@ ServeOutcome Rapi1Call::AnswerGetSystemPowerStatusEx() {
     Head(result);
     out_.U32(result.ok);
     if (status.present) {
-        uint8_t bytes[rapi1::kPowerStatusBytes] = {};
-        bytes[0] = profile.acLineStatus;
-        bytes[1] = profile.batteryFlag;
-        bytes[2] = profile.batteryPercent;
-        PutU32(bytes + 4, 0xFFFFFFFFu);
-        PutU32(bytes + 8, 0xFFFFFFFFu);
-        bytes[13] = 1;    // backup battery: high
-        bytes[14] = 100;  // backup battery percent
-        PutU32(bytes + 16, 0xFFFFFFFFu);
-        PutU32(bytes + 20, 0xFFFFFFFFu);
+        uint8_t bytes[kPowerRecordBytes];
+        BuildPowerStatus(profile, bytes);
         out_.OptionalValue(bytes, sizeof bytes);
     } else {
         out_.Absent();

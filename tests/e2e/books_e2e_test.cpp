@@ -224,35 +224,60 @@ TEST(SetupExeBooks, FromOtherOptionsTheMenuAlwaysComesBack) {
 }
 
 // The same roads over TCP, as with a real handheld on Linux: the device
-// serves only its network port and docks to the stand-in listening for it
-// (RAPI_DESKTOP); no pipe is plugged in. Install Reader, Install Book to the
-// card, Remove Reader (which closes the running reader through the device),
-// then the image.
-uint16_t FreeLoopbackPort() {
-    WSADATA data;
-    WSAStartup(MAKEWORD(2, 2), &data);
-    SOCKET probe = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    sockaddr_in address = {};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(probe, reinterpret_cast<sockaddr *>(&address), sizeof address);
-    int size = sizeof address;
-    getsockname(probe, reinterpret_cast<sockaddr *>(&address), &size);
-    closesocket(probe);
-    return ntohs(address.sin_port);
+// serves only its network link and docks to the stand-in listening for it
+// (RAPI_DESKTOP; a Windows Mobile device on RAPI_DESKTOP2, in the newer
+// protocol); no pipe is plugged in. Device Info, Install Reader, Install
+// Book to the card (with its room check; the reader runs after it), Update
+// Reader and Remove Reader with the reader running (closed through the
+// device), then the image. A Windows Mobile device is also pulled out and
+// docked again between two Device Info reports.
+std::string ReadCallLog(const std::string &path) {
+    std::string calls;
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+    if (file != INVALID_HANDLE_VALUE) {
+        char buffer[65536];
+        DWORD read = 0;
+        while (ReadFile(file, buffer, sizeof buffer, &read, nullptr) && read) calls.append(buffer, read);
+        CloseHandle(file);
+    }
+    DeleteFileA(path.c_str());
+    return calls;
 }
 
-TEST(SetupExeBooks, OverTcpReaderBookToACardAndRemoval) {
-    TestDevice device("pocketpc");
+struct NetworkRoad {
+    const char *profile;
+    bool mobile;            // docks on RAPI_DESKTOP2 in the newer protocol
+    const char *report;     // the Device Info box
+    const char *announced;  // the call log's line for the docking
+};
+
+const NetworkRoad kNetworkRoads[] = {
+    {"pocketpc", false, "Processor: 2577, Platform: 5, Major: 3, Minor: 0, Platform ID: Pocket_PC",
+     "link: device announced"},
+    {"wm5ppc", true, "Processor: 2577, Platform: 5, Major: 5, Minor: 1, Platform ID: Pocket_PC",
+     "Windows Mobile device announced: \"Pocket_PC\" (PocketPC"},
+    {"wm6ppc", true, "Processor: 2577, Platform: 5, Major: 5, Minor: 2, Platform ID: Pocket_PC",
+     "Windows Mobile device announced: \"Pocket_PC\" (PocketPC"},
+};
+
+class SetupExeOverTcp : public ::testing::TestWithParam<NetworkRoad> {};
+
+TEST_P(SetupExeOverTcp, DeviceInfoReaderBookToACardUpdateAndRemoval) {
+    const NetworkRoad &road = GetParam();
+    TestDevice device(road.profile);
     const std::wstring card = L"\\Storage Card\\My Documents\\Corvex Press\\";
     device.WriteFile(card + L"wsj.vbk", "older issue");
     device.WriteFile(card + L"wsj.vbk.ppd", "pages");
     device.WriteFile(card + L"wsj.vbks", "STATE---XXXXrest");
-    const uint16_t desktop = FreeLoopbackPort();
-    const uint16_t rapi = device.ServeNetwork("127.0.0.1:" + std::to_string(desktop));
+    const std::string desktop = "127.0.0.1:" + std::to_string(FreeLoopbackPort());
+    const std::string desktop2 = "127.0.0.1:" + std::to_string(FreeLoopbackPort());
+    const std::string docksAt = road.mobile ? desktop2 : desktop;
+    const uint16_t rapi = device.ServeNetwork(docksAt);
     ASSERT_NE(rapi, 0);
-    SetEnvironmentVariableA("RAPI_DESKTOP", ("127.0.0.1:" + std::to_string(desktop)).c_str());
-    SetEnvironmentVariableA("RAPI_DEVICE_PORT", std::to_string(rapi).c_str());
+    SetEnvironmentVariableA("RAPI_DESKTOP", desktop.c_str());
+    SetEnvironmentVariableA("RAPI_DESKTOP2", desktop2.c_str());
+    if (!road.mobile) SetEnvironmentVariableA("RAPI_DEVICE_PORT", std::to_string(rapi).c_str());
     char temp[MAX_PATH];
     GetTempPathA(sizeof temp, temp);
     const std::string callLog = std::string(temp) + "tesh_rapi_" + std::to_string(GetCurrentProcessId()) + ".log";
@@ -263,17 +288,35 @@ TEST(SetupExeBooks, OverTcpReaderBookToACardAndRemoval) {
     books.pair = "ppc300.arm";
     ASSERT_TRUE(books.WriteTo(setup.Folder()));
 
-    bool installed = false;
+    bool installed = false, ranDuringUpdate = false;
+    std::string report, reportAfterPull;
     const long exitCode = RunSetup(setup, [&] {
         // The device docks within its few seconds between attempts.
         HWND menu = robot::WaitForWindow(kCaptionSetup, "#32770", 30000);
         robot::Click(menu, IDC_OTHER_OPTIONS);
         HWND options = robot::WaitForWindow(kOtherOptionsCaption, "#32770", 30000);
+        options = RunAction(options, IDC_DEVICE_INFO, [&] {
+            report = robot::AnswerMessageBox(kCaptionDeviceInformation, IDOK, 30000);
+        }, 30000);
+        if (road.mobile) {
+            // Pulled out: the next action waits for the device, which is
+            // docked again while the connection dialog shows.
+            device.Unplug();
+            options = RunAction(options, IDC_DEVICE_INFO, [&] {
+                HWND connect = robot::WaitForWindow("Establishing Connection", "#32770", 30000);
+                EXPECT_NE(device.ServeNetwork(docksAt), 0);
+                EXPECT_TRUE(robot::WaitForWindowGone(connect, 30000));
+                reportAfterPull = robot::AnswerMessageBox(kCaptionDeviceInformation, IDOK, 30000);
+            }, 30000);
+        }
         options = RunAction(options, IDC_INSTALL_READER, nullptr, 30000);
         installed = device.Exists(kReader);
         robot::Click(options, IDC_INSTALL_BOOK);
         InstallEveryBook("Storage Card");
         options = robot::WaitForWindow(kOtherOptionsCaption);
+        ranDuringUpdate = device.IsRunning(kReader);
+        options = RunAction(options, IDC_UPDATE_READER, nullptr, 30000);
+        device.StartProgram(kReader);
         options = RunAction(options, IDC_REMOVE_READER, nullptr, 30000);
         EXPECT_TRUE(robot::StaysAbsent(kCaptionError, 200));
         robot::Click(options, IDCANCEL);
@@ -281,11 +324,14 @@ TEST(SetupExeBooks, OverTcpReaderBookToACardAndRemoval) {
         robot::Click(menu, IDCANCEL);
         robot::AnswerMessageBox(kCaptionSetup, IDYES);
     });
-    SetEnvironmentVariableA("RAPI_DESKTOP", nullptr);
-    SetEnvironmentVariableA("RAPI_DEVICE_PORT", nullptr);
-    SetEnvironmentVariableA("RAPI_LOG", nullptr);
+    for (const char *name : {"RAPI_DESKTOP", "RAPI_DESKTOP2", "RAPI_DEVICE_PORT", "RAPI_LOG"}) {
+        SetEnvironmentVariableA(name, nullptr);
+    }
     EXPECT_EQ(exitCode, 0);
+    EXPECT_EQ(report, road.report);
+    EXPECT_EQ(reportAfterPull, road.mobile ? road.report : "");
     EXPECT_TRUE(installed);
+    EXPECT_TRUE(ranDuringUpdate);
     ExpectBooksIn(device, card, books);
     EXPECT_FALSE(device.Exists(kReader));
     EXPECT_FALSE(device.IsRunning(kReader));
@@ -294,19 +340,16 @@ TEST(SetupExeBooks, OverTcpReaderBookToACardAndRemoval) {
     size_t network = 0;
     for (const std::string &line : device.Log()) network += line.find("CeWriteFile") != std::string::npos;
     EXPECT_GT(network, 0u);
-    std::string calls;
-    HANDLE file = CreateFileA(callLog.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              OPEN_EXISTING, 0, nullptr);
-    if (file != INVALID_HANDLE_VALUE) {
-        char buffer[65536];
-        DWORD read = 0;
-        while (ReadFile(file, buffer, sizeof buffer, &read, nullptr) && read) calls.append(buffer, read);
-        CloseHandle(file);
-    }
-    DeleteFileA(callLog.c_str());
-    EXPECT_NE(calls.find("link: device announced"), std::string::npos) << calls.substr(0, 2000);
+    const std::string calls = ReadCallLog(callLog);
+    EXPECT_NE(calls.find(road.announced), std::string::npos) << calls.substr(0, 2000);
     EXPECT_NE(calls.find("CeSetFileTime("), std::string::npos);
     EXPECT_NE(calls.find("CeRapiInvoke(\"\\Program Files"), std::string::npos);
+    EXPECT_NE(calls.find("CeGetDiskFreeSpaceEx("), std::string::npos);
 }
+
+INSTANTIATE_TEST_SUITE_P(Roads, SetupExeOverTcp, ::testing::ValuesIn(kNetworkRoads),
+                         [](const ::testing::TestParamInfo<NetworkRoad> &info) {
+                             return std::string(info.param.profile);
+                         });
 
 }  // namespace

@@ -304,12 +304,29 @@ RunResult RunRoad(const Road &road) {
 }
 
 // Whether the roads run over the device's network port (the stand-in's
-// RAPI_DEVICE) rather than the pipe.
-bool g_overTcp = false;
+// RAPI_DEVICE) rather than the pipe, or over a Windows Mobile device's
+// link (it docks to the stand-in's RAPI_DESKTOP2 in the newer protocol).
+enum class Link { kPipe, kTcp, kWindowsMobile };
+Link g_link = Link::kPipe;
+const char *LinkName() {
+    return g_link == Link::kTcp ? " over TCP" : g_link == Link::kWindowsMobile ? " over the Windows Mobile link" : "";
+}
+
+// The roads are written for a MIPS Handheld PC 2000 and its "CF Card". A
+// Windows Mobile device runs them under that identity (its faults) and
+// with that card, so that only the link differs.
+void DockAsWindowsMobile(TestDevice &device) {
+    device.SetFault("processor", "4000");
+    device.SetFault("origname", "Handheld_PC");
+    device.SetFault("version", "3.0");
+    device.InsertCard(kCardName);
+}
 
 // A fresh device and fresh host folders, prepared for the road.
 struct Bench {
-    explicit Bench(const Road &road) : device(road.profile), setup(device, HostRoot()) {
+    explicit Bench(const Road &road)
+        : device(g_link == Link::kWindowsMobile ? "wm5ppc" : road.profile), setup(device, HostRoot()) {
+        if (g_link == Link::kWindowsMobile) DockAsWindowsMobile(device);
         hostRoot = setup.setupFolder.substr(0, setup.setupFolder.size() - strlen("setup\\"));
         strcpy(g_setup.setupFolder, setup.setupFolder.c_str());
         strcpy(g_setup.bookFolder, setup.bookFolder.c_str());
@@ -317,16 +334,21 @@ struct Bench {
         before = TakeSnapshot(device);
         hostHashes = HashFolders(setup.hostFolders);
         device.Plug();
-        if (g_overTcp) {
+        if (g_link == Link::kTcp) {
             uint16_t port = device.ServeNetwork();
             EXPECT_NE(port, 0);
             SetEnvironmentVariableA("RAPI_DEVICE", ("127.0.0.1:" + std::to_string(port)).c_str());
+        } else if (g_link == Link::kWindowsMobile) {
+            const std::string desktop2 = "127.0.0.1:" + std::to_string(FreeLoopbackPort());
+            SetEnvironmentVariableA("RAPI_DESKTOP", ("127.0.0.1:" + std::to_string(FreeLoopbackPort())).c_str());
+            SetEnvironmentVariableA("RAPI_DESKTOP2", desktop2.c_str());
+            EXPECT_NE(device.ServeNetwork(desktop2), 0);
         }
     }
     ~Bench() {
         Disconnect();
         device.Unplug();
-        SetEnvironmentVariableA("RAPI_DEVICE", nullptr);
+        for (const char *name : {"RAPI_DEVICE", "RAPI_DESKTOP", "RAPI_DESKTOP2"}) SetEnvironmentVariableA(name, nullptr);
         DeleteHostTree(Utf8ToWide(hostRoot));
     }
     TestDevice device;
@@ -367,7 +389,7 @@ std::vector<DWORD> WriteSizes(const std::vector<std::string> &log, size_t from) 
 const Reference &CleanRun(const Road &road) {
     static std::map<std::string, Reference> references;
     // The calls differ by transport (a network GetFileTime is a search).
-    const std::string key = std::string(road.name) + (g_overTcp ? " over TCP" : "");
+    const std::string key = std::string(road.name) + LinkName();
     auto found = references.find(key);
     if (found != references.end()) return found->second;
     Reference &reference = references[key];
@@ -382,7 +404,7 @@ const Reference &CleanRun(const Road &road) {
     reference.calls = CountCalls(log, logStart);
     reference.writes = WriteSizes(log, logStart);
     reference.after = TakeSnapshot(bench.device);
-    printf("road \"%s\"%s: a clean run makes %u device calls and %u writes\n", road.name, g_overTcp ? " over TCP" : "",
+    printf("road \"%s\"%s: a clean run makes %u device calls and %u writes\n", road.name, LinkName(),
            static_cast<unsigned>(reference.calls), static_cast<unsigned>(reference.writes.size()));
     EXPECT_TRUE(run.boxes.empty()) << road.name << ": a clean run shows no box, got " << run.boxes.front();
     // Leftovers of earlier runs are removed, and every copy renamed its own.
@@ -596,16 +618,26 @@ TEST_P(FaultMatrixRoad, PulledAtEveryCallTheRerunConnectsAfreshAndCompletes) {
     }
 }
 
-// The book transfer over the network transport: the session dropped at
-// every call of a clean run leaves every target old or whole, as over the pipe.
-TEST_F(FaultMatrix, NetworkLinkDroppedAtEveryCallOfInstallBooks) {
-    struct OverTcp {
-        OverTcp() { g_overTcp = true; }
-        ~OverTcp() { g_overTcp = false; }
-    } overTcp;
+// Install Book over a network link: the session dropped at every call of
+// a clean run leaves every target old or whole, as over the pipe.
+void DropAtEveryCallOfInstallBooksOver(Link link, const std::string &how) {
+    struct Over {
+        explicit Over(Link link) { g_link = link; }
+        ~Over() { g_link = Link::kPipe; }
+    } over(link);
     for (const Road &road : kRoads) {
-        if (strcmp(road.name, "install books") == 0) DropAtEveryCall(road, "over TCP, ");
+        if (strcmp(road.name, "install books") == 0) DropAtEveryCall(road, how);
     }
+}
+
+TEST_F(FaultMatrix, NetworkLinkDroppedAtEveryCallOfInstallBooks) {
+    DropAtEveryCallOfInstallBooksOver(Link::kTcp, "over TCP, ");
+}
+
+// A Windows Mobile device docks again, in the newer protocol, for each
+// run's connection.
+TEST_F(FaultMatrix, WindowsMobileLinkDroppedAtEveryCallOfInstallBooks) {
+    DropAtEveryCallOfInstallBooksOver(Link::kWindowsMobile, "over the Windows Mobile link, ");
 }
 
 TEST_P(FaultMatrixRoad, LinkDroppedAtAndInsideEveryChunk) {

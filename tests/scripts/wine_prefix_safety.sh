@@ -110,9 +110,9 @@ tools/build-i686.sh now|2|unknown word 'now'
 tools/build.sh --fast|2|unknown option '--fast' (options: --help)
 tools/make-books.sh --big books|2|unknown option '--big' (options: --large --help)
 tools/wine-run.sh --prefix x|2|unknown option '--prefix'
-tools/run.sh --bogus|2|unknown option '--bogus' (profiles: pocketpc hpc2000 hpcpro teshsize emulator)
-tools/run.sh hpc200|2|unknown profile 'hpc200' (profiles: pocketpc hpc2000 hpcpro teshsize emulator)
-tools/run.sh device hpc200 --list|2|unknown profile 'hpc200' (profiles: pocketpc hpc2000 hpcpro teshsize emulator)
+tools/run.sh --bogus|2|unknown option '--bogus' (profiles: pocketpc hpc2000 hpcpro teshsize emulator wm5ppc wm6ppc)
+tools/run.sh hpc200|2|unknown profile 'hpc200' (profiles: pocketpc hpc2000 hpcpro teshsize emulator wm5ppc wm6ppc)
+tools/run.sh device hpc200 --list|2|unknown profile 'hpc200' (profiles: pocketpc hpc2000 hpcpro teshsize emulator wm5ppc wm6ppc)
 ROWS
 [ "$(stat -c %Y "$repo/build/.ninja_log" 2>/dev/null)" = "$ninja_log_before" ] || fail "a --help built something"
 

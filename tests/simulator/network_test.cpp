@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "protocol/rapi1.h"
+#include "tests/support/fake_desktop.h"
 #include "tests/support/rapi1_client.h"
 #include "tests/support/test_device.h"
 
@@ -163,74 +164,6 @@ TEST(Network, AProbeClientWorksTheDeviceOverTcpAndTheImageHoldsWhatItWasTold) {
     EXPECT_TRUE(device.IsRunning(L"\\Windows\\reader.exe"));
     EXPECT_EQ(device.ReadFile(L"\\Books\\held.txt"), "kept");
 }
-
-// A desktop's control port of our own: a listening socket on a free
-// loopback port, or (listening later) one that refuses connections.
-class FakeDesktop {
-public:
-    FakeDesktop() {
-        WSADATA data;
-        WSAStartup(MAKEWORD(2, 2), &data);
-        listener_ = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-        sockaddr_in address = {};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(listener_, reinterpret_cast<sockaddr *>(&address), sizeof address);
-        int length = sizeof address;
-        getsockname(listener_, reinterpret_cast<sockaddr *>(&address), &length);
-        port_ = ntohs(address.sin_port);
-    }
-    ~FakeDesktop() {
-        if (link_ != INVALID_SOCKET) closesocket(link_);
-        closesocket(listener_);
-        WSACleanup();
-    }
-    std::string Where() const { return "127.0.0.1:" + std::to_string(port_); }
-    void Listen() { listen(listener_, 1); }
-    // Waits for the device to connect; the connection's source address.
-    bool Accept(std::string *source) {
-        fd_set ready;
-        FD_ZERO(&ready);
-        FD_SET(listener_, &ready);
-        timeval wait = {static_cast<long>(kWaitMs / 1000), 0};
-        if (select(0, &ready, nullptr, nullptr, &wait) != 1) return false;
-        sockaddr_in peer = {};
-        int length = sizeof peer;
-        link_ = accept(listener_, reinterpret_cast<sockaddr *>(&peer), &length);
-        char text[32];
-        inet_ntop(AF_INET, &peer.sin_addr, text, sizeof text);
-        *source = text;
-        DWORD timeout = kWaitMs;
-        setsockopt(link_, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char *>(&timeout), sizeof timeout);
-        return link_ != INVALID_SOCKET;
-    }
-    bool Read(void *data, int count) {
-        for (char *at = static_cast<char *>(data); count > 0;) {
-            int got = recv(link_, at, count, 0);
-            if (got <= 0) return false;
-            at += got;
-            count -= got;
-        }
-        return true;
-    }
-    uint32_t ReadU32() {
-        uint8_t bytes[4] = {};
-        return Read(bytes, 4) ? bytes[0] | (bytes[1] << 8) | (bytes[2] << 16) | (static_cast<uint32_t>(bytes[3]) << 24)
-                              : 0xDEADDEADu;
-    }
-    void Write(const std::vector<uint8_t> &bytes) {
-        send(link_, reinterpret_cast<const char *>(bytes.data()), static_cast<int>(bytes.size()), 0);
-    }
-    std::vector<uint8_t> Password(const std::wstring &password, uint8_t key) {
-        std::vector<uint8_t> encoded = rapi1::EncodePassword(password, key);
-        encoded.insert(encoded.begin(), {static_cast<uint8_t>(encoded.size()), 0});
-        return encoded;
-    }
-
-private:
-    SOCKET listener_ = INVALID_SOCKET, link_ = INVALID_SOCKET;
-    uint16_t port_ = 0;
-};
 
 TEST(Network, TheDeviceCallsTheDesktopIntroducesItselfEchoesPingsAndRetriesQuietly) {
     FakeDesktop desktop;  // not listening yet: the device must retry

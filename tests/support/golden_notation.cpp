@@ -1,5 +1,7 @@
 #include "tests/support/golden_notation.h"
 
+#include <gtest/gtest.h>
+
 #include <stdio.h>
 
 std::vector<GoldenBytes> ParseGolden(const std::string &text) {
@@ -48,4 +50,31 @@ std::string GoldenHex(const std::vector<uint8_t> &bytes) {
         if (i % 4 == 3) text += ' ';
     }
     return text;
+}
+
+GoldenBytes GoldenFrames(const std::string &text) {
+    GoldenBytes expected;
+    for (const GoldenBytes &frame : ParseGolden(text)) {
+        for (int i = 0; i < 4; ++i) expected.Add(static_cast<uint8_t>(frame.data.size() >> (8 * i)));
+        for (size_t i = 0; i < frame.data.size(); ++i) expected.Add(frame.data[i], frame.any[i]);
+    }
+    return expected;
+}
+
+bool MatchesGolden(const std::vector<uint8_t> &bytes, const GoldenBytes &golden) {
+    bool same = bytes.size() == golden.data.size();
+    for (size_t i = 0; same && i < bytes.size(); ++i) same = golden.any[i] || bytes[i] == golden.data[i];
+    return same;
+}
+
+void ExpectGoldenReply(bool dropped, const std::vector<uint8_t> &frames, const char *reply) {
+    if (std::string(reply) == "drop") {
+        EXPECT_TRUE(dropped);
+        EXPECT_TRUE(frames.empty());
+        return;
+    }
+    ASSERT_FALSE(dropped);
+    GoldenBytes expected = GoldenFrames(reply);
+    EXPECT_TRUE(MatchesGolden(frames, expected)) << "expected " << GoldenHex(expected.data) << "\n     got "
+                                                 << GoldenHex(frames);
 }

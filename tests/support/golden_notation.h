@@ -23,3 +23,14 @@ std::vector<GoldenBytes> ParseGolden(const std::string &text);
 
 // The bytes in groups of four, as hex.
 std::string GoldenHex(const std::vector<uint8_t> &bytes);
+
+// The frames the text names (split at `|`), each with its u32 length in
+// front, as a service sends them.
+GoldenBytes GoldenFrames(const std::string &text);
+// True when `bytes` are the golden bytes, their wildcards matching anything.
+bool MatchesGolden(const std::vector<uint8_t> &bytes, const GoldenBytes &golden);
+
+// Checks what a device's translator did with a golden request: "drop"
+// wants the session dropped with nothing sent, any other reply the frames
+// it names.
+void ExpectGoldenReply(bool dropped, const std::vector<uint8_t> &frames, const char *reply);

@@ -3,6 +3,8 @@
 // memory (also printed when CEDEVICE_LOG is set).
 #include "tests/support/test_device.h"
 
+#include <winsock2.h>
+
 #include <gtest/gtest.h>
 #include <stdio.h>
 
@@ -15,6 +17,7 @@
 #include "serve/link_speed.h"
 #include "serve/network_service.h"
 #include "serve/pipe_service.h"
+#include "serve/rapi2_dock.h"
 #include "model/text_util.h"
 #include "protocol/wire.h"
 
@@ -24,6 +27,7 @@ struct TestDevice::Impl {
     LinkSpeed link;  // the device's cable, shared by its services
     std::unique_ptr<PipeService> service;
     std::unique_ptr<NetworkService> network;
+    std::unique_ptr<Rapi2Dock> dock;  // a Windows Mobile device docked to a desktop
     mutable std::mutex logLock;
     std::vector<std::string> log;
 };
@@ -69,6 +73,7 @@ TestDevice::TestDevice(const std::string &profile) : impl_(new Impl()) {
 }
 
 TestDevice::~TestDevice() {
+    impl_->dock.reset();
     impl_->network.reset();
     impl_->service.reset();  // unplugs
     impl_->device.reset();
@@ -88,6 +93,7 @@ void TestDevice::Plug() {
 }
 
 void TestDevice::Unplug() {
+    if (impl_->dock) impl_->dock->Stop();
     if (impl_->network) impl_->network->Stop();
     if (impl_->service) impl_->service->Stop();
 }
@@ -96,7 +102,17 @@ uint16_t TestDevice::ServeNetwork(const std::string &desktop, const std::string 
     if (!impl_->device) return 0;
     NetworkService::Endpoint rapi{address, 0}, control;
     if (!desktop.empty() && !NetworkService::ParseEndpoint(desktop, 0, &control)) return 0;
-    impl_->network.reset(new NetworkService(*impl_->device, impl_->link, rapi, control));
+    const bool mobile = impl_->device->Introduce().remoteApi == 2;
+    if (mobile && !desktop.empty()) {
+        impl_->dock.reset(new Rapi2Dock(*impl_->device, impl_->link, rapi, control));
+        std::string error;
+        if (!impl_->dock->Start(&error)) {
+            ADD_FAILURE() << "cannot dock the test device: " << error;
+            return 0;
+        }
+        return control.port;
+    }
+    impl_->network.reset(new NetworkService(*impl_->device, impl_->link, rapi, control, mobile));
     std::string error;
     if (!impl_->network->Start(&error)) {
         ADD_FAILURE() << "cannot serve the test device on the network: " << error;
@@ -183,4 +199,19 @@ size_t TestDevice::OpenHandleCount() const { return impl_->device ? impl_->devic
 std::vector<std::string> TestDevice::Log() const {
     std::lock_guard<std::mutex> lock(impl_->logLock);
     return impl_->log;
+}
+
+uint16_t FreeLoopbackPort() {
+    WSADATA data;
+    if (WSAStartup(MAKEWORD(2, 2), &data) != 0) return 0;
+    SOCKET probe = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(probe, reinterpret_cast<sockaddr *>(&address), sizeof address);
+    int size = sizeof address;
+    getsockname(probe, reinterpret_cast<sockaddr *>(&address), &size);
+    closesocket(probe);
+    WSACleanup();
+    return ntohs(address.sin_port);
 }

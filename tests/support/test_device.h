@@ -16,7 +16,7 @@ class Device;
 class TestDevice {
 public:
     // Creates the image from a built-in profile ("pocketpc", "hpc2000",
-    // "hpcpro", "teshsize", "emulator"). The device is not plugged in yet.
+    // "hpcpro", "teshsize", "emulator", "wm5ppc", "wm6ppc"). The device is not plugged in yet.
     explicit TestDevice(const std::string &profile = "pocketpc");
     // Unplugs and deletes the image folder.
     ~TestDevice();
@@ -29,6 +29,9 @@ public:
     // Also serves the remote API over TCP on a free port of a loopback
     // address (and, with a desktop "HOST:PORT", the control channel to it);
     // the port, or 0 when it cannot. Unplug ends it with the pipe.
+    // A Windows Mobile profile speaks its own protocol: with a desktop it
+    // docks to it from `address` (and gives the desktop's port), without
+    // one it serves bare sessions on the free port.
     uint16_t ServeNetwork(const std::string &desktop = std::string(), const std::string &address = "127.0.0.1");
     // The device model itself, for tests that feed it requests directly.
     Device &Model();
@@ -77,3 +80,6 @@ private:
     struct Impl;
     Impl *impl_;
 };
+
+// A loopback port nothing listens on now (for a desktop's port in tests).
+uint16_t FreeLoopbackPort();
