@@ -72,6 +72,10 @@ public:
     // The speed of the cable in bytes per second (0, the default: unlimited).
     // Serve paces every request and answer by it, outside the model's lock.
     void SetLinkSpeed(uint64_t bytesPerSecond);
+    // The link's delay per call in milliseconds (0, the default: none):
+    // every request waits it before its answer, on the pipe and over TCP,
+    // outside the model's lock, so other sessions' calls go on meanwhile.
+    void SetLinkLatency(uint32_t milliseconds);
 
     // Writes a line to the log (the pipe service's own notes).
     void Note(const std::string &line);

@@ -63,6 +63,7 @@ Device::Outcome Device::ServeRapi1(uint32_t session, const uint8_t *body, size_t
     Outcome outcome = ServeRapi1Locked(session, body, size, frames);
     // The request and its answer cross the cable, as over the pipe.
     link_.Pace(4 + size + frames->size());
+    link_.Delay();
     return outcome;
 }
 

@@ -35,10 +35,13 @@ Device::Outcome Device::Serve(uint32_t session, const uint8_t *body, size_t size
     // The request crossed the cable, and so does its answer (length prefixes
     // included); other sessions go on meanwhile.
     link_.Pace(4 + size + (outcome == Outcome::kAnswer ? answer->Size() : 0));
+    link_.Delay();
     return outcome;
 }
 
 void Device::SetLinkSpeed(uint64_t bytesPerSecond) { link_.Set(bytesPerSecond); }
+
+void Device::SetLinkLatency(uint32_t milliseconds) { link_.SetLatency(milliseconds); }
 
 bool Device::DropPlanned(const std::string &prefix) {
     if (faults_.dropAfterCalls < 0) return false;
@@ -397,6 +400,9 @@ Device::Outcome Device::ServeLocked(uint32_t session, wire::Reader *in, wire::Wr
         if (!in->Exhausted()) return malformed();
         out->U32(wire::kErrorUnchanged);
         out->Text(image_);
+        // The link the image is served over, for a --list while docked.
+        out->U64(link_.BytesPerSecond());
+        out->U32(link_.LatencyMs());
         return Outcome::kAnswer;
     case wire::kAdminSetFault:
     case wire::kAdminInsertCard:

@@ -4,6 +4,9 @@
 #include <atomic>
 #include <thread>
 
+#include "protocol/rapi1.h"
+#include "protocol/wire.h"
+#include "core/device.h"
 #include "tests/simulator/docked.h"
 
 using simtest::Connect;
@@ -177,6 +180,59 @@ TEST_F(Docking, LinkSpeedPacesTheBytesMoved) {
     EXPECT_GE(Elapsed(start), 370u) << "400 KB crossed a 1 MB/s cable too fast";
     CeCloseHandle(file);
     EXPECT_EQ(device.ReadFile(L"\\My Documents\\paced.bin").size(), 400000u);
+}
+
+// The link's delay per call holds neither the model nor the other
+// sessions: a call that waits out its delay has been served already, a
+// second session's call is served meanwhile and waits a delay of its own,
+// and a delay lifted while they wait lets both answer.
+TEST(LinkLatency, EachCallWaitsItsDelayOutsideTheModelsLock) {
+    struct Transport {
+        const char *what;
+        bool network;
+    } const kTransports[] = {{"pipe", false}, {"TCP", true}};
+    for (const Transport &transport : kTransports) {
+        SCOPED_TRACE(transport.what);
+        TestDevice device;
+        Device &model = device.Model();
+        // One GetFileAttributes request as each transport frames it.
+        auto call = [&model, &transport](uint32_t session) {
+            if (transport.network) {
+                rapi1::Writer request;
+                request.U32(rapi1::kGetFileAttributes);
+                request.String(L"\\Windows");
+                std::vector<uint8_t> frames;
+                return model.ServeRapi1(session, request.Body().data(), request.Body().size(), &frames);
+            }
+            wire::Writer request;
+            request.U32(wire::kGetFileAttributes);
+            request.Text(L"\\Windows");
+            const std::vector<uint8_t> &frame = request.Finish();
+            wire::Writer answer;
+            return model.Serve(session, frame.data() + 4, frame.size() - 4, &answer);
+        };
+        const size_t logged = device.Log().size();
+        auto servedCalls = [&] {
+            for (DWORD waited = 0; waited < kPlenty; waited += 10) {
+                if (device.Log().size() - logged >= 2) return true;
+                Sleep(10);
+            }
+            return false;
+        };
+        model.SetLinkLatency(60000);
+        std::atomic<int> answered{0};
+        auto answer = [&](uint32_t session) {
+            if (call(session) == Device::Outcome::kAnswer) ++answered;
+        };
+        std::thread first(answer, 1);
+        std::thread second(answer, 2);
+        EXPECT_TRUE(servedCalls()) << "a call waiting out its delay kept the other session's call from the model";
+        EXPECT_EQ(answered.load(), 0) << "a call was answered before its delay";
+        model.SetLinkLatency(0);
+        first.join();
+        second.join();
+        EXPECT_EQ(answered.load(), 2);
+    }
 }
 
 }  // namespace

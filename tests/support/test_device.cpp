@@ -119,6 +119,10 @@ void TestDevice::SetLinkSpeed(uint64_t bytesPerSecond) {
     if (impl_->device) impl_->device->SetLinkSpeed(bytesPerSecond);
 }
 
+void TestDevice::SetLinkLatency(uint32_t milliseconds) {
+    if (impl_->device) impl_->device->SetLinkLatency(milliseconds);
+}
+
 void TestDevice::InsertCard(const std::wstring &name) {
     std::string error;
     if (!impl_->device || !impl_->device->InsertCard(name, &error)) ADD_FAILURE() << "InsertCard: " << error;

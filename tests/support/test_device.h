@@ -45,6 +45,8 @@ public:
     void SetFault(const std::string &name, const std::string &value);
     // The cable's speed in bytes per second (0: unlimited, the default).
     void SetLinkSpeed(uint64_t bytesPerSecond);
+    // The link's delay per call in milliseconds (0, the default: none).
+    void SetLinkLatency(uint32_t milliseconds);
 
     // Storage cards: a root folder carrying directory + temporary attributes.
     void InsertCard(const std::wstring &name);
