@@ -229,7 +229,7 @@ private:
     // Ends the programs whose close delay has run out.
     void EndClosedPrograms();
     Result DoSetFileAttributes(const std::wstring &path, DWORD attributes);
-    Result DoFindAllFiles(const std::wstring &pattern, std::vector<FoundEntry> *entries);
+    Result DoFindAllFiles(const std::wstring &pattern, uint32_t flags, std::vector<FoundEntry> *entries);
     Result DoGetStoreInformation(uint64_t *size, uint64_t *free);
     // The room of the store that holds folder: a card with a capacity of
     // its own, another card (the host disk's room), or main memory.

@@ -94,6 +94,8 @@ bool DeviceFaults::Set(const std::string &name, const std::string &value, std::s
         ok = ParseErrorCode(value, &refuseMove);
     } else if (name == "refuse_room") {
         ok = ParseErrorCode(value, &refuseRoom);
+    } else if (name == "refuse_listing") {
+        ok = ParseErrorCode(value, &refuseListing);
     } else if (name == "close_delay_ms") {
         ok = ParseLimit(value, &closeDelayMs);
         if (ok && closeDelayMs < 0) closeDelayMs = kDefaultCloseDelayMs;
@@ -149,6 +151,7 @@ std::string DeviceFaults::Serialize() const {
     if (ignoreClose) line("ignore_close", "1");
     if (refuseMove) line("refuse_move", std::to_string(refuseMove));
     if (refuseRoom) line("refuse_room", std::to_string(refuseRoom));
+    if (refuseListing) line("refuse_listing", std::to_string(refuseListing));
     if (closeDelayMs != kDefaultCloseDelayMs) line("close_delay_ms", std::to_string(closeDelayMs));
     if (noIdent) line("no_ident", "1");
     if (hasOrigName) line("origname", WideToUtf8(origName));

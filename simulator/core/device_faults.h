@@ -25,6 +25,7 @@ struct DeviceFaults {
     bool ignoreClose = false;
     DWORD refuseMove = 0;  // error every rename fails with; 0: off
     DWORD refuseRoom = 0;  // error the questions for a store's room fail with; 0: off
+    DWORD refuseListing = 0;  // error every CeFindAllFiles fails with; 0: off
     int64_t closeDelayMs = kDefaultCloseDelayMs;
     bool noIdent = false;
     bool hasOrigName = false;

@@ -7,8 +7,11 @@
 #include "core/device.h"
 #include "core/device_path.h"
 #include "core/text_util.h"
+#include "protocol/rapi1.h"
 
 namespace {
+
+const DWORD kAttributeInRom = 0x40;  // FILE_ATTRIBUTE_INROM of Windows CE
 
 // A stable object identifier from the path.
 DWORD ObjectId(const std::wstring &canonical) {
@@ -161,12 +164,26 @@ Device::Result Device::DoFindNextFile(uint32_t session, uint32_t id, FoundEntry 
     return Done(Quoted(entry->name));
 }
 
-// Everything in one folder that matches the pattern's last part, at once.
-Device::Result Device::DoFindAllFiles(const std::wstring &pattern, std::vector<FoundEntry> *entries) {
+// Everything in one folder that matches the pattern's last part, at once,
+// less the entries the CeFindAllFiles flags leave out.
+Device::Result Device::DoFindAllFiles(const std::wstring &pattern, uint32_t flags, std::vector<FoundEntry> *entries) {
     entries->clear();
+    if (faults_.refuseListing) return Fail(faults_.refuseListing);
     std::wstring canonical, folder, name;
     DWORD error = ResolvePattern(pattern, &canonical, &folder, &name);
     if (error) return Fail(error);
     *entries = ListFolder(folder, name);
+    auto excluded = [&](const FoundEntry &entry) {
+        DWORD attributes = entry.item.attributes;
+        bool directory = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        if ((flags & rapi1::kFafFoldersOnly) && !directory) return true;
+        if ((flags & rapi1::kFafAttribNoHidden) && (attributes & FILE_ATTRIBUTE_HIDDEN)) return true;
+        if ((flags & rapi1::kFafNoHiddenSysRomModules) && (attributes & kAttributeInRom)) return true;
+        if (flags & rapi1::kFafAttribChildren) {
+            return !directory || ListFolder(JoinDevicePath(folder, entry.name), L"*").empty();
+        }
+        return false;
+    };
+    entries->erase(std::remove_if(entries->begin(), entries->end(), excluded), entries->end());
     return Done(std::to_string(entries->size()) + " found");
 }

@@ -70,6 +70,15 @@ Device::Outcome Device::ServeLocked(uint32_t session, wire::Reader *in, wire::Wr
     if (op > wire::kHello && op < wire::kAdminImage && DropPlanned(prefix)) return Outcome::kDrop;
 
     auto answerWith = [&](const Result &result) { out->U32(result.lastError); };
+    auto writeFound = [&](const FoundEntry &entry) {
+        out->U32(entry.item.attributes);
+        out->U64(entry.item.creation);
+        out->U64(entry.item.access);
+        out->U64(entry.item.write);
+        out->U64(entry.item.size);
+        out->U32(entry.oid);
+        out->Text(entry.name);
+    };
     auto handleName = [&](uint32_t id) {
         auto found = handles_.find(id);
         if (found == handles_.end()) return Hex(id);
@@ -322,15 +331,26 @@ Device::Outcome Device::ServeLocked(uint32_t session, wire::Reader *in, wire::Wr
                                                    : DoFindNextFile(session, id, &entry);
         answerWith(result);
         out->U32(result.ok ? (op == wire::kFindFirstFile ? id : 1) : 0);
-        out->U32(entry.item.attributes);
-        out->U64(entry.item.creation);
-        out->U64(entry.item.access);
-        out->U64(entry.item.write);
-        out->U64(entry.item.size);
-        out->U32(entry.oid);
-        out->Text(entry.name);
+        writeFound(entry);
         Log(prefix + (op == wire::kFindFirstFile ? "CeFindFirstFile " : "CeFindNextFile ") + name + " -> " +
             result.note);
+        return Outcome::kAnswer;
+    }
+    case wire::kFindAllFiles: {
+        std::wstring pattern = in->Text();
+        uint32_t flags = in->U32();
+        if (!in->Exhausted()) return malformed();
+        std::vector<FoundEntry> entries;
+        Result result = DoFindAllFiles(pattern, flags, &entries);
+        // As many entries as one answer frame holds; the rest are not sent.
+        size_t sent = 0, bytes = 64;
+        while (sent < entries.size() && (bytes += 48 + 2 * entries[sent].name.size()) < wire::kMaxFrameBytes) ++sent;
+        answerWith(result);
+        out->U32(result.ok);
+        out->U32(static_cast<uint32_t>(sent));
+        for (size_t i = 0; i < sent; ++i) writeFound(entries[i]);
+        Log(prefix + "CeFindAllFiles " + Quoted(pattern) + " flags " + Hex(flags) + " -> " + result.note +
+            (sent < entries.size() ? ", " + std::to_string(sent) + " sent" : ""));
         return Outcome::kAnswer;
     }
     case wire::kFindClose: {
