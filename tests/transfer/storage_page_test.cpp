@@ -319,22 +319,19 @@ TEST_F(RoomCheck, BooksThatDoNotFitAreSaidBeforeAnythingIsWritten) {
             const FILETIME newer = MakeFileTime(kYear2001 + 30 * kOneDay);
             device.SetTimes(folder + L"wsj.vbk", newer, newer, newer);
         }
+        // A device file as an earlier run left it: the host file's content
+        // and times.
+        auto copiedBefore = [&device](const std::wstring &path, const std::string &content, ULONGLONG write) {
+            device.WriteFile(path, content);
+            device.SetTimes(path, MakeFileTime(write - 3 * kOneDay), MakeFileTime(write + kOneDay), MakeFileTime(write));
+        };
         if (c.start == kReaderCurrent) {
-            // As an installation left them: the variants' contents and times.
-            const FILETIME creation = MakeFileTime(kYear2001 - 3 * kOneDay), access = MakeFileTime(kYear2001 + kOneDay),
-                           write = MakeFileTime(kYear2001);
-            device.WriteFile(kReader, ReaderVariant("hpc211.sh3"));
-            device.SetTimes(kReader, creation, access, write);
-            device.WriteFile(L"\\Program Files\\Corvex Press\\tarnlib.dll", HelperVariant("hpc211.sh3"));
-            device.SetTimes(L"\\Program Files\\Corvex Press\\tarnlib.dll", creation, access, write);
+            copiedBefore(kReader, ReaderVariant("hpc211.sh3"), kYear2001);
+            copiedBefore(L"\\Program Files\\Corvex Press\\tarnlib.dll", HelperVariant("hpc211.sh3"), kYear2001);
         }
         if (c.start == kBooksCurrent) {
             for (const char *name : {"alpha.vbk", "bravo.vbk"}) {
-                // As an earlier run left them: the host books' contents and times.
-                const ULONGLONG write = kYear2001 + kOneDay;
-                device.WriteFile(folder + Wide(name), books_[name]);
-                device.SetTimes(folder + Wide(name), MakeFileTime(write - 3 * kOneDay), MakeFileTime(write + kOneDay),
-                                MakeFileTime(write));
+                copiedBefore(folder + Wide(name), books_[name], kYear2001 + kOneDay);
             }
         }
         device.Plug();
