@@ -31,6 +31,7 @@
 #include "books/book_transfer.h"
 #include "resources/resource_ids.h"
 #include "base/setup_state.h"
+#include "bench/wizard_hook.h"
 #include "tests/support/test_device.h"
 
 namespace {
@@ -130,18 +131,11 @@ void RemoveLibrary(const Library &library) {
 
 int g_boxes = 0;
 
-bool HasCaption(HWND window, const char *caption) {
-    char text[64] = "";
-    GetWindowTextA(window, text, sizeof text);
-    return strcmp(text, caption) == 0;
-}
-
 LRESULT CALLBACK OnActivate(int code, WPARAM wParam, LPARAM lParam) {
     if (code == HCBT_ACTIVATE) {
         HWND window = reinterpret_cast<HWND>(wParam);
         if (HasCaption(window, "Select Books to Install")) {
-            PostMessageA(window, WM_COMMAND, IDC_SELECT_ALL, 0);
-            PostMessageA(window, WM_COMMAND, IDC_NEXT, 0);
+            ChooseEveryBook(window);
         } else if (HasCaption(window, "Book Install Complete!")) {
             PostMessageA(window, WM_COMMAND, IDC_NEXT, 0);
         } else if (GetDlgItem(window, 65535)) {
