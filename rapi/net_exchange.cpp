@@ -92,6 +92,11 @@ BOOL PathsCall(rapi1::Command command, const char *call, LPCWSTR path, LPCWSTR s
 bool TakeFindData(Reply &reply, CE_FIND_DATA *found) {
     rapi1::FindData data;
     if (!rapi1::ReadFindData(&reply.in, &data)) return Complete(reply);
+    ToCeFindData(data, found);
+    return true;
+}
+
+void ToCeFindData(const rapi1::FindData &data, CE_FIND_DATA *found) {
     memset(found, 0, sizeof *found);
     found->dwFileAttributes = data.attributes;
     found->ftCreationTime = FileTimeOf(data.creation);
@@ -102,7 +107,6 @@ bool TakeFindData(Reply &reply, CE_FIND_DATA *found) {
     found->dwOID = data.oid;
     size_t units = std::min<size_t>(data.name.size(), MAX_PATH - 1);
     for (size_t i = 0; i < units; ++i) found->cFileName[i] = static_cast<WCHAR>(data.name[i]);
-    return true;
 }
 
 bool TakeExactValue(Reply &reply, void *to, uint32_t size, bool *got) {

@@ -61,6 +61,8 @@ BOOL PathsCall(rapi1::Command command, const char *call, LPCWSTR path, LPCWSTR s
 // A CE_FIND_DATA: its byte count, then that many bytes of the record
 // (at most the 560 of CE_FIND_DATA).
 bool TakeFindData(Reply &reply, CE_FIND_DATA *found);
+// The caller's record of find data the device sent.
+void ToCeFindData(const rapi1::FindData &data, CE_FIND_DATA *found);
 
 // An optional value in a reply that must, when it carries bytes, carry
 // exactly `size` of them into `to` (when `to` is given).

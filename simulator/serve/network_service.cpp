@@ -306,6 +306,7 @@ void NetworkService::RunSession(SOCKET socket, std::string peer, std::shared_ptr
         ServeOutcome outcome = ServeRapi1Request(device_, session, body, length, &frames);
         // The request and its answer cross the cable, as over the pipe.
         link_.Pace(4 + length + frames.size());
+        link_.Delay();
         if (outcome == ServeOutcome::kDrop) break;
         if (!link.SendAll(frames.data(), frames.size())) break;
         state->served = true;

@@ -4,15 +4,19 @@
 
 #include <algorithm>
 
-#include "model/device_path.h"
 #include "serve/rapi1_call.h"
+
+// CeFindAllFiles' flags that leave entries out are the model's own listing
+// flags; the pipe carries the same values.
+static_assert(rapi1::kFafAttribChildren == Device::kListFoldersWithChildren, "the same flag");
+static_assert(rapi1::kFafAttribNoHidden == Device::kListNoHidden, "the same flag");
+static_assert(rapi1::kFafFoldersOnly == Device::kListFoldersOnly, "the same flag");
+static_assert(rapi1::kFafNoHiddenSysRomModules == Device::kListNoRomModules, "the same flag");
 
 namespace {
 
 // The largest reply a call may build; leaves room for its fixed fields.
 const size_t kReplyRoom = rapi1::kMaxFrameBytes - 4096;
-
-const DWORD kAttributeInRom = 0x40;  // FILE_ATTRIBUTE_INROM of Windows CE
 
 }  // namespace
 
@@ -162,21 +166,7 @@ ServeOutcome Rapi1Call::AnswerFindAllFiles() {
     uint32_t flags = in_.U32();
     if (!Complete()) return Malformed();
     std::vector<Device::FoundEntry> entries;
-    Result result = present ? d_.DoFindAllFiles(pattern, &entries) : Refused();
-    std::wstring folder, ignored, canonical;
-    if (NormalizeDevicePath(pattern, true, &canonical) == 0) SplitDevicePath(canonical, &folder, &ignored);
-    auto excluded = [&](const Device::FoundEntry &entry) {
-        DWORD attributes = entry.item.attributes;
-        bool directory = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-        if ((flags & rapi1::kFafFoldersOnly) && !directory) return true;
-        if ((flags & rapi1::kFafAttribNoHidden) && (attributes & FILE_ATTRIBUTE_HIDDEN)) return true;
-        if ((flags & rapi1::kFafNoHiddenSysRomModules) && (attributes & kAttributeInRom)) return true;
-        if (flags & rapi1::kFafAttribChildren) {
-            return !directory || d_.ListFolder(JoinDevicePath(folder, entry.name), L"*").empty();
-        }
-        return false;
-    };
-    entries.erase(std::remove_if(entries.begin(), entries.end(), excluded), entries.end());
+    Result result = present ? d_.DoFindAllFiles(pattern, flags, &entries) : Refused();
     // No last error here: the count follows result_1 at once.
     out_.Succeeded();
     size_t countAt = out_.Size();
