@@ -403,23 +403,7 @@ TEST_F(RoomCheck, BooksThatDoNotFitAreSaidBeforeAnythingIsWritten) {
         EXPECT_EQ(boxes, refused ? expected : std::vector<std::string>{});
         const std::wstring copied = thenCard ? L"\\Storage Card\\My Documents\\Corvex Press\\" : folder;
         for (const char *name : {"alpha.vbk", "bravo.vbk"}) {
-            if (c.start == kOlderIssue) {
-            // 30078 bytes that replace 10000; the device's issue is newer.
-            AddBook("wsj0101.vbk", "Almanac News", 30000, kYear2001);
-            device.WriteFile(folder + L"wsj.vbk", std::string(10000, 'w'));
-            const FILETIME newer = MakeFileTime(kYear2001 + 30 * kOneDay);
-            device.SetTimes(folder + L"wsj.vbk", newer, newer, newer);
-        }
-        if (c.start == kReaderCurrent) {
-            // As an installation left them: the variants' contents and times.
-            const FILETIME creation = MakeFileTime(kYear2001 - 3 * kOneDay), access = MakeFileTime(kYear2001 + kOneDay),
-                           write = MakeFileTime(kYear2001);
-            device.WriteFile(kReader, ReaderVariant("hpc211.sh3"));
-            device.SetTimes(kReader, creation, access, write);
-            device.WriteFile(L"\\Program Files\\Corvex Press\\tarnlib.dll", HelperVariant("hpc211.sh3"));
-            device.SetTimes(L"\\Program Files\\Corvex Press\\tarnlib.dll", creation, access, write);
-        }
-        if (c.start == kBooksCurrent) {
+            if (c.start == kBooksCurrent) {
                 EXPECT_TRUE(device.ReadFile(copied + Wide(name)) == books_[name]) << name;
             } else if (!refused || thenCard) {
                 ExpectBookOnDevice(device, copied + Wide(name), name);
