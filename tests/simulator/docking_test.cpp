@@ -202,8 +202,14 @@ TEST(LinkLatency, EachCallWaitsItsDelayOutsideTheModelsLock) {
                 Rapi1Client client;
                 return client.Connect(port) && client.GetFileAttributes(L"\\Windows") == FILE_ATTRIBUTE_DIRECTORY;
             }
-            HANDLE pipe = CreateFileW(wire::PipeNameFromEnvironment().c_str(), GENERIC_READ | GENERIC_WRITE, 0,
-                                      nullptr, OPEN_EXISTING, 0, nullptr);
+            // Both sessions connect at once: the one that finds every
+            // instance of the pipe taken waits for the next.
+            const std::wstring name = wire::PipeNameFromEnvironment();
+            HANDLE pipe = INVALID_HANDLE_VALUE;
+            for (DWORD start = GetTickCount(); pipe == INVALID_HANDLE_VALUE && Elapsed(start) < kPlenty;) {
+                pipe = CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+                if (pipe == INVALID_HANDLE_VALUE && !WaitNamedPipeW(name.c_str(), kPlenty)) Sleep(10);
+            }
             if (pipe == INVALID_HANDLE_VALUE) return false;
             wire::Writer request;
             request.U32(wire::kGetFileAttributes);
