@@ -24,6 +24,7 @@
 #include "resources/texts.h"
 #include "base/message_box.h"
 #include "base/setup_state.h"
+#include "bench/wizard_hook.h"
 
 namespace {
 
@@ -127,12 +128,6 @@ struct PageRun {
 };
 PageRun g_run;
 
-bool HasCaption(HWND window, const char *caption) {
-    char text[64] = "";
-    GetWindowTextA(window, text, sizeof text);
-    return strcmp(text, caption) == 0;
-}
-
 // A window is being activated. The page is activated once its
 // WM_INITDIALOG (and so the list) is done: Select All and Next are posted to
 // it. A message box is answered at once. (A hook on every sent message would
@@ -144,8 +139,7 @@ LRESULT CALLBACK OnActivate(int code, WPARAM wParam, LPARAM lParam) {
             if (!g_run.pageShown) {
                 g_run.pageShown = true;
                 g_run.filled = Now();
-                PostMessageA(window, WM_COMMAND, IDC_SELECT_ALL, 0);
-                PostMessageA(window, WM_COMMAND, IDC_NEXT, 0);
+                ChooseEveryBook(window);
             }
         } else if (GetDlgItem(window, 65535)) {
             ++(g_run.selectAllSeen ? g_run.boxesInNext : g_run.boxesWhileFilling);

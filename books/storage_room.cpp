@@ -4,6 +4,7 @@
 #include <string.h>
 
 #include "books/book_paths.h"
+#include "books/folder_listing.h"
 #include "books/room_needed.h"
 #include "books/storage_selection.h"
 #include "device/identification.h"
@@ -35,57 +36,90 @@ bool ReadHostFile(const char *path, uint64_t *bytes, FILETIME *lastWrite) {
     return read;
 }
 
-// One planned copy of hostPath to devicePath: the copy's own age test, read
-// from the device's listing of the file. A device file that cannot be
-// listed is taken as absent, so its copy counts in full.
-bool PlanCopy(const char *hostPath, const char *devicePath, bool always, PlannedCopy *copy) {
+// The device file at path, as its folder (up to the last "\") and its name.
+struct DeviceFile {
+    std::string folder;
+    std::string name;
+};
+
+DeviceFile SplitDeviceFile(const char *path) {
+    const char *name = strrchr(path, '\\');
+    name = name ? name + 1 : path;
+    return {std::string(path, name), name};
+}
+
+// One planned copy of hostPath to the file `name` of a device folder: the
+// copy's own age test, worked out from the folder's listing. A file the
+// listing does not show is taken as absent, so its copy counts in full.
+bool PlanCopy(const char *hostPath, const char *devicePath, const char *name, const FolderListing &listing,
+              bool always, PlannedCopy *copy) {
     FILETIME hostWrite{};
     if (!ReadHostFile(hostPath, &copy->bytes, &hostWrite)) return false;
     copy->target = devicePath;
     copy->always = always;
     copy->upToDate = false;
     copy->replaces = 0;
-    wchar_t wide[kDevicePathChars];
-    if (!MultiByteToWideChar(CP_ACP, 0, devicePath, -1, wide, kDevicePathChars)) return true;
-    CE_FIND_DATA found;
-    HANDLE search = CeFindFirstFile(wide, &found);
-    if (search == INVALID_HANDLE_VALUE) return true;
-    CeFindClose(search);
-    if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return true;
-    copy->replaces = (static_cast<uint64_t>(found.nFileSizeHigh) << 32) | found.nFileSizeLow;
-    copy->upToDate = CompareFileTime(&hostWrite, &found.ftLastWriteTime) <= 0;
+    const ListedFile *found = FindListed(listing, name);
+    if (!found) return true;
+    copy->replaces = found->bytes;
+    copy->upToDate = CompareFileTime(&hostWrite, &found->lastWrite) <= 0;
     return true;
 }
 
-// The reader's two files, when this run installs them into main memory:
-// the reader goes there whatever location the books go to.
-void PlanReaderCopies(std::vector<PlannedCopy> *copies) {
-    if (strcmp(g_setup.storageRoot, "\\") != 0) return;
-    const ReaderVariant variant =
-        SelectReaderVariant(static_cast<DWORD>(QueryProcessorType()), g_setup.PlatformCode);
+// The reader variant this run installs into main memory, when the books go
+// there too (the reader goes there whatever location the books go to);
+// refused when it does not count.
+ReaderVariant ReaderInThisStore() {
+    const ReaderVariant none{nullptr, nullptr, true};
+    if (strcmp(g_setup.storageRoot, "\\") != 0) return none;
+    return SelectReaderVariant(static_cast<DWORD>(QueryProcessorType()), g_setup.PlatformCode);
+}
+
+// The reader's two files, from the listing of their device folder.
+void PlanReaderCopies(const ReaderVariant &variant, const FolderListing &installFolder,
+                      std::vector<PlannedCopy> *copies) {
     if (variant.refused) return;
     const std::string reader = HostPath(g_setup.setupFolder, variant.readerVariantFile);
     const std::string helper = HostPath(g_setup.setupFolder, variant.helperVariantFile);
     PlannedCopy copy;
     // Without its reader file the installation stops before either copy.
-    if (!PlanCopy(reader.c_str(), kDeviceReaderPathAnsi, false, &copy)) return;
+    if (!PlanCopy(reader.c_str(), kDeviceReaderPathAnsi, SplitDeviceFile(kDeviceReaderPathAnsi).name.c_str(),
+                  installFolder, false, &copy)) {
+        return;
+    }
     PlannedCopy helperCopy;
-    if (PlanCopy(helper.c_str(), kDeviceHelperPathAnsi, false, &helperCopy)) copies->push_back(helperCopy);
+    if (PlanCopy(helper.c_str(), kDeviceHelperPathAnsi, SplitDeviceFile(kDeviceHelperPathAnsi).name.c_str(),
+                 installFolder, false, &helperCopy)) {
+        copies->push_back(helperCopy);
+    }
     copies->push_back(copy);
 }
 
-// The pending books, in list order, as the transfer copies them.
-void PlanBookCopies(PendingBookList **list, std::vector<PlannedCopy> *copies) {
-    char folder[kDevicePathChars];
-    if (!JoinDevicePath(folder, g_setup.storageRoot, kBookFolderUnderRoot)) return;
+// The pending books, in list order, as the transfer copies them into the
+// book folder, from its listing.
+void PlanBookCopies(PendingBookList **list, const char *folder, const FolderListing &bookFolder,
+                    std::vector<PlannedCopy> *copies) {
     for (PendingBookNode *node = (*list)->first; node; node = node->next) {
         const char *name = static_cast<const char *>(node->item);
         const bool newspaper = IsNewspaperIssue(name);
+        const char *deviceName = newspaper ? kNewspaperIssue : name;
         char target[kDevicePathChars];
-        if (!JoinDevicePath(target, folder, newspaper ? kNewspaperIssue : name)) continue;
+        if (!JoinDevicePath(target, folder, deviceName)) continue;
         PlannedCopy copy;
-        if (PlanCopy(HostPath(g_setup.bookFolder, name).c_str(), target, newspaper, &copy)) copies->push_back(copy);
+        if (PlanCopy(HostPath(g_setup.bookFolder, name).c_str(), target, deviceName, bookFolder, newspaper, &copy)) {
+            copies->push_back(copy);
+        }
     }
+}
+
+// The room the reader (when it counts) and the pending books need, from the
+// listings of their two folders.
+uint64_t RoomForCopies(PendingBookList **list, const ReaderVariant &reader, const FolderListing &installFolder,
+                       const char *bookFolder, const FolderListing &books) {
+    std::vector<PlannedCopy> copies;
+    PlanReaderCopies(reader, installFolder, &copies);
+    PlanBookCopies(list, bookFolder, books, &copies);
+    return RoomNeeded(copies);
 }
 
 // The free room of the chosen location; false when the device does not say.
@@ -114,14 +148,24 @@ std::string LocationName() {
 }
 
 // True when the copies fit, or their room cannot be learnt; otherwise the
-// user is told what they need and what there is.
+// user is told what they need and what there is. The device is asked a
+// fixed number of times, whatever the number of books: the processor (when
+// the reader counts), one listing of the book folder and the free room. The
+// reader's files count in full at first; only when the books do not fit
+// even so is the reader's folder listed too, for the exact figure.
 bool ChosenBooksFit(PendingBookList **list) {
-    std::vector<PlannedCopy> copies;
-    PlanReaderCopies(&copies);
-    PlanBookCopies(list, &copies);
-    const uint64_t needed = RoomNeeded(copies);
+    const ReaderVariant reader = ReaderInThisStore();
+    char folder[kDevicePathChars];
+    if (!JoinDevicePath(folder, g_setup.storageRoot, kBookFolderUnderRoot)) return true;
+    FolderListing books, installFolder;
+    ListDeviceFolder(folder, &books);
+    uint64_t needed = RoomForCopies(list, reader, installFolder, folder, books);
     uint64_t free = 0;
     if (needed == 0 || !ReadFreeRoom(&free) || needed <= free) return true;
+    if (!reader.refused && ListDeviceFolder(SplitDeviceFile(kDeviceReaderPathAnsi).folder.c_str(), &installFolder)) {
+        needed = RoomForCopies(list, reader, installFolder, folder, books);
+        if (needed <= free) return true;
+    }
     char text[512];
     snprintf(text, sizeof text, kTextBooksDoNotFitFormat, RoomText(needed, true).c_str(),
              LocationName().c_str(), RoomText(free, false).c_str());

@@ -41,6 +41,12 @@ BOOL CeGetStoreInformation(STORE_INFORMATION *information);
 // every rapi.dll has it, and not every transport answers it.
 BOOL CeGetDiskFreeSpaceEx(LPCWSTR folder, ULARGE_INTEGER *freeToCaller, ULARGE_INTEGER *total,
                           ULARGE_INTEGER *totalFree);
+// A folder's listing in one call: *found gets an array of *foundCount
+// records with the fields the FAF_ flags name, released with
+// CeRapiFreeBuffer. Not every rapi.dll has it: without it, or without
+// CeRapiFreeBuffer to release the array, the call fails and lists nothing.
+BOOL CeFindAllFiles(LPCWSTR path, DWORD flags, LPDWORD foundCount, CE_FIND_DATA **found);
+HRESULT CeRapiFreeBuffer(LPVOID buffer);
 BOOL CeCreateProcess(LPCWSTR image, LPCWSTR commandLine, LPSECURITY_ATTRIBUTES processSecurity,
                      LPSECURITY_ATTRIBUTES threadSecurity, BOOL inherit, DWORD flags, LPVOID environment,
                      LPWSTR currentDir, LPSTARTUPINFOW startup, LPPROCESS_INFORMATION info);

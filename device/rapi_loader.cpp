@@ -208,6 +208,20 @@ BOOL CeGetDiskFreeSpaceEx(LPCWSTR folder, ULARGE_INTEGER *freeToCaller, ULARGE_I
     return fn ? fn(folder, freeToCaller, total, totalFree) : FALSE;
 }
 
+BOOL CeFindAllFiles(LPCWSTR path, DWORD flags, LPDWORD foundCount, CE_FIND_DATA **found) {
+    REMOTE(CeFindAllFiles);
+    static const CeRapiFreeBufferFn release = Resolve<CeRapiFreeBufferFn>("CeRapiFreeBuffer");
+    if (foundCount) *foundCount = 0;
+    if (found) *found = nullptr;
+    // An array that could not be released is never asked for.
+    return fn && release ? fn(path, flags, foundCount, found) : FALSE;
+}
+
+HRESULT CeRapiFreeBuffer(LPVOID buffer) {
+    REMOTE(CeRapiFreeBuffer);
+    return fn ? fn(buffer) : E_FAIL;
+}
+
 BOOL CeCreateProcess(LPCWSTR image, LPCWSTR commandLine, LPSECURITY_ATTRIBUTES processSecurity,
                      LPSECURITY_ATTRIBUTES threadSecurity, BOOL inherit, DWORD flags, LPVOID environment,
                      LPWSTR currentDir, LPSTARTUPINFOW startup, LPPROCESS_INFORMATION info) {

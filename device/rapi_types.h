@@ -40,6 +40,16 @@ struct CE_FIND_DATA {
     WCHAR cFileName[MAX_PATH];
 };
 
+// CeFindAllFiles flags: the fields of each record to fill.
+const DWORD FAF_ATTRIBUTES = 0x01;
+const DWORD FAF_CREATION_TIME = 0x02;
+const DWORD FAF_LASTACCESS_TIME = 0x04;
+const DWORD FAF_LASTWRITE_TIME = 0x08;
+const DWORD FAF_SIZE_HIGH = 0x10;
+const DWORD FAF_SIZE_LOW = 0x20;
+const DWORD FAF_OID = 0x40;
+const DWORD FAF_NAME = 0x80;
+
 // The object store's size and free room, in bytes.
 struct STORE_INFORMATION {
     DWORD dwStoreSize;
@@ -88,6 +98,10 @@ typedef HRESULT(WINAPI *CeRapiInvokeFn)(LPCWSTR dllPath, LPCWSTR function, DWORD
 typedef BOOL(WINAPI *CeGetStoreInformationFn)(STORE_INFORMATION *information);
 typedef BOOL(WINAPI *CeGetDiskFreeSpaceExFn)(LPCWSTR folder, ULARGE_INTEGER *freeToCaller, ULARGE_INTEGER *total,
                                              ULARGE_INTEGER *totalFree);
+// The records come in one array that the library allocates and the caller
+// releases with CeRapiFreeBuffer.
+typedef BOOL(WINAPI *CeFindAllFilesFn)(LPCWSTR path, DWORD flags, LPDWORD foundCount, CE_FIND_DATA **found);
+typedef HRESULT(WINAPI *CeRapiFreeBufferFn)(LPVOID buffer);
 typedef BOOL(WINAPI *CeCreateProcessFn)(LPCWSTR image, LPCWSTR commandLine, LPSECURITY_ATTRIBUTES processSecurity,
                                         LPSECURITY_ATTRIBUTES threadSecurity, BOOL inherit, DWORD flags,
                                         LPVOID environment, LPWSTR currentDir, LPSTARTUPINFOW startup,

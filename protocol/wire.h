@@ -20,7 +20,8 @@ namespace wire {
 // 2: CeCreateProcess answers with process and thread handles.
 // 3: the store's and a folder's free room (kGetStoreInformation,
 // kGetDiskFreeSpace).
-const uint32_t kProtocolVersion = 3;
+// 4: a folder's whole listing in one call (kFindAllFiles).
+const uint32_t kProtocolVersion = 4;
 // Frames above this size are refused as malformed; the stand-in splits big
 // reads and writes into pieces well below it.
 const uint32_t kMaxFrameBytes = 4u << 20;
@@ -60,6 +61,10 @@ enum Op : uint32_t {
     kMoveFile,
     kGetStoreInformation,
     kGetDiskFreeSpace,
+    // Request: the pattern, the CeFindAllFiles flags. Answer: a success
+    // flag, the count, then each entry as kFindFirstFile sends it
+    // (attributes, three times, size, object id, name).
+    kFindAllFiles,
     // Administration by a second cedevice.exe while the first serves.
     kAdminImage = 100,
     kAdminSetFault,

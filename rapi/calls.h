@@ -35,6 +35,7 @@ struct RapiCalls {
     CeCreateProcessFn createProcess;
     CeGetStoreInformationFn getStoreInformation;
     CeGetDiskFreeSpaceExFn getDiskFreeSpaceEx;
+    CeFindAllFilesFn findAllFiles;
 };
 
 extern const RapiCalls kPipeCalls;

@@ -10,6 +10,7 @@
 
 #include "rapi/call_log.h"
 #include "rapi/calls.h"
+#include "rapi/find_all_calls.h"
 #include "rapi/link.h"
 #include "rapi/net_link.h"
 
@@ -317,6 +318,23 @@ BOOL WINAPI CeGetDiskFreeSpaceEx(LPCWSTR folder, ULARGE_INTEGER *freeToCaller, U
     return ok;
 }
 
+BOOL WINAPI CeFindAllFiles(LPCWSTR path, DWORD flags, LPDWORD foundCount, CE_FIND_DATA **found) {
+    calllog::Call log("CeFindAllFiles");
+    if (foundCount) *foundCount = 0;
+    if (found) *found = nullptr;
+    BOOL ok = !path || !foundCount || !found ? Refuse(FALSE, ERROR_INVALID_PARAMETER)
+                                             : Transport().findAllFiles(path, flags, foundCount, found);
+    log.Done(Text(path) + ", flags " + Hex(flags), Flag(ok) + (ok ? " " + Number(*foundCount) + " found" : ""));
+    return ok;
+}
+
+HRESULT WINAPI CeRapiFreeBuffer(LPVOID buffer) {
+    calllog::Call log("CeRapiFreeBuffer");
+    ReleaseFoundArray(buffer);
+    log.Done(buffer ? "array" : "null", "0");
+    return S_OK;
+}
+
 }  // extern "C"
 
 // The exports must have exactly the platform's signatures.
@@ -353,3 +371,5 @@ SAME_SIGNATURE(CeRapiInvoke);
 SAME_SIGNATURE(CeCreateProcess);
 SAME_SIGNATURE(CeGetStoreInformation);
 SAME_SIGNATURE(CeGetDiskFreeSpaceEx);
+SAME_SIGNATURE(CeFindAllFiles);
+SAME_SIGNATURE(CeRapiFreeBuffer);

@@ -16,6 +16,7 @@
 #include "protocol/rapi1.h"
 #include "rapi/call_log.h"
 #include "rapi/calls.h"
+#include "rapi/find_all_calls.h"
 #include "rapi/link.h"
 #include "rapi/net_exchange.h"
 #include "rapi/net_file_calls.h"
@@ -246,5 +247,5 @@ const RapiCalls kNetCalls = {
     NetGetFileTime,     NetSetFileTime,     NetCloseHandle,        NetDeleteFile,      NetMoveFile,
     NetCreateDirectory, NetRemoveDirectory, NetGetFileAttributes,  NetFindFirstFile,   NetFindNextFile,
     NetFindClose,       NetGetSpecialFolderPath, NetSHCreateShortcut, NetRapiInvoke,   NetCreateProcess,
-    NetGetStoreInformation, NetGetDiskFreeSpaceEx,
+    NetGetStoreInformation, NetGetDiskFreeSpaceEx, NetFindAllFiles,
 };

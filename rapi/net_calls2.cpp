@@ -14,6 +14,7 @@
 
 #include "rapi/call_log.h"
 #include "rapi/calls.h"
+#include "rapi/find_all_calls.h"
 #include "rapi/link.h"
 #include "rapi/net_file_calls2.h"
 
@@ -168,5 +169,5 @@ const RapiCalls kNet2Calls = {
     GetFileTime2,     SetFileTime2,     CloseHandle2,          DeleteFile2,      MoveFile2,
     CreateDirectory2, RemoveDirectory2, GetFileAttributes2,    FindFirstFile2,   FindNextFile2,
     FindClose2,       GetSpecialFolderPath2, SHCreateShortcut2, RapiInvoke2,    CreateProcess2,
-    GetStoreInformation2, GetDiskFreeSpaceEx2,
+    GetStoreInformation2, GetDiskFreeSpaceEx2, netcall2::NetFindAllFiles2,
 };

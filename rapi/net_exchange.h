@@ -64,6 +64,8 @@ BOOL PathsCall(rapi1::Command command, const char *call, LPCWSTR path, LPCWSTR s
 // A CE_FIND_DATA: its byte count, then that many bytes of the record
 // (at most the 560 of CE_FIND_DATA).
 bool TakeFindData(Reply &reply, CE_FIND_DATA *found);
+// The caller's record of find data the device sent.
+void ToCeFindData(const rapi1::FindData &data, CE_FIND_DATA *found);
 
 // The device's records as the caller's structures (the device's have
 // 32-bit pointers; the host's may not). Shared by both protocols.

@@ -7,6 +7,7 @@
 #include <algorithm>
 
 #include "rapi/calls.h"
+#include "rapi/find_all_calls.h"
 #include "rapi/link.h"
 #include "rapi/pipe_request.h"
 
@@ -414,5 +415,5 @@ const RapiCalls kPipeCalls = {
     PipeGetFileTime,       PipeSetFileTime,     PipeCloseHandle,      PipeDeleteFile,       PipeMoveFile,
     PipeCreateDirectory,   PipeRemoveDirectory, PipeGetFileAttributes, PipeFindFirstFile,   PipeFindNextFile,
     PipeFindClose,         PipeGetSpecialFolderPath, PipeSHCreateShortcut, PipeRapiInvoke,   PipeCreateProcess,
-    PipeGetStoreInformation, PipeGetDiskFreeSpaceEx,
+    PipeGetStoreInformation, PipeGetDiskFreeSpaceEx, pipecall::PipeFindAllFiles,
 };

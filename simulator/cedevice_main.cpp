@@ -56,12 +56,15 @@ const char kUsage[] =
     "  --insert-card NAME  insert a storage card (a root folder)\n"
     "  --remove-card NAME  pull a storage card out\n"
     "  --start PATH        start a program on the device, as a user taps it\n"
-    "  --list              show the device's state and files\n"
+    "  --list              show the device's state and files, and the link of\n"
+    "                      the cedevice that serves it, if one does\n"
     "  --serve             serve after the changes above (otherwise the\n"
     "                      changes are made and the program ends)\n"
     "  --link-speed BYTES_PER_SECOND\n"
     "                      while serving, move data no faster than this, as a\n"
     "                      cable would (default: unlimited; USB is about 1000000)\n"
+    "  --link-latency MS   while serving, answer each request MS milliseconds\n"
+    "                      late, as a slow link's round trip would (default 0)\n"
     "Changes go to the running cedevice that serves IMAGE on the pipe, if any.\n"
     "An image that no device serves is changed directly; one that a device\n"
     "serves on another pipe or in another Wine prefix is left alone.\n";
@@ -88,17 +91,21 @@ struct Options {
     bool list = false;
     bool serve = false;
     uint64_t linkSpeed = 0;  // bytes per second; 0: unlimited
+    uint64_t linkLatency = 0;  // milliseconds per call
 };
 
-// A whole decimal number of bytes per second.
-bool ParseSpeed(const std::wstring &text, uint64_t *speed) {
+// The delay per call is kept below a minute: more is a typing error.
+const uint64_t kMostLinkLatencyMs = 60000;
+
+// A whole decimal number (bytes per second, milliseconds).
+bool ParseWhole(const std::wstring &text, uint64_t *number) {
     if (text.empty() || text.size() > 15) return false;
     uint64_t value = 0;
     for (wchar_t c : text) {
         if (c < L'0' || c > L'9') return false;
         value = value * 10 + static_cast<uint64_t>(c - L'0');
     }
-    *speed = value;
+    *number = value;
     return true;
 }
 
@@ -119,8 +126,14 @@ bool ParseOptions(int argc, wchar_t **argv, Options *options, std::string *error
         } else if (arg == L"--serve") {
             options->serve = true;
         } else if (arg == L"--link-speed" && hasValue) {
-            if (!ParseSpeed(argv[++i], &options->linkSpeed)) {
+            if (!ParseWhole(argv[++i], &options->linkSpeed)) {
                 *error = "--link-speed wants a whole number of bytes per second, not " + WideToUtf8(argv[i]);
+                return false;
+            }
+        } else if (arg == L"--link-latency" && hasValue) {
+            if (!ParseWhole(argv[++i], &options->linkLatency) || options->linkLatency > kMostLinkLatencyMs) {
+                *error = "--link-latency wants a whole number of milliseconds up to 60000, not " +
+                         WideToUtf8(argv[i]);
                 return false;
             }
         } else if (arg == L"--profile" && hasValue) {
@@ -147,7 +160,7 @@ bool ParseOptions(int argc, wchar_t **argv, Options *options, std::string *error
             *error = "unknown or incomplete option " + WideToUtf8(arg) +
                      " (options: --profile NAME, --pipe NAME, --network ADDRESS[:PORT], --desktop HOST[:PORT], "
                      "--fault NAME=VALUE, --insert-card NAME, --remove-card NAME, --start PATH, --list, --serve, "
-                     "--link-speed BYTES_PER_SECOND, --help)";
+                     "--link-speed BYTES_PER_SECOND, --link-latency MS, --help)";
             return false;
         }
     }
@@ -163,6 +176,12 @@ bool ParseOptions(int argc, wchar_t **argv, Options *options, std::string *error
     return true;
 }
 
+// The link a running service serves its image over.
+struct ServedLink {
+    uint64_t bytesPerSecond = 0;
+    uint32_t latencyMs = 0;
+};
+
 // A plain, blocking conversation with a running service.
 class AdminLink {
 public:
@@ -173,8 +192,9 @@ public:
         if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
     }
     bool Open() const { return handle_ != INVALID_HANDLE_VALUE; }
-    // The image the service on the other end serves; false when it does not say.
-    bool ServedImage(std::wstring *image) {
+    // The image the service on the other end serves, and the link it
+    // serves it over; false when it does not say.
+    bool ServedImage(std::wstring *image, ServedLink *served = nullptr) {
         wire::Writer ask;
         ask.U32(wire::kAdminImage);
         std::vector<uint8_t> body;
@@ -182,7 +202,11 @@ public:
         wire::Reader in(body.data(), body.size());
         in.U32();
         *image = in.Text();
-        return true;
+        ServedLink link;
+        link.bytesPerSecond = in.U64();
+        link.latencyMs = in.U32();
+        if (served) *served = link;
+        return in.ok();
     }
     bool Call(wire::Writer &request, std::vector<uint8_t> *body) {
         std::vector<uint8_t> &frame = request.Finish();
@@ -200,6 +224,20 @@ private:
     }
     HANDLE handle_;
 };
+
+// The link line of --list: what the device serving the image uses now.
+std::string LinkInEffect(const Options &options) {
+    AdminLink link(options.pipe);
+    std::wstring image;
+    ServedLink served;
+    if (!link.Open() || !link.ServedImage(&image, &served) || !SameName(image, FullHostPath(options.image))) {
+        return "link: not docked on " + WideToUtf8(options.pipe);
+    }
+    const std::string speed =
+        served.bytesPerSecond ? std::to_string(served.bytesPerSecond) + " bytes per second" : "unlimited speed";
+    return "link: docked on " + WideToUtf8(options.pipe) + ", " + speed + ", " + std::to_string(served.latencyMs) +
+           " ms delay per call";
+}
 
 // Sends the changes to the service that serves this image, if there is one.
 // False when there is none (the changes are then made directly).
@@ -344,6 +382,7 @@ int Serve(Device &device, const Options &options) {
     device.SetLogSink(Print);
     LinkSpeed link;
     link.SetBytesPerSecond(options.linkSpeed);
+    link.SetLatency(static_cast<uint32_t>(options.linkLatency));
     PipeService service(device, link, options.pipe);
     std::string error;
     if (!service.Start(&error)) {
@@ -355,8 +394,8 @@ int Serve(Device &device, const Options &options) {
     if (failed) return failed;
     g_stop = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
-    const std::string speed =
-        options.linkSpeed ? ", link " + std::to_string(options.linkSpeed) + " bytes per second" : "";
+    std::string speed = options.linkSpeed ? ", link " + std::to_string(options.linkSpeed) + " bytes per second" : "";
+    if (options.linkLatency) speed += ", " + std::to_string(options.linkLatency) + " ms delay per call";
     Print("docked: " + WideToUtf8(device.Image()) + " on " + WideToUtf8(options.pipe) + speed +
           " (Ctrl+C to undock)");
     WaitForSingleObject(g_stop, INFINITE);
@@ -415,7 +454,7 @@ int wmain(int argc, wchar_t **argv) {
         return 1;
     }
     if (!options.changes.empty()) allOk = ChangeDirectly(*device, options) && allOk;
-    if (options.list) Print(device->Describe());
+    if (options.list) Print(LinkInEffect(options) + "\n" + device->Describe());
     if ((actions && !options.serve) || !allOk) return allOk ? 0 : 1;
     return Serve(*device, options);
 }

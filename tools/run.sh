@@ -9,7 +9,9 @@
 #                                     run cedevice.exe on the image of
 #                                     PROFILE, e.g. --list, --insert-card NAME,
 #                                     --serve (docks it, at the link speed
-#                                     below; Ctrl+C undocks it), --help
+#                                     and delay below; Ctrl+C undocks it),
+#                                     --help; --list also shows the link
+#                                     of the device docked now
 #   tools/run.sh cecopy HOSTFILE DEVICEPATH
 #                                     copy a file onto the docked device
 #   tools/run.sh --help               this text
@@ -33,11 +35,13 @@
 # The device keeps its contents in build/device-image/PROFILE (created from
 # the profile on first use, one image per profile; delete the folder to start
 # afresh), is docked at about the speed of a USB cable (1 MB per second) and
-# prints one line per device operation here. Faults set in an earlier run
-# stay in the image; they are listed when it is docked. The device is
-# unplugged when setup.exe ends, and both end on Ctrl+C. The setup folder is
-# build/setupfolder: files already there are left as they are, so their
-# times stay and a second run shows which files the setup copies again.
+# prints one line per device operation here; RAPI_LINK_LATENCY_MS=20 makes
+# each call wait 20 ms before its answer, as a slow link would. Faults set
+# in an earlier run stay in the image; they are listed when it is docked.
+# The device is unplugged when setup.exe ends, and both end on Ctrl+C. The
+# setup folder is build/setupfolder: files already there are left as they
+# are, so their times stay and a second run shows which files the setup
+# copies again.
 # With no window manager on the display, the windows open inside a Wine
 # virtual desktop, which gives them frames and captions. Should the device
 # end while setup.exe runs, this terminal says so at once, with the command
@@ -56,6 +60,9 @@ repo=$(dirname "$here")
 build=$repo/build
 profiles="pocketpc hpc2000 hpcpro teshsize emulator wm5ppc wm6ppc"
 link_speed=1000000   # bytes per second: about a USB cable
+# Milliseconds each device call waits before its answer. No public source
+# gives a typical round trip of a cradle, so none is added unless set.
+link_latency=${RAPI_LINK_LATENCY_MS:-0}
 
 . "$here/command-words.sh"
 usage() { print_usage "$0"; }
@@ -110,7 +117,8 @@ case "${1:-}" in
         set -- --help ;;
       *" --serve "*)
         # Docked as the run command docks it, unless told otherwise.
-        case " $* " in *" --link-speed "*) ;; *) set -- "$@" --link-speed "$link_speed" ;; esac ;;
+        case " $* " in *" --link-speed "*) ;; *) set -- "$@" --link-speed "$link_speed" ;; esac
+        case " $* " in *" --link-latency "*) ;; *) set -- "$@" --link-latency "$link_latency" ;; esac ;;
     esac
     mkdir -p "$state/device-image"
     cd "$state" && exec "$here/wine-run.sh" "$build/bin/cedevice.exe" "device-image/$profile" --profile "$profile" "$@" ;;
@@ -235,7 +243,8 @@ device_docked() {
 if [ "$dock" = 1 ]; then
   image=device-image/$profile
   mkdir -p "$state/device-image"
-  echo "Docking a simulated '$profile' device (image: ${state#"$repo"/}/$image, link $link_speed bytes per second)"
+  echo "Docking a simulated '$profile' device (image: ${state#"$repo"/}/$image, link $link_speed bytes per second," \
+    "$link_latency ms delay per call)"
   report_faults "$image"
   device_network=()
   if [ -n "$network" ] && is_mobile "$profile"; then
@@ -252,7 +261,7 @@ if [ "$dock" = 1 ]; then
   device_log=$state/.device.log
   : > "$device_log"
   (cd "$state" && exec "$here/wine-run.sh" "$build/bin/cedevice.exe" "$image" --profile "$profile" \
-      --link-speed "$link_speed" "${device_network[@]}") > >(exec 8>&-; tee -a "$device_log") 2>&1 8>&- &
+      --link-speed "$link_speed" --link-latency "$link_latency" "${device_network[@]}") > >(exec 8>&-; tee -a "$device_log") 2>&1 8>&- &
   device_pid=$!
   echo "The device runs as process $device_pid"
   if ! device_docked "$device_log"; then

@@ -187,7 +187,15 @@ public:
     Result DoFindFirstFile(uint32_t session, const std::wstring &pattern, uint32_t *handle, FoundEntry *first);
     Result DoFindNextFile(uint32_t session, uint32_t id, FoundEntry *entry);
     Result DoFindClose(uint32_t session, uint32_t id) { return DoCloseOfKind(session, id, Kind::kSearch); }
-    Result DoFindAllFiles(const std::wstring &pattern, std::vector<FoundEntry> *entries);
+    // What a whole listing leaves out, as flags of DoFindAllFiles (their
+    // values are those of CeFindAllFiles' flags).
+    static const uint32_t kListFoldersWithChildren = 0x1000;  // only folders that hold something
+    static const uint32_t kListNoHidden = 0x2000;
+    static const uint32_t kListFoldersOnly = 0x4000;
+    static const uint32_t kListNoRomModules = 0x8000;
+    // Everything in one folder that matches the pattern's last part, at
+    // once, less what the kList... flags leave out.
+    Result DoFindAllFiles(const std::wstring &pattern, uint32_t flags, std::vector<FoundEntry> *entries);
     // The entries of a folder (a canonical device path) that match pattern.
     std::vector<FoundEntry> ListFolder(const std::wstring &canonical, const std::wstring &pattern);
     // The registry: HKEY_LOCAL_MACHINE\Ident.

@@ -73,8 +73,8 @@ bool ParseErrorCode(const std::string &value, DWORD *code) {
 // Every fault Set knows, as a refusal of an unknown name lists them.
 const char kFaultNames[] =
     "refuse_startup, drop_after_calls, drop_after_bytes, capacity, card_capacity, ignore_close, refuse_move, "
-    "refuse_room, refuse_version, close_delay_ms, no_ident, origname, origname_type, special_folder_fail, "
-    "invoke_result, version, processor, password";
+    "refuse_room, refuse_version, refuse_listing, close_delay_ms, no_ident, origname, origname_type, "
+    "special_folder_fail, invoke_result, version, processor, password";
 
 }  // namespace
 
@@ -102,6 +102,8 @@ bool DeviceFaults::Set(const std::string &name, const std::string &value, std::s
         ok = ParseErrorCode(value, &refuseRoom);
     } else if (name == "refuse_version") {
         ok = ParseErrorCode(value, &refuseVersion);
+    } else if (name == "refuse_listing") {
+        ok = ParseErrorCode(value, &refuseListing);
     } else if (name == "close_delay_ms") {
         ok = ParseLimit(value, &closeDelayMs);
         if (ok && closeDelayMs < 0) closeDelayMs = kDefaultCloseDelayMs;
@@ -160,6 +162,7 @@ std::string DeviceFaults::Serialize() const {
     if (refuseMove) line("refuse_move", std::to_string(refuseMove));
     if (refuseRoom) line("refuse_room", std::to_string(refuseRoom));
     if (refuseVersion) line("refuse_version", std::to_string(refuseVersion));
+    if (refuseListing) line("refuse_listing", std::to_string(refuseListing));
     if (closeDelayMs != kDefaultCloseDelayMs) line("close_delay_ms", std::to_string(closeDelayMs));
     if (noIdent) line("no_ident", "1");
     if (hasOrigName) line("origname", WideToUtf8(origName));

@@ -28,6 +28,7 @@ struct DeviceFaults {
     // Error the version read of the networked remote API fails with, the
     // link holding; 0: off. (The pipe's answer to it carries no failure.)
     DWORD refuseVersion = 0;
+    DWORD refuseListing = 0;  // error every CeFindAllFiles fails with; 0: off
     int64_t closeDelayMs = kDefaultCloseDelayMs;
     bool noIdent = false;
     bool hasOrigName = false;

@@ -10,6 +10,8 @@
 
 namespace {
 
+const DWORD kAttributeInRom = 0x40;  // FILE_ATTRIBUTE_INROM of Windows CE
+
 // A stable object identifier from the path.
 DWORD ObjectId(const std::wstring &canonical) {
     DWORD hash = 2166136261u;
@@ -161,12 +163,24 @@ Device::Result Device::DoFindNextFile(uint32_t session, uint32_t id, FoundEntry 
     return Done(Quoted(entry->name));
 }
 
-// Everything in one folder that matches the pattern's last part, at once.
-Device::Result Device::DoFindAllFiles(const std::wstring &pattern, std::vector<FoundEntry> *entries) {
+Device::Result Device::DoFindAllFiles(const std::wstring &pattern, uint32_t flags, std::vector<FoundEntry> *entries) {
     entries->clear();
+    if (faults_.refuseListing) return Fail(faults_.refuseListing);
     std::wstring canonical, folder, name;
     DWORD error = ResolvePattern(pattern, &canonical, &folder, &name);
     if (error) return Fail(error);
     *entries = ListFolder(folder, name);
+    auto excluded = [&](const FoundEntry &entry) {
+        DWORD attributes = entry.item.attributes;
+        bool directory = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        if ((flags & kListFoldersOnly) && !directory) return true;
+        if ((flags & kListNoHidden) && (attributes & FILE_ATTRIBUTE_HIDDEN)) return true;
+        if ((flags & kListNoRomModules) && (attributes & kAttributeInRom)) return true;
+        if (flags & kListFoldersWithChildren) {
+            return !directory || ListFolder(JoinDevicePath(folder, entry.name), L"*").empty();
+        }
+        return false;
+    };
+    entries->erase(std::remove_if(entries->begin(), entries->end(), excluded), entries->end());
     return Done(std::to_string(entries->size()) + " found");
 }

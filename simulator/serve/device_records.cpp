@@ -59,20 +59,3 @@ rapi1::FindData FindDataOf(const Device::FoundEntry &entry) {
     return data;
 }
 
-void FilterFindAllEntries(Device &device, const std::wstring &pattern, uint32_t flags,
-                          std::vector<Device::FoundEntry> *entries) {
-    std::wstring folder, ignored, canonical;
-    if (NormalizeDevicePath(pattern, true, &canonical) == 0) SplitDevicePath(canonical, &folder, &ignored);
-    auto excluded = [&](const Device::FoundEntry &entry) {
-        DWORD attributes = entry.item.attributes;
-        bool directory = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-        if ((flags & rapi1::kFafFoldersOnly) && !directory) return true;
-        if ((flags & rapi1::kFafAttribNoHidden) && (attributes & FILE_ATTRIBUTE_HIDDEN)) return true;
-        if ((flags & rapi1::kFafNoHiddenSysRomModules) && (attributes & kAttributeInRom)) return true;
-        if (flags & rapi1::kFafAttribChildren) {
-            return !directory || device.ListFolder(JoinDevicePath(folder, entry.name), L"*").empty();
-        }
-        return false;
-    };
-    entries->erase(std::remove_if(entries->begin(), entries->end(), excluded), entries->end());
-}

@@ -25,11 +25,6 @@ void BuildVersionInfo(const Device::Version &version, uint8_t (&bytes)[kVersionR
 // profile, life times unknown (0xFFFFFFFF).
 void BuildPowerStatus(const DeviceStatus &status, uint8_t (&bytes)[kPowerRecordBytes]);
 
-// Drops the entries of a CeFindAllFiles search the flags leave out
-// (folders only, no hidden, no ROM modules, folders with children).
-void FilterFindAllEntries(Device &device, const std::wstring &pattern, uint32_t flags,
-                          std::vector<Device::FoundEntry> *entries);
-
 // A search's entry as the find data both protocols send.
 rapi1::FindData FindDataOf(const Device::FoundEntry &entry);
 

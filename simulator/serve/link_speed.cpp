@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <chrono>
+
 namespace {
 
 int64_t Now() {
@@ -45,4 +47,28 @@ void LinkSpeed::Pace(uint64_t bytes) {
     }
     const int64_t waitMs = waitTicks * 1000 / perSecond;
     if (waitMs > 0) Sleep(static_cast<DWORD>(waitMs));
+}
+
+void LinkSpeed::SetLatency(uint32_t milliseconds) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        latencyMs_ = milliseconds;
+    }
+    latencyChanged_.notify_all();
+}
+
+uint32_t LinkSpeed::LatencyMs() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return latencyMs_;
+}
+
+void LinkSpeed::Delay() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    const std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
+    // Woken early by a change (or spuriously), the wait goes on to the end
+    // that the delay in effect now gives.
+    while (latencyMs_ > 0) {
+        const std::chrono::steady_clock::time_point end = start + std::chrono::milliseconds(latencyMs_);
+        if (latencyChanged_.wait_until(lock, end) == std::cv_status::timeout) return;
+    }
 }

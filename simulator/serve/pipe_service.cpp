@@ -175,10 +175,12 @@ void PipeService::RunSession(HANDLE pipe, std::shared_ptr<std::atomic<bool>> don
             break;
         }
         wire::Writer answer;
-        ServeOutcome outcome = ServePipeRequest(device_, session, body, length, &answer);
+        ServeOutcome outcome = ServePipeRequest(device_, link_, session, body, length, &answer);
         // The request crossed the cable, and so does its answer (length
         // prefixes included); other sessions go on meanwhile.
         link_.Pace(4 + length + (outcome == ServeOutcome::kAnswer ? answer.Size() : 0));
+        // The round trip's delay, the model free meanwhile.
+        link_.Delay();
         if (outcome == ServeOutcome::kDrop) break;
         std::vector<uint8_t> &frame = answer.Finish();
         if (!WriteAll(pipe, event, stop_, frame.data(), frame.size())) break;

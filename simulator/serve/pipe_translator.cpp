@@ -25,6 +25,7 @@
 
 #include "model/profiles.h"
 #include "model/text_util.h"
+#include "serve/pipe_admin.h"
 
 static_assert(wire::kErrorUnchanged == Device::kErrorUnchanged, "the pipe carries the model's own value");
 static_assert(wire::kRootLocalMachine == Device::kRootLocalMachine, "the pipe carries the model's own root");
@@ -44,11 +45,22 @@ std::string DispositionText(uint32_t disposition) {
     return disposition <= 5 ? kNames[disposition] : std::to_string(disposition);
 }
 
+// One entry of a search or a listing, as kFindFirstFile answers it.
+void WriteFound(const Device::FoundEntry &entry, wire::Writer *out) {
+    out->U32(entry.item.attributes);
+    out->U64(entry.item.creation);
+    out->U64(entry.item.access);
+    out->U64(entry.item.write);
+    out->U64(entry.item.size);
+    out->U32(entry.oid);
+    out->Text(entry.name);
+}
+
 uint32_t LastErrorOnWire(const Device::Result &result) {
     return result.lastError == Device::kErrorUnchanged ? wire::kErrorUnchanged : result.lastError;
 }
 
-ServeOutcome Answer(Device &d, uint32_t session, wire::Reader *in, wire::Writer *out) {
+ServeOutcome Answer(Device &d, LinkSpeed &link, uint32_t session, wire::Reader *in, wire::Writer *out) {
     uint32_t op = in->U32();
     std::string prefix = "[" + std::to_string(session) + "] ";
     auto malformed = [&]() {
@@ -313,15 +325,28 @@ ServeOutcome Answer(Device &d, uint32_t session, wire::Reader *in, wire::Writer 
                                                    : d.DoFindNextFile(session, id, &entry);
         answerWith(result);
         out->U32(result.ok ? (op == wire::kFindFirstFile ? id : 1) : 0);
-        out->U32(entry.item.attributes);
-        out->U64(entry.item.creation);
-        out->U64(entry.item.access);
-        out->U64(entry.item.write);
-        out->U64(entry.item.size);
-        out->U32(entry.oid);
-        out->Text(entry.name);
+        WriteFound(entry, out);
         d.Log(prefix + (op == wire::kFindFirstFile ? "CeFindFirstFile " : "CeFindNextFile ") + name + " -> " +
             result.note);
+        return ServeOutcome::kAnswer;
+    }
+    case wire::kFindAllFiles: {
+        std::wstring pattern = in->Text();
+        uint32_t flags = in->U32();
+        if (!in->Exhausted()) return malformed();
+        // The flags are CeFindAllFiles' own, whose values the model's
+        // listing flags share (asserted in rapi1_file_calls.cpp).
+        std::vector<Device::FoundEntry> entries;
+        Device::Result result = d.DoFindAllFiles(pattern, flags, &entries);
+        // As many entries as one answer frame holds; the rest are not sent.
+        size_t sent = 0, bytes = 64;
+        while (sent < entries.size() && (bytes += 48 + 2 * entries[sent].name.size()) < wire::kMaxFrameBytes) ++sent;
+        answerWith(result);
+        out->U32(result.ok);
+        out->U32(static_cast<uint32_t>(sent));
+        for (size_t i = 0; i < sent; ++i) WriteFound(entries[i], out);
+        d.Log(prefix + "CeFindAllFiles " + Quoted(pattern) + " flags " + Hex(flags) + " -> " + result.note +
+              (sent < entries.size() ? ", " + std::to_string(sent) + " sent" : ""));
         return ServeOutcome::kAnswer;
     }
     case wire::kFindClose: {
@@ -385,37 +410,11 @@ ServeOutcome Answer(Device &d, uint32_t session, wire::Reader *in, wire::Writer 
         return ServeOutcome::kAnswer;
     }
     case wire::kAdminImage:
-        if (!in->Exhausted()) return malformed();
-        out->U32(wire::kErrorUnchanged);
-        out->Text(d.Image());
-        return ServeOutcome::kAnswer;
     case wire::kAdminSetFault:
     case wire::kAdminInsertCard:
     case wire::kAdminRemoveCard:
-    case wire::kAdminStartProgram: {
-        std::wstring first = in->Text();
-        std::wstring second = op == wire::kAdminSetFault ? in->Text() : std::wstring();
-        if (!in->Exhausted()) return malformed();
-        std::string error;
-        bool ok = false;
-        if (op == wire::kAdminSetFault) {
-            ok = d.SetFaultLocked(WideToUtf8(first), WideToUtf8(second), &error);
-        } else if (op == wire::kAdminInsertCard) {
-            ok = d.InsertCardLocked(first, &error);
-        } else if (op == wire::kAdminRemoveCard) {
-            ok = d.RemoveCardLocked(first, &error);
-        } else {
-            uint32_t processId = 0;
-            Device::Result result = d.DoCreateProcess(first, &processId);
-            d.Log(prefix + "start by hand " + Quoted(first) + " -> " + result.note);
-            ok = result.ok;
-            if (!ok) error = "cannot start it (error " + std::to_string(result.lastError) + ")";
-        }
-        out->U32(wire::kErrorUnchanged);
-        out->U32(ok);
-        out->Text(Utf8ToWide(error));
-        return ServeOutcome::kAnswer;
-    }
+    case wire::kAdminStartProgram:
+        return AnswerAdminRequest(d, link, op, prefix, in, out) ? ServeOutcome::kAnswer : malformed();
     default:
         return malformed();
     }
@@ -423,9 +422,9 @@ ServeOutcome Answer(Device &d, uint32_t session, wire::Reader *in, wire::Writer 
 
 }  // namespace
 
-ServeOutcome ServePipeRequest(Device &device, uint32_t session, const uint8_t *body, size_t size,
+ServeOutcome ServePipeRequest(Device &device, LinkSpeed &link, uint32_t session, const uint8_t *body, size_t size,
                               wire::Writer *answer) {
     std::unique_lock<std::mutex> lock = device.Lock();
     wire::Reader request(body, size);
-    return Answer(device, session, &request, answer);
+    return Answer(device, link, session, &request, answer);
 }

@@ -7,6 +7,13 @@
 #include "serve/device_records.h"
 #include "serve/rapi1_call.h"
 
+// CeFindAllFiles' flags that leave entries out are the model's own listing
+// flags; the pipe carries the same values.
+static_assert(rapi1::kFafAttribChildren == Device::kListFoldersWithChildren, "the same flag");
+static_assert(rapi1::kFafAttribNoHidden == Device::kListNoHidden, "the same flag");
+static_assert(rapi1::kFafFoldersOnly == Device::kListFoldersOnly, "the same flag");
+static_assert(rapi1::kFafNoHiddenSysRomModules == Device::kListNoRomModules, "the same flag");
+
 namespace {
 
 // The largest reply a call may build; leaves room for its fixed fields.
@@ -148,8 +155,7 @@ ServeOutcome Rapi1Call::AnswerFindAllFiles() {
     uint32_t flags = in_.U32();
     if (!Complete()) return Malformed();
     std::vector<Device::FoundEntry> entries;
-    Result result = present ? d_.DoFindAllFiles(pattern, &entries) : Refused();
-    FilterFindAllEntries(d_, pattern, flags, &entries);
+    Result result = present ? d_.DoFindAllFiles(pattern, flags, &entries) : Refused();
     // No last error here: the count follows result_1 at once.
     out_.Succeeded();
     size_t countAt = out_.Size();

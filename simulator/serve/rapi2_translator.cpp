@@ -125,8 +125,7 @@ ServeOutcome Rapi2Call::AnswerFindNextFile() {
 // Entries go as long as one reply holds them; the caller sees fewer.
 ServeOutcome Rapi2Call::AnswerFindAllFiles() {
     std::vector<Device::FoundEntry> entries;
-    Result result = q_.hasPath ? d_.DoFindAllFiles(q_.path, &entries) : PathOrRefused();
-    FilterFindAllEntries(d_, q_.path, q_.flags, &entries);
+    Result result = q_.hasPath ? d_.DoFindAllFiles(q_.path, q_.flags, &entries) : PathOrRefused();
     size_t bytes = 0;
     for (const Device::FoundEntry &found : entries) {
         bytes += kFindAllEntryBytes + 2 * (found.name.size() + 1);

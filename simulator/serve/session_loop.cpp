@@ -30,6 +30,7 @@ void ServeFrames(Device &device, LinkSpeed &cable, SessionLink &link, SessionSta
         ServeOutcome outcome = translate(device, session, body, length, &frames);
         // The request and its answer cross the cable, as over the pipe.
         cable.Pace(4 + length + frames.size());
+        cable.Delay();
         if (outcome == ServeOutcome::kDrop) return;
         if (!link.SendAll(frames.data(), frames.size())) return;
         state.served = true;

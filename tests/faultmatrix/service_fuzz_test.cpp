@@ -328,6 +328,7 @@ public:
         DeleteHostTree(folder_);
     }
     Device &device() { return *device_; }
+    LinkSpeed &link() { return link_; }
 
 private:
     std::wstring folder_;
@@ -362,7 +363,7 @@ TEST(ServiceFuzz, TenThousandRandomFramesChangeNothingAndServingGoesOn) {
         if (!frameDamage && frame % 10 != 0) {
             // Straight to the handler: the body after the length.
             wire::Writer answer;
-            if (ServePipeRequest(served.device(), session, bytes.data() + 4, bytes.size() - 4, &answer) !=
+            if (ServePipeRequest(served.device(), served.link(), session, bytes.data() + 4, bytes.size() - 4, &answer) !=
                 ServeOutcome::kDrop) {
                 ++answered;
             }

@@ -90,6 +90,33 @@ Outcome FindCall() {
     return {search != INVALID_HANDLE_VALUE && right, CanaryIntact(room.canary, sizeof room.canary)};
 }
 
+const DWORD kListedFields = FAF_NAME | FAF_ATTRIBUTES | FAF_LASTWRITE_TIME | FAF_SIZE_HIGH | FAF_SIZE_LOW;
+
+// A listing whose first file is book.vbk and whose second is 8192 bytes.
+Outcome ListCall() {
+    DWORD count = 0;
+    CE_FIND_DATA *found = nullptr;
+    BOOL ok = CeFindAllFiles(L"\\Books\\*", kListedFields, &count, &found);
+    bool right = !ok || (count == 2 && wcscmp(found[0].cFileName, L"book.vbk") == 0 && found[1].nFileSizeLow == 8192);
+    if (found) CeRapiFreeBuffer(found);
+    return {ok != FALSE && right, true};
+}
+
+// The count, then entries with the fields kListedFields asks for, each
+// sending `units` as its name length (terminator included) and the name.
+Bytes Listing(uint32_t count, const std::vector<std::wstring> &names, uint32_t units = 0) {
+    Bytes tail;
+    PutU32(&tail, count);
+    for (const std::wstring &name : names) {
+        for (uint32_t word : {units ? units : static_cast<uint32_t>(name.size() + 1), 0x20u, 0x11111111u,
+                              0x01c00000u, 0u, 8192u}) {
+            PutU32(&tail, word);
+        }
+        PutUnits(&tail, name, true);
+    }
+    return tail;
+}
+
 Outcome ReadCall() {
     uint8_t room[16 + 64];
     memset(room, kCanary, sizeof room);
@@ -241,6 +268,7 @@ const HostileRow kHostileRows[] = {
     {"a system record of 36 bytes", Reply({0}, SystemInfo(36)), SystemInfoCall, true, 0},
     {"a process record of 16 bytes", Reply({0, 1}, ProcessInfo(16)), ProcessCall, true, 0},
     {"an invocation answer of 12 bytes", WithTrailer(Reply({0, 0}, InvokeReply(12, 12))), InvokeCall, true, 0},
+    {"a listing of two files", Reply({}, Listing(2, {L"book.vbk", L"news.vbk"})), ListCall, true, 0},
     // Sizes past what was asked for, or past the frame.
     {"10,000 bytes for the 276-byte version record", Reply({0, 1}, Version(10000, 10000)), VersionCall, false,
      kNoDevice},
@@ -262,6 +290,11 @@ const HostileRow kHostileRows[] = {
     {"a process record of 32 bytes", Reply({0, 1}, ProcessInfo(32)), ProcessCall, false, kNoDevice},
     {"an invocation answer count past the frame", WithTrailer(Reply({0, 0}, InvokeReply(5000, 10))), InvokeCall, false,
      kNoDevice},
+    {"a listing count past the frame", Reply({}, Listing(5000, {L"book.vbk", L"news.vbk"})), ListCall, false,
+     kNoDevice},
+    {"a listed name longer than MAX_PATH", Reply({}, Listing(2, {L"book.vbk", L"news.vbk"}, 300)), ListCall, false,
+     kNoDevice},
+    {"a listed name past the frame", Reply({}, Listing(2, {L"book.vbk", L"n"}, 40)), ListCall, false, kNoDevice},
     {"a frame of two gigabytes", HugeFrameHeader(), VersionCall, false, kNoDevice},
     {"a reply cut short after its head", Frame(Bytes(2, 0)), VersionCall, false, kNoDevice},
     {"an invocation answer without its second frame", Reply({0, 0}, InvokeReply(12, 12)), InvokeCall, false,

@@ -4,7 +4,9 @@
 #include <atomic>
 #include <thread>
 
+#include "protocol/wire.h"
 #include "tests/simulator/docked.h"
+#include "tests/support/rapi1_client.h"
 
 using simtest::Connect;
 
@@ -177,6 +179,71 @@ TEST_F(Docking, LinkSpeedPacesTheBytesMoved) {
     EXPECT_GE(Elapsed(start), 370u) << "400 KB crossed a 1 MB/s cable too fast";
     CeCloseHandle(file);
     EXPECT_EQ(device.ReadFile(L"\\My Documents\\paced.bin").size(), 400000u);
+}
+
+// The link's delay per call holds neither the model nor the other
+// sessions: a call that waits out its delay has been served already, a
+// second session's call is served meanwhile and waits a delay of its own,
+// and a delay lifted while they wait lets both answer.
+TEST(LinkLatency, EachCallWaitsItsDelayOutsideTheModelsLock) {
+    struct Transport {
+        const char *what;
+        bool network;
+    } const kTransports[] = {{"pipe", false}, {"TCP", true}};
+    for (const Transport &transport : kTransports) {
+        SCOPED_TRACE(transport.what);
+        TestDevice device;
+        device.Plug();
+        const uint16_t port = transport.network ? device.ServeNetwork() : 0;
+        // One session's GetFileAttributes, through the service of each
+        // transport: true when its answer came.
+        auto call = [&]() {
+            if (transport.network) {
+                Rapi1Client client;
+                return client.Connect(port) && client.GetFileAttributes(L"\\Windows") == FILE_ATTRIBUTE_DIRECTORY;
+            }
+            // Both sessions connect at once: the one that finds every
+            // instance of the pipe taken waits for the next.
+            const std::wstring name = wire::PipeNameFromEnvironment();
+            HANDLE pipe = INVALID_HANDLE_VALUE;
+            for (DWORD start = GetTickCount(); pipe == INVALID_HANDLE_VALUE && Elapsed(start) < kPlenty;) {
+                pipe = CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+                if (pipe == INVALID_HANDLE_VALUE && !WaitNamedPipeW(name.c_str(), kPlenty)) Sleep(10);
+            }
+            if (pipe == INVALID_HANDLE_VALUE) return false;
+            wire::Writer request;
+            request.U32(wire::kGetFileAttributes);
+            request.Text(L"\\Windows");
+            std::vector<uint8_t> &frame = request.Finish();
+            uint8_t length[4];
+            const bool answered = wire::MovePipeBytes(pipe, frame.data(), frame.size(), false) &&
+                                  wire::MovePipeBytes(pipe, length, sizeof length, true);
+            CloseHandle(pipe);
+            return answered;
+        };
+        auto servedCalls = [&] {
+            for (DWORD waited = 0; waited < kPlenty; waited += 10) {
+                size_t served = 0;
+                for (const std::string &line : device.Log()) served += line.find("CeGetFileAttributes") != std::string::npos;
+                if (served >= 2) return true;
+                Sleep(10);
+            }
+            return false;
+        };
+        device.SetLinkLatency(60000);
+        std::atomic<int> answered{0};
+        auto answer = [&] {
+            if (call()) ++answered;
+        };
+        std::thread first(answer);
+        std::thread second(answer);
+        EXPECT_TRUE(servedCalls()) << "a call waiting out its delay kept the other session's call from the model";
+        EXPECT_EQ(answered.load(), 0) << "a call was answered before its delay";
+        device.SetLinkLatency(0);
+        first.join();
+        second.join();
+        EXPECT_EQ(answered.load(), 2);
+    }
 }
 
 }  // namespace

@@ -137,6 +137,10 @@ void TestDevice::SetLinkSpeed(uint64_t bytesPerSecond) {
     impl_->link.SetBytesPerSecond(bytesPerSecond);
 }
 
+void TestDevice::SetLinkLatency(uint32_t milliseconds) {
+    impl_->link.SetLatency(milliseconds);
+}
+
 void TestDevice::InsertCard(const std::wstring &name) {
     std::string error;
     if (!impl_->device || !impl_->device->InsertCard(name, &error)) ADD_FAILURE() << "InsertCard: " << error;

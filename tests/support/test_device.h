@@ -41,7 +41,7 @@ public:
     // Device settings and faults, effective at once, docked or not.
     // Names: "refuse_startup" (0/1), "drop_after_calls" (N), "drop_after_bytes" (N),
     // "capacity" (bytes), "ignore_close" (0/1), "refuse_move" (error), "refuse_version" (error, over the
-    // network), "close_delay_ms" (N, default 300),
+    // network), "refuse_listing" (error), "close_delay_ms" (N, default 300),
     // "no_ident" (0/1),
     // "origname" (text), "origname_type" ("string", "dword" or "missing"),
     // "special_folder_fail" (0/1), "invoke_result" (number), "version" ("3.0"),
@@ -49,6 +49,8 @@ public:
     void SetFault(const std::string &name, const std::string &value);
     // The cable's speed in bytes per second (0: unlimited, the default).
     void SetLinkSpeed(uint64_t bytesPerSecond);
+    // The link's delay per call in milliseconds (0, the default: none).
+    void SetLinkLatency(uint32_t milliseconds);
 
     // Storage cards: a root folder carrying directory + temporary attributes.
     void InsertCard(const std::wstring &name);

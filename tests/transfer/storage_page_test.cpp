@@ -264,7 +264,9 @@ std::string RoomBox(uint64_t needed, const char *location, uint64_t free) {
 }
 
 TEST_F(RoomCheck, BooksThatDoNotFitAreSaidBeforeAnythingIsWritten) {
-    enum Start { kEmpty, kOlderAlpha, kBooksCurrent };
+    // kOlderIssue: a newspaper issue (first by its title) replaces a newer
+    // one; kReaderCurrent: the reader's files are up to date already.
+    enum Start { kEmpty, kOlderAlpha, kBooksCurrent, kOlderIssue, kReaderCurrent };
     struct Case {
         const char *what;
         const char *profile;   // pocketpc: Main Memory and Storage Card; hpcpro: main memory only
@@ -279,6 +281,7 @@ TEST_F(RoomCheck, BooksThatDoNotFitAreSaidBeforeAnythingIsWritten) {
         // 10000 bytes, then one more book (100078): the second issue
         // replaces the first, not the older one again.
         bool issues = false;
+        bool listingRefused = false;  // the device fails every listing of a folder
     } const kCases[] = {
         {"fits exactly", "pocketpc", "Storage Card", kEmpty, 200156, false, 0, false, false},
         {"one byte over", "pocketpc", "Storage Card", kEmpty, 200156, false, -1, false, false},
@@ -293,6 +296,16 @@ TEST_F(RoomCheck, BooksThatDoNotFitAreSaidBeforeAnythingIsWritten) {
         {"main memory's room over the network", "hpcpro", "Main Memory", kEmpty, 200156, true, -1, true, false},
         {"a card with more than 4 GB free", "pocketpc", "Storage Card", kEmpty, 200156, false, 0xFFFFFFFFll, false,
          false},
+        {"the newspaper counts however new the issue it replaces", "pocketpc", "Storage Card", kOlderIssue, 220234,
+         false, -1, false, false},
+        {"the reader up to date in main memory needs no room", "hpcpro", "Main Memory", kReaderCurrent, 200156, false,
+         0, false, false},
+        // A listing that fails takes the older alpha as absent: the room it
+        // would free is not counted on.
+        {"a failed listing counts every book in full", "pocketpc", "Storage Card", kOlderAlpha, 200156, false, -50078,
+         false, false, false, true},
+        {"a failed listing over the network", "hpcpro", "Main Memory", kOlderAlpha, 200156, true, -50078, true,
+         false, false, true},
         // Last: its books stay in the book folder.
         {"two newspaper issues over an older one, then a book", "pocketpc", "Storage Card", kEmpty, 390312, false,
          0, false, false, true},
@@ -316,13 +329,26 @@ TEST_F(RoomCheck, BooksThatDoNotFitAreSaidBeforeAnythingIsWritten) {
             device.WriteFile(folder + L"alpha.vbk", std::string(100000, 'o'));
             device.SetTimes(folder + L"alpha.vbk", older, older, older);
         }
+        if (c.start == kOlderIssue) {
+            // 30078 bytes that replace 10000; the device's issue is newer.
+            AddBook("wsj0101.vbk", "Almanac News", 30000, kYear2001);
+            device.WriteFile(folder + L"wsj.vbk", std::string(10000, 'w'));
+            const FILETIME newer = MakeFileTime(kYear2001 + 30 * kOneDay);
+            device.SetTimes(folder + L"wsj.vbk", newer, newer, newer);
+        }
+        // A device file as an earlier run left it: the host file's content
+        // and times.
+        auto copiedBefore = [&device](const std::wstring &path, const std::string &content, ULONGLONG write) {
+            device.WriteFile(path, content);
+            device.SetTimes(path, MakeFileTime(write - 3 * kOneDay), MakeFileTime(write + kOneDay), MakeFileTime(write));
+        };
+        if (c.start == kReaderCurrent) {
+            copiedBefore(kReader, ReaderVariant("hpc211.sh3"), kYear2001);
+            copiedBefore(L"\\Program Files\\Corvex Press\\tarnlib.dll", HelperVariant("hpc211.sh3"), kYear2001);
+        }
         if (c.start == kBooksCurrent) {
             for (const char *name : {"alpha.vbk", "bravo.vbk"}) {
-                // As an earlier run left them: the host books' contents and times.
-                const ULONGLONG write = kYear2001 + kOneDay;
-                device.WriteFile(folder + Wide(name), books_[name]);
-                device.SetTimes(folder + Wide(name), MakeFileTime(write - 3 * kOneDay), MakeFileTime(write + kOneDay),
-                                MakeFileTime(write));
+                copiedBefore(folder + Wide(name), books_[name], kYear2001 + kOneDay);
             }
         }
         device.Plug();
@@ -345,6 +371,7 @@ TEST_F(RoomCheck, BooksThatDoNotFitAreSaidBeforeAnythingIsWritten) {
             SetEnvironmentVariableA("RAPI_DEVICE", ("127.0.0.1:" + std::to_string(port)).c_str());
         }
         if (c.roomRefused) device.SetFault("refuse_room", std::to_string(ERROR_NOT_SUPPORTED));
+        if (c.listingRefused) device.SetFault("refuse_listing", std::to_string(ERROR_NOT_SUPPORTED));
         const bool refused = c.spare < 0 && !(c.network && card) && !c.roomRefused;
         // Main memory full, refused: the card, which has room, is chosen next.
         const bool thenCard = refused && !card && strcmp(c.profile, "pocketpc") == 0;
@@ -386,6 +413,16 @@ TEST_F(RoomCheck, BooksThatDoNotFitAreSaidBeforeAnythingIsWritten) {
         }
         if (thenCard) {
             EXPECT_FALSE(device.Exists(L"\\My Documents\\Corvex Press"));
+        }
+        // The room check lists the book folder once: no book is looked up
+        // on its own before the first byte is written.
+        const std::vector<std::string> log = device.Log();
+        size_t firstWrite = mark;
+        while (firstWrite < log.size() && log[firstWrite].find("CeWriteFile") == std::string::npos) ++firstWrite;
+        EXPECT_EQ(CountLog(std::vector<std::string>(log.begin(), log.begin() + firstWrite), "bravo.vbk", mark), 0u);
+        if (c.start == kOlderIssue) {
+            DeleteFileA((bookFolder_ + "\\wsj0101.vbk").c_str());
+            books_.erase("wsj0101.vbk");
         }
         Disconnect();
     }
