@@ -9,6 +9,7 @@
 #include "rapi/calls.h"
 #include "rapi/find_all_calls.h"
 #include "rapi/link.h"
+#include "rapi/pipe/pipe_registry_calls.h"
 #include "rapi/pipe/pipe_request.h"
 
 using namespace pipecall;
@@ -416,4 +417,6 @@ const RapiCalls kPipeCalls = {
     PipeCreateDirectory,   PipeRemoveDirectory, PipeGetFileAttributes, PipeFindFirstFile,   PipeFindNextFile,
     PipeFindClose,         PipeGetSpecialFolderPath, PipeSHCreateShortcut, PipeRapiInvoke,   PipeCreateProcess,
     PipeGetStoreInformation, PipeGetDiskFreeSpaceEx, pipecall::PipeFindAllFiles,
+    PipeRegCreateKeyEx,    PipeRegEnumKeyEx,    PipeRegEnumValue,     PipeRegSetValueEx,    PipeRegDeleteKey,
+    PipeRegDeleteValue,
 };
