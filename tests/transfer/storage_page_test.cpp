@@ -282,6 +282,10 @@ TEST_F(RoomCheck, BooksThatDoNotFitAreSaidBeforeAnythingIsWritten) {
         // replaces the first, not the older one again.
         bool issues = false;
         bool listingRefused = false;  // the device fails every listing of a folder
+        // The room was not known and the books do not all fit: alpha meets
+        // the full store and is told in one box after the others; bravo,
+        // smaller, is still tried and fits.
+        bool full = false;
     } const kCases[] = {
         {"fits exactly", "pocketpc", "Storage Card", kEmpty, 200156, false, 0, false, false},
         {"one byte over", "pocketpc", "Storage Card", kEmpty, 200156, false, -1, false, false},
@@ -306,6 +310,10 @@ TEST_F(RoomCheck, BooksThatDoNotFitAreSaidBeforeAnythingIsWritten) {
          false, false, false, true},
         {"a failed listing over the network", "hpcpro", "Main Memory", kOlderAlpha, 200156, true, -50078, true,
          false, false, true},
+        {"a full card over the network: one box, and the smaller book still goes", "pocketpc", "Storage Card",
+         kEmpty, 200156, false, -165692, true, false, false, false, true},
+        {"main memory fuller than it said: one box", "hpcpro", "Main Memory", kEmpty, 200156, true, -165692, false,
+         true, false, false, true},
         // Last: its books stay in the book folder.
         {"two newspaper issues over an older one, then a book", "pocketpc", "Storage Card", kEmpty, 390312, false,
          0, false, false, true},
@@ -384,7 +392,8 @@ TEST_F(RoomCheck, BooksThatDoNotFitAreSaidBeforeAnythingIsWritten) {
         const int result = robot::RunWithRobot(InstallBooks, [&] {
             ChooseBooks();
             if (strcmp(c.profile, "pocketpc") == 0) ChooseStorage(c.location);
-            boxes = AnswerBoxesUntil(refused ? nullptr : kCompletion);
+            boxes = AnswerBoxesUntil(refused || c.full ? nullptr : kCompletion);
+            if (c.full) return;
             if (!refused) return Finish();
             EXPECT_EQ(CountLog(device.Log(), "CeWriteFile", mark), 0u) << "nothing written before the box";
             if (thenCard) {
@@ -400,11 +409,20 @@ TEST_F(RoomCheck, BooksThatDoNotFitAreSaidBeforeAnythingIsWritten) {
         SetEnvironmentVariableA("RAPI_DEVICE", nullptr);
         EXPECT_EQ(result, 0);
         const std::vector<std::string> expected{RoomBox(needed, c.location, free)};
-        EXPECT_EQ(boxes, refused ? expected : std::vector<std::string>{});
+        const std::vector<std::string> full{
+            std::string("Error: ") + (card ? "The storage card \"Storage Card\" is full: alpha.vbk was not copied. "
+                                             "Make room on the card, or choose Main Memory."
+                                           : "Main memory is full: alpha.vbk was not copied. Make room in main "
+                                             "memory, or choose a storage card if the device has one."),
+            "Tesh\x99 Reader Setup: 1 of 2 books could not be installed on the device."};
+        EXPECT_EQ(boxes, refused ? expected : c.full ? full : std::vector<std::string>{});
         const std::wstring copied = thenCard ? L"\\Storage Card\\My Documents\\Corvex Press\\" : folder;
         for (const char *name : {"alpha.vbk", "bravo.vbk"}) {
             if (c.start == kBooksCurrent) {
                 EXPECT_TRUE(device.ReadFile(copied + Wide(name)) == books_[name]) << name;
+            } else if (c.full && name == std::string("alpha.vbk")) {
+                EXPECT_FALSE(device.Exists(copied + Wide(name)));
+                EXPECT_FALSE(device.Exists(copied + L"~tesh.tmp"));
             } else if (!refused || thenCard) {
                 ExpectBookOnDevice(device, copied + Wide(name), name);
             } else {
