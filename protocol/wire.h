@@ -88,6 +88,9 @@ enum Op : uint32_t {
     kAdminInsertCard,
     kAdminRemoveCard,
     kAdminStartProgram,
+    // A person's registry change (Device::ChangeRegistry): the text.
+    kAdminRegistrySet,
+    kAdminRegistryDelete,
 };
 
 // Builds a frame: the length is filled in by Finish().

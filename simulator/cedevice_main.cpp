@@ -25,6 +25,7 @@
 #include "serve/network_service.h"
 #include "serve/pipe_service.h"
 #include "serve/rapi2_dock.h"
+#include "cedevice_admin.h"
 
 namespace {
 
@@ -56,8 +57,14 @@ const char kUsage[] =
     "  --insert-card NAME  insert a storage card (a root folder)\n"
     "  --remove-card NAME  pull a storage card out\n"
     "  --start PATH        start a program on the device, as a user taps it\n"
-    "  --list              show the device's state and files, and the link of\n"
-    "                      the cedevice that serves it, if one does\n"
+    "  --reg-set KEY\\NAME=DATA\n"
+    "                      set a registry value (made with its key if need be);\n"
+    "                      DATA is text:TEXT, dword:NUMBER or hex:BYTES, KEY\n"
+    "                      starts with HKLM, HKCU, HKCR or HKU\n"
+    "  --reg-delete KEY[\\NAME]\n"
+    "                      delete a registry value, or a key without sub keys\n"
+    "  --list              show the device's state, registry and files, and the\n"
+    "                      link of the cedevice that serves it, if one does\n"
     "  --serve             serve after the changes above (otherwise the\n"
     "                      changes are made and the program ends)\n"
     "  --link-speed BYTES_PER_SECOND\n"
@@ -71,11 +78,6 @@ const char kUsage[] =
 
 HANDLE g_stop = nullptr;
 
-void Print(const std::string &line) {
-    std::string text = line + "\n";
-    DWORD written = 0;
-    WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
-}
 
 BOOL WINAPI OnConsoleEvent(DWORD) {
     SetEvent(g_stop);
@@ -87,7 +89,7 @@ struct Options {
     std::string profile = "pocketpc";
     std::wstring pipe;
     std::string network, desktop, rapi2Listen;
-    std::vector<std::pair<wire::Op, std::wstring>> changes;  // in the order given
+    AdminChanges changes;  // in the order given
     bool list = false;
     bool serve = false;
     uint64_t linkSpeed = 0;  // bytes per second; 0: unlimited
@@ -148,6 +150,10 @@ bool ParseOptions(int argc, wchar_t **argv, Options *options, std::string *error
             options->rapi2Listen = WideToUtf8(argv[++i]);
         } else if (arg == L"--fault" && hasValue) {
             options->changes.emplace_back(wire::kAdminSetFault, argv[++i]);
+        } else if (arg == L"--reg-set" && hasValue) {
+            options->changes.emplace_back(wire::kAdminRegistrySet, argv[++i]);
+        } else if (arg == L"--reg-delete" && hasValue) {
+            options->changes.emplace_back(wire::kAdminRegistryDelete, argv[++i]);
         } else if (arg == L"--insert-card" && hasValue) {
             options->changes.emplace_back(wire::kAdminInsertCard, argv[++i]);
         } else if (arg == L"--remove-card" && hasValue) {
@@ -159,7 +165,8 @@ bool ParseOptions(int argc, wchar_t **argv, Options *options, std::string *error
         } else {
             *error = "unknown or incomplete option " + WideToUtf8(arg) +
                      " (options: --profile NAME, --pipe NAME, --network ADDRESS[:PORT], --desktop HOST[:PORT], "
-                     "--fault NAME=VALUE, --insert-card NAME, --remove-card NAME, --start PATH, --list, --serve, "
+                     "--fault NAME=VALUE, --insert-card NAME, --remove-card NAME, --start PATH, --reg-set KEY\\NAME=DATA, "
+                     "--reg-delete KEY[\\NAME], --list, --serve, "
                      "--link-speed BYTES_PER_SECOND, --link-latency MS, --help)";
             return false;
         }
@@ -177,105 +184,6 @@ bool ParseOptions(int argc, wchar_t **argv, Options *options, std::string *error
 }
 
 // The link a running service serves its image over.
-struct ServedLink {
-    uint64_t bytesPerSecond = 0;
-    uint32_t latencyMs = 0;
-};
-
-// A plain, blocking conversation with a running service.
-class AdminLink {
-public:
-    explicit AdminLink(const std::wstring &pipe) {
-        handle_ = CreateFileW(pipe.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    }
-    ~AdminLink() {
-        if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
-    }
-    bool Open() const { return handle_ != INVALID_HANDLE_VALUE; }
-    // The image the service on the other end serves, and the link it
-    // serves it over; false when it does not say.
-    bool ServedImage(std::wstring *image, ServedLink *served = nullptr) {
-        wire::Writer ask;
-        ask.U32(wire::kAdminImage);
-        std::vector<uint8_t> body;
-        if (!Call(ask, &body)) return false;
-        wire::Reader in(body.data(), body.size());
-        in.U32();
-        *image = in.Text();
-        ServedLink link;
-        link.bytesPerSecond = in.U64();
-        link.latencyMs = in.U32();
-        if (served) *served = link;
-        return in.ok();
-    }
-    bool Call(wire::Writer &request, std::vector<uint8_t> *body) {
-        std::vector<uint8_t> &frame = request.Finish();
-        uint8_t header[4];
-        if (!Move(frame.data(), frame.size(), false) || !Move(header, 4, true)) return false;
-        uint32_t length = header[0] | (header[1] << 8) | (header[2] << 16) | (static_cast<uint32_t>(header[3]) << 24);
-        if (length > wire::kMaxFrameBytes) return false;
-        body->resize(length);
-        return Move(body->data(), length, true);
-    }
-
-private:
-    bool Move(uint8_t *data, size_t count, bool reading) {
-        return wire::MovePipeBytes(handle_, data, count, reading);
-    }
-    HANDLE handle_;
-};
-
-// The link line of --list: what the device serving the image uses now.
-std::string LinkInEffect(const Options &options) {
-    AdminLink link(options.pipe);
-    std::wstring image;
-    ServedLink served;
-    if (!link.Open() || !link.ServedImage(&image, &served) || !SameName(image, FullHostPath(options.image))) {
-        return "link: not docked on " + WideToUtf8(options.pipe);
-    }
-    const std::string speed =
-        served.bytesPerSecond ? std::to_string(served.bytesPerSecond) + " bytes per second" : "unlimited speed";
-    return "link: docked on " + WideToUtf8(options.pipe) + ", " + speed + ", " + std::to_string(served.latencyMs) +
-           " ms delay per call";
-}
-
-// Sends the changes to the service that serves this image, if there is one.
-// False when there is none (the changes are then made directly).
-bool SendToService(const Options &options, bool *allOk) {
-    AdminLink link(options.pipe);
-    std::wstring served;
-    if (!link.Open() || !link.ServedImage(&served)) return false;
-    if (!SameName(served, FullHostPath(options.image))) {
-        Print("the service on this pipe serves another image; changing " + WideToUtf8(options.image) + " directly");
-        return false;
-    }
-    std::vector<uint8_t> body;
-    for (const auto &change : options.changes) {
-        wire::Writer request;
-        request.U32(change.first);
-        std::wstring value = change.second;
-        if (change.first == wire::kAdminSetFault) {
-            size_t at = value.find(L'=');
-            request.Text(value.substr(0, at));
-            request.Text(at == std::wstring::npos ? std::wstring() : value.substr(at + 1));
-        } else {
-            request.Text(value);
-        }
-        if (!link.Call(request, &body)) {
-            Print("the service stopped answering");
-            *allOk = false;
-            return true;
-        }
-        wire::Reader answer(body.data(), body.size());
-        answer.U32();
-        bool ok = answer.U32() != 0;
-        std::string error = WideToUtf8(answer.Text());
-        Print(WideToUtf8(change.second) + ": " + (ok ? "done (by the running service)" : error));
-        *allOk = *allOk && ok;
-    }
-    return true;
-}
-
 bool ChangeDirectly(Device &device, const Options &options) {
     bool allOk = true;
     for (const auto &change : options.changes) {
@@ -289,6 +197,8 @@ bool ChangeDirectly(Device &device, const Options &options) {
             ok = device.InsertCard(change.second, &error);
         } else if (change.first == wire::kAdminRemoveCard) {
             ok = device.RemoveCard(change.second, &error);
+        } else if (change.first == wire::kAdminRegistrySet || change.first == wire::kAdminRegistryDelete) {
+            ok = device.ChangeRegistry(change.first == wire::kAdminRegistrySet, change.second, &error);
         } else {
             ok = device.StartProgram(change.second, &error);
         }
@@ -430,7 +340,7 @@ int wmain(int argc, wchar_t **argv) {
     }
     bool actions = options.list || !options.changes.empty();
     bool allOk = true;
-    if (!options.changes.empty() && !options.serve && SendToService(options, &allOk)) {
+    if (!options.changes.empty() && !options.serve && SendToService(options.pipe, options.image, options.changes, &allOk)) {
         options.changes.clear();
     }
     // Serving claims the image; changes that could not reach the device
@@ -454,7 +364,7 @@ int wmain(int argc, wchar_t **argv) {
         return 1;
     }
     if (!options.changes.empty()) allOk = ChangeDirectly(*device, options) && allOk;
-    if (options.list) Print(LinkInEffect(options) + "\n" + device->Describe());
+    if (options.list) Print(LinkInEffect(options.pipe, options.image) + "\n" + device->Describe());
     if ((actions && !options.serve) || !allOk) return allOk ? 0 : 1;
     return Serve(*device, options);
 }

@@ -246,6 +246,13 @@ public:
     bool SetFaultLocked(const std::string &name, const std::string &value, std::string *error);
     bool InsertCardLocked(const std::wstring &name, std::string *error);
     bool RemoveCardLocked(const std::wstring &name, std::string *error);
+    // A person's change to the registry (cedevice.exe): "KEY\\NAME=DATA" sets
+    // a value, DATA as registry.txt writes it (text:, dword: or hex:, which
+    // give REG_SZ, REG_DWORD or REG_BINARY), making the key if need be; a
+    // path alone deletes the value it names, or else the key. KEY starts
+    // with a root's name or HKLM, HKCU, HKCR, HKU.
+    bool ChangeRegistry(bool set, const std::wstring &spec, std::string *error);
+    bool ChangeRegistryLocked(bool set, const std::wstring &spec, std::string *error);
     // Starts a program by hand, with no caller's handles.
     Result DoCreateProcess(const std::wstring &image, uint32_t *processId);
 

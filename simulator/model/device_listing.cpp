@@ -38,6 +38,11 @@ std::string Device::Describe() {
     text += "programs   " + WideToUtf8(identity_.programs) + "\n";
     text += "desktop    " + (identity_.desktop.empty() ? std::string("(none)") : WideToUtf8(identity_.desktop)) +
             "\n";
+    uint64_t storeSize = 0, storeFree = 0;
+    if (DoGetStoreInformation(&storeSize, &storeFree).ok) {
+        text += "memory     main memory " + std::to_string(storeSize / 1024) + " KB, " + std::to_string(storeFree / 1024) +
+                " KB free\n";
+    }
     std::string cards;
     for (const std::wstring &card : cards_) cards += (cards.empty() ? "" : ", ") + WideToUtf8(card);
     text += "cards      " + (cards.empty() ? std::string("(none)") : cards) + "\n";

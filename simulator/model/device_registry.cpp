@@ -226,3 +226,62 @@ Device::Result Device::DoRegEnumValue(uint32_t session, uint32_t key, uint32_t i
     result.note = Quoted(value.name) + " " + result.note;
     return result;
 }
+
+namespace {
+
+// The path with a root's short name spelt out; empty when it names no root.
+std::wstring FullPath(const std::wstring &path) {
+    const wchar_t *const kShort[][2] = {{L"HKCR", L"HKEY_CLASSES_ROOT"}, {L"HKCU", L"HKEY_CURRENT_USER"},
+                                         {L"HKLM", L"HKEY_LOCAL_MACHINE"}, {L"HKU", L"HKEY_USERS"}};
+    const size_t at = path.find(L'\\');
+    std::wstring root = path.substr(0, at), rest = at == std::wstring::npos ? std::wstring() : path.substr(at);
+    for (const auto &name : kShort) {
+        if (SameName(root, name[0]) || SameName(root, name[1])) return name[1] + rest;
+    }
+    return std::wstring();
+}
+
+}  // namespace
+
+bool Device::ChangeRegistry(bool set, const std::wstring &spec, std::string *error) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return ChangeRegistryLocked(set, spec, error);
+}
+
+bool Device::ChangeRegistryLocked(bool set, const std::wstring &spec, std::string *error) {
+    const size_t equals = set ? spec.find(L'=') : std::wstring::npos;
+    const std::wstring path = FullPath(spec.substr(0, equals));
+    const std::wstring root = path.substr(0, path.find(L'\\'));
+    std::wstring key, name, checked;
+    Registry::SplitPath(path, &key, &name);
+    if (key.empty() || (set && equals == std::wstring::npos) ||
+        Registry::JoinPath(root, path.substr(root.size()), &checked) != 0 || checked != path) {
+        *error = "give KEY\\NAME" + std::string(set ? "=DATA" : "") + ", KEY starting with a root (HKLM, HKCU, HKCR, HKU)";
+        return false;
+    }
+    if (set) {
+        RegistryValue value;
+        value.name = name;
+        const std::string data = WideToUtf8(spec.substr(equals + 1));
+        value.type = data.compare(0, 5, "text:") == 0 ? REG_SZ : data.compare(0, 6, "dword:") == 0 ? REG_DWORD : REG_BINARY;
+        if (!ParseValueData(data, &value) || value.data.size() > Registry::kMaxValueBytes) {
+            *error = "the data is not text:TEXT, dword:NUMBER or hex:BYTES";
+            return false;
+        }
+        registry_.SetValue(key, value);
+        Log("registry by hand: " + WideToUtf8(path) + " = " + DescribeValue(value));
+    } else if (registry_.DeleteValue(key, name)) {
+        Log("registry by hand: value " + WideToUtf8(path) + " deleted");
+    } else if (!registry_.HasKey(path)) {
+        *error = "no such value or key";
+        return false;
+    } else if (!registry_.SubKeys(path).empty() || KeyInUse(path)) {
+        *error = "the key has sub keys, or is open";
+        return false;
+    } else {
+        registry_.DeleteKey(path);
+        Log("registry by hand: key " + WideToUtf8(path) + " deleted");
+    }
+    SaveRegistry();
+    return true;
+}

@@ -69,7 +69,7 @@ std::string DataText(const RegistryValue &value) {
     return hex;
 }
 
-bool ParseData(const std::string &text, RegistryValue *value) {
+bool ParseDataText(const std::string &text, RegistryValue *value) {
     if (text.compare(0, 5, "text:") == 0) {
         value->data = TextValue(L"", Unescape(text.substr(5))).data;
         return true;
@@ -224,7 +224,7 @@ void Registry::Parse(const std::string &text) {
         }
         value.name = Unescape(fields[0]);
         value.type = static_cast<DWORD>(type);
-        if (ParseData(fields[2], &value)) SetValue(current, value);
+        if (ParseDataText(fields[2], &value)) SetValue(current, value);
     }
 }
 
@@ -267,3 +267,5 @@ std::string DescribeValue(const RegistryValue &value) {
     }
     return "type " + std::to_string(value.type) + ", " + std::to_string(value.data.size()) + " bytes";
 }
+
+bool ParseValueData(const std::string &text, RegistryValue *value) { return ParseDataText(text, value); }

@@ -79,6 +79,9 @@ private:
 // type REG_DWORD.
 RegistryValue TextValue(const std::wstring &name, const std::wstring &text);
 RegistryValue DwordValue(const std::wstring &name, uint32_t number);
+// Data written as registry.txt writes it ("text:...", "dword:N",
+// "hex:..."): its bytes into value->data; false when it does not read.
+bool ParseValueData(const std::string &text, RegistryValue *value);
 // A value as a log line or listing shows it: a quoted text, "dword N",
 // or its type and size.
 std::string DescribeValue(const RegistryValue &value);

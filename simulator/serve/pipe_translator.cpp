@@ -386,6 +386,8 @@ ServeOutcome Answer(Device &d, LinkSpeed &link, uint32_t session, wire::Reader *
     case wire::kAdminInsertCard:
     case wire::kAdminRemoveCard:
     case wire::kAdminStartProgram:
+    case wire::kAdminRegistrySet:
+    case wire::kAdminRegistryDelete:
         return AnswerAdminRequest(d, link, op, prefix, in, out) ? ServeOutcome::kAnswer : malformed();
     default:
         return malformed();
