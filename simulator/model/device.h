@@ -251,8 +251,8 @@ public:
     // give REG_SZ, REG_DWORD or REG_BINARY), making the key if need be; a
     // path alone deletes the value it names, or else the key. KEY starts
     // with a root's name or HKLM, HKCU, HKCR, HKU.
-    bool ChangeRegistry(bool set, const std::wstring &spec, std::string *error);
-    bool ChangeRegistryLocked(bool set, const std::wstring &spec, std::string *error);
+    bool ChangeRegistry(bool set, const std::wstring &change, std::string *error);
+    bool ChangeRegistryLocked(bool set, const std::wstring &change, std::string *error);
     // Starts a program by hand, with no caller's handles.
     Result DoCreateProcess(const std::wstring &image, uint32_t *processId);
 

@@ -243,14 +243,14 @@ std::wstring FullPath(const std::wstring &path) {
 
 }  // namespace
 
-bool Device::ChangeRegistry(bool set, const std::wstring &spec, std::string *error) {
+bool Device::ChangeRegistry(bool set, const std::wstring &change, std::string *error) {
     std::lock_guard<std::mutex> lock(mutex_);
-    return ChangeRegistryLocked(set, spec, error);
+    return ChangeRegistryLocked(set, change, error);
 }
 
-bool Device::ChangeRegistryLocked(bool set, const std::wstring &spec, std::string *error) {
-    const size_t equals = set ? spec.find(L'=') : std::wstring::npos;
-    const std::wstring path = FullPath(spec.substr(0, equals));
+bool Device::ChangeRegistryLocked(bool set, const std::wstring &change, std::string *error) {
+    const size_t equals = set ? change.find(L'=') : std::wstring::npos;
+    const std::wstring path = FullPath(change.substr(0, equals));
     const std::wstring root = path.substr(0, path.find(L'\\'));
     std::wstring key, name, checked;
     Registry::SplitPath(path, &key, &name);
@@ -262,7 +262,7 @@ bool Device::ChangeRegistryLocked(bool set, const std::wstring &spec, std::strin
     if (set) {
         RegistryValue value;
         value.name = name;
-        const std::string data = WideToUtf8(spec.substr(equals + 1));
+        const std::string data = WideToUtf8(change.substr(equals + 1));
         value.type = data.compare(0, 5, "text:") == 0 ? REG_SZ : data.compare(0, 6, "dword:") == 0 ? REG_DWORD : REG_BINARY;
         if (!ParseValueData(data, &value) || value.data.size() > Registry::kMaxValueBytes) {
             *error = "the data is not text:TEXT, dword:NUMBER or hex:BYTES";
