@@ -4,7 +4,8 @@
 // files in TESH_LINK_DIR (a Windows path): the robot says when the
 // connection window waits, the script brings the link up and docks the
 // simulated device; later the script takes the link down and back up.
-// Without TESH_LINK_DIR (any other run) there is nothing to drive.
+// Without TESH_LINK_DIR (any other run) there is nothing to drive. The
+// Debian package's run is driven the same way, by TESH_PACKAGE_BOOKS.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -95,6 +96,55 @@ TEST(LinuxLink, DeviceInfoBeforeTheLinkIsUpAndAfterItCameBack) {
     robot::Click(options, IDCANCEL);
     menu = robot::WaitForWindow(kCaptionSetup);
     robot::Click(menu, IDCANCEL);
+    robot::AnswerMessageBox(kCaptionSetup, IDYES);
+}
+
+// A list box's items, "|" between them, read from another process: Wine
+// passes a list box's text between processes as UTF-16 only.
+std::string ListedTitles(HWND list) {
+    std::string listed;
+    const LRESULT count = SendMessageW(list, LB_GETCOUNT, 0, 0);
+    for (LRESULT index = 0; index < count; ++index) {
+        const LRESULT length = SendMessageW(list, LB_GETTEXTLEN, index, 0);
+        if (length < 0) break;
+        std::wstring wide(static_cast<size_t>(length) + 1, L'\0');
+        wide.resize(static_cast<size_t>(SendMessageW(list, LB_GETTEXT, index, reinterpret_cast<LPARAM>(&wide[0]))));
+        std::string title(wide.size() * 2 + 1, '\0');
+        title.resize(static_cast<size_t>(WideCharToMultiByte(CP_ACP, 0, wide.c_str(), static_cast<int>(wide.size()),
+                                                             &title[0], static_cast<int>(title.size()), nullptr,
+                                                             nullptr)));
+        listed += (index ? "|" : "") + title;
+    }
+    return listed;
+}
+
+// The user's part of tests/scripts/deb_install.sh: setup.exe, started by
+// the installed package's tesh-reader-setup --folder DIR in a Debian system
+// of its own, reaches the simulated device, docked over the network, and
+// Install Book lists DIR's books (TESH_PACKAGE_BOOKS: their titles, "|"
+// between them); Cancel on that page ends the wizard.
+TEST(LinuxLink, InstalledPackageRunsOnTheNamedFolder) {
+    const char *books = getenv("TESH_PACKAGE_BOOKS");
+    if (!books) GTEST_SKIP() << "driven by tests/scripts/deb_install.sh";
+    const DWORD setup = SetupProcessId(kStartMs);
+    ASSERT_NE(setup, 0u) << "setup.exe did not start";
+    robot::Adopt(setup);
+    HWND menu = robot::WaitForWindow(kCaptionSetup, "#32770", kStartMs);
+    ASSERT_NE(menu, nullptr);
+    robot::Click(menu, IDC_OTHER_OPTIONS);
+    HWND options = robot::WaitForWindow(kOtherOptionsCaption);
+    ASSERT_NE(options, nullptr);
+    const std::string report = DeviceInfo(&options, false);
+    printf("Device Info: %s\n", report.c_str());
+    EXPECT_NE(report.find("2577"), std::string::npos) << "not the simulated Pocket PC's processor: " << report;
+    robot::Click(options, IDCANCEL);
+    menu = robot::WaitForWindow(kCaptionSetup);
+    ASSERT_NE(menu, nullptr);
+    robot::Click(menu, IDC_INSTALL_BOOK);
+    HWND page = robot::WaitForWindow("Select Books to Install", "#32770", kLinkMs);
+    ASSERT_NE(page, nullptr) << robot::DescribeScreen();
+    EXPECT_EQ(ListedTitles(GetDlgItem(page, IDC_LIST)), books) << "the book page does not list the named folder's books";
+    robot::Click(page, IDC_CANCEL);
     robot::AnswerMessageBox(kCaptionSetup, IDYES);
 }
 
