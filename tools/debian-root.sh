@@ -68,8 +68,9 @@ make_root() {
     { echo "debian-root: $suite/$arch in $root is ready (reused)"; return 0; }
   say_if_unreachable "$suite"
   started=$(date +%s)
-  if [ -f "$root/.tesh-ready" ] && [ "$(head -n 1 "$root/.tesh-ready")" = "$suite $arch" ]; then
-    : # the same system: only packages are missing
+  if [ -f "$root/.tesh-ready" ] && { [ "$(head -n 1 "$root/.tesh-ready")" = "$suite $arch" ] ||
+       [ ! -s "$root/.tesh-ready" ]; }; then
+    : # the same system (an empty record: made before records were kept): only packages may be missing
   elif [ -f "$root/.tesh-created" ]; then
     rm -rf "$root"
   elif [ -e "$root" ] && [ -n "$(ls -A "$root" 2>/dev/null)" ]; then
