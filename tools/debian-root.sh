@@ -94,7 +94,7 @@ make_root() {
     # shellcheck disable=SC2086 # package names are words
     timeout "$((${TESH_ROOT_MINUTES:-30} * 60))" env TESH_ROOT_LOCKED=1 "$0" run "$root" / env DEBIAN_FRONTEND=noninteractive \
       sh -c 'apt-get update -qq && apt-get install -y -qq --no-install-recommends "$@"' install $missing \
-      >"$root.apt.log" 2>&1 || fail "installing $(echo $missing) into $root failed (log: $root.apt.log)"
+      >"$root.apt.log" 2>&1 || fail "installing ${missing//$'\n'/ } into $root failed (log: $root.apt.log)"
   fi
   wanted_record "$suite" "$arch" "$@" > "$root/.tesh-ready"
   echo "debian-root: $suite/$arch made in $root in $(($(date +%s) - started)) s"
