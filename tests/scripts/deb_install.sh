@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The Debian package as a new user meets it, on a fresh Debian 12 of its own
-# (build/debian12, made once with tools/debian-root.sh and reused): apt-get
+# (build/debian12, made once with tools/debian-root.sh and reused; with
+# TESH_DEB_SUITE=trixie Debian 13 in build/debian13, the benchmark's): apt-get
 # installs the package and what it needs, tesh-reader-setup is on the PATH
 # and answers --help; a user runs it with --folder on a read-only folder of
 # books, as from a disc; the launcher makes the user's Wine prefix under
@@ -17,6 +18,12 @@
 # there; it prints how long the Debian system took and the whole run.
 set -uo pipefail
 desktop=192.168.131.102
+suite=${TESH_DEB_SUITE:-bookworm}
+case $suite in
+  bookworm) system=debian12 ;;
+  trixie) system=debian13 ;;
+  *) echo "deb install: TESH_DEB_SUITE is bookworm or trixie, not $suite" >&2; exit 2 ;;
+esac
 device=192.168.131.201
 books="Alice's Adventures in Wonderland|The Time Machine"
 
@@ -120,7 +127,7 @@ if [ "${1:-}" = --in-namespace ]; then
   Xvfb :7 -nolisten tcp -screen 0 1024x768x24 >/dev/null 2>&1 &
   xvfb=$!
   status=0
-  "$repo/tools/debian-root.sh" run "$build/debian12" "$build" bash "$build/deb-install/deb_install.sh" \
+  "$repo/tools/debian-root.sh" run "$build/$system" "$build" bash "$build/deb-install/deb_install.sh" \
     --in-root run "$build" "$deb" || status=$?
   kill "$xvfb"
   exit "$status"
@@ -138,17 +145,17 @@ case "$deb" in
   *) echo "deb install: $deb must lie in $build, which the Debian system sees" >&2; exit 1 ;;
 esac
 started=$(date +%s)
-if ! "$repo/tools/debian-root.sh" reachable bookworm >/dev/null; then
+if ! "$repo/tools/debian-root.sh" reachable "$suite" >/dev/null; then
   echo "deb install: skipped, Debian's archive cannot be reached"
   exit 0
 fi
-"$repo/tools/debian-root.sh" make bookworm amd64 "$build/debian12" wine wine64 fonts-wine || exit 1
+"$repo/tools/debian-root.sh" make "$suite" amd64 "$build/$system" wine wine64 fonts-wine util-linux || exit 1
 rm -rf "$build/deb-install"
 mkdir -p "$build/deb-install"
 cp "$0" "$build/deb-install/deb_install.sh"
 # Installing and purging reach the archive; the run is cut off from it.
 in_root() {
-  timeout -k 10 600 "$repo/tools/debian-root.sh" run "$build/debian12" "$build" \
+  timeout -k 10 600 "$repo/tools/debian-root.sh" run "$build/$system" "$build" \
     bash "$build/deb-install/deb_install.sh" --in-root "$1" "$build" "$deb"
 }
 in_root install && timeout -k 10 600 unshare -n -m "$0" --in-namespace "$repo" "$build" "$deb"
