@@ -105,11 +105,14 @@ TEXT
 
 # The setup folder, printed: --folder's, else the current directory when it
 # holds reader files or books, else (the zip) the script's own folder when
-# it does. Otherwise the user is told what to name; at a terminal, asked.
+# it does. Otherwise the user is told what to name and, at a terminal (the
+# menu's entry opens one), asked until a folder is named or Enter quits.
 choose_setup_folder() {
   if [ -n "$1" ]; then
     [ -d "$1" ] || refuse "--folder $1: no such folder"
     (cd "$1" && pwd) || refuse "--folder $1: the folder cannot be opened"
+    holds_setup_files "$1" ||
+      say "$1 holds no reader files and no books; the wizard's Browse finds books elsewhere" >&2
     return 0
   fi
   for candidate in "$PWD" "$here"; do
@@ -121,12 +124,16 @@ choose_setup_folder() {
   echo "$me: $PWD holds no reader files and no books: name the setup folder." >&2
   what_a_setup_folder_holds >&2
   [ -t 0 ] || exit 2
-  printf '%s' "Setup folder (type or drop it here; Enter quits): " >&2
-  read -r answer || exit 2
-  # A dropped folder comes quoted by some terminals.
-  answer=${answer#\'}
-  answer=${answer%\'}
-  [ -n "$answer" ] || exit 2
+  while :; do
+    printf '%s' "Setup folder (type or drop it here; Enter quits): " >&2
+    read -r answer || exit 2
+    # A dropped folder comes quoted by some terminals.
+    answer=${answer#\'}
+    answer=${answer%\'}
+    [ -n "$answer" ] || exit 2
+    [ -d "$answer" ] && break
+    echo "$me: $answer: no such folder" >&2
+  done
   choose_setup_folder "$answer"
 }
 

@@ -237,6 +237,7 @@ folder_rows=(
   "usr/bin/tesh-reader-setup|disc||0|setup folder: $work/disc|$work/usr/lib/tesh-reader-setup/setup.exe"
   "usr/bin/tesh-reader-setup|empty|--folder ../disc|0|setup folder: $work/disc|$work/usr/lib/tesh-reader-setup/setup.exe"
   "usr/bin/tesh-reader-setup|empty|--folder $work/no-such|2|--folder $work/no-such: no such folder|"
+  "usr/bin/tesh-reader-setup|disc|--folder $work/empty|0|$work/empty holds no reader files and no books; the wizard's Browse|$work/usr/lib/tesh-reader-setup/setup.exe"
   "usr/bin/tesh-reader-setup|empty|--folder|2|--folder needs the setup folder|"
   "zip/tesh-reader-setup.sh|empty||0|setup folder: $work/zip|$work/zip/setup.exe"
   "zip/tesh-reader-setup.sh|disc||0|setup folder: $work/disc|$work/zip/setup.exe"
