@@ -168,6 +168,7 @@ void Registry::SetValue(const std::wstring &path, const RegistryValue &value) {
     bool created = false;
     CreateKey(path, &created);
     Key &key = keys_[CaseKey(path)];
+    if (key.path.empty()) key.path = path;  // a root's entry is made here, not by CreateKey
     for (RegistryValue &held : key.values) {
         if (SameName(held.name, value.name)) {
             held = value;
@@ -206,9 +207,11 @@ void Registry::Parse(const std::string &text) {
         if (!line.empty() && line.back() == '\r') line.pop_back();
         if (line.empty()) continue;
         if (line[0] != '\t') {
-            std::wstring path = Unescape(line), root, rest;
+            std::wstring path = Unescape(line), root;
             size_t at = path.find(L'\\');
             current.clear();
+            // A root holds values of its own too.
+            if (at == std::wstring::npos && HasKey(path)) current = path;
             if (at == std::wstring::npos || !HasKey(path.substr(0, at))) continue;
             if (JoinPath(path.substr(0, at), path.substr(at + 1), &root) != 0 || root != path) continue;
             bool created = false;

@@ -10,6 +10,7 @@
 #include <stdint.h>
 
 #include <string>
+#include <vector>
 
 #include "model/device.h"
 #include "model/text_util.h"
@@ -104,6 +105,7 @@ private:
     void RegistryHead(const Result &result);
     void OptionalU32(const rapi1::Optional &asked, uint32_t value);
     void OptionalName(const rapi1::Optional &buffer, const rapi1::Optional &count, const std::wstring &name);
+    void OptionalData(const rapi1::Optional &data, uint32_t room, const std::vector<uint8_t> &value);
     // A path given as an optional string; absent, the call is refused.
     ServeOutcome PathCall(const char *verb, Result (Device::*operation)(const std::wstring &));
 

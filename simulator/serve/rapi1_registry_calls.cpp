@@ -25,7 +25,25 @@ uint32_t NameRoom(const rapi1::Optional &buffer, const rapi1::Optional &count) {
     return std::min(buffer.size / 2, U32Of(count));
 }
 
+// The bytes a data buffer has room for: its size, and the size the caller
+// states, whichever is smaller.
+uint32_t DataRoom(const rapi1::Optional &data, const rapi1::Optional &size) {
+    return size.hasValue ? std::min(data.size, U32Of(size)) : data.size;
+}
+
 }  // namespace
+
+// A value's data back to a caller that gave a buffer: none for a size
+// query, else the bytes.
+void Rapi1Call::OptionalData(const rapi1::Optional &data, uint32_t room, const std::vector<uint8_t> &value) {
+    if (!data.present) {
+        out_.Absent();
+    } else if (value.empty()) {
+        out_.OptionalNoValue(room);
+    } else {
+        out_.OptionalValue(value.data(), static_cast<uint32_t>(value.size()));
+    }
+}
 
 void Rapi1Call::RegistryHead(const Result &result) {
     out_.Succeeded();
@@ -101,7 +119,7 @@ ServeOutcome Rapi1Call::AnswerRegQueryValueEx() {
     rapi1::Optional data = in_.OptionalArgument();
     rapi1::Optional size = in_.OptionalArgument();
     if (!Complete()) return Malformed();
-    const uint32_t room = size.hasValue ? std::min(data.size, U32Of(size)) : data.size;
+    const uint32_t room = DataRoom(data, size);
     DWORD valueType = 0;
     uint32_t valueSize = 0;
     std::vector<uint8_t> value;
@@ -111,13 +129,7 @@ ServeOutcome Rapi1Call::AnswerRegQueryValueEx() {
     RegistryHead(result);
     if (result.ok || result.lastError == ERROR_MORE_DATA) {
         OptionalU32(type, valueType);
-        if (!data.present) {
-            out_.Absent();
-        } else if (value.empty()) {
-            out_.OptionalNoValue(room);
-        } else {
-            out_.OptionalValue(value.data(), static_cast<uint32_t>(value.size()));
-        }
+        OptionalData(data, room, value);
         OptionalU32(size, valueSize);
     }
     LogLine("CeRegQueryValueEx " + Quoted(name) + " -> " + result.note);
@@ -159,7 +171,7 @@ ServeOutcome Rapi1Call::AnswerRegEnumValue() {
     rapi1::Optional data = in_.OptionalArgument();
     rapi1::Optional size = in_.OptionalArgument();
     if (!Complete()) return Malformed();
-    const uint32_t room = size.hasValue ? std::min(data.size, U32Of(size)) : data.size;
+    const uint32_t room = DataRoom(data, size);
     std::wstring name;
     DWORD valueType = 0;
     uint32_t valueSize = 0;
@@ -172,13 +184,7 @@ ServeOutcome Rapi1Call::AnswerRegEnumValue() {
     if (result.ok) {
         OptionalName(nameBuffer, nameCount, name);
         OptionalU32(type, valueType);
-        if (!data.present) {
-            out_.Absent();
-        } else if (value.empty()) {
-            out_.OptionalNoValue(room);
-        } else {
-            out_.OptionalValue(value.data(), static_cast<uint32_t>(value.size()));
-        }
+        OptionalData(data, room, value);
         OptionalU32(size, valueSize);
     }
     LogLine("CeRegEnumValue " + HandleName(key) + " #" + std::to_string(index) + " -> " + result.note);

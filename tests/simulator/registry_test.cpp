@@ -87,6 +87,7 @@ TEST_F(Registry, KeysAndValuesMadeListedAndDeleted) {
     EXPECT_EQ(Set(reader, L"Folder", REG_SZ, L"\\Books", 14), ERROR_SUCCESS);
     EXPECT_EQ(Set(reader, L"Blob", REG_BINARY, "\x01\x02\x03", 3), ERROR_SUCCESS);
     EXPECT_EQ(Set(reader, L"Books", REG_DWORD, &three, 4), ERROR_SUCCESS) << "set again: replaced in place";
+    EXPECT_EQ(Set(HKEY_CURRENT_USER, L"Owner", REG_SZ, L"Ann", 8), ERROR_SUCCESS) << "a value of a root";
     EXPECT_EQ(Values(reader, 64), (std::vector<std::string>{"Books:4:4", "Folder:1:14", "Blob:3:3"}));
     EXPECT_EQ(Values(reader, 3), (std::vector<std::string>{"status 234:4:4", "status 234:1:14", "Blob:3:3"}));
     HKEY again = Create(HKEY_LOCAL_MACHINE, L"Software\\Tesh\\Reader", &disposition);
@@ -122,6 +123,8 @@ TEST_F(Registry, KeysAndValuesMadeListedAndDeleted) {
         EXPECT_TRUE(restarted->DoRegQueryValue(session, key, L"Blob", true, 64, &type, &data, &size).ok);
         EXPECT_EQ(data, (std::vector<uint8_t>{1, 2, 3}));
         EXPECT_FALSE(restarted->DoRegQueryValue(session, key, L"Folder", false, 0, &type, &data, &size).ok);
+        EXPECT_TRUE(restarted->DoRegQueryValue(session, 0x80000001u, L"Owner", true, 64, &type, &data, &size).ok);
+        EXPECT_EQ(size, 8u);
         restarted->DoRegCloseKey(session, key);
     }
     EXPECT_NE(restarted->Describe().find("HKEY_LOCAL_MACHINE\\Software\\Tesh\\Reader\n    Books = dword 3\n    Blob = "
