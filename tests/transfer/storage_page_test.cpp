@@ -284,7 +284,7 @@ TEST_F(RoomCheck, BooksThatDoNotFitAreSaidBeforeAnythingIsWritten) {
         bool listingRefused = false;  // the device fails every listing of a folder
         // The room was not known and the books do not all fit: alpha meets
         // the full store and is told in one box after the others; bravo,
-        // smaller, is still tried and fits.
+        // smaller, is still tried and fits; zulu, larger, is not tried.
         bool full = false;
     } const kCases[] = {
         {"fits exactly", "pocketpc", "Storage Card", kEmpty, 200156, false, 0, false, false},
@@ -324,6 +324,7 @@ TEST_F(RoomCheck, BooksThatDoNotFitAreSaidBeforeAnythingIsWritten) {
         const std::wstring root = card ? L"\\Storage Card\\" : L"\\";
         const std::wstring folder = root + L"My Documents\\Corvex Press\\";
         TestDevice device(c.profile);
+        if (c.full) AddBook("zulu.vbk", "Zulu", 200000, kYear2001 + kOneDay);
         if (c.issues) {
             AddBook("wsj0101.vbk", "The Wall Street Journal", 100000, kYear2001 + kOneDay);
             AddBook("wsj0102.vbk", "The Wall Street Journal", 100000, kYear2001 + 2 * kOneDay);
@@ -414,11 +415,12 @@ TEST_F(RoomCheck, BooksThatDoNotFitAreSaidBeforeAnythingIsWritten) {
         EXPECT_EQ(result, 0);
         const std::vector<std::string> expected{RoomBox(needed, c.location, free)};
         const std::vector<std::string> full{
-            std::string("Error: ") + (card ? "The storage card \"Storage Card\" is full: alpha.vbk was not copied. "
-                                             "Make room on the card, or choose Main Memory."
-                                           : "Main memory is full: alpha.vbk was not copied. Make room in main "
-                                             "memory, or choose a storage card if the device has one."),
-            "Tesh\x99 Reader Setup: 1 of 2 books could not be installed on the device."};
+            std::string("Error: ") +
+                (card ? "The storage card \"Storage Card\" is full: alpha.vbk and 1 more book were not copied. "
+                        "Make room on the card, or choose Main Memory."
+                      : "Main memory is full: alpha.vbk and 1 more book were not copied. Make room in main memory, "
+                        "or choose a storage card if the device has one."),
+            "Tesh\x99 Reader Setup: 2 of 3 books could not be installed on the device."};
         EXPECT_EQ(boxes, refused ? expected : c.full ? full : std::vector<std::string>{});
         const std::wstring copied = thenCard ? L"\\Storage Card\\My Documents\\Corvex Press\\" : folder;
         for (const char *name : {"alpha.vbk", "bravo.vbk"}) {
@@ -442,6 +444,18 @@ TEST_F(RoomCheck, BooksThatDoNotFitAreSaidBeforeAnythingIsWritten) {
         size_t firstWrite = mark;
         while (firstWrite < log.size() && log[firstWrite].find("CeWriteFile") == std::string::npos) ++firstWrite;
         EXPECT_EQ(CountLog(std::vector<std::string>(log.begin(), log.begin() + firstWrite), "bravo.vbk", mark), 0u);
+        if (c.full) {
+            // Two copies begun, alpha's and bravo's: zulu was not tried.
+            size_t copies = 0;
+            for (size_t i = mark; i < log.size(); ++i) {
+                copies += log[i].find("CeCreateFile") != std::string::npos &&
+                          log[i].find("My Documents\\Corvex Press\\~tesh.tmp\"") != std::string::npos;
+            }
+            EXPECT_EQ(copies, 2u);
+            EXPECT_FALSE(device.Exists(copied + L"zulu.vbk"));
+            DeleteFileA((bookFolder_ + "\\zulu.vbk").c_str());
+            books_.erase("zulu.vbk");
+        }
         if (c.start == kOlderIssue) {
             DeleteFileA((bookFolder_ + "\\wsj0101.vbk").c_str());
             books_.erase("wsj0101.vbk");
