@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Compiles setup.exe, cedevice.exe, cecopy.exe and the stand-in rapi.dll for
-# 32-bit Windows: the program must build for both. Also makes the 32-bit
+# Compiles setup.exe, cedevice.exe, cecopy.exe and the stand-in rapi.dll
+# for 32-bit Windows: the program must build for both. Also makes the 32-bit
 # setup-folder zip (build-i686/packages/TeshReaderSetup-VERSION-win32.zip).
 # The tests are configured but not built here: tools/e2e-32bit.sh builds the
 # end-to-end runs it needs in the same folder.
