@@ -5,7 +5,7 @@
 
 #include <string.h>
 
-#include "rapi/link.h"
+#include "rapi/last_error.h"
 
 namespace findall {
 

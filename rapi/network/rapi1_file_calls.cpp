@@ -12,7 +12,7 @@
 
 #include "rapi/call_log.h"
 #include "rapi/find_all_calls.h"
-#include "rapi/link.h"
+#include "rapi/last_error.h"
 #include "rapi/network/exchange.h"
 #include "rapi/network/network_link.h"
 #include "rapi/section_lock.h"

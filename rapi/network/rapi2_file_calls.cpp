@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "rapi/find_all_calls.h"
-#include "rapi/link.h"
 #include "rapi/network/exchange.h"
 
 namespace netcall2 {

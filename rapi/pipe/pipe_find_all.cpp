@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "rapi/find_all_calls.h"
-#include "rapi/link.h"
+#include "rapi/pipe/pipe_link.h"
 #include "rapi/pipe/pipe_request.h"
 
 namespace pipecall {
