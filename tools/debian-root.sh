@@ -4,6 +4,7 @@
 #
 #   tools/debian-root.sh make SUITE ARCH FOLDER [PACKAGE...]
 #   tools/debian-root.sh run FOLDER BIND_DIR COMMAND...
+#   tools/debian-root.sh reachable SUITE
 #
 # make: sets up Debian SUITE (bookworm, trixie, ...) for ARCH (amd64, i386)
 # in FOLDER once, with PACKAGE... installed (no recommended ones), and says
@@ -18,6 +19,8 @@
 # run: runs COMMAND inside FOLDER in a mount namespace of its own, with the
 # host's /dev, a /proc of its own and BIND_DIR at its own path, so that no
 # mount outlives the run. The network namespace is the caller's.
+# reachable: ends with 0 when Debian's archive answers for SUITE, else says
+# so in one line and ends with 3.
 #
 # Needs root.
 set -euo pipefail
@@ -46,6 +49,10 @@ reachable() {
   curl -fsS -o /dev/null --max-time 20 "$(mirror)/dists/$1/Release" 2>/dev/null
 }
 
+say_if_unreachable() {
+  reachable "$1" || { echo "debian-root: Debian's archive ($(mirror)) cannot be reached for $1"; exit 3; }
+}
+
 # The record of what a finished root holds: suite, architecture, packages.
 wanted_record() {
   local suite=$1 arch=$2
@@ -59,10 +66,11 @@ make_root() {
   shift 3
   [ -f "$root/.tesh-ready" ] && wanted_record "$suite" "$arch" "$@" | diff -q - "$root/.tesh-ready" >/dev/null &&
     { echo "debian-root: $suite/$arch in $root is ready (reused)"; return 0; }
-  reachable "$suite" || { echo "debian-root: Debian's archive ($(mirror)) cannot be reached: no $suite root"; exit 3; }
+  say_if_unreachable "$suite"
   started=$(date +%s)
-  if [ -f "$root/.tesh-ready" ] && [ "$(head -n 1 "$root/.tesh-ready")" = "$suite $arch" ]; then
-    : # the same system: only packages are missing
+  if [ -f "$root/.tesh-ready" ] && { [ "$(head -n 1 "$root/.tesh-ready")" = "$suite $arch" ] ||
+       [ ! -s "$root/.tesh-ready" ]; }; then
+    : # the same system (an empty record: made before records were kept): only packages may be missing
   elif [ -f "$root/.tesh-created" ]; then
     rm -rf "$root"
   elif [ -e "$root" ] && [ -n "$(ls -A "$root" 2>/dev/null)" ]; then
@@ -86,7 +94,7 @@ make_root() {
     # shellcheck disable=SC2086 # package names are words
     timeout "$((${TESH_ROOT_MINUTES:-30} * 60))" env TESH_ROOT_LOCKED=1 "$0" run "$root" / env DEBIAN_FRONTEND=noninteractive \
       sh -c 'apt-get update -qq && apt-get install -y -qq --no-install-recommends "$@"' install $missing \
-      >"$root.apt.log" 2>&1 || fail "installing $(echo $missing) into $root failed (log: $root.apt.log)"
+      >"$root.apt.log" 2>&1 || fail "installing ${missing//$'\n'/ } into $root failed (log: $root.apt.log)"
   fi
   wanted_record "$suite" "$arch" "$@" > "$root/.tesh-ready"
   echo "debian-root: $suite/$arch made in $root in $(($(date +%s) - started)) s"
@@ -132,5 +140,8 @@ case "${1:-}" in
       flock -s 9
     fi
     run_in "$root" "$2" "${@:3}" ;;
-  *) refuse_word "$0" word "${1:-}" "make, run" ;;
+  reachable)
+    [ "$#" -eq 2 ] || fail "usage: $0 reachable SUITE"
+    say_if_unreachable "$2" ;;
+  *) refuse_word "$0" word "${1:-}" "make, run, reachable" ;;
 esac
