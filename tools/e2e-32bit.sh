@@ -28,7 +28,8 @@ answer_help "$0" "$@"
 [ "$(id -u)" -eq 0 ] || { echo "e2e-32bit: needs root (debootstrap, chroot, namespaces)" >&2; exit 2; }
 
 root=$repo/build/debian12-i386
-build=${TESH_BUILD_DIR_I686:-$repo/build-i686}
+# Under the repository, which is what the system sees of this machine.
+build=$repo/build-i686
 # The Wine prefix must lie under build/ (tools/wine-run.sh); only this
 # script's 32-bit Wine uses it.
 prefix=$repo/build/wine-i386
