@@ -79,7 +79,11 @@ inside='
   filter=$3
   failed=0
   wine --version
-  "$4/tools/wine-run.sh" --system-rapi rapi.dll test_e2e.exe --gtest_filter="$filter" || failed=1
+  "$4/tools/wine-run.sh" --system-rapi rapi.dll test_e2e.exe --gtest_filter="$filter" > "$1/e2e32-roads.log" 2>&1 ||
+    failed=1
+  cat "$1/e2e32-roads.log"
+  # Every road ran: a road renamed in the tests would otherwise be left out.
+  grep -q "^\[  PASSED  \] $5 tests\." "$1/e2e32-roads.log" || { echo "not every one of the $5 roads passed"; failed=1; }
   image=$1/e2e32-image
   rm -rf "$image"
   echo "a file copied by the 32-bit cecopy.exe" > "$1/e2e32-copied.txt"
@@ -95,8 +99,8 @@ filter=$(IFS=:; echo "${roads[*]}")
 status=0
 timeout -k 10 $((road_minutes * 60)) unshare --net --pid --fork --kill-child -- bash -c '
   ip link set lo up
-  exec "$1/tools/debian-root.sh" run "$2" "$1" bash -c "$3" roads "$4" "$5" "$6" "$1"
-' e2e32 "$repo" "$root" "$inside" "$build" "$prefix" "$filter" || status=$?
+  exec "$1/tools/debian-root.sh" run "$2" "$1" bash -c "$3" roads "$4" "$5" "$6" "$1" "$7"
+' e2e32 "$repo" "$root" "$inside" "$build" "$prefix" "$filter" "${#roads[@]}" || status=$?
 took "the roads"
 echo "e2e-32bit: in all $(($(date +%s) - started)) s"
 if [ "$status" != 0 ]; then
