@@ -17,7 +17,7 @@ answer_help "$0" "$@"
 # ctest's options that take a value, and those that stand alone.
 ctest_with_value=" -R --tests-regex -E --exclude-regex -L --label-regex -LE --label-exclude -I --tests-information
   -C --build-config --timeout --repeat --repeat-until-fail -FA --fixture-exclude-any -FS --fixture-exclude-setup
-  -FC --fixture-exclude-cleanup -O --output-log --output-junit --stop-time --test-load --resource-spec-file
+  -FC --fixture-exclude-cleanup -O --output-log --output-junit --stop-time --test-load
   --max-width --test-dir "
 ctest_alone=" -V --verbose -VV --extra-verbose -N --show-only -Q --quiet --output-on-failure --stop-on-failure
   --rerun-failed -U --union --schedule-random --progress --no-label-summary --no-subproject-summary --debug
