@@ -23,5 +23,6 @@ if [[ ${BASH_SOURCE[0]} == "$0" ]]; then
   . "$(dirname "$0")/command-words.sh"
   answer_help "$0" "$@"
   refuse_options "$0" "" "$@"
+  for file in "$@"; do [ -f "$file" ] || refuse_word "$0" file "$file" "there is no such file"; done
   cat -- "$@" | wine_noise_filter
 fi

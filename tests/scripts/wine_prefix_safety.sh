@@ -132,6 +132,7 @@ tools/bench-in-debian13.sh --bogus|2|unknown option '--bogus' (MEBIBYTES ROUNDS 
 tools/run.sh cecopy nosuchfile.vbk \My-Documents\nosuchfile.vbk|2|there is no file nosuchfile.vbk on this PC
 env TESH_RUN_DIR=build/prefix-safety-demo tools/run.sh device --help|0|runs cedevice.exe on build/prefix-safety-demo/device-image/PROFILE
 tools/wine-noise.sh tests/scripts/wine-noise.txt|0|err:winediag: a line that stays|Z:
+tools/wine-noise.sh no-such-log.txt|2|unknown file 'no-such-log.txt' (there is no such file)
 tools/e2e-32bit.sh --help|0|tools/e2e-32bit.sh          as root
 tools/e2e-32bit.sh now|2|unknown word 'now' (it takes none)
 ROWS
