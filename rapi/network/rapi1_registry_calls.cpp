@@ -9,7 +9,7 @@
 
 #include <algorithm>
 
-#include "rapi/link.h"
+#include "rapi/last_error.h"
 #include "rapi/network/exchange.h"
 
 namespace netcall {

@@ -8,7 +8,7 @@
 
 #include <algorithm>
 
-#include "rapi/link.h"
+#include "rapi/last_error.h"
 #include "rapi/network/exchange.h"
 #include "rapi/network/rapi2_file_calls.h"
 

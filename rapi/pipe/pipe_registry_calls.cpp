@@ -6,7 +6,8 @@
 
 #include <string.h>
 
-#include "rapi/link.h"
+#include "rapi/last_error.h"
+#include "rapi/pipe/pipe_link.h"
 #include "rapi/pipe/pipe_request.h"
 
 using rapilink::Answer;
