@@ -102,6 +102,11 @@ private:
         return d_.HandleTarget(id, &kind, &path) ? Quoted(path) : Hex(id);
     }
     // The registry replies' pieces (rapi1_registry_calls.cpp).
+    struct EnumHead {
+        uint32_t key = 0, index = 0;
+        rapi1::Optional nameBuffer, nameCount;
+    };
+    EnumHead ReadEnumHead();
     void RegistryHead(const Result &result);
     void OptionalU32(const rapi1::Optional &asked, uint32_t value);
     void OptionalName(const rapi1::Optional &buffer, const rapi1::Optional &count, const std::wstring &name);

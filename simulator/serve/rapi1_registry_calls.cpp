@@ -45,6 +45,18 @@ void Rapi1Call::OptionalData(const rapi1::Optional &data, uint32_t room, const s
     }
 }
 
+// The arguments both enumerations start with: the key, the index, the
+// name's buffer and its count, and the reserved pointer.
+Rapi1Call::EnumHead Rapi1Call::ReadEnumHead() {
+    EnumHead h;
+    h.key = in_.U32();
+    h.index = in_.U32();
+    h.nameBuffer = in_.OptionalArgument();
+    h.nameCount = in_.OptionalArgument();
+    in_.OptionalArgument();  // reserved
+    return h;
+}
+
 void Rapi1Call::RegistryHead(const Result &result) {
     out_.Succeeded();
     out_.U32(kNoLastError);
@@ -137,36 +149,28 @@ ServeOutcome Rapi1Call::AnswerRegQueryValueEx() {
 }
 
 ServeOutcome Rapi1Call::AnswerRegEnumKeyEx() {
-    uint32_t key = in_.U32();
-    uint32_t index = in_.U32();
-    rapi1::Optional nameBuffer = in_.OptionalArgument();
-    rapi1::Optional nameCount = in_.OptionalArgument();
-    in_.OptionalArgument();  // reserved
+    const EnumHead h = ReadEnumHead();
     rapi1::Optional classBuffer = in_.OptionalArgument();
     rapi1::Optional classCount = in_.OptionalArgument();
     rapi1::Optional written = in_.OptionalArgument();
     if (!Complete()) return Malformed();
     std::wstring name;
-    Result result = !nameBuffer.present || !nameCount.present
+    Result result = !h.nameBuffer.present || !h.nameCount.present
                         ? Refused()
-                        : d_.DoRegEnumKey(session_, key, index, NameRoom(nameBuffer, nameCount), &name);
+                        : d_.DoRegEnumKey(session_, h.key, h.index, NameRoom(h.nameBuffer, h.nameCount), &name);
     RegistryHead(result);
     if (result.ok) {
-        OptionalName(nameBuffer, nameCount, name);
+        OptionalName(h.nameBuffer, h.nameCount, name);
         OptionalName(classBuffer, classCount, std::wstring());  // no key has a class
         const uint8_t never[rapi1::kFileTimeBytes] = {};
         written.present ? out_.OptionalValue(never, sizeof never) : out_.Absent();
     }
-    LogLine("CeRegEnumKeyEx " + HandleName(key) + " #" + std::to_string(index) + " -> " + result.note);
+    LogLine("CeRegEnumKeyEx " + HandleName(h.key) + " #" + std::to_string(h.index) + " -> " + result.note);
     return ServeOutcome::kAnswer;
 }
 
 ServeOutcome Rapi1Call::AnswerRegEnumValue() {
-    uint32_t key = in_.U32();
-    uint32_t index = in_.U32();
-    rapi1::Optional nameBuffer = in_.OptionalArgument();
-    rapi1::Optional nameCount = in_.OptionalArgument();
-    in_.OptionalArgument();  // reserved
+    const EnumHead h = ReadEnumHead();
     rapi1::Optional type = in_.OptionalArgument();
     rapi1::Optional data = in_.OptionalArgument();
     rapi1::Optional size = in_.OptionalArgument();
@@ -176,18 +180,18 @@ ServeOutcome Rapi1Call::AnswerRegEnumValue() {
     DWORD valueType = 0;
     uint32_t valueSize = 0;
     std::vector<uint8_t> value;
-    Result result = !nameBuffer.present || !nameCount.present || (data.present && !size.present)
+    Result result = !h.nameBuffer.present || !h.nameCount.present || (data.present && !size.present)
                         ? Refused()
-                        : d_.DoRegEnumValue(session_, key, index, NameRoom(nameBuffer, nameCount), data.present,
+                        : d_.DoRegEnumValue(session_, h.key, h.index, NameRoom(h.nameBuffer, h.nameCount), data.present,
                                             room, &name, &valueType, &value, &valueSize);
     RegistryHead(result);
     if (result.ok) {
-        OptionalName(nameBuffer, nameCount, name);
+        OptionalName(h.nameBuffer, h.nameCount, name);
         OptionalU32(type, valueType);
         OptionalData(data, room, value);
         OptionalU32(size, valueSize);
     }
-    LogLine("CeRegEnumValue " + HandleName(key) + " #" + std::to_string(index) + " -> " + result.note);
+    LogLine("CeRegEnumValue " + HandleName(h.key) + " #" + std::to_string(h.index) + " -> " + result.note);
     return ServeOutcome::kAnswer;
 }
 
