@@ -5,6 +5,7 @@
 
 #include "books/book_paths.h"
 #include "books/book_selection.h"
+#include "books/folder_listing.h"
 #include "books/pending_book_list.h"
 #include "books/storage_room.h"
 #include "device/connection.h"
@@ -178,21 +179,29 @@ Transfer TransferNewspaperIssue(const char *name, const char *folder) {
     return Transfer::kGoOn;
 }
 
-// An ordinary book keeps its host name on the device, newer-only.
-Transfer TransferOrdinaryBook(const char *name, const char *folder) {
+// An ordinary book keeps its host name on the device, newer-only. A book
+// the folder's listing shows current costs no device call; any other goes
+// through the copy's own age test.
+Transfer TransferOrdinaryBook(const char *name, const char *folder, const FolderListing &listing) {
     char path[kDevicePathChars];
     if (!JoinDevicePath(path, folder, name)) return ReportBookFailed(name, ERROR_FILENAME_EXCED_RANGE);
+    const ListedFile *listed = FindListed(listing, name);
     bool kept = false;
-    DWORD result = CopyFileToDevice(name, path, &kept);
+    DWORD result = CopyFileToDevice(name, path, &kept, listed ? &listed->lastWrite : nullptr);
     return CopyOutcome(name, folder, result, kept);
 }
 
 // A book that cannot be read is named and not copied; the copy would only
-// show the system's text, without the name, and count it as done.
-Transfer TransferBook(const char *name, const char *folder) {
+// show the system's text, without the name, and count it as done. A copy
+// leaves its file current, or as it was, or stops the transfer, so the
+// listing stays true of it; the newspaper's files do not stay as listed,
+// and an ordinary book of one of their names is asked of the device.
+Transfer TransferBook(const char *name, const char *folder, FolderListing *listing) {
     const DWORD openError = OpenHostBookError(name);
     if (openError != 0) return ReportBookFailed(name, openError);
-    return IsNewspaperIssue(name) ? TransferNewspaperIssue(name, folder) : TransferOrdinaryBook(name, folder);
+    if (!IsNewspaperIssue(name)) return TransferOrdinaryBook(name, folder, *listing);
+    for (const char *file : {kNewspaperIssue, kNewspaperPages, kNewspaperState}) ForgetListed(listing, file);
+    return TransferNewspaperIssue(name, folder);
 }
 
 int CountPendingNames(PendingBookList **list) {
@@ -231,7 +240,7 @@ void ReportCardGone() {
 // or its card cannot be reached, that is said once and the rest are not
 // tried: their names, with the book that met it, stay in the list for the
 // caller to count and release.
-Transfer TransferBooks(PendingBookList **list, int chosen, int *failed) {
+Transfer TransferBooks(PendingBookList **list, int chosen, int *failed, FolderListing *listing) {
     char folder[kDevicePathChars];
     // An offered location always has room for the folder; should it not, that
     // is said once, not once per book.
@@ -239,9 +248,11 @@ Transfer TransferBooks(PendingBookList **list, int chosen, int *failed) {
         ShowSystemErrorBox(ERROR_FILENAME_EXCED_RANGE);
         return Transfer::kStop;
     }
+    // The room check's listing, when it is of this folder on this device.
+    KeepListingOnlyOf(listing, folder);
     for (char *name = static_cast<char *>(RewindAndPeek(list)); name;
          name = static_cast<char *>(RewindAndPeek(list))) {
-        const Transfer outcome = TransferBook(name, folder);
+        const Transfer outcome = TransferBook(name, folder, listing);
         if (outcome == Transfer::kLinkLost) {
             ReportLinkLostCopying(name, list, *failed, chosen);
             return outcome;
@@ -272,15 +283,16 @@ bool EnterBookFolder() {
 }
 
 // The books into the book folder, with the progress window up; *failed
-// counts the books tried that did not arrive.
-Transfer TransferToDevice(PendingBookList **list, int chosen, int *failed) {
+// counts the books tried that did not arrive; listing is the room check's
+// of the book folder.
+Transfer TransferToDevice(PendingBookList **list, int chosen, int *failed, FolderListing *listing) {
     ShowProgressWindow();
     Transfer outcome = Transfer::kStop;
     if (!PrepareBookFolder()) {
         ReportBooksLinkLost(kTextLinkLostBeforeBooks, chosen, chosen);
         outcome = Transfer::kLinkLost;
     } else if (EnterBookFolder()) {
-        outcome = TransferBooks(list, chosen, failed);
+        outcome = TransferBooks(list, chosen, failed, listing);
     }
     HideProgressWindow();
     return outcome;
@@ -303,8 +315,9 @@ void ReportInstalledBooks(int chosen, int notInstalled) {
 // The two pages, with Back from the second page to the first. Returns 1
 // when the books and the storage root are chosen, else InstallBooks's
 // result. Each pass of the book page starts from an empty list, so the
-// names chosen last are the ones that count.
-int RunWizardPages(PendingBookList **list) {
+// names chosen last are the ones that count, and *listing is the book
+// folder's listing made by the room check of the location chosen last.
+int RunWizardPages(PendingBookList **list, FolderListing *listing) {
     for (;;) {
         ReleasePendingNames(list);
         int books = RunBookSelection(list);
@@ -314,7 +327,7 @@ int RunWizardPages(PendingBookList **list) {
         // A device report (F3) on the book page forgets a device it finds
         // gone: connect again before the storage page asks the device.
         if (!ReconnectIfForgotten()) return -1;
-        int storage = ChooseStorageWithRoom(list);
+        int storage = ChooseStorageWithRoom(list, listing);
         if (storage == 0) return 0;
         if (storage != -1) return 1;
     }
@@ -325,7 +338,8 @@ int RunWizardPages(PendingBookList **list) {
 // the main menu comes back, as when no connection could be made.
 int RunInstallBooks(PendingBookList **list) {
     if (!EnsureDeviceReady()) return -1;
-    int pages = RunWizardPages(list);
+    FolderListing listing;
+    int pages = RunWizardPages(list, &listing);
     if (pages != 1) return pages;
     const int chosen = CountPendingNames(list);
     // As before the storage page: a device report on that page may have
@@ -345,7 +359,7 @@ int RunInstallBooks(PendingBookList **list) {
     // No connection could be made for the reader: said already.
     if (!g_setup.connected) return -1;
     int failed = 0;
-    if (TransferToDevice(list, chosen, &failed) == Transfer::kLinkLost) return -1;
+    if (TransferToDevice(list, chosen, &failed, &listing) == Transfer::kLinkLost) return -1;
     LaunchReader();
     // Books left untried after a stop are not on the device either.
     ReportInstalledBooks(chosen, failed + CountPendingNames(list));
