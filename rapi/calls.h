@@ -1,6 +1,6 @@
 // The remote API calls behind the exports, once per transport: the pipe to
-// our simulated device (pipe_calls.cpp) and a device's own protocol over
-// TCP (net_calls.cpp). Each table entry has the export's signature; the
+// our simulated device (rapi/pipe/pipe_calls.cpp) and a device's own protocol over
+// TCP (rapi/network/rapi1_calls.cpp). Each table entry has the export's signature; the
 // exports (exports.cpp) check the caller's arguments, pick the table of the
 // transport started, and log each call.
 #pragma once

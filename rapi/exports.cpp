@@ -12,7 +12,7 @@
 #include "rapi/calls.h"
 #include "rapi/find_all_calls.h"
 #include "rapi/link.h"
-#include "rapi/net_link.h"
+#include "rapi/network/network_link.h"
 
 using calllog::Hex;
 using calllog::Text;

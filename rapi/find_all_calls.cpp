@@ -11,8 +11,8 @@
 #include "protocol/rapi1.h"
 #include "protocol/rapi2.h"
 #include "rapi/link.h"
-#include "rapi/net_exchange.h"
-#include "rapi/pipe_request.h"
+#include "rapi/network/exchange.h"
+#include "rapi/pipe/pipe_request.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // CeFindAllFiles over each transport: a folder's whole listing in one call,
 // handed to the caller as one array it releases with CeRapiFreeBuffer.
-// Entries of the call tables (pipe_calls.cpp, net_calls.cpp).
+// Entries of the call tables (rapi/pipe/pipe_calls.cpp, rapi/network/rapi1_calls.cpp).
 #pragma once
 
 #include "device/rapi_types.h"

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Runs the copy benchmark under Debian 13's Wine (10.0) instead of this
 # machine's. Debian 12's Wine 8.0 spends more wineserver work on every
-# socket use than on a named pipe's (see the README's Benchmarks), which
+# socket use than on a named pipe's (see docs/benchmarks.md), which
 # puts a floor under the network transport's figures there; this shows them
 # on a Wine without that cost.
 #
@@ -13,7 +13,7 @@
 # namespace of this script's own, so that no mount outlives the run and
 # nothing under build/ ever leads back into the repository. The benchmark
 # gets a prefix of its own, build/wine-debian13, and the whole Wine session
-# runs on one CPU, as the README's figures do.
+# runs on one CPU, as the figures in docs/benchmarks.md do.
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 repo=$(dirname "$here")

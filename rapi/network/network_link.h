@@ -26,7 +26,7 @@
 //                                  device is taken for gone (60).
 //
 // The listener runs from the first start-up that listens for as long as
-// the program does (net_listen.h); a start-up takes the device it holds.
+// the program does (rapi/network/listen.h); a start-up takes the device it holds.
 // One session per start-up; round trips on it are serialised.
 #pragma once
 
@@ -38,7 +38,7 @@
 
 #include "protocol/rapi1.h"
 #include "device/rapi_types.h"
-#include "rapi/net_wait.h"
+#include "rapi/network/wait.h"
 
 namespace netlink {
 

@@ -1,4 +1,4 @@
-#include "rapi/net_wait.h"
+#include "rapi/network/wait.h"
 
 #include <ws2tcpip.h>
 #include <stdio.h>

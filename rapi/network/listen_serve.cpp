@@ -1,14 +1,14 @@
 // The listener's own thread: taking docking connections, greeting each on
 // a thread of its own, holding and pinging the docked device.
-#include "rapi/net_listener.h"
+#include "rapi/network/listener.h"
 
 #include "protocol/little_endian.h"
 #include "protocol/rapi1.h"
 #include "protocol/rapi2.h"
 #include "rapi/call_log.h"
-#include "rapi/net_link.h"
-#include "rapi/net_listen.h"
-#include "rapi/net_wait.h"
+#include "rapi/network/network_link.h"
+#include "rapi/network/listen.h"
+#include "rapi/network/wait.h"
 
 namespace netlisten {
 

@@ -1,12 +1,12 @@
-#include "rapi/net_listen.h"
-#include "rapi/net_listener.h"
+#include "rapi/network/listen.h"
+#include "rapi/network/listener.h"
 
 #include <string>
 
 #include "protocol/rapi1.h"
 #include "rapi/call_log.h"
-#include "rapi/net_dock.h"
-#include "rapi/net_wait.h"
+#include "rapi/network/rapi1_dock.h"
+#include "rapi/network/wait.h"
 #include "rapi/section_lock.h"
 
 namespace netlisten {

@@ -1,11 +1,11 @@
 // The listener's side of Windows Mobile 5/6 devices (RAPI_DESKTOP2): their
 // port, their greeting, and their sessions, which the device opens to
 // that port when asked on its control channel, the id as the first word.
-#include "rapi/net_listener.h"
+#include "rapi/network/listener.h"
 
 #include "rapi/call_log.h"
-#include "rapi/net_dock2.h"
-#include "rapi/net_wait.h"
+#include "rapi/network/rapi2_dock.h"
+#include "rapi/network/wait.h"
 
 namespace netlisten {
 

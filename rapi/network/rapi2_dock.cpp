@@ -1,11 +1,11 @@
-#include "rapi/net_dock2.h"
+#include "rapi/network/rapi2_dock.h"
 
 #include <vector>
 
 #include "protocol/little_endian.h"
 #include "protocol/rapi2.h"
 #include "rapi/call_log.h"
-#include "rapi/net_dock.h"
+#include "rapi/network/rapi1_dock.h"
 
 namespace netdock2 {
 

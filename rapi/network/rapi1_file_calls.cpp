@@ -1,7 +1,7 @@
 // The file calls over TCP, in a CE 3.x/4.x device's own protocol. The
 // paths the open file handles were opened on are kept for GetFileTime,
 // whose times come from a search on that path.
-#include "rapi/net_file_calls.h"
+#include "rapi/network/rapi1_file_calls.h"
 
 #include <string.h>
 
@@ -11,8 +11,8 @@
 
 #include "rapi/call_log.h"
 #include "rapi/link.h"
-#include "rapi/net_exchange.h"
-#include "rapi/net_link.h"
+#include "rapi/network/exchange.h"
+#include "rapi/network/network_link.h"
 #include "rapi/section_lock.h"
 
 namespace netcall {

@@ -25,7 +25,7 @@ struct Docked {
     int key = -1;                     // its password challenge's key, or -1
     sockaddr_in device = {};          // where its remote API is served
     bool rapi2 = false;               // a Windows Mobile 5/6 device: its sessions are asked
-                                      // for on the control channel (net_dock2.h)
+                                      // for on the control channel (rapi/network/rapi2_dock.h)
 };
 
 // Greets the device that connected on `control` (its socket, blocking or

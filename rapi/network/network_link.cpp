@@ -1,4 +1,4 @@
-#include "rapi/net_link.h"
+#include "rapi/network/network_link.h"
 #include "rapi/startup.h"
 
 #include <winsock2.h>
@@ -8,8 +8,8 @@
 #include "protocol/rapi1.h"
 #include "rapi/call_log.h"
 #include "rapi/link.h"
-#include "rapi/net_listen.h"
-#include "rapi/net_wait.h"
+#include "rapi/network/listen.h"
+#include "rapi/network/wait.h"
 
 namespace netlink {
 

@@ -1,5 +1,5 @@
-// One remote API call over TCP: see net_exchange.h.
-#include "rapi/net_exchange.h"
+// One remote API call over TCP: see rapi/network/exchange.h.
+#include "rapi/network/exchange.h"
 
 #include <string.h>
 
@@ -7,7 +7,7 @@
 
 #include "rapi/call_log.h"
 #include "rapi/link.h"
-#include "rapi/net_link.h"
+#include "rapi/network/network_link.h"
 
 namespace netcall {
 

@@ -1,6 +1,6 @@
 // The file calls of the stand-in's network transport: opening, reading,
 // writing and closing device files, their times, sizes and attributes,
-// folders, and searches. Entries of its call table (net_calls.cpp).
+// folders, and searches. Entries of its call table (rapi/network/rapi1_calls.cpp).
 #pragma once
 
 #include "device/rapi_types.h"

@@ -1,12 +1,12 @@
 // Which transport the environment asks for, and where.
-#include "rapi/net_link.h"
+#include "rapi/network/network_link.h"
 
 #include <winsock2.h>
 #include <stdlib.h>
 #include <string.h>
 
 #include "protocol/rapi2.h"
-#include "rapi/net_wait.h"
+#include "rapi/network/wait.h"
 
 namespace netlink {
 

@@ -1,9 +1,9 @@
 // The file calls of the network transport to a Windows Mobile 5/6 device:
-// entries of its call table (net_calls2.cpp).
+// entries of its call table (rapi/network/rapi2_calls.cpp).
 #pragma once
 
 #include "device/rapi_types.h"
-#include "rapi/net_exchange.h"
+#include "rapi/network/exchange.h"
 
 namespace netcall2 {
 

@@ -1,5 +1,5 @@
-// The listener's shared record, between its start and end (net_listen.cpp)
-// and its own thread's work (net_listen_serve.cpp).
+// The listener's shared record, between its start and end (rapi/network/listen.cpp)
+// and its own thread's work (rapi/network/listen_serve.cpp).
 #pragma once
 
 #include <winsock2.h>
@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "rapi/net_dock.h"
+#include "rapi/network/rapi1_dock.h"
 #include "rapi/section_lock.h"
 
 namespace netlisten {
@@ -73,7 +73,7 @@ void Serve(Listener &l);
 // Removes a connection from those being greeted (with `lock` held).
 void Forget(Listener &l, SOCKET socket);
 
-// Windows Mobile 5/6 devices (net_listen2.cpp).
+// Windows Mobile 5/6 devices (rapi/network/rapi2_listen.cpp).
 // Listens on their port when wanted and not yet done: at once, or again
 // while its address is not this PC's (a failure for another reason gives
 // the port up, logged; older devices dock as before).

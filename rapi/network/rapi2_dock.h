@@ -4,7 +4,7 @@
 // request opens a second connection to the same port, its first four
 // bytes the request's id, which then carries the remote API session.
 // Each connection to that port is read on a greeting thread of its own
-// (net_listen_serve.cpp), so none holds another; each step has its deadline.
+// (rapi/network/listen_serve.cpp), so none holds another; each step has its deadline.
 #pragma once
 
 #include <winsock2.h>
@@ -13,7 +13,7 @@
 
 #include <string>
 
-#include "rapi/net_wait.h"
+#include "rapi/network/wait.h"
 
 namespace netdock2 {
 

@@ -6,7 +6,7 @@
 //
 // This file holds the system, registry and program calls, the shortcut,
 // and the transport's call table; the file calls are in
-// net_file_calls2.cpp.
+// rapi/network/rapi2_file_calls.cpp.
 #include <string.h>
 
 #include <algorithm>
@@ -16,7 +16,7 @@
 #include "rapi/calls.h"
 #include "rapi/find_all_calls.h"
 #include "rapi/link.h"
-#include "rapi/net_file_calls2.h"
+#include "rapi/network/rapi2_file_calls.h"
 
 using netcall::Call2;
 using netcall::Exchange2;

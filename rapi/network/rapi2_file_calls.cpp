@@ -2,14 +2,14 @@
 // protocol/rapi2.h): the same exports as for an older device, with the
 // newer frames. Every count the device sends is checked by the codec
 // against what the request asked for before anything reaches the caller.
-#include "rapi/net_file_calls2.h"
+#include "rapi/network/rapi2_file_calls.h"
 
 #include <string.h>
 
 #include <algorithm>
 
 #include "rapi/link.h"
-#include "rapi/net_exchange.h"
+#include "rapi/network/exchange.h"
 
 namespace netcall2 {
 

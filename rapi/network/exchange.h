@@ -14,7 +14,7 @@
 
 #include "device/rapi_types.h"
 #include "protocol/rapi1.h"
-#include "rapi/net_wait.h"
+#include "rapi/network/wait.h"
 #include "protocol/rapi2.h"
 
 namespace netcall {

@@ -1,5 +1,5 @@
-// The pieces every pipe call shares: see pipe_request.h.
-#include "rapi/pipe_request.h"
+// The pieces every pipe call shares: see rapi/pipe/pipe_request.h.
+#include "rapi/pipe/pipe_request.h"
 
 #include <string.h>
 

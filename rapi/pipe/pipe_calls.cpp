@@ -9,7 +9,7 @@
 #include "rapi/calls.h"
 #include "rapi/find_all_calls.h"
 #include "rapi/link.h"
-#include "rapi/pipe_request.h"
+#include "rapi/pipe/pipe_request.h"
 
 using namespace pipecall;
 using rapilink::Answer;

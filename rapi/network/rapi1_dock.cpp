@@ -1,4 +1,4 @@
-#include "rapi/net_dock.h"
+#include "rapi/network/rapi1_dock.h"
 
 #include <stdio.h>
 
@@ -8,7 +8,7 @@
 
 #include "protocol/rapi1.h"
 #include "rapi/call_log.h"
-#include "rapi/net_wait.h"
+#include "rapi/network/wait.h"
 
 namespace netdock {
 

@@ -7,8 +7,8 @@
 // then fail with "device not connected", as for a device that was pulled.
 //
 // This file holds the system, registry and program calls and the
-// transport's call table; the file calls are in net_file_calls.cpp, the
-// exchange of one call in net_exchange.cpp.
+// transport's call table; the file calls are in rapi/network/rapi1_file_calls.cpp, the
+// exchange of one call in rapi/network/exchange.cpp.
 #include <string.h>
 
 #include <algorithm>
@@ -18,8 +18,8 @@
 #include "rapi/calls.h"
 #include "rapi/find_all_calls.h"
 #include "rapi/link.h"
-#include "rapi/net_exchange.h"
-#include "rapi/net_file_calls.h"
+#include "rapi/network/exchange.h"
+#include "rapi/network/rapi1_file_calls.h"
 
 using namespace netcall;
 
