@@ -8,6 +8,10 @@
 # message boxes, focus and keyboard input work without an X server;
 # TESH_WINE_DISPLAY=1 uses build/wine-display, which shows real windows.
 # TESH_WINE_PREFIX chooses another prefix, which must also lie under build/.
+# Under ctest with the suite's resource file (tools/test.sh), an entry that
+# asks for a "wineprefix" is handed one of its own for its whole run,
+# build/wine-ID, so that two entries running at once never share a
+# wineserver (see tests/wine_prefixes.json).
 # An inherited WINEPREFIX is ignored: it is a user's own prefix, which these
 # scripts never use, change or delete.
 # The prefix is created on first use, under a lock, so parallel callers
@@ -34,10 +38,16 @@ if [ "${1:-}" = --system-rapi ]; then
 fi
 
 unset WINEPREFIX
+# ctest names the prefix handed to the entry as "id:ID,slots:1".
+slot_id=${CTEST_RESOURCE_GROUP_0_WINEPREFIX:-}
+slot_id=${slot_id#id:}
+slot_id=${slot_id%%,*}
 if [ -n "${TESH_WINE_PREFIX:-}" ]; then
   prefix=$TESH_WINE_PREFIX
 elif [ "${TESH_WINE_DISPLAY:-0}" = 1 ]; then
   prefix=$repo/build/wine-display
+elif [ -n "$slot_id" ]; then
+  prefix=$repo/build/wine-$slot_id
 else
   prefix=$repo/build/wine-headless
 fi
@@ -184,4 +194,50 @@ fi
 if [ "$#" -eq 0 ]; then
   exit 0   # only prepare the prefix
 fi
-exec "$wine_bin" "$@"
+
+# The pipe (ctest's) or file behind one of this script's output streams;
+# nothing for a terminal, which no one waits on.
+output_of() {
+  local target
+  target=$(readlink "/proc/$$/fd/$1" 2>/dev/null) || return 0
+  case "$target" in pipe:*) printf '%s' "$target" ;; esac
+}
+
+# The processes of this prefix that still hold this run's output pipe once
+# the program has ended. The one found is Wine's desktop process
+# (explorer.exe /desktop): the first window of a program starts it, it
+# inherits the program's standard error, and it lives as long as any
+# program of the prefix does. A test runner waits for every holder of its
+# output pipe, so one entry's run would last as long as every other
+# program in the prefix; they are ended here, as the run's own cleanup.
+end_holders_of_output() {
+  local pipes pid fd target
+  pipes=" $(output_of 1) $(output_of 2) "
+  [ "$pipes" = "   " ] && return 0
+  local holders=()
+  for pid in $(ls /proc | grep -E '^[0-9]+$'); do
+    [ "$pid" = "$$" ] && continue
+    tr '\0' '\n' < "/proc/$pid/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" || continue
+    for fd in 1 2; do
+      target=$(readlink "/proc/$pid/fd/$fd" 2>/dev/null) || continue
+      case "$pipes" in *" $target "*) holders+=("$pid"); break ;; esac
+    done
+  done
+  [ "${#holders[@]}" -eq 0 ] && return 0
+  kill "${holders[@]}" 2>/dev/null || true
+}
+
+if [ -z "$(output_of 1)$(output_of 2)" ]; then
+  exec "$wine_bin" "$@"
+fi
+# Run as a child, so that the cleanup follows; a stop asked of this script
+# is passed on to the program.
+"$wine_bin" "$@" 0<&0 &
+program=$!
+trap 'kill -TERM "$program" 2>/dev/null' TERM INT HUP
+status=0
+wait "$program" || status=$?
+# A stop interrupts the first wait: wait for the program's own end.
+while kill -0 "$program" 2>/dev/null; do wait "$program" || status=$?; done
+end_holders_of_output
+exit "$status"
