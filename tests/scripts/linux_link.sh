@@ -12,8 +12,9 @@
 #   tests/scripts/linux_link.sh REPO BUILD_DIR
 #
 # Needs root (unshare -n). The whole Wine side runs inside the namespace,
-# in a Wine prefix of its own (copied from the suite's build/wine-headless),
-# so that its wineserver makes its sockets there.
+# in a Wine prefix of its own (copied from the suite's prefix that ctest
+# handed the entry, else build/wine-headless), so that its wineserver makes
+# its sockets there.
 set -uo pipefail
 
 if [ "${1:-}" != --in-namespace ]; then
@@ -119,7 +120,11 @@ start_device() {
 
 # ---- The whole road, with Wine
 
-cp -a "$build/wine-headless" "$work/wine"
+# The suite's prefix that ctest handed this entry (tools/test.sh), which no
+# other entry uses meanwhile; else build/wine-headless.
+suite_prefix=${CTEST_RESOURCE_GROUP_0_WINEPREFIX:-id:headless}
+suite_prefix=${suite_prefix#id:}
+cp -a "$build/wine-${suite_prefix%%,*}" "$work/wine"
 : > "$work/wine/.tesh-reader-setup"
 export RAPI_LOG=$work/rapi.log
 
