@@ -195,39 +195,38 @@ if [ "$#" -eq 0 ]; then
   exit 0   # only prepare the prefix
 fi
 
-# The pipe (ctest's) or file behind one of this script's output streams;
-# nothing for a terminal, which no one waits on.
-output_of() {
-  local target
-  target=$(readlink "/proc/$$/fd/$1" 2>/dev/null) || return 0
-  case "$target" in pipe:*) printf '%s' "$target" ;; esac
+# True when this script's output stream fd is a pipe (ctest's): a
+# terminal or a file is waited on by no one.
+output_is_pipe() {
+  [ -p "/proc/$$/fd/$1" ]
 }
 
-# The processes of this prefix that still hold this run's output pipe once
-# the program has ended. The one found is Wine's desktop process
+# The Wine processes of this prefix that still hold this run's output pipe
+# once the program has ended. The one found is Wine's desktop process
 # (explorer.exe /desktop): the first window of a program starts it, it
 # inherits the program's standard error, and it lives as long as any
 # program of the prefix does. A test runner waits for every holder of its
 # output pipe, so one entry's run would last as long as every other
 # program in the prefix; they are ended here, as the run's own cleanup.
+# Only Wine's own processes count: a script that called this one holds the
+# pipe too, and must go on.
 end_holders_of_output() {
-  local pipes pid fd target
-  pipes=" $(output_of 1) $(output_of 2) "
-  [ "$pipes" = "   " ] && return 0
-  local holders=()
-  for pid in $(ls /proc | grep -E '^[0-9]+$'); do
-    [ "$pid" = "$$" ] && continue
-    tr '\0' '\n' < "/proc/$pid/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" || continue
+  local entry pid fd exe holders=()
+  for entry in /proc/[0-9]*; do
+    pid=${entry#/proc/}
     for fd in 1 2; do
-      target=$(readlink "/proc/$pid/fd/$fd" 2>/dev/null) || continue
-      case "$pipes" in *" $target "*) holders+=("$pid"); break ;; esac
+      { output_is_pipe 1 && [ "$entry/fd/$fd" -ef "/proc/$$/fd/1" ]; } ||
+        { output_is_pipe 2 && [ "$entry/fd/$fd" -ef "/proc/$$/fd/2" ]; } || continue
+      exe=$(readlink "$entry/exe" 2>/dev/null) || break
+      case "${exe##*/}" in wineserver*) break ;; wine*) ;; *) break ;; esac
+      grep -qzxF "WINEPREFIX=$WINEPREFIX" "$entry/environ" 2>/dev/null && holders+=("$pid")
+      break
     done
   done
-  [ "${#holders[@]}" -eq 0 ] && return 0
-  kill "${holders[@]}" 2>/dev/null || true
+  [ "${#holders[@]}" -eq 0 ] || kill "${holders[@]}" 2>/dev/null || true
 }
 
-if [ -z "$(output_of 1)$(output_of 2)" ]; then
+if ! output_is_pipe 1 && ! output_is_pipe 2; then
   exec "$wine_bin" "$@"
 fi
 # Run as a child, so that the cleanup follows; a stop asked of this script
