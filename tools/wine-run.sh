@@ -230,10 +230,13 @@ if ! output_is_pipe 1 && ! output_is_pipe 2; then
   exec "$wine_bin" "$@"
 fi
 # Run as a child, so that the cleanup follows; a stop asked of this script
-# is passed on to the program.
+# is passed on to the program, as the same signal.
 "$wine_bin" "$@" 0<&0 &
 program=$!
-trap 'kill -TERM "$program" 2>/dev/null' TERM INT HUP
+for signal in TERM INT HUP; do
+  # shellcheck disable=SC2064  # the signal is fixed now, the program too
+  trap "kill -$signal $program 2>/dev/null" "$signal"
+done
 status=0
 wait "$program" || status=$?
 # A stop interrupts the first wait: wait for the program's own end.
