@@ -47,6 +47,5 @@ done
 build=${TESH_BUILD_DIR:-$repo/build}
 "$here/build.sh" "$build"
 cd "$build"
-# Two entries at a time, each Wine entry in a prefix of its own for its
-# whole run (tests/wine_prefixes.json; see tests/CMakeLists.txt).
-ctest --output-on-failure -j "${TESH_TEST_JOBS:-2}" --resource-spec-file "$repo/tests/wine_prefixes.json" "$@"
+# Two entries at a time, never two in one Wine prefix (tests/CMakeLists.txt).
+ctest --output-on-failure -j "${TESH_TEST_JOBS:-2}" "$@"

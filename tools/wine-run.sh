@@ -8,10 +8,6 @@
 # message boxes, focus and keyboard input work without an X server;
 # TESH_WINE_DISPLAY=1 uses build/wine-display, which shows real windows.
 # TESH_WINE_PREFIX chooses another prefix, which must also lie under build/.
-# Under ctest with the suite's resource file (tools/test.sh), an entry that
-# asks for a "wineprefix" is handed one of its own for its whole run,
-# build/wine-ID, so that two entries running at once never share a
-# wineserver (see tests/wine_prefixes.json).
 # An inherited WINEPREFIX is ignored: it is a user's own prefix, which these
 # scripts never use, change or delete.
 # The prefix is created on first use, under a lock, so parallel callers
@@ -38,16 +34,10 @@ if [ "${1:-}" = --system-rapi ]; then
 fi
 
 unset WINEPREFIX
-# ctest names the prefix handed to the entry as "id:ID,slots:1".
-slot_id=${CTEST_RESOURCE_GROUP_0_WINEPREFIX:-}
-slot_id=${slot_id#id:}
-slot_id=${slot_id%%,*}
 if [ -n "${TESH_WINE_PREFIX:-}" ]; then
   prefix=$TESH_WINE_PREFIX
 elif [ "${TESH_WINE_DISPLAY:-0}" = 1 ]; then
   prefix=$repo/build/wine-display
-elif [ -n "$slot_id" ]; then
-  prefix=$repo/build/wine-$slot_id
 else
   prefix=$repo/build/wine-headless
 fi

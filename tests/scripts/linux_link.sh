@@ -12,8 +12,8 @@
 #   tests/scripts/linux_link.sh REPO BUILD_DIR
 #
 # Needs root (unshare -n). The whole Wine side runs inside the namespace,
-# in a Wine prefix of its own (copied from the suite's prefix that ctest
-# handed the entry, else build/wine-headless), so that its wineserver makes
+# in a Wine prefix of its own (copied from the suite's prefix of the entry,
+# TESH_WINE_PREFIX, else build/wine-headless), so that its wineserver makes
 # its sockets there.
 set -uo pipefail
 
@@ -121,11 +121,8 @@ start_device() {
 
 # ---- The whole road, with Wine
 
-# The suite's prefix that ctest handed this entry (tools/test.sh), which no
-# other entry uses meanwhile; else build/wine-headless.
-suite_prefix=${CTEST_RESOURCE_GROUP_0_WINEPREFIX:-id:headless}
-suite_prefix=${suite_prefix#id:}
-cp -a "$build/wine-${suite_prefix%%,*}" "$work/wine"
+# The suite's prefix of this entry, which no other entry uses meanwhile.
+cp -a "${TESH_WINE_PREFIX:-$build/wine-headless}" "$work/wine"
 : > "$work/wine/.tesh-reader-setup"
 export RAPI_LOG=$work/rapi.log
 
