@@ -9,6 +9,9 @@ const int kPathChars = MAX_PATH;
 struct SetupState {
     // 1 once a device connection is made, 0 before and after Disconnect.
     LONG connected;
+    // The connections made so far: what one device told (a folder's
+    // listing) holds only within the connection it was told in.
+    LONG connections;
     // Device class 1..6 of the connected device; 0 until first stored.
     WORD PlatformCode;
     // The device's platform identifier (registry Ident\OrigName), ANSI.

@@ -5,6 +5,7 @@
 
 #include "books/book_paths.h"
 #include "books/book_selection.h"
+#include "books/folder_listing.h"
 #include "books/no_room.h"
 #include "books/pending_book_list.h"
 #include "books/storage_room.h"
@@ -182,21 +183,29 @@ Transfer TransferNewspaperIssue(const char *name, const char *folder) {
     return Transfer::kGoOn;
 }
 
-// An ordinary book keeps its host name on the device, newer-only.
-Transfer TransferOrdinaryBook(const char *name, const char *folder) {
+// An ordinary book keeps its host name on the device, newer-only. A book
+// the folder's listing shows current costs no device call; any other goes
+// through the copy's own age test.
+Transfer TransferOrdinaryBook(const char *name, const char *folder, const FolderListing &listing) {
     char path[kDevicePathChars];
     if (!JoinDevicePath(path, folder, name)) return ReportBookFailed(name, ERROR_FILENAME_EXCED_RANGE);
+    const ListedFile *listed = FindListed(listing, name);
     bool kept = false;
-    DWORD result = CopyFileToDevice(name, path, &kept);
+    DWORD result = CopyFileToDevice(name, path, &kept, listed ? &listed->lastWrite : nullptr);
     return CopyOutcome(name, folder, result, kept);
 }
 
 // A book that cannot be read is named and not copied; the copy would only
-// show the system's text, without the name, and count it as done.
-Transfer TransferBook(const char *name, const char *folder) {
+// show the system's text, without the name, and count it as done. A copy
+// leaves its file current, or as it was, or stops the transfer, so the
+// listing stays true of it; the newspaper's files do not stay as listed,
+// and an ordinary book of one of their names is asked of the device.
+Transfer TransferBook(const char *name, const char *folder, FolderListing *listing) {
     const DWORD openError = OpenHostBookError(name);
     if (openError != 0) return ReportBookFailed(name, openError);
-    return IsNewspaperIssue(name) ? TransferNewspaperIssue(name, folder) : TransferOrdinaryBook(name, folder);
+    if (!IsNewspaperIssue(name)) return TransferOrdinaryBook(name, folder, *listing);
+    for (const char *file : {kNewspaperIssue, kNewspaperPages, kNewspaperState}) ForgetListed(listing, file);
+    return TransferNewspaperIssue(name, folder);
 }
 
 int CountPendingNames(PendingBookList **list) {
@@ -233,8 +242,8 @@ void ReportCardGone() {
 // A book at least as large as one that found no room is not copied: only
 // the age test asks whether the device's copy is current already (the
 // newspaper's issue is always replaced, so never is).
-Transfer TransferOrSkipBook(const char *name, const char *folder, const NoRoomBooks &noRoom) {
-    if (!CannotFitNow(noRoom, name)) return TransferBook(name, folder);
+Transfer TransferOrSkipBook(const char *name, const char *folder, const NoRoomBooks &noRoom, FolderListing *listing) {
+    if (!CannotFitNow(noRoom, name)) return TransferBook(name, folder, listing);
     char path[kDevicePathChars];
     const bool current = !IsNewspaperIssue(name) && JoinDevicePath(path, folder, name) &&
                          DeviceCopyIsCurrent(name, path);
@@ -248,7 +257,8 @@ Transfer TransferOrSkipBook(const char *name, const char *folder, const NoRoomBo
 // cannot be reached, that is said once and the rest are not tried: their
 // names, with the book that met it, stay in the list for the caller to
 // count and release.
-Transfer TransferEachBook(PendingBookList **list, int chosen, int *failed, NoRoomBooks *noRoom) {
+Transfer TransferEachBook(PendingBookList **list, int chosen, int *failed, NoRoomBooks *noRoom,
+                          FolderListing *listing) {
     char folder[kDevicePathChars];
     // An offered location always has room for the folder; should it not, that
     // is said once, not once per book.
@@ -256,10 +266,12 @@ Transfer TransferEachBook(PendingBookList **list, int chosen, int *failed, NoRoo
         ShowSystemErrorBox(ERROR_FILENAME_EXCED_RANGE);
         return Transfer::kStop;
     }
+    // The room check's listing, when it is of this folder on this device.
+    KeepListingOnlyOf(listing, folder);
     for (char *name = static_cast<char *>(RewindAndPeek(list)); name;
          name = static_cast<char *>(RewindAndPeek(list))) {
         const bool fits = !CannotFitNow(*noRoom, name);
-        const Transfer outcome = TransferOrSkipBook(name, folder, *noRoom);
+        const Transfer outcome = TransferOrSkipBook(name, folder, *noRoom, listing);
         if (outcome == Transfer::kLinkLost) {
             ReportLinkLostCopying(name, list, *failed + noRoom->count, chosen);
             return outcome;
@@ -280,9 +292,9 @@ Transfer TransferEachBook(PendingBookList **list, int chosen, int *failed, NoRoo
 // The books in list order; *failed counts the books tried that are not on
 // the device. Books that found no room are said once, after the others
 // (unless the link or the card went, which is said instead).
-Transfer TransferBooks(PendingBookList **list, int chosen, int *failed) {
+Transfer TransferBooks(PendingBookList **list, int chosen, int *failed, FolderListing *listing) {
     NoRoomBooks noRoom;
-    const Transfer outcome = TransferEachBook(list, chosen, failed, &noRoom);
+    const Transfer outcome = TransferEachBook(list, chosen, failed, &noRoom, listing);
     *failed += noRoom.count;
     if (outcome != Transfer::kLinkLost && outcome != Transfer::kCardGone) ReportNoRoom(noRoom, g_setup.storageRoot);
     return outcome == Transfer::kCardGone ? Transfer::kStop : outcome;
@@ -302,15 +314,16 @@ bool EnterBookFolder() {
 }
 
 // The books into the book folder, with the progress window up; *failed
-// counts the books tried that did not arrive.
-Transfer TransferToDevice(PendingBookList **list, int chosen, int *failed) {
+// counts the books tried that did not arrive; listing is the room check's
+// of the book folder.
+Transfer TransferToDevice(PendingBookList **list, int chosen, int *failed, FolderListing *listing) {
     ShowProgressWindow();
     Transfer outcome = Transfer::kStop;
     if (!PrepareBookFolder()) {
         ReportBooksLinkLost(kTextLinkLostBeforeBooks, chosen, chosen);
         outcome = Transfer::kLinkLost;
     } else if (EnterBookFolder()) {
-        outcome = TransferBooks(list, chosen, failed);
+        outcome = TransferBooks(list, chosen, failed, listing);
     }
     HideProgressWindow();
     return outcome;
@@ -333,8 +346,9 @@ void ReportInstalledBooks(int chosen, int notInstalled) {
 // The two pages, with Back from the second page to the first. Returns 1
 // when the books and the storage root are chosen, else InstallBooks's
 // result. Each pass of the book page starts from an empty list, so the
-// names chosen last are the ones that count.
-int RunWizardPages(PendingBookList **list) {
+// names chosen last are the ones that count, and *listing is the book
+// folder's listing made by the room check of the location chosen last.
+int RunWizardPages(PendingBookList **list, FolderListing *listing) {
     for (;;) {
         ReleasePendingNames(list);
         int books = RunBookSelection(list);
@@ -344,7 +358,7 @@ int RunWizardPages(PendingBookList **list) {
         // A device report (F3) on the book page forgets a device it finds
         // gone: connect again before the storage page asks the device.
         if (!ReconnectIfForgotten()) return -1;
-        int storage = ChooseStorageWithRoom(list);
+        int storage = ChooseStorageWithRoom(list, listing);
         if (storage == 0) return 0;
         if (storage != -1) return 1;
     }
@@ -355,7 +369,8 @@ int RunWizardPages(PendingBookList **list) {
 // the main menu comes back, as when no connection could be made.
 int RunInstallBooks(PendingBookList **list) {
     if (!EnsureDeviceReady()) return -1;
-    int pages = RunWizardPages(list);
+    FolderListing listing;
+    int pages = RunWizardPages(list, &listing);
     if (pages != 1) return pages;
     const int chosen = CountPendingNames(list);
     // As before the storage page: a device report on that page may have
@@ -375,7 +390,7 @@ int RunInstallBooks(PendingBookList **list) {
     // No connection could be made for the reader: said already.
     if (!g_setup.connected) return -1;
     int failed = 0;
-    if (TransferToDevice(list, chosen, &failed) == Transfer::kLinkLost) return -1;
+    if (TransferToDevice(list, chosen, &failed, &listing) == Transfer::kLinkLost) return -1;
     LaunchReader();
     // Books left untried after a stop are not on the device either.
     ReportInstalledBooks(chosen, failed + CountPendingNames(list));

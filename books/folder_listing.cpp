@@ -1,9 +1,12 @@
 #include "books/folder_listing.h"
 
+#include <string.h>
+
 #include <set>
 
 #include "books/book_paths.h"
 #include "device/rapi.h"
+#include "base/setup_state.h"
 
 namespace {
 
@@ -20,6 +23,8 @@ std::wstring NameKey(std::wstring name) {
 
 bool ListDeviceFolder(const char *folder, FolderListing *listing) {
     listing->files.clear();
+    listing->folder = folder;
+    listing->connection = g_setup.connections;
     char pattern[kDevicePathChars];
     wchar_t wide[kDevicePathChars];
     if (!JoinDevicePath(pattern, folder, "*") || !MultiByteToWideChar(CP_ACP, 0, pattern, -1, wide, kDevicePathChars)) {
@@ -48,4 +53,16 @@ const ListedFile *FindListed(const FolderListing &listing, const char *name) {
     if (!MultiByteToWideChar(CP_ACP, 0, name, -1, wide, kDevicePathChars)) return nullptr;
     const auto found = listing.files.find(NameKey(wide));
     return found == listing.files.end() ? nullptr : &found->second;
+}
+
+void KeepListingOnlyOf(FolderListing *listing, const char *folder) {
+    if (listing->connection != g_setup.connections || _stricmp(listing->folder.c_str(), folder) != 0) {
+        listing->files.clear();
+    }
+}
+
+void ForgetListed(FolderListing *listing, const char *name) {
+    wchar_t wide[kDevicePathChars];
+    // A name that cannot be converted cannot be found either.
+    if (MultiByteToWideChar(CP_ACP, 0, name, -1, wide, kDevicePathChars)) listing->files.erase(NameKey(wide));
 }

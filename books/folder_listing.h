@@ -19,6 +19,9 @@ struct ListedFile {
 // file that a copy can be compared with.
 struct FolderListing {
     std::map<std::wstring, ListedFile> files;
+    // The folder listed, and the connection it was listed in.
+    std::string folder;
+    LONG connection = 0;
 };
 
 // Lists the files of folder (an ANSI device path ending in "\") in one
@@ -29,3 +32,11 @@ bool ListDeviceFolder(const char *folder, FolderListing *listing);
 // The listed file of this ANSI name; nullptr when the listing does not
 // show one.
 const ListedFile *FindListed(const FolderListing &listing, const char *name);
+
+// Empties the listing unless it is of folder and was made in the current
+// connection: the device listed may have been pulled and another docked.
+void KeepListingOnlyOf(FolderListing *listing, const char *folder);
+
+// Drops the file of this ANSI name from the listing: once it has been
+// written or deleted since, the listing no longer tells what it holds.
+void ForgetListed(FolderListing *listing, const char *name);

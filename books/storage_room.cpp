@@ -152,18 +152,20 @@ std::string LocationName() {
 // fixed number of times, whatever the number of books: the processor (when
 // the reader counts), one listing of the book folder and the free room. The
 // reader's files count in full at first; only when the books do not fit
-// even so is the reader's folder listed too, for the exact figure.
-bool ChosenBooksFit(PendingBookList **list) {
+// even so is the reader's folder listed too, for the exact figure. The
+// book folder's listing stays in *books, where the transfer finds the
+// books that are current without asking the device again.
+bool ChosenBooksFit(PendingBookList **list, FolderListing *books) {
     const ReaderVariant reader = ReaderInThisStore();
     char folder[kDevicePathChars];
     if (!JoinDevicePath(folder, g_setup.storageRoot, kBookFolderUnderRoot)) return true;
-    FolderListing books, installFolder;
-    ListDeviceFolder(folder, &books);
-    uint64_t needed = RoomForCopies(list, reader, installFolder, folder, books);
+    FolderListing installFolder;
+    ListDeviceFolder(folder, books);
+    uint64_t needed = RoomForCopies(list, reader, installFolder, folder, *books);
     uint64_t free = 0;
     if (needed == 0 || !ReadFreeRoom(&free) || needed <= free) return true;
     if (!reader.refused && ListDeviceFolder(SplitDeviceFile(kDeviceReaderPathAnsi).folder.c_str(), &installFolder)) {
-        needed = RoomForCopies(list, reader, installFolder, folder, books);
+        needed = RoomForCopies(list, reader, installFolder, folder, *books);
         if (needed <= free) return true;
     }
     char text[512];
@@ -175,10 +177,10 @@ bool ChosenBooksFit(PendingBookList **list) {
 
 }  // namespace
 
-int ChooseStorageWithRoom(PendingBookList **list) {
+int ChooseStorageWithRoom(PendingBookList **list, FolderListing *bookFolder) {
     for (;;) {
         const int storage = RunStorageSelection();
-        if (storage != 1 || ChosenBooksFit(list)) return storage;
+        if (storage != 1 || ChosenBooksFit(list, bookFolder)) return storage;
         // No card: the storage page was never shown, and only fewer books help.
         if (CountStorageLocations() < 2) return -1;
     }

@@ -34,7 +34,12 @@ HRESULT TryConnect(HANDLE cancelEvent, DWORD limitMs) {
         CeRapiUninit();
         return E_FAIL;
     }
-    if (FAILED(init.hrRapiInit)) CeRapiUninit();
+    if (FAILED(init.hrRapiInit)) {
+        CeRapiUninit();
+    } else {
+        // Another device may be docked now: what the last one told is old.
+        InterlockedIncrement(&g_setup.connections);
+    }
     return init.hrRapiInit;
 }
 

@@ -54,6 +54,15 @@ bool DeviceFileIsCurrent(HANDLE host, const wchar_t *devicePath) {
     return timesRead && CompareFileTime(&hostTimes.lastWrite, &deviceTimes.lastWrite) <= 0;
 }
 
+// The age test answered from a listing of the device's folder, when the
+// listing shows the device file current. No listed time, an earlier one or
+// host times that cannot be read leave the question to the device.
+bool ListedFileIsCurrent(HANDLE host, const FILETIME *listedLastWrite) {
+    FileTimes hostTimes;
+    return listedLastWrite && ReadHostTimes(host, &hostTimes) &&
+           CompareFileTime(&hostTimes.lastWrite, listedLastWrite) <= 0;
+}
+
 // A failure is reported by a code that is never 0 (success) and never the
 // in-use result, which the device's own "path not found" (3) would be.
 static_assert(kCopyDeviceFileInUse == ERROR_PATH_NOT_FOUND, "the collision this guards against");
@@ -181,7 +190,7 @@ DWORD ReplaceTarget(const wchar_t *temporaryPath, const wchar_t *targetPath, boo
 // Copies hostFile over devicePath through the temporary file. Only the age
 // test differs between the newer-only copy and the forced replace.
 DWORD CopyThroughTemporaryFile(const char *hostFile, const char *devicePath, bool onlyWhenNewer,
-                               bool *keptAsTemporary) {
+                               bool *keptAsTemporary, const FILETIME *listedLastWrite = nullptr) {
     if (keptAsTemporary) *keptAsTemporary = false;
     wchar_t targetPath[kDevicePathUnits];
     wchar_t temporaryPath[kDevicePathUnits];
@@ -194,7 +203,7 @@ DWORD CopyThroughTemporaryFile(const char *hostFile, const char *devicePath, boo
         ShowSystemErrorBox(GetLastError());
         return 0;
     }
-    if (onlyWhenNewer && DeviceFileIsCurrent(host, targetPath)) {
+    if (onlyWhenNewer && (ListedFileIsCurrent(host, listedLastWrite) || DeviceFileIsCurrent(host, targetPath))) {
         CloseHandle(host);
         BlankProgressLines();
         return 0;
@@ -234,8 +243,9 @@ DWORD CopyThroughTemporaryFile(const char *hostFile, const char *devicePath, boo
 
 }  // namespace
 
-DWORD CopyFileToDevice(const char *hostFile, const char *devicePath, bool *keptAsTemporary) {
-    return CopyThroughTemporaryFile(hostFile, devicePath, true, keptAsTemporary);
+DWORD CopyFileToDevice(const char *hostFile, const char *devicePath, bool *keptAsTemporary,
+                       const FILETIME *listedLastWrite) {
+    return CopyThroughTemporaryFile(hostFile, devicePath, true, keptAsTemporary, listedLastWrite);
 }
 
 DWORD ReplaceFileOnDevice(const char *hostFile, const char *devicePath, bool *keptAsTemporary) {

@@ -25,7 +25,12 @@ const DWORD kCopyDeviceFileInUse = 3;
 // renamed into its place with the link still up, the copy is the only whole
 // one and stays under the temporary name: *keptAsTemporary (when given) is
 // then true, and a later copy into that folder would overwrite it.
-DWORD CopyFileToDevice(const char *hostFile, const char *devicePath, bool *keptAsTemporary = nullptr);
+// listedLastWrite, when given, is the device file's last-write time from a
+// listing of its folder: when it is not earlier than the host file's, the
+// copy is passed over as the age test would pass it, without asking the
+// device; an earlier one leaves the question to the age test.
+DWORD CopyFileToDevice(const char *hostFile, const char *devicePath, bool *keptAsTemporary = nullptr,
+                       const FILETIME *listedLastWrite = nullptr);
 
 // Copies hostFile to devicePath whatever the two files' times (the
 // newspaper's current issue is replaced by each new issue). What devicePath

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what the build needs (Debian), builds everything for Windows with
-# MinGW-w64, and runs every test under Wine, headless.
+# MinGW-w64, and runs every test under Wine, headless, two at a time
+# (TESH_TEST_JOBS=1: one at a time).
 #
 #   tools/test.sh            build in ./build and run all tests
 #   tools/test.sh -R device  pass further arguments to ctest
@@ -46,4 +47,5 @@ done
 build=${TESH_BUILD_DIR:-$repo/build}
 "$here/build.sh" "$build"
 cd "$build"
-ctest --output-on-failure "$@"
+# Two entries at a time, never two in one Wine prefix (tests/CMakeLists.txt).
+ctest --output-on-failure -j "${TESH_TEST_JOBS:-2}" "$@"

@@ -184,4 +184,52 @@ fi
 if [ "$#" -eq 0 ]; then
   exit 0   # only prepare the prefix
 fi
-exec "$wine_bin" "$@"
+
+# True when this script's output stream fd is a pipe (ctest's): a
+# terminal or a file is waited on by no one.
+output_is_pipe() {
+  [ -p "/proc/$$/fd/$1" ]
+}
+
+# The Wine processes of this prefix that still hold this run's output pipe
+# once the program has ended. The one found is Wine's desktop process
+# (explorer.exe /desktop): the first window of a program starts it, it
+# inherits the program's standard error, and it lives as long as any
+# program of the prefix does. A test runner waits for every holder of its
+# output pipe, so one entry's run would last as long as every other
+# program in the prefix; they are ended here, as the run's own cleanup.
+# Only Wine's own processes count: a script that called this one holds the
+# pipe too, and must go on.
+end_holders_of_output() {
+  local entry pid fd exe holders=()
+  for entry in /proc/[0-9]*; do
+    pid=${entry#/proc/}
+    for fd in 1 2; do
+      { output_is_pipe 1 && [ "$entry/fd/$fd" -ef "/proc/$$/fd/1" ]; } ||
+        { output_is_pipe 2 && [ "$entry/fd/$fd" -ef "/proc/$$/fd/2" ]; } || continue
+      exe=$(readlink "$entry/exe" 2>/dev/null) || break
+      case "${exe##*/}" in wineserver*) break ;; wine*) ;; *) break ;; esac
+      grep -qzxF "WINEPREFIX=$WINEPREFIX" "$entry/environ" 2>/dev/null && holders+=("$pid")
+      break
+    done
+  done
+  [ "${#holders[@]}" -eq 0 ] || kill "${holders[@]}" 2>/dev/null || true
+}
+
+if ! output_is_pipe 1 && ! output_is_pipe 2; then
+  exec "$wine_bin" "$@"
+fi
+# Run as a child, so that the cleanup follows; a stop asked of this script
+# is passed on to the program, as the same signal.
+"$wine_bin" "$@" 0<&0 &
+program=$!
+for signal in TERM INT HUP; do
+  # shellcheck disable=SC2064  # the signal is fixed now, the program too
+  trap "kill -$signal $program 2>/dev/null" "$signal"
+done
+status=0
+wait "$program" || status=$?
+# A stop interrupts the first wait: wait for the program's own end.
+while kill -0 "$program" 2>/dev/null; do wait "$program" || status=$?; done
+end_holders_of_output
+exit "$status"

@@ -12,6 +12,23 @@ int64_t Now() {
     return now.QuadPart;
 }
 
+// The part of a call's delay waited out in short steps.
+const std::chrono::milliseconds kFineWait(2);
+
+// Returns at end, not before, and at most a step after: a millisecond's
+// sleep while more than that is left, then yielding the processor.
+void WaitUntil(std::chrono::steady_clock::time_point end) {
+    for (;;) {
+        const std::chrono::steady_clock::duration left = end - std::chrono::steady_clock::now();
+        if (left <= std::chrono::steady_clock::duration::zero()) return;
+        if (left > std::chrono::microseconds(1500)) {
+            Sleep(1);
+        } else {
+            SwitchToThread();
+        }
+    }
+}
+
 int64_t TicksPerSecond() {
     LARGE_INTEGER frequency;
     QueryPerformanceFrequency(&frequency);
@@ -66,9 +83,19 @@ void LinkSpeed::Delay() {
     std::unique_lock<std::mutex> lock(mutex_);
     const std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
     // Woken early by a change (or spuriously), the wait goes on to the end
-    // that the delay in effect now gives.
+    // that the delay in effect now gives. A timed wait on the condition ends
+    // about a millisecond late under Wine, which a thousand calls add up to
+    // a second the cable never took: it waits for all but the delay's last
+    // milliseconds, and those are waited out in steps that end on time.
     while (latencyMs_ > 0) {
         const std::chrono::steady_clock::time_point end = start + std::chrono::milliseconds(latencyMs_);
-        if (latencyChanged_.wait_until(lock, end) == std::cv_status::timeout) return;
+        const std::chrono::steady_clock::time_point coarseEnd = end - kFineWait;
+        if (std::chrono::steady_clock::now() < coarseEnd) {
+            latencyChanged_.wait_until(lock, coarseEnd);
+            continue;
+        }
+        lock.unlock();
+        WaitUntil(end);
+        return;
     }
 }

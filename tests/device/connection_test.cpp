@@ -53,6 +53,8 @@ int EnsureReadyWithoutDialog() {
 
 TEST_F(Connection, ADockedDeviceConnectsWithoutTheDialog) {
     device_.Plug();
+    // Each connection made is counted: what a device said holds only within it.
+    const LONG connections = g_setup.connections;
     int result = robot::RunWithRobot(EnsureDeviceReady, [] {
         EXPECT_TRUE(robot::StaysAbsent(kConnectCaption, 1500));
         EXPECT_TRUE(robot::StaysAbsent(kCaptionDeviceInformation, 100));
@@ -62,6 +64,7 @@ TEST_F(Connection, ADockedDeviceConnectsWithoutTheDialog) {
     // A Pocket PC 3.0.
     EXPECT_EQ(g_setup.PlatformCode, 5);
     EXPECT_STREQ(g_setup.platformIdText, "Pocket_PC");
+    EXPECT_EQ(g_setup.connections, connections + 1);
 }
 
 TEST_F(Connection, TheDialogWaitsUntilTheDeviceIsPluggedIn) {
@@ -208,6 +211,7 @@ TEST_F(Connection, LaterCallsReclassifyWithoutReconnecting) {
     ASSERT_EQ(EnsureReadyWithoutDialog(), 1);
     EXPECT_EQ(g_setup.PlatformCode, 5);
     const size_t logBefore = device_.Log().size();
+    const LONG connections = g_setup.connections;
 
     const struct {
         const char *origname;
@@ -227,6 +231,7 @@ TEST_F(Connection, LaterCallsReclassifyWithoutReconnecting) {
         EXPECT_STREQ(g_setup.platformIdText, change.origname);
     }
     EXPECT_EQ(CountLogLines(device_, "RapiInit", logBefore), 0);
+    EXPECT_EQ(g_setup.connections, connections);
 }
 
 // A device that answers the version read with an error of its own, its
@@ -311,7 +316,9 @@ TEST_F(Connection, AQuickAttemptThatRunsOutStopsTheRemoteApi) {
     // No device: the quick attempt waits 250 ms, gives up, and stops the
     // remote API, so a device plugged in afterwards sees no session.
     const DWORD start = GetTickCount();
+    const LONG connections = g_setup.connections;
     EXPECT_LT(TryConnect(nullptr, 250), 0);
+    EXPECT_EQ(g_setup.connections, connections);
     const DWORD elapsed = GetTickCount() - start;
     EXPECT_GE(elapsed, 240u);
     EXPECT_LT(elapsed, 5000u);

@@ -12,8 +12,9 @@
 #   tests/scripts/linux_link.sh REPO BUILD_DIR
 #
 # Needs root (unshare -n). The whole Wine side runs inside the namespace,
-# in a Wine prefix of its own (copied from the suite's build/wine-headless),
-# so that its wineserver makes its sockets there.
+# in a Wine prefix of its own (copied from the suite's prefix of the entry,
+# TESH_WINE_PREFIX, else build/wine-headless), so that its wineserver makes
+# its sockets there.
 set -uo pipefail
 
 if [ "${1:-}" != --in-namespace ]; then
@@ -120,7 +121,8 @@ start_device() {
 
 # ---- The whole road, with Wine
 
-cp -a "$build/wine-headless" "$work/wine"
+# The suite's prefix of this entry, which no other entry uses meanwhile.
+cp -a "${TESH_WINE_PREFIX:-$build/wine-headless}" "$work/wine"
 : > "$work/wine/.tesh-reader-setup"
 export RAPI_LOG=$work/rapi.log
 

@@ -11,7 +11,8 @@
 # --help with its own usage without building, and names a wrong word with
 # the choices; beside the running demo, a second run command, a second
 # device on its pipe and a misspelt fault are refused, and the device's end
-# is said in the run's terminal at once.
+# is said in the run's terminal at once. And a run's output is let go as
+# soon as its program ends, though another program of the prefix goes on.
 set -uo pipefail
 
 # The run command as a demo under a virtual display (this script calls itself
@@ -172,6 +173,43 @@ if out=$(TESH_WINE_PREFIX=$foreign timeout 60 sh "$kit/tesh-reader-setup.sh" 2>&
   fail "the Linux launcher used a folder it did not make: $out"
 fi
 rm -rf "$kit"
+
+# A run's output is free as soon as its program ends, though another
+# program of the prefix goes on: the prefix's desktop process, started by
+# the first program's first window, holds that program's standard error.
+desktop_releases_output() {
+  local bin fifo reader short keeper pid holder= attempt
+  bin=$(dirname "$wine_test")
+  fifo=$home.output
+  mkfifo "$fifo"
+  cat "$fifo" > "$home.short.log" &
+  reader=$!
+  CEDEVICE_PIPE='\\.\pipe\cedevice-prefix-safety-short' "$repo/tools/wine-run.sh" "$bin/test_shell.exe" \
+    --gtest_filter='Menus.*' --gtest_repeat=3 > "$fifo" 2>&1 &
+  short=$!
+  for attempt in $(seq 150); do
+    for pid in $(pgrep -f 'explorer.exe /desktop'); do
+      [ "/proc/$pid/fd/2" -ef "$fifo" ] && holder=$pid
+    done
+    [ -n "$holder" ] && break
+    sleep 0.2
+  done
+  CEDEVICE_PIPE='\\.\pipe\cedevice-prefix-safety-keeper' "$repo/tools/wine-run.sh" "$bin/setup.exe" \
+    >/dev/null 2>&1 &
+  keeper=$!
+  wait "$short" || fail "the program with windows failed: $(cat "$home.short.log")"
+  for attempt in $(seq 100); do
+    kill -0 "$reader" 2>/dev/null || break
+    sleep 0.2
+  done
+  [ -n "$holder" ] || fail "no desktop process held the output of the first program with windows"
+  kill -0 "$reader" 2>/dev/null && fail "the output of a program that had ended was held 20 s beyond it"
+  kill -0 "$keeper" 2>/dev/null || fail "the program that went on did not"
+  kill "$keeper" "$reader" 2>/dev/null
+  wait "$keeper" "$reader" 2>/dev/null
+  rm -f "$fifo" "$home.short.log"
+}
+desktop_releases_output
 
 timeout 500 xvfb-run -a -s "-screen 0 1024x768x24" "$0" --demo-beside-tests "$repo" "$home.run.log" "$wine_test" "$@" ||
   fail "the demo of the run command did not run beside the tests as it should: $(cat "$home.run.log")"
