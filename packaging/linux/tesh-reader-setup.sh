@@ -130,28 +130,79 @@ fi
 # The link, in the background for as long as the wizard runs: the device
 # sends "CLIENT" and waits for "CLIENTSERVER" before PPP starts; persist
 # brings the link back when the device is taken out of its cradle and put
-# back.
+# back, and keeps pppd through a hang-up too. So pppd is started by a small
+# keeper (as root, through the one sudo that may ask for a password) that
+# ends it as soon as the launcher is gone: it reads a pipe that only the
+# launcher holds open, and the launcher's end, however it comes (the wizard
+# closed, Ctrl+C, TERM, the terminal closed, an error here, even a KILL),
+# closes that pipe. Nothing is asked of sudo at the end.
+keeper='
+link=
+end() {
+  trap "" HUP INT TERM
+  [ -z "$link" ] || kill "$link" 2>/dev/null
+  [ -z "$link" ] || wait "$link" 2>/dev/null
+  exit 0
+}
+trap end HUP INT TERM
+exec 3<&0
+"$@" </dev/null >&2 &
+link=$!
+echo "$link"
+exec >&2
+cat <&3 >/dev/null &
+wait $!
+end'
 link_pid=
-as_root=
+link_dir=
+wizard_pid=
+# Messages to a terminal that is gone fail; the cleanup goes on regardless.
+note() { say "$@" 2>/dev/null || true; }
+end_wizard() {
+  [ -n "$wizard_pid" ] || return 0
+  kill "$wizard_pid" 2>/dev/null || true
+  # A Wine that ignores TERM is killed after 3 s: the wizard ends within 5.
+  tenths=0
+  while kill -0 "$wizard_pid" 2>/dev/null && [ "$tenths" -lt 30 ]; do
+    sleep 0.1
+    tenths=$((tenths + 1))
+  done
+  kill -KILL "$wizard_pid" 2>/dev/null || true
+  wizard_pid=
+}
 end_link() {
+  set +e
+  trap '' HUP INT TERM
+  end_wizard
+  [ -n "$link_dir" ] && rm -rf "$link_dir"
   [ -n "$link_pid" ] || return 0
-  say "ending the link (pppd, process $link_pid)"
-  $as_root kill "$link_pid" 2>/dev/null || true
-  wait "$link_pid" 2>/dev/null || true
+  note "ending the link (pppd)"
+  exec 9>&-
+  wait "$link_pid" 2>/dev/null
   link_pid=
 }
 if [ -n "$serial" ]; then
+  as_root=
   if [ "$(id -u)" != 0 ]; then
     say "pppd needs root: starting it through sudo, which may ask for your password"
-    sudo -v || refuse "sudo did not let pppd start; run as root, or bring the link up yourself (README.txt, step 2)"
     as_root=sudo
   fi
   trap end_link EXIT
   trap 'exit 130' INT
-  trap 'exit 143' TERM HUP
-  $as_root "$pppd" "$serial" "${speed:-115200}" connect "chat -v -t3 CLIENT CLIENTSERVER\\c" \
-    "$desktop_address:$RAPI_PEER" noauth local nodefaultroute crtscts lock persist maxfail 0 holdoff 1 nodetach &
+  trap 'exit 143' TERM
+  trap 'exit 129' HUP
+  link_dir=$(mktemp -d "${TMPDIR:-/tmp}/$me.XXXXXX")
+  mkfifo "$link_dir/keep" "$link_dir/started"
+  $as_root sh -c "$keeper" keeper "$pppd" "$serial" "${speed:-115200}" connect "chat -v -t3 CLIENT CLIENTSERVER\\c" \
+    "$desktop_address:$RAPI_PEER" noauth local nodefaultroute crtscts lock persist maxfail 0 holdoff 1 nodetach \
+    <"$link_dir/keep" >"$link_dir/started" &
   link_pid=$!
+  exec 9>"$link_dir/keep"
+  started=
+  read -r started <"$link_dir/started" || true
+  rm -rf "$link_dir"
+  link_dir=
+  [ -n "$started" ] || refuse "pppd did not start (sudo refused it?); run as root, or bring the link up yourself (README.txt, step 2)"
   say "pppd makes the link on $serial at ${speed:-115200} bit/s: dock the device now" \
       "(put it in its cradle, or plug in its cable)"
 elif command -v ip >/dev/null 2>&1; then
@@ -165,8 +216,8 @@ elif command -v ip >/dev/null 2>&1; then
 fi
 
 if [ ! -d "$WINEPREFIX/drive_c/windows/system32" ]; then
-  "$wine" wineboot -i >/dev/null 2>&1 || true
-  wineserver -w 2>/dev/null || true
+  "$wine" wineboot -i >/dev/null 2>&1 9>&- || true
+  wineserver -w 2>/dev/null 9>&- || true
 fi
 
 # setup.exe loads rapi.dll only from the system folder, as on Windows.
@@ -189,6 +240,12 @@ cd "$here"
 if [ -z "$serial" ]; then
   exec "$wine" setup.exe "$@"
 fi
+# The wizard runs in the background, so that Ctrl+C, TERM and a hang-up are
+# acted on at once (a shell runs its traps only between commands), and
+# without the keeper's pipe.
 status=0
-"$wine" setup.exe "$@" || status=$?
+"$wine" setup.exe "$@" 9>&- &
+wizard_pid=$!
+wait "$wizard_pid" || status=$?
+wizard_pid=
 exit "$status"

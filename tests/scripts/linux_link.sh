@@ -7,7 +7,10 @@
 # device's end; Device Info shows it. The link then goes down and comes
 # back, the device docking anew: the next Device Info shows it again. When
 # the wizard ends, pppd is ended. Then the launcher's messages and option
-# errors, from a table, with a stand-in Wine.
+# errors, from a table, with a stand-in Wine; and the launcher run by a user
+# on a terminal of its own, ended by Ctrl+C, by TERM and by the terminal
+# closing, with a Wine deaf to the interrupt and a sudo that would ask for
+# the password again.
 #
 #   tests/scripts/linux_link.sh REPO BUILD_DIR
 #
@@ -60,11 +63,13 @@ cp "$build/bin/setup.exe" "$build/bin/rapi.dll" "$repo/packaging/linux/tesh-read
 
 # The stand-in pppd: its arguments one a line, its process id, and the
 # link's addresses 2 s after the connection window waits (or after 60 s);
-# it ends, noting so, when it is told to.
+# it ends, noting so, when it is told to, and survives a hang-up (as pppd
+# with persist does).
 cat > "$work/bin/pppd" <<EOF
 #!/bin/sh
 adder=
-trap 'kill \$adder 2>/dev/null; echo ended > "$work/link/pppd.ended"; exit 0' TERM INT HUP
+trap 'kill \$adder 2>/dev/null; echo ended > "$work/link/pppd.ended"; exit 0' TERM INT
+trap '' HUP
 printf '%s\n' "\$@" > "$work/link/pppd.args"
 echo \$\$ > "$work/link/pppd.pid"
 (
@@ -169,18 +174,26 @@ grep -q "dock the device now" "$work/launcher.log" || fail "the launcher did not
 
 # ---- The launcher's messages and option errors, with a stand-in Wine
 
-# The stand-in Wine notes that the wizard started and runs for
-# FAKE_WINE_SECONDS; a stand-in sudo (for a user who is not root) notes
-# itself and runs what it is given.
+# The stand-in Wine notes that the wizard started and its process id, and
+# runs for FAKE_WINE_SECONDS, deaf to Ctrl+C and TERM with FAKE_WINE_DEAF (as
+# a window program under Wine may be); a stand-in sudo (for a user who is
+# not root) notes itself and runs what it is given the first time only:
+# asked again, its credentials have expired, and it would ask for the
+# password again.
 cat > "$work/bin/wine" <<EOF
 #!/bin/sh
 echo "wine \$*" >> "$work/link/wine.ran"
-sleep "\${FAKE_WINE_SECONDS:-0}"
+echo \$\$ > "$work/link/wine.pid"
+[ -z "\${FAKE_WINE_DEAF:-}" ] || trap '' INT TERM
+exec sleep "\${FAKE_WINE_SECONDS:-0}"
 EOF
 cat > "$work/bin/sudo" <<EOF
 #!/bin/sh
+if [ -e "$work/link/sudo.ran" ]; then
+  echo "sudo \$*" >> "$work/link/sudo.again"
+  exit 1
+fi
 echo "sudo \$*" >> "$work/link/sudo.ran"
-[ "\$1" = -v ] && exit 0
 exec "\$@"
 EOF
 chmod +x "$work/bin/wine" "$work/bin/sudo"
@@ -219,25 +232,89 @@ for row in "${rows[@]}"; do
   fi
 done
 
-# Ctrl+C while the wizard runs ends pppd; a user who is not root is told
-# of sudo before it asks.
-rm -f "$work/link/wine.ran"
-FAKE_WINE_SECONDS=30 PATH=$work/bin:$PATH TESH_WINE_PREFIX=$fake_prefix \
-  setpriv --reuid=65534 --regid=65534 --clear-groups \
-  env HOME="$work" python3 -c 'import os, sys; os.setsid(); os.execv(sys.argv[1], sys.argv[1:])' \
-  "$work/zip/tesh-reader-setup.sh" --serial /dev/null >"$work/interrupted.log" 2>&1 &
-interrupted=$!
-groups+=("$interrupted")
-if wait_file "$work/link/wine.ran" 100 && wait_file "$work/link/pppd.pid" 50; then
-  kill -INT -- "-$interrupted"
-  for i in $(seq 100); do [ -e "$work/link/pppd.ended" ] && break; sleep 0.1; done
-  [ -e "$work/link/pppd.ended" ] || fail "Ctrl+C did not end pppd"
-else
-  fail "the launcher run by a user did not start pppd and the wizard"
-fi
-wait "$interrupted" 2>/dev/null
-grep -q "through sudo" "$work/interrupted.log" || fail "a user was not told that pppd starts through sudo"
-grep -q "^sudo -v" "$work/link/sudo.ran" 2>/dev/null || fail "sudo was not asked before pppd started"
+# The launcher run by a user (through the stand-in sudo) on a terminal of
+# its own, ended while the wizard runs: pppd ends, the wizard ends within 5 s
+# even when deaf to the interrupt, and sudo is asked only once.
+# HOW: int (Ctrl+C to the terminal's processes), term (TERM to the
+# launcher), hup (the terminal closed under it).
+end_launcher() {
+  python3 - "$@" <<'EOF'
+import fcntl, os, select, signal, sys, termios, threading, time
+how, ready, command = sys.argv[1], sys.argv[2].split(","), sys.argv[3:]
+master, slave = os.openpty()
+child = os.fork()
+if child == 0:
+    os.setsid()
+    fcntl.ioctl(slave, termios.TIOCSCTTY, 0)
+    for fd in (0, 1, 2):
+        os.dup2(slave, fd)
+    os.close(master)
+    os.close(slave)
+    os.execvp(command[0], command)
+os.close(slave)
+out = open(os.environ["LAUNCHER_LOG"], "wb")
+draining = True
+# Reads with a timeout: a read in progress would keep the terminal from
+# closing.
+def drain():
+    while draining:
+        try:
+            if select.select([master], [], [], 0.1)[0]:
+                data = os.read(master, 4096)
+                if not data:
+                    break
+                out.write(data)
+                out.flush()
+        except OSError:
+            break
+drainer = threading.Thread(target=drain, daemon=True)
+drainer.start()
+for _ in range(150):
+    if all(os.path.exists(name) for name in ready):
+        break
+    time.sleep(0.1)
+else:
+    print("never ready")
+    sys.exit(1)
+start = time.time()
+if how == "int":
+    os.killpg(child, signal.SIGINT)
+elif how == "term":
+    os.kill(child, signal.SIGTERM)
+else:
+    draining = False
+    drainer.join()
+    os.close(master)
+for _ in range(100):
+    if os.waitpid(child, os.WNOHANG)[0] == child:
+        print(int((time.time() - start) * 1000))
+        break
+    time.sleep(0.1)
+else:
+    print("alive")
+    os.system("ps -o pid,ppid,stat,wchan:20,cmd -s %d >&2" % child)
+draining = False
+drainer.join()
+EOF
+}
+chmod a+w "$work/link"
+for how in int term hup; do
+  rm -f "$work/link/wine.ran" "$work/link/wine.pid" "$work/link/pppd.pid" "$work/link/pppd.ended" \
+    "$work/link/sudo.ran" "$work/link/sudo.again"
+  took=$(FAKE_WINE_SECONDS=60 FAKE_WINE_DEAF=1 PATH=$work/bin:$PATH TESH_WINE_PREFIX=$fake_prefix \
+    LAUNCHER_LOG=$work/ended-$how.log end_launcher "$how" "$work/link/wine.pid,$work/link/pppd.pid" \
+    setpriv --reuid=65534 --regid=65534 --clear-groups env HOME="$work" "$work/zip/tesh-reader-setup.sh" --serial /dev/null)
+  case $took in
+    '' | *[!0-9]*) fail "$how: the launcher did not end ($took)" ;;
+    *) [ "$took" -le 5000 ] || fail "$how: the launcher took $took ms to end, more than 5 s" ;;
+  esac
+  wait_file "$work/link/pppd.ended" 50 || fail "$how: pppd was not ended"
+  wine_pid=$(cat "$work/link/wine.pid" 2>/dev/null)
+  [ -n "$wine_pid" ] && kill -0 "$wine_pid" 2>/dev/null && fail "$how: the wizard (deaf to the interrupt) still runs"
+  [ -n "$wine_pid" ] && kill -KILL "$wine_pid" 2>/dev/null
+  [ -e "$work/link/sudo.again" ] && fail "$how: sudo was asked a second time: $(cat "$work/link/sudo.again")"
+  grep -q "through sudo" "$work/ended-$how.log" || fail "$how: a user was not told that pppd starts through sudo"
+done
 
 if [ "$failures" -gt 0 ]; then
   for log in launcher robot device rapi; do
