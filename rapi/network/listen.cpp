@@ -136,7 +136,7 @@ DWORD WINAPI Run(void *parameter) {
         CloseDocked(&l.held);
         for (netdock::Docked &docked : l.arrived) CloseDocked(&docked);
         l.arrived.clear();
-        for (SOCKET socket : l.greeting) shutdown(socket, SD_BOTH);
+        EndGreetings(l);
         if (l.failure == S_OK) l.failure = E_ABORT;
     }
     Release(&l);

@@ -29,11 +29,26 @@ const DWORD kListenRetryMs = 1000;
 // from its address, before that connection is taken for the device
 // docking again.
 const DWORD kProbeMs = 2000;
-// Docking devices greeted at once; a new one beyond makes the oldest end.
+// Every thread the listener starts greets one connection: a device's
+// greeting, its password verdict, its unlock on its own screen, the session
+// it is asked for, or a session connection itself. Greetings at once: a new
+// one beyond makes an older one end, from the address greeted most often
+// (oldest first); and one address is greeted at most this often at once,
+// a new one beyond making its own oldest end. So a stranger's storm from
+// one address never pushes out a device docking from another.
 const size_t kMaxGreetings = 8;
+const size_t kMaxGreetingsPerAddress = 3;
+// A greeting told to end ends within one slice of its waits (20 ms); while
+// this many greeting threads are still alive, a new connection is closed as
+// it is taken, unread: threads, descriptors and memory stay bounded under
+// any storm.
+const size_t kMaxGreeters = 12;
 // Connections taken from the listener in one turn; after a failure other
 // than "none waiting" (no socket left, say), the listener rests a moment.
 const int kMaxAcceptsPerTurn = 16;
+// Words taken from the held device's control channel in one turn: a device
+// flooding it keeps the listener from nothing else.
+const int kMaxWordsPerTurn = 64;
 const DWORD kAcceptRestMs = 100;
 
 // Listens where the choice says, unless the listener runs for it already

@@ -3,6 +3,7 @@
 #include <stdio.h>
 
 #include <atomic>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -40,12 +41,18 @@ bool ReadInfoBlock(const std::vector<uint8_t> &block, std::string *description) 
     return true;
 }
 
-std::atomic<bool> g_boxShown{false};
+std::atomic<bool> g_boxShown[2] = {{false}, {false}};
 
-DWORD WINAPI ShowUserMessage(void *message) {
-    MessageBoxW(nullptr, static_cast<const wchar_t *>(message), L"Windows CE device",
-                MB_OK | MB_ICONWARNING | MB_SETFOREGROUND | MB_TOPMOST);
-    g_boxShown = false;
+struct Message {
+    const wchar_t *text;
+    Box kind;
+};
+
+DWORD WINAPI ShowUserMessage(void *parameter) {
+    Message message = *static_cast<Message *>(parameter);
+    delete static_cast<Message *>(parameter);
+    MessageBoxW(nullptr, message.text, L"Windows CE device", MB_OK | MB_ICONWARNING | MB_SETFOREGROUND | MB_TOPMOST);
+    g_boxShown[static_cast<int>(message.kind)] = false;
     return 0;
 }
 
@@ -75,6 +82,15 @@ std::vector<uint8_t> PasswordAnswer(uint8_t key) {
 
 enum class Verdict { kAccepted, kRefused, kSilent };
 
+// Who received the password, as the log must say.
+void LogPasswordSent(SOCKET socket) {
+    sockaddr_in to = {};
+    int size = sizeof to;
+    getpeername(socket, reinterpret_cast<sockaddr *>(&to), &size);
+    calllog::Event("the password of RAPI_PASSWORD was sent to the device at %s",
+                   netwait::DescribeHost(to.sin_addr).c_str());
+}
+
 // Sends the password and reads the device's verdict of `verdictBytes`
 // bytes (non-zero: accepted) before the deadline. A device that says
 // nothing in time has not refused anything: it is silent.
@@ -84,15 +100,18 @@ Verdict JudgedPassword(SOCKET socket, uint8_t key, size_t verdictBytes, HANDLE s
     bool sent = !answer.empty() && netwait::SendAll(socket, answer.data(), answer.size());
     SecureZeroMemory(answer.data(), answer.size());
     if (!sent) return Verdict::kRefused;
+    LogPasswordSent(socket);
     if (!netwait::ReceiveWithin(socket, verdict, verdictBytes, stop, deadline)) return Verdict::kSilent;
     return (verdict[0] | verdict[1]) != 0 ? Verdict::kAccepted : Verdict::kRefused;
 }
 
 // Answers the control channel's password challenge; true when the device
 // accepts the password. While the user is still being told about the last
-// password, a new challenge is refused unanswered: one box at a time.
+// password, a new challenge is refused unanswered (one box at a time, and
+// a refused password is never tried again unasked); a box about a device
+// to unlock holds nothing back.
 bool AnswerChallenge(SOCKET control, uint8_t key, HANDLE stop, const Deadline &deadline) {
-    if (g_boxShown) {
+    if (BoxShown(Box::kPassword)) {
         calllog::Event("the device asks for a password while the last message about it is still shown: refused");
         return false;
     }
@@ -191,18 +210,21 @@ bool Greet(SOCKET control, uint16_t devicePort, HANDLE stop, Docked *docked) {
     return true;
 }
 
-bool TellUser(const wchar_t *text) {
+bool TellUser(const wchar_t *text, Box kind) {
     fwprintf(stderr, L"rapi.dll: %ls\n", text);
-    if (g_boxShown.exchange(true)) return false;
-    HANDLE thread = CreateThread(nullptr, 0, ShowUserMessage, const_cast<wchar_t *>(text), 0, nullptr);
+    std::atomic<bool> &shown = g_boxShown[static_cast<int>(kind)];
+    if (shown.exchange(true)) return false;
+    Message *message = new (std::nothrow) Message{text, kind};
+    HANDLE thread = message ? CreateThread(nullptr, 0, ShowUserMessage, message, 0, nullptr) : nullptr;
     if (!thread) {
-        g_boxShown = false;
+        delete message;
+        shown = false;
         return false;
     }
     CloseHandle(thread);
     return true;
 }
 
-bool BoxShown() { return g_boxShown; }
+bool BoxShown(Box kind) { return g_boxShown[static_cast<int>(kind)]; }
 
 }  // namespace netdock

@@ -41,13 +41,16 @@ bool Greet(SOCKET control, uint16_t devicePort, HANDLE stop, Docked *docked);
 // one byte). INVALID_SOCKET when the port does not answer or refuses.
 SOCKET OpenSessionTo(const sockaddr_in &device, int key, HANDLE stop, DWORD limitMs);
 
+// What a message to the user is about: a password (needed or refused),
+// or a device to unlock on its own screen.
+enum class Box { kPassword, kUnlock };
+
 // Shows a message about the device to the user, in a box of its own
-// thread so that the listener keeps listening; at most one box at a time.
-// False, with nothing shown, while the last box is still up.
-bool TellUser(const wchar_t *text);
-// True while such a box is up.
-bool BoxShown();
-// True while such a box is up.
-bool BoxShown();
+// thread so that the listener keeps listening; at most one box of each
+// kind at a time. False, with nothing shown, while the last box of that
+// kind is still up.
+bool TellUser(const wchar_t *text, Box kind = Box::kPassword);
+// True while a box of that kind is up.
+bool BoxShown(Box kind = Box::kPassword);
 
 }  // namespace netdock

@@ -79,15 +79,15 @@ void TryListen2(Listener &l) {
     l.gaveUp2 = error != 0;
 }
 
-Greeted GreetWm5(Listener &l, SOCKET socket, netdock::Docked *docked) {
+Greeted GreetWm5(Listener &l, SOCKET socket, HANDLE stop, netdock::Docked *docked) {
     Deadline deadline(netdock::kGreetingMs);
     sockaddr_in from = {};
     int size = sizeof from;
     uint32_t first = 0;
     if (getpeername(socket, reinterpret_cast<sockaddr *>(&from), &size) != 0) return Greeted::kFailed;
     const std::string where = Describe(from);
-    if (!netdock2::FirstWord(socket, l.quit, deadline, &first)) {
-        if (!netwait::Stopping(l.quit)) calllog::Event("the connection from %s sent no first word: closed", where.c_str());
+    if (!netdock2::FirstWord(socket, stop, deadline, &first)) {
+        if (!netwait::Stopping(stop)) calllog::Event("the connection from %s sent no first word: closed", where.c_str());
         return Greeted::kFailed;
     }
     if (!netdock2::IsHandshakeWord(first)) {
@@ -96,8 +96,8 @@ Greeted GreetWm5(Listener &l, SOCKET socket, netdock::Docked *docked) {
                        first);
         return Greeted::kFailed;
     }
-    if (!netdock2::Greet(socket, first, where, l.quit, deadline)) return Greeted::kFailed;
-    docked->session = OpenSession2(l, socket, from, 0, l.quit);
+    if (!netdock2::Greet(socket, first, where, stop, deadline)) return Greeted::kFailed;
+    docked->session = OpenSession2(l, socket, from, 0, stop);
     if (docked->session == INVALID_SOCKET) return Greeted::kFailed;
     docked->control = socket;
     docked->device = from;
