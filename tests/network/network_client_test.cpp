@@ -524,25 +524,30 @@ TEST_F(Docking, AnAnnouncingDeviceIsConnectedWithinHalfASecond) {
 
 // The device sends its challenge and its block; the password goes back on
 // the control channel, and again at the start of the remote API session.
+// Either byte of the device's verdict accepts it.
 TEST_F(Docking, APasswordIsAnsweredFromTheVariable) {
-    FakeDevice device;
-    device.Serve([](const Bytes &) { return Reply({0, 0x10}); }, 8);
-    SetEnvironmentVariableW(L"RAPI_PASSWORD", L"ab");
-    Listen(device);
-    FakeDevice docking;
-    Bytes greeting;
-    PutU32(&greeting, 0x200 | 0x5A);  // key 0x5A
-    Bytes block = GoodInfoBlock();
-    greeting.insert(greeting.end(), block.begin(), block.end());
-    ASSERT_TRUE(docking.Dock(desktopPort_, greeting, false));
-    // u16 byte count 6, then "ab" and its terminator in UTF-16LE, XOR the key.
-    const Bytes expected = {6, 0, 'a' ^ 0x5A, 0x5A, 'b' ^ 0x5A, 0x5A, 0x5A, 0x5A};
-    EXPECT_EQ(docking.ControlReceived(expected.size(), 3000), expected);
-    EXPECT_FALSE(Connected(200)) << "connected before the device accepted the password";
-    ASSERT_TRUE(docking.SendControl(Bytes{1, 0}));
-    EXPECT_TRUE(Connected(5000));
-    EXPECT_EQ(device.Greeting(), expected);
-    EXPECT_NE(Alive(), FALSE);
+    for (const Bytes &verdict : {Bytes{1, 0}, Bytes{0, 1}}) {
+        SCOPED_TRACE(testing::PrintToString(verdict));
+        FakeDevice device;
+        device.Serve([](const Bytes &) { return Reply({0, 0x10}); }, 8);
+        SetEnvironmentVariableW(L"RAPI_PASSWORD", L"ab");
+        Listen(device);
+        FakeDevice docking;
+        Bytes greeting;
+        PutU32(&greeting, 0x200 | 0x5A);  // key 0x5A
+        Bytes block = GoodInfoBlock();
+        greeting.insert(greeting.end(), block.begin(), block.end());
+        ASSERT_TRUE(docking.Dock(desktopPort_, greeting, false));
+        // u16 byte count 6, then "ab" and its terminator in UTF-16LE, XOR the key.
+        const Bytes expected = {6, 0, 'a' ^ 0x5A, 0x5A, 'b' ^ 0x5A, 0x5A, 0x5A, 0x5A};
+        EXPECT_EQ(docking.ControlReceived(expected.size(), 3000), expected);
+        EXPECT_FALSE(Connected(200)) << "connected before the device accepted the password";
+        ASSERT_TRUE(docking.SendControl(verdict));
+        EXPECT_TRUE(Connected(5000));
+        EXPECT_EQ(device.Greeting(), expected);
+        EXPECT_NE(Alive(), FALSE);
+        CeRapiUninit();
+    }
 }
 
 TEST_F(Docking, AWrongPasswordIsNotConnected) {
@@ -789,6 +794,8 @@ TEST_F(Wm5Docking, APasswordKeyInEachOfTheThreeModes) {
         {"no password", 0, Bytes(), Bytes(), Bytes(), true},
         {"an XOR key, the password accepted", 0x1234565A, {6, 0, 0x3b, 0x5a, 0x38, 0x5a, 0x5a, 0x5a}, {1, 0},
          Bytes(), true},
+        {"an XOR key, accepted by the verdict's second byte", 0x1234565A,
+         {6, 0, 0x3b, 0x5a, 0x38, 0x5a, 0x5a, 0x5a}, {0, 1}, Bytes(), true},
         {"an XOR key, the password refused", 0x1234565A, {6, 0, 0x3b, 0x5a, 0x38, 0x5a, 0x5a, 0x5a}, {0, 0},
          Bytes(), false},
         {"unlocked on the device", 0xFFFFFFFF, Words({8}), Words({0}), Words({0, 12}), true},
