@@ -162,8 +162,6 @@ const uint32_t kProcessInformationBytes = 16;
 const uint32_t kPowerStatusBytes = 24;
 const uint32_t kOsVersionInfoBytes = 276;
 const uint32_t kFileTimeBytes = 8;
-// CeFindAllFiles entries of no fields at all are refused beyond this.
-const uint32_t kMaxEmptyEntries = 4096;
 
 // A request's arguments. Which fields a command uses, in wire order
 // ("s" = string; fields not named stay unused and are not sent):

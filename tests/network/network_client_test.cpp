@@ -117,6 +117,23 @@ Bytes Listing(uint32_t count, const std::vector<std::wstring> &names, uint32_t u
     return tail;
 }
 
+// A listing of no fields at all: only a count of entries to show.
+Outcome EmptyListCall() {
+    DWORD count = 0;
+    CE_FIND_DATA *found = nullptr;
+    BOOL ok = CeFindAllFiles(L"\\*", 0, &count, &found);
+    if (found) CeRapiFreeBuffer(found);
+    return {ok != FALSE, true};
+}
+
+// A listing's count, then as many zero bytes.
+Bytes EmptyListing(uint32_t count) {
+    Bytes tail;
+    PutU32(&tail, count);
+    tail.resize(tail.size() + count, 0);
+    return tail;
+}
+
 Outcome ReadCall() {
     uint8_t room[16 + 64];
     memset(room, kCanary, sizeof room);
@@ -292,6 +309,10 @@ const HostileRow kHostileRows[] = {
      kNoDevice},
     {"a listing count past the frame", Reply({}, Listing(5000, {L"book.vbk", L"news.vbk"})), ListCall, false,
      kNoDevice},
+    {"100,000 entries of no fields, in a reply of as many bytes", Reply({}, EmptyListing(100000)), EmptyListCall,
+     false, kNoDevice},
+    {"70,000 entries, more than a folder holds", Reply({}, Listing(70000, std::vector<std::wstring>(70000, L"b"))),
+     ListCall, false, kNoDevice},
     {"a listed name longer than MAX_PATH", Reply({}, Listing(2, {L"book.vbk", L"news.vbk"}, 300)), ListCall, false,
      kNoDevice},
     {"a listed name past the frame", Reply({}, Listing(2, {L"book.vbk", L"n"}, 40)), ListCall, false, kNoDevice},
@@ -682,6 +703,8 @@ const HostileRow kHostileRows2[] = {
     {"an invocation answer count past the frame", Reply2({0, 0, 5000}, Filled(10)), InvokeCall, false, kNoDevice},
     {"a frame of two gigabytes", HugeFrameHeader(), VersionCall, false, kNoDevice},
     {"a reply cut short after its last error", Reply2({0}), VersionCall, false, kNoDevice},
+    {"100,000 entries of no fields, in a reply of as many bytes", Reply2({0, 1}, EmptyListing(100000)), EmptyListCall,
+     false, kNoDevice},
 };
 
 class Wm5Docking : public Docking {
