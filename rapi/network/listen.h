@@ -32,12 +32,10 @@ const DWORD kProbeMs = 2000;
 // Every thread the listener starts greets one connection: a device's
 // greeting, its password verdict, its unlock on its own screen, the session
 // it is asked for, or a session connection itself. Greetings at once: a new
-// one beyond makes an older one end, from the address greeted most often
-// (oldest first); and one address is greeted at most this often at once,
-// a new one beyond making its own oldest end. So a stranger's storm from
-// one address never pushes out a device docking from another.
+// one beyond makes an older one end, the oldest from the address greeted
+// most often. So a stranger's storm from one address never pushes out a
+// device docking from another.
 const size_t kMaxGreetings = 8;
-const size_t kMaxGreetingsPerAddress = 3;
 // A greeting told to end ends within one slice of its waits (20 ms); while
 // this many greeting threads are still alive, a new connection is closed as
 // it is taken, unread: threads, descriptors and memory stay bounded under

@@ -58,37 +58,22 @@ size_t GreetingsFrom(const Listener &l, in_addr from) {
     return count;
 }
 
-// The oldest greeting still going from `from`, or from the address greeted
-// most often when `from` is null.
-Greeting *OldestToEnd(Listener &l, const in_addr *from) {
-    Greeting *oldest = nullptr;
-    size_t most = 0;
+// Makes room for one more greeting (with `lock` held): beyond
+// kMaxGreetings the oldest greeting from the address greeted most often
+// ends at once.
+void MakeWay(Listener &l) {
+    Greeting *ended = nullptr;
+    size_t going = 0, most = 0;
     for (Greeting &greeting : l.greeting) {
         if (greeting.madeWay) continue;
-        if (from) {
-            if (greeting.from.s_addr == from->s_addr) return &greeting;
-            continue;
-        }
+        ++going;
         size_t count = GreetingsFrom(l, greeting.from);
         if (count > most) {
             most = count;
-            oldest = &greeting;
+            ended = &greeting;
         }
     }
-    return oldest;
-}
-
-// Makes room for a greeting from `from` (with `lock` held).
-void MakeWay(Listener &l, in_addr from) {
-    size_t going = 0;
-    for (const Greeting &greeting : l.greeting) going += greeting.madeWay ? 0 : 1;
-    Greeting *ended = nullptr;
-    if (GreetingsFrom(l, from) >= kMaxGreetingsPerAddress) {
-        ended = OldestToEnd(l, &from);
-    } else if (going >= kMaxGreetings) {
-        ended = OldestToEnd(l, nullptr);
-    }
-    if (!ended) return;
+    if (going < kMaxGreetings || !ended) return;
     ended->madeWay = true;
     SetEvent(ended->stop);
     calllog::Event("too many greetings at once: the oldest from %s made way", DescribeHost(ended->from).c_str());
@@ -100,7 +85,7 @@ void StartGreeting(Listener &l, SOCKET socket, const sockaddr_in &from, bool rap
     calllog::Event(rapi2 ? "a connection to the Windows Mobile port from %s" : "a device docks from %s",
                    Describe(from).c_str());
     SectionGuard guard(l.lock);
-    MakeWay(l, from.sin_addr);
+    MakeWay(l);
     HANDLE stop = l.greeters < kMaxGreeters ? CreateEventW(nullptr, TRUE, FALSE, nullptr) : nullptr;
     GreetingJob *job = stop ? new GreetingJob{&l, socket, stop, rapi2} : nullptr;
     Hold(&l);

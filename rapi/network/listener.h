@@ -83,9 +83,9 @@ void Serve(Listener &l);
 
 // Greeting threads (rapi/network/listen_greet.cpp).
 // Has the connection greeted on a thread of its own, within the bounds of
-// listen.h: an address greeted too often, or too many greetings at once,
-// make an older greeting end at once; with kMaxGreeters threads alive the
-// connection is closed unread. From the listener's thread only.
+// listen.h: too many greetings at once make an older one end at once; with
+// kMaxGreeters threads alive the connection is closed unread. From the
+// listener's thread only.
 void StartGreeting(Listener &l, SOCKET socket, const sockaddr_in &from, bool rapi2);
 // Removes a connection from those being greeted (with `lock` held).
 void Forget(Listener &l, SOCKET socket);
