@@ -107,7 +107,7 @@ uint32_t AskedId(FakeDevice &device, uint16_t port2) {
 
 const HostilePeerRow kStormRows[] = {
     {"a stranger's storm of handshakes to unlock on the device (200 a second, 3 s): threads the bridge grew by",
-     "threads", 16,
+     "threads", 20,
      [] {
          Bridge bridge;
          bridge.Listen2();
