@@ -2,27 +2,36 @@
 # Tesh(TM) Reader Setup on Linux: runs setup.exe under Wine, with the
 # stand-in rapi.dll as the bridge to a Windows CE handheld docked over its
 # network link (the USB cable through the kernel's ipaq driver and pppd, or
-# a serial cradle through pppd). Put the reader's variant files and any
-# books beside setup.exe, and run, from the USB cable:
+# a serial cradle through pppd). Run it on the folder that holds the
+# reader's variant files and any books (a publisher's disc, a download),
+# from the USB cable:
 #
 #   sudo modprobe ipaq
-#   ./tesh-reader-setup.sh --serial /dev/ttyUSB0
+#   tesh-reader-setup --folder /media/cdrom --serial /dev/ttyUSB0
 #
 # which brings the link up with pppd (through sudo when not run as root),
-# and ends it when the wizard ends. Run `./tesh-reader-setup.sh --help` for
-# every option and variable.
+# and ends it when the wizard ends. Run `tesh-reader-setup --help` for
+# every option and variable. Installed from the Debian package it is
+# /usr/bin/tesh-reader-setup with setup.exe and rapi.dll in
+# /usr/lib/tesh-reader-setup; from the zip, all three lie in one folder.
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 me=tesh-reader-setup
 
 usage() {
   cat <<'EOF'
-usage: tesh-reader-setup.sh [--serial DEVICE [--speed BITS]] [--] [SETUP.EXE ARGUMENTS...]
+usage: tesh-reader-setup [--folder DIR] [--serial DEVICE [--speed BITS]] [--] [SETUP.EXE ARGUMENTS...]
 
-Runs the Tesh Reader Setup wizard (setup.exe) under Wine; the handheld docks
-over its network link.
+Runs the Tesh Reader Setup wizard (setup.exe) under Wine on a setup folder;
+the handheld docks over its network link.
 
 Options:
+  --folder DIR     the setup folder: where the reader's variant files
+                   (Tesh Reader.exe.TAG.SUFFIX, tarnlib.dll.TAG.SUFFIX) and
+                   the books (*.vbk) are, e.g. a publisher's disc or a
+                   download; nothing is written there. Default: the current
+                   directory when it holds such files (with the zip, else
+                   the zip's own folder)
   --serial DEVICE  bring the link up on this serial port first (the USB cable
                    with the ipaq driver: /dev/ttyUSB0; a serial cradle:
                    /dev/ttyS0): pppd runs in the background (through sudo
@@ -44,6 +53,7 @@ Variables:
   RAPI_LOG          a file that gets one line per remote API call and per
                     event of the link (send it to us when something goes wrong)
   TESH_WINE_PREFIX  the Wine prefix to use (default:
+                    $XDG_DATA_HOME/tesh-reader-setup/wine, that is
                     ~/.local/share/tesh-reader-setup/wine). An inherited
                     WINEPREFIX is ignored: the script puts its own rapi.dll
                     and fonts into the prefix's system folders, so it uses
@@ -59,11 +69,93 @@ refuse() {
   exit 2
 }
 
+# The folder that holds setup.exe and rapi.dll: the script's own (the zip),
+# or ../lib/tesh-reader-setup beside the bin folder it is installed in.
+find_program_folder() {
+  for candidate in "$here" "$here/../lib/tesh-reader-setup"; do
+    if [ -f "$candidate/setup.exe" ] && [ -f "$candidate/rapi.dll" ]; then
+      (cd "$candidate" && pwd)
+      return 0
+    fi
+  done
+  return 1
+}
+
+# True when folder $1 holds a reader variant file or a book (names match
+# without regard to case, as setup.exe's search does).
+holds_setup_files() {
+  for file in "$1"/*.[vV][bB][kK] "$1"/[tT][eE][sS][hH]" "[rR][eE][aA][dD][eE][rR].[eE][xX][eE].* \
+              "$1"/[tT][aA][rR][nN][lL][iI][bB].[dD][lL][lL].*; do
+    [ -f "$file" ] && return 0
+  done
+  return 1
+}
+
+what_a_setup_folder_holds() {
+  cat <<'TEXT'
+A setup folder holds the reader's variant files, one pair per device
+platform and processor:
+    Tesh Reader.exe.TAG.SUFFIX  and  tarnlib.dll.TAG.SUFFIX
+    (e.g. Tesh Reader.exe.ppc300.arm and tarnlib.dll.ppc300.arm)
+and any books to install (*.vbk, e.g. alice.vbk). Name it with
+    tesh-reader-setup --folder DIR
+or start tesh-reader-setup in it. Nothing is written into it.
+TEXT
+}
+
+# The setup folder, printed: --folder's, else the current directory when it
+# holds reader files or books, else (the zip) the script's own folder when
+# it does. Otherwise the user is told what to name and, at a terminal (the
+# menu's entry opens one), asked until a folder is named or Enter quits.
+choose_setup_folder() {
+  if [ -n "$1" ]; then
+    [ -d "$1" ] || refuse "--folder $1: no such folder"
+    (cd "$1" && pwd) || refuse "--folder $1: the folder cannot be opened"
+    holds_setup_files "$1" ||
+      say "$1 holds no reader files and no books; the wizard's Browse finds books elsewhere" >&2
+    return 0
+  fi
+  for candidate in "$PWD" "$here"; do
+    if holds_setup_files "$candidate"; then
+      echo "$candidate"
+      return 0
+    fi
+  done
+  echo "$me: $PWD holds no reader files and no books: name the setup folder." >&2
+  what_a_setup_folder_holds >&2
+  [ -t 0 ] || exit 2
+  while :; do
+    printf '%s' "Setup folder (type or drop it here; Enter quits): " >&2
+    read -r answer || exit 2
+    # A dropped folder comes quoted by some terminals.
+    answer=${answer#\'}
+    answer=${answer%\'}
+    [ -n "$answer" ] || exit 2
+    [ -d "$answer" ] && break
+    echo "$me: $answer: no such folder" >&2
+  done
+  choose_setup_folder "$answer"
+}
+
+# The user's own Wine prefix: $XDG_DATA_HOME (an absolute path, as the XDG
+# rules say; else ~/.local/share)/tesh-reader-setup/wine.
+default_wine_prefix() {
+  case ${XDG_DATA_HOME:-} in
+    /*) echo "$XDG_DATA_HOME/tesh-reader-setup/wine" ;;
+    *) echo "$HOME/.local/share/tesh-reader-setup/wine" ;;
+  esac
+}
+
+folder=
 serial=
 speed=
 while [ $# -gt 0 ]; do
   case $1 in
     --help | -h) usage; exit 0 ;;
+    --folder)
+      [ $# -ge 2 ] && [ -n "$2" ] || refuse "--folder needs the setup folder, e.g. --folder /media/cdrom"
+      folder=$2
+      shift 2 ;;
     --serial)
       [ $# -ge 2 ] && [ -n "$2" ] || refuse "--serial needs the serial port, e.g. --serial /dev/ttyUSB0"
       serial=$2
@@ -81,8 +173,10 @@ while [ $# -gt 0 ]; do
   esac
 done
 [ -z "$speed" ] || [ -n "$serial" ] || refuse "--speed goes with --serial"
+program=$(find_program_folder) || refuse "setup.exe and rapi.dll are neither beside $0 nor in $here/../lib/tesh-reader-setup"
+folder=$(choose_setup_folder "$folder")
 
-export WINEPREFIX="${TESH_WINE_PREFIX:-$HOME/.local/share/tesh-reader-setup/wine}"
+export WINEPREFIX="${TESH_WINE_PREFIX:-$(default_wine_prefix)}"
 marker=$WINEPREFIX/.tesh-reader-setup
 export WINEDEBUG="${WINEDEBUG:--all}"
 # No Mono or Gecko installer prompts: the program needs neither.
@@ -221,7 +315,7 @@ if [ ! -d "$WINEPREFIX/drive_c/windows/system32" ]; then
 fi
 
 # setup.exe loads rapi.dll only from the system folder, as on Windows.
-cp -f "$here/rapi.dll" "$WINEPREFIX/drive_c/windows/system32/rapi.dll"
+cp -f "$program/rapi.dll" "$WINEPREFIX/drive_c/windows/system32/rapi.dll"
 
 # Wine's own fonts, among them the bitmap "MS Sans Serif" the dialogs are
 # laid out in; without them some labels are cut.
@@ -236,15 +330,18 @@ done
 # The bridge listens from the wizard's start for as long as it runs, and
 # waits for its address when the link is not up yet.
 say "the device is awaited on ${RAPI_DESKTOP:-127.0.0.1:5679}${RAPI_PEER:+ from $RAPI_PEER}; it may dock at any time"
-cd "$here"
+# The setup folder is setup.exe's start directory, where it looks for the
+# reader's files and the books.
+say "setup folder: $folder"
+cd "$folder"
 if [ -z "$serial" ]; then
-  exec "$wine" setup.exe "$@"
+  exec "$wine" "$program/setup.exe" "$@"
 fi
 # The wizard runs in the background, so that Ctrl+C, TERM and a hang-up are
 # acted on at once (a shell runs its traps only between commands), and
 # without the keeper's pipe.
 status=0
-"$wine" setup.exe "$@" 9>&- &
+"$wine" "$program/setup.exe" "$@" 9>&- &
 wizard_pid=$!
 wait "$wizard_pid" || status=$?
 wizard_pid=
