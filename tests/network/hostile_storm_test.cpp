@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -39,7 +40,8 @@ SOCKET Connect(uint16_t port, const char *from, const Bytes &greeting) {
     FD_SET(socket, &writable);
     timeval wait = {0, 50000};
     if (select(0, nullptr, &writable, nullptr, &wait) != 1 ||
-        send(socket, reinterpret_cast<const char *>(greeting.data()), static_cast<int>(greeting.size()), 0) <= 0) {
+        (!greeting.empty() &&
+         send(socket, reinterpret_cast<const char *>(greeting.data()), static_cast<int>(greeting.size()), 0) <= 0)) {
         closesocket(socket);
         return INVALID_SOCKET;
     }
@@ -103,6 +105,36 @@ uint32_t AskedId(FakeDevice &device, uint16_t port2) {
     Bytes request = device.ControlReceived(12, 3000);
     if (request.size() != 12) return 0;
     return request[8] | (request[9] << 8) | (request[10] << 16) | (static_cast<uint32_t>(request[11]) << 24);
+}
+
+// The event a process of its own sets as its test returns.
+std::wstring ReturningEvent(DWORD process) { return L"Local\\tesh-returning-" + std::to_wstring(process); }
+
+// Runs the flood below in a process of its own: the ms from its test's
+// return until the process has ended, or MAXDWORD.
+DWORD EndAfterFloodMs() {
+    wchar_t path[MAX_PATH];
+    GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring command = std::wstring(L"\"") + path +
+                           L"\" --gtest_also_run_disabled_tests "
+                           L"--gtest_filter=HostilePeer.DISABLED_FloodOfSilentConnectionsThenReturn";
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION child = {};
+    if (!CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr, nullptr, &startup,
+                        &child)) {
+        return MAXDWORD;
+    }
+    HANDLE returning = CreateEventW(nullptr, TRUE, FALSE, ReturningEvent(child.dwProcessId).c_str());
+    ResumeThread(child.hThread);
+    HANDLE either[2] = {returning, child.hProcess};
+    bool returned = WaitForMultipleObjects(2, either, FALSE, 60000) == WAIT_OBJECT_0;
+    DWORD start = GetTickCount();
+    bool ended = WaitForSingleObject(child.hProcess, 10000) == WAIT_OBJECT_0;
+    DWORD took = Since(start);
+    if (!ended) TerminateProcess(child.hProcess, 1);
+    for (HANDLE handle : {returning, child.hThread, child.hProcess}) CloseHandle(handle);
+    return returned && ended ? took : MAXDWORD;
 }
 
 const HostilePeerRow kStormRows[] = {
@@ -212,6 +244,8 @@ const HostilePeerRow kStormRows[] = {
          bool closed = docking.ClosedWithin(9000);
          return closed ? Since(start) : MAXDWORD;
      }},
+    {"after a flood of 1,000 silent connections, the process ends after its main returns", "ms", 5000,
+     EndAfterFloodMs},
     {"a device with a password docks while another's box to unlock it is up", "ms to dock", 3000,
      [] {
          FakeDevice device, locked, keyed;
@@ -233,5 +267,35 @@ const HostilePeerRow kStormRows[] = {
 };
 
 TEST(HostilePeer, StormsAndTakersCostNoMoreThanTheirBound) { PlayRows(kStormRows); }
+
+// Played by the row above in a process of its own: 1,000 silent
+// connections to the listener, then the test returns, and main with it.
+TEST(HostilePeer, DISABLED_FloodOfSilentConnectionsThenReturn) {
+    HANDLE returning = OpenEventW(EVENT_MODIFY_STATE, FALSE, ReturningEvent(GetCurrentProcessId()).c_str());
+    ASSERT_NE(returning, nullptr) << "played only by the row that measures it";
+    {
+        Bridge bridge;
+        bridge.Listen(FreePort());
+        // Opened at once without waiting: each is taken as the listener
+        // gets to it, and says nothing.
+        sockaddr_in desktop = {};
+        desktop.sin_family = AF_INET;
+        desktop.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        desktop.sin_port = htons(bridge.desktopPort);
+        std::vector<SOCKET> silent;
+        for (int i = 0; i < 1000; ++i) {
+            SOCKET socket = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+            u_long nonBlocking = 1;
+            ioctlsocket(socket, FIONBIO, &nonBlocking);
+            connect(socket, reinterpret_cast<sockaddr *>(&desktop), sizeof desktop);
+            silent.push_back(socket);
+            if (i % 50 == 49) Sleep(50);
+        }
+        Sleep(1000);
+        for (SOCKET socket : silent) closesocket(socket);
+    }
+    SetEvent(returning);
+    CloseHandle(returning);
+}
 
 }  // namespace
