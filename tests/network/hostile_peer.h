@@ -146,6 +146,13 @@ struct HostilePeerRow {
     std::function<DWORD()> play;  // plays the misbehaviour; what it measured
 };
 
+// A Windows Mobile device (no password) greeted whole: the desktop's
+// answers to its handshake came.
+inline void DockWm5(FakeDevice &device, uint16_t port2) {
+    EXPECT_TRUE(device.Dock(port2, Wm5Greeting(Wm5Block(0)), false));
+    EXPECT_EQ(device.ControlReceived(20, 3000), Words({3, 7, 8, 4, 5}));
+}
+
 // Plays each row, prints what it measured, and checks it against its bound.
 template <size_t N> void PlayRows(const HostilePeerRow (&rows)[N]) {
     CloseBoxes();

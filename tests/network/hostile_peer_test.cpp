@@ -256,8 +256,7 @@ const HostilePeerRow kHostilePeerRows[] = {
          FakeDevice docking;
          Bridge bridge;
          bridge.Listen2();
-         EXPECT_TRUE(docking.Dock(bridge.desktopPort2, Wm5Greeting(Wm5Block(0)), false));
-         EXPECT_EQ(docking.ControlReceived(20, 3000), Words({3, 7, 8, 4, 5}));
+         DockWm5(docking, bridge.desktopPort2);
          DWORD start = GetTickCount();
          EXPECT_TRUE(docking.ServeSession2(bridge.desktopPort2, [](const Bytes &) { return Bytes(); }, 3000, 1000));
          bool closed = docking.SessionClosedWithin(3000);

@@ -100,8 +100,7 @@ DWORD MostThreadsBeyond(int before, DWORD ms) {
 // A Windows Mobile device greeted whole (no password), its session request
 // read: the id it is asked to open the session with.
 uint32_t AskedId(FakeDevice &device, uint16_t port2) {
-    EXPECT_TRUE(device.Dock(port2, Wm5Greeting(Wm5Block(0)), false));
-    EXPECT_EQ(device.ControlReceived(20, 3000), Words({3, 7, 8, 4, 5}));
+    DockWm5(device, port2);
     Bytes request = device.ControlReceived(12, 3000);
     if (request.size() != 12) return 0;
     return request[8] | (request[9] << 8) | (request[10] << 16) | (static_cast<uint32_t>(request[11]) << 24);
@@ -189,8 +188,7 @@ const HostilePeerRow kStormRows[] = {
          FakeDevice device;
          Bridge bridge;
          bridge.Listen2();
-         EXPECT_TRUE(device.Dock(bridge.desktopPort2, Wm5Greeting(Wm5Block(0)), false));
-         EXPECT_EQ(device.ControlReceived(20, 3000), Words({3, 7, 8, 4, 5}));
+         DockWm5(device, bridge.desktopPort2);
          EXPECT_TRUE(device.ServeSession2(bridge.desktopPort2, [](const Bytes &) { return Bytes(); }, 3000));
          EXPECT_TRUE(bridge.Connected(5000));
          std::atomic<bool> done{false};
