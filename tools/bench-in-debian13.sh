@@ -5,7 +5,9 @@
 # puts a floor under the network transport's figures there; this shows them
 # on a Wine without that cost.
 #
-#   tools/bench-in-debian13.sh [ARGS...]     as root; ARGS default to "16 5"
+#   tools/bench-in-debian13.sh [MEBIBYTES [ROUNDS [compare]]]
+#                                     as root; the benchmark's own words,
+#                                     "16 5" unless given
 #
 # Debian 13 is set up once, with debootstrap and Debian's own archive, in
 # build/debian13 (about 1 GB, a few minutes; tools/debian-root.sh). The
@@ -20,6 +22,16 @@ repo=$(dirname "$here")
 root=$repo/build/debian13
 . "$here/command-words.sh"
 answer_help "$0" "$@"
+# The benchmark's words, checked before anything is set up or built.
+position=0
+for word in "$@"; do
+  position=$((position + 1))
+  case "$position:$word" in
+    1:* | 2:*) [[ $word =~ ^[0-9]+$ ]] && continue ;;
+    3:compare) continue ;;
+  esac
+  refuse_word "$0" "$([ "${word#-}" = "$word" ] && echo word || echo option)" "$word" "MEBIBYTES ROUNDS compare"
+done
 [ "$#" -gt 0 ] || set -- 16 5
 
 fail() {

@@ -100,7 +100,10 @@ make_root() {
   echo "debian-root: $suite/$arch made in $root in $(($(date +%s) - started)) s"
 }
 
-# run_in ROOT BIND_DIR COMMAND...
+# run_in ROOT BIND_DIR COMMAND...: the folder's lock (descriptor 9) stays
+# with this script, never with the command: a program the command leaves
+# running (a Wine server) would otherwise hold it, and the next making of
+# the folder would wait for it for ever.
 run_in() {
   local root=$1 bind=$2
   shift 2
@@ -115,7 +118,7 @@ run_in() {
       mount --bind "$bind" "$root$bind"
     fi
     exec chroot "$root" "$@"
-  ' run "$root" "$bind" "$@"
+  ' run "$root" "$bind" "$@" 9>&-
 }
 
 [ "$(id -u)" -eq 0 ] || fail "needs root (debootstrap, chroot, mounts)"

@@ -2,13 +2,12 @@
 
 #include <stdio.h>
 
-#include <atomic>
-#include <new>
 #include <string>
 #include <vector>
 
 #include "protocol/rapi1.h"
 #include "rapi/call_log.h"
+#include "rapi/network/docking.h"
 #include "rapi/network/wait.h"
 
 namespace netdock {
@@ -39,21 +38,6 @@ bool ReadInfoBlock(const std::vector<uint8_t> &block, std::string *description) 
              info.processor);
     *description = text;
     return true;
-}
-
-std::atomic<bool> g_boxShown[2] = {{false}, {false}};
-
-struct Message {
-    const wchar_t *text;
-    Box kind;
-};
-
-DWORD WINAPI ShowUserMessage(void *parameter) {
-    Message message = *static_cast<Message *>(parameter);
-    delete static_cast<Message *>(parameter);
-    MessageBoxW(nullptr, message.text, L"Windows CE device", MB_OK | MB_ICONWARNING | MB_SETFOREGROUND | MB_TOPMOST);
-    g_boxShown[static_cast<int>(message.kind)] = false;
-    return 0;
 }
 
 const wchar_t kPasswordNeeded[] =
@@ -209,22 +193,5 @@ bool Greet(SOCKET control, uint16_t devicePort, HANDLE stop, Docked *docked) {
     docked->key = key;
     return true;
 }
-
-bool TellUser(const wchar_t *text, Box kind) {
-    fwprintf(stderr, L"rapi.dll: %ls\n", text);
-    std::atomic<bool> &shown = g_boxShown[static_cast<int>(kind)];
-    if (shown.exchange(true)) return false;
-    Message *message = new (std::nothrow) Message{text, kind};
-    HANDLE thread = message ? CreateThread(nullptr, 0, ShowUserMessage, message, 0, nullptr) : nullptr;
-    if (!thread) {
-        delete message;
-        shown = false;
-        return false;
-    }
-    CloseHandle(thread);
-    return true;
-}
-
-bool BoxShown(Box kind) { return g_boxShown[static_cast<int>(kind)]; }
 
 }  // namespace netdock

@@ -8,9 +8,11 @@
 #include <algorithm>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "rapi/call_log.h"
-#include "rapi/link.h"
+#include "rapi/find_all_calls.h"
+#include "rapi/last_error.h"
 #include "rapi/network/exchange.h"
 #include "rapi/network/network_link.h"
 #include "rapi/section_lock.h"
@@ -253,6 +255,32 @@ BOOL WINAPI NetFindClose(HANDLE search) {
     rapi1::Writer request = Request(rapi1::kFindClose);
     request.U32(FromHandle(search));
     return FlagCall(request, "CeFindClose");
+}
+
+// The reply: the head, then the count (no last error), then the entries
+// with the fields the flags name.
+BOOL WINAPI NetFindAllFiles(LPCWSTR path, DWORD flags, LPDWORD foundCount, CE_FIND_DATA **found) {
+    rapi1::Writer request = Request(rapi1::kFindAllFiles);
+    request.String(path);
+    request.U32(flags);
+    Reply reply("CeFindAllFiles");
+    if (!Exchange(request, rapi1::kMaxFrameBytes, &reply)) return FALSE;
+    uint32_t count = 0;
+    if (!rapi1::ReadFindAllCount(&reply.in, flags, &count)) {
+        Complete(reply);
+        return FALSE;
+    }
+    std::vector<CE_FIND_DATA> entries(count);
+    for (CE_FIND_DATA &entry : entries) {
+        rapi1::FindData data;
+        if (!rapi1::ReadFindAllEntry(&reply.in, flags, &data)) {
+            Complete(reply);
+            return FALSE;
+        }
+        ToCeFindData(data, &entry);
+    }
+    if (!Complete(reply)) return FALSE;
+    return findall::HandOver(entries, foundCount, found);
 }
 
 }  // namespace netcall

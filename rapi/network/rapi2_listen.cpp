@@ -4,6 +4,7 @@
 #include "rapi/network/listener.h"
 
 #include "rapi/call_log.h"
+#include "rapi/network/docking.h"
 #include "rapi/network/rapi2_dock.h"
 #include "rapi/network/wait.h"
 
