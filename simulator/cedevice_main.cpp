@@ -48,6 +48,13 @@ const char kUsage[] =
     "                      connect out to a desktop's control port from the\n"
     "                      --network address (PORT default 5679; for a Windows\n"
     "                      Mobile device 990, where it docks and opens sessions)\n"
+    "                      The device calls the desktop once when it starts,\n"
+    "                      as a handheld does when its link comes\n"
+    "                      up; a Windows Mobile device also each time the\n"
+    "                      desktop's trigger reaches its UDP port 5679\n"
+    "  --forgiving-docking (tests) call the desktop again every few seconds\n"
+    "                      until answered and after each undocking, which no\n"
+    "                      real handheld is known to do\n"
     "  --rapi2-listen ADDRESS:PORT\n"
     "                      also serve bare Windows Mobile (RAPI2) sessions on\n"
     "                      ADDRESS:PORT: no handshake, no id, no password, as a\n"
@@ -90,6 +97,7 @@ struct Options {
     std::vector<std::pair<wire::Op, std::wstring>> changes;  // in the order given
     bool list = false;
     bool serve = false;
+    bool forgiving = false;  // --forgiving-docking
     uint64_t linkSpeed = 0;  // bytes per second; 0: unlimited
     uint64_t linkLatency = 0;  // milliseconds per call
 };
@@ -144,6 +152,8 @@ bool ParseOptions(int argc, wchar_t **argv, Options *options, std::string *error
             options->network = WideToUtf8(argv[++i]);
         } else if (arg == L"--desktop" && hasValue) {
             options->desktop = WideToUtf8(argv[++i]);
+        } else if (arg == L"--forgiving-docking") {
+            options->forgiving = true;
         } else if (arg == L"--rapi2-listen" && hasValue) {
             options->rapi2Listen = WideToUtf8(argv[++i]);
         } else if (arg == L"--fault" && hasValue) {
@@ -159,7 +169,8 @@ bool ParseOptions(int argc, wchar_t **argv, Options *options, std::string *error
         } else {
             *error = "unknown or incomplete option " + WideToUtf8(arg) +
                      " (options: --profile NAME, --pipe NAME, --network ADDRESS[:PORT], --desktop HOST[:PORT], "
-                     "--fault NAME=VALUE, --insert-card NAME, --remove-card NAME, --start PATH, --list, --serve, "
+                     "--forgiving-docking, --fault NAME=VALUE, --insert-card NAME, --remove-card NAME, --start PATH, "
+                     "--list, --serve, "
                      "--link-speed BYTES_PER_SECOND, --link-latency MS, --help)";
             return false;
         }
@@ -349,12 +360,14 @@ int StartNetwork(Device &device, LinkSpeed &link, const Options &options, Networ
     std::string error;
     if (!options.network.empty() && mobile) {
         services->dock.reset(new Rapi2Dock(device, link, rapi, desktop));
+        services->dock->SetForgiving(options.forgiving);
         if (!services->dock->Start(&error)) {
             Print("cedevice: " + error);
             return 1;
         }
     } else if (!options.network.empty()) {
         services->rapi1.reset(new NetworkService(device, link, rapi, desktop));
+        services->rapi1->SetForgiving(options.forgiving);
         if (!services->rapi1->Start(&error)) {
             Print("cedevice: " + error);
             return 1;

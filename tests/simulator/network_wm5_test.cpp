@@ -40,7 +40,7 @@ TEST(Network, AWindowsMobileDeviceShakesHandsInEachPasswordModeAndOpensTheSessio
         device.SetFault("password", row.password);
         device.SetFault("unlock_on_device_ms", row.unlockMs);
         std::string address = "127.0." + std::to_string(GetCurrentProcessId() % 200 + 20) + ".2";
-        ASSERT_NE(device.ServeNetwork(desktop.Where(), address), 0);
+        ASSERT_NE(device.ServeNetwork(desktop.Where(), address, TestDevice::Docking::kForgiving), 0);
         std::string source;
         ASSERT_TRUE(desktop.Accept(&source));
         EXPECT_EQ(source, address);
