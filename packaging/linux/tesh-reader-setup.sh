@@ -1,26 +1,31 @@
 #!/bin/sh
 # Tesh(TM) Reader Setup on Linux: runs setup.exe under Wine, with the
 # stand-in rapi.dll as the bridge to a Windows CE handheld docked over its
-# network link (the USB cable through the kernel's ipaq driver and pppd, or
-# a serial cradle through pppd). Put the reader's variant files and any
-# books beside setup.exe, and run, from the USB cable:
+# network link: an older one (CE 3.x/4.x) on its USB cable through the
+# kernel's ipaq driver and pppd, or a serial cradle through pppd; a Windows
+# Mobile 5/6 one on its USB cable as a network device (rndis_host), its
+# address from the device's DHCP server. The docking service rapidock.exe
+# listens from the wizard's start and hands the device to the wizard.
+# Put the reader's variant files and any books beside setup.exe, and run
 #
-#   sudo modprobe ipaq
-#   ./tesh-reader-setup.sh --serial /dev/ttyUSB0
+#   ./tesh-reader-setup.sh
 #
-# which brings the link up with pppd (through sudo when not run as root),
-# and ends it when the wizard ends. Run `./tesh-reader-setup.sh --help` for
-# every option and variable.
+# which looks for the device's cable itself (or name it: --serial DEVICE,
+# --usb [INTERFACE]), brings the link up (through sudo when not run as
+# root), and undoes it when the wizard ends. Run
+# `./tesh-reader-setup.sh --help` for every option and variable.
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 me=tesh-reader-setup
 
 usage() {
   cat <<'EOF'
-usage: tesh-reader-setup.sh [--serial DEVICE [--speed BITS]] [--] [SETUP.EXE ARGUMENTS...]
+usage: tesh-reader-setup.sh [--serial DEVICE [--speed BITS] | --usb [INTERFACE]] [--] [SETUP.EXE ARGUMENTS...]
 
 Runs the Tesh Reader Setup wizard (setup.exe) under Wine; the handheld docks
-over its network link.
+over its network link. Without --serial or --usb the script looks for the
+cable itself: an ipaq serial port means --serial, an rndis_host network
+interface --usb; it says which it chose, or what to plug in.
 
 Options:
   --serial DEVICE  bring the link up on this serial port first (the USB cable
@@ -28,14 +33,26 @@ Options:
                    /dev/ttyS0): pppd runs in the background (through sudo
                    when not run as root), and ends when the wizard ends
   --speed BITS     the serial port's speed with --serial (default 115200)
+  --usb [INTERFACE]  a Windows Mobile 5/6 handheld on its USB cable: waits
+                   for the network interface whose driver is rndis_host (or
+                   INTERFACE), takes its address from the device's DHCP
+                   server (dhclient, dhcpcd or NetworkManager; else
+                   169.254.2.2/24, the device being 169.254.2.1), lets the
+                   bridge listen on its port 990 (through sudo when not
+                   root), and undoes all that when the wizard ends
   --help           this text
 
 Variables:
   RAPI_DESKTOP      where to listen for the docking device: [ADDRESS][:PORT];
                     unless set, the PC's end of the link, 192.168.131.102:5679
-                    (an empty value: this machine only)
+                    (with --usb, the address the link got, port 5679; an
+                    empty value: this machine only)
+  RAPI_DESKTOP2     where a Windows Mobile 5/6 device docks: [ADDRESS][:PORT]
+                    (RAPI_DESKTOP's address, port 990), or off
   RAPI_PEER         the only address a device may dock from; unless set, the
-                    device's end of the link, 192.168.131.201
+                    far end of the link the script made: 192.168.131.201 for
+                    the older link, with --usb the device's DHCP server
+                    (else 169.254.2.1)
   RAPI_DEVICE       no listening: open the session straight to HOST[:PORT]
   RAPI_DEVICE_PORT  the device's remote API port when found by listening (990)
   RAPI_PASSWORD     the device's password, when it has one
@@ -50,6 +67,11 @@ Variables:
                     only a prefix it made itself (marked by .tesh-reader-setup)
   WINEDEBUG, WINEDLLOVERRIDES  passed on to Wine (defaults: -all; no Mono or
                     Gecko installer)
+  DISPLAY, WAYLAND_DISPLAY  the screen the wizard's windows open on; with
+                    neither, the script stops and says so
+  HOME, PATH        where the default Wine prefix is; where Wine, pppd,
+                    sudo, ip and the DHCP client are found (and /usr/sbin,
+                    /sbin)
 EOF
 }
 
@@ -61,6 +83,8 @@ refuse() {
 
 serial=
 speed=
+usb=
+usb_if=
 while [ $# -gt 0 ]; do
   case $1 in
     --help | -h) usage; exit 0 ;;
@@ -75,22 +99,28 @@ while [ $# -gt 0 ]; do
       esac
       speed=$2
       shift 2 ;;
+    --usb)
+      usb=1
+      shift
+      # An interface's name follows unless the next word is an option.
+      case ${1:-} in
+        '' | -*) ;;
+        */* | .*) refuse "--usb takes a network interface's name (e.g. usb0), not \"$1\"" ;;
+        *) usb_if=$1; shift ;;
+      esac ;;
     --) shift; break ;;
     -*) refuse "unknown option $1 (see --help)" ;;
     *) break ;;
   esac
 done
 [ -z "$speed" ] || [ -n "$serial" ] || refuse "--speed goes with --serial"
+[ -z "$serial" ] || [ -z "$usb" ] || refuse "--serial and --usb are two different cables: name one"
 
 export WINEPREFIX="${TESH_WINE_PREFIX:-$HOME/.local/share/tesh-reader-setup/wine}"
 marker=$WINEPREFIX/.tesh-reader-setup
 export WINEDEBUG="${WINEDEBUG:--all}"
 # No Mono or Gecko installer prompts: the program needs neither.
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
-# The link's two ends, as pppd makes them (README.txt).
-export RAPI_DESKTOP="${RAPI_DESKTOP-192.168.131.102:5679}"
-export RAPI_PEER="${RAPI_PEER-192.168.131.201}"
-desktop_address=${RAPI_DESKTOP%:*}
 
 wine=$(command -v wine || command -v wine64 || true)
 [ -n "$wine" ] || {
@@ -98,8 +128,42 @@ wine=$(command -v wine || command -v wine64 || true)
   exit 127
 }
 
-# pppd lives in /usr/sbin, which a user's PATH may not name.
-find_pppd() { command -v pppd || { [ -x /usr/sbin/pppd ] && echo /usr/sbin/pppd; } || true; }
+# The wizard's windows need a screen, unless the prefix is a headless one
+# made with Wine's null graphics driver.
+if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] &&
+   ! grep -qs '^"Graphics"="null"' "$WINEPREFIX/user.reg"; then
+  echo "$me: no display: the wizard's windows need a graphical session (DISPLAY is not set)." \
+       "Run the script in a desktop's terminal, or over ssh with -X." >&2
+  exit 3
+fi
+
+# pppd, ip and the DHCP clients live in /usr/sbin or /sbin, which a user's
+# PATH may not name.
+find_tool() {
+  command -v "$1" 2>/dev/null && return 0
+  for dir in /usr/sbin /sbin; do
+    [ -x "$dir/$1" ] && { echo "$dir/$1"; return 0; }
+  done
+  return 0
+}
+find_pppd() { find_tool pppd; }
+
+# shellcheck source=tesh-reader-setup-usb.sh
+. "$here/tesh-reader-setup-usb.sh"
+
+# The link's two ends: as pppd makes them (README.txt), unless a road
+# below finds them otherwise.
+older_desktop=192.168.131.102:5679
+older_peer=192.168.131.201
+if [ -z "$serial" ] && [ -z "$usb" ] && [ -z "${RAPI_DESKTOP+set}" ] && [ -z "${RAPI_DEVICE:-}" ]; then
+  choose_road
+fi
+if [ -z "$usb" ]; then
+  export RAPI_DESKTOP="${RAPI_DESKTOP-$older_desktop}"
+  export RAPI_PEER="${RAPI_PEER-$older_peer}"
+fi
+desktop_address=${RAPI_DESKTOP:-}
+desktop_address=${desktop_address%:*}
 
 if [ -n "$serial" ]; then
   [ -c "$serial" ] || refuse "$serial is no serial port here: connect the cradle or cable, and for USB load" \
@@ -132,28 +196,71 @@ fi
 # brings the link back when the device is taken out of its cradle and put
 # back.
 link_pid=
+link_log=
 as_root=
+wizard_pid=
 end_link() {
   [ -n "$link_pid" ] || return 0
-  say "ending the link (pppd, process $link_pid)"
-  $as_root kill "$link_pid" 2>/dev/null || true
+  if kill -0 "$link_pid" 2>/dev/null; then
+    say "ending the link (pppd, process $link_pid)"
+    $as_root kill "$link_pid" 2>/dev/null || true
+  fi
   wait "$link_pid" 2>/dev/null || true
   link_pid=
 }
-if [ -n "$serial" ]; then
+# The wizard, when the script ends before it (Ctrl+C): the prefix is the
+# script's own, so every Wine process in it is the wizard's.
+end_wizard() {
+  [ -n "$wizard_pid" ] && kill -0 "$wizard_pid" 2>/dev/null || return 0
+  say "ending the wizard"
+  wineserver -k 2>/dev/null || kill "$wizard_pid" 2>/dev/null || true
+  wizard_pid=
+}
+# Why pppd ended, in its own words when it said why.
+pppd_ended() {
+  if grep -qs "/dev/ppp" "$link_log" || [ "$1" = 4 ]; then
+    echo "$me: pppd ended: this kernel has no PPP support loaded (no /dev/ppp). Load it: sudo modprobe ppp_generic" >&2
+  else
+    echo "$me: pppd ended${1:+ (status $1)}: $(tail -n 3 "$link_log" 2>/dev/null | tr '\n' ' ')" >&2
+  fi
+}
+if [ -n "$serial" ] || [ -n "$usb" ]; then
   if [ "$(id -u)" != 0 ]; then
-    say "pppd needs root: starting it through sudo, which may ask for your password"
-    sudo -v || refuse "sudo did not let pppd start; run as root, or bring the link up yourself (README.txt, step 2)"
+    if [ -n "$serial" ]; then
+      say "pppd needs root: starting it through sudo, which may ask for your password"
+      sudo -v || refuse "sudo did not let pppd start; run as root, or bring the link up yourself (README.txt, step 2)"
+    else
+      say "the USB link's address needs root: asking sudo once, which may ask for your password"
+      sudo -v || refuse "sudo did not allow it; run as root, or set the link up yourself (README.txt, \"Windows Mobile 5/6\")"
+    fi
     as_root=sudo
   fi
-  trap end_link EXIT
+  trap 'end_wizard; end_link; end_usb' EXIT
   trap 'exit 130' INT
   trap 'exit 143' TERM HUP
+fi
+if [ -n "$serial" ]; then
+  link_log=$(mktemp "${TMPDIR:-/tmp}/tesh-pppd.XXXXXX")
   $as_root "$pppd" "$serial" "${speed:-115200}" connect "chat -v -t3 CLIENT CLIENTSERVER\\c" \
-    "$desktop_address:$RAPI_PEER" noauth local nodefaultroute crtscts lock persist maxfail 0 holdoff 1 nodetach &
+    "$desktop_address:$RAPI_PEER" noauth local nodefaultroute crtscts lock persist maxfail 0 holdoff 1 nodetach \
+    >"$link_log" 2>&1 &
   link_pid=$!
+  # A pppd that cannot start at all ends within a moment: no wizard then.
+  for _ in 1 2 3 4 5 6 7 8 9 10; do
+    kill -0 "$link_pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  if ! kill -0 "$link_pid" 2>/dev/null; then
+    status=0
+    wait "$link_pid" || status=$?
+    link_pid=
+    pppd_ended "$status"
+    exit 1
+  fi
   say "pppd makes the link on $serial at ${speed:-115200} bit/s: dock the device now" \
       "(put it in its cradle, or plug in its cable)"
+elif [ -n "$usb" ]; then
+  usb_link_up
 elif command -v ip >/dev/null 2>&1; then
   case $desktop_address in
     '' | 127.* | 0.0.0.0) ;;
@@ -182,13 +289,20 @@ for fonts in /usr/share/wine/fonts /usr/local/share/wine/fonts /opt/wine*/share/
   fi
 done
 
-# The bridge listens from the wizard's start for as long as it runs, and
-# waits for its address when the link is not up yet.
+# rapidock.exe listens from now on, for as long as the wizard runs, and
+# waits for its address when the link is not up yet; it starts the wizard
+# and ends with it.
 say "the device is awaited on ${RAPI_DESKTOP:-127.0.0.1:5679}${RAPI_PEER:+ from $RAPI_PEER}; it may dock at any time"
 cd "$here"
-if [ -z "$serial" ]; then
-  exec "$wine" setup.exe "$@"
+if [ -z "$serial" ] && [ -z "$usb" ]; then
+  exec "$wine" rapidock.exe setup.exe "$@"
 fi
 status=0
-"$wine" setup.exe "$@" || status=$?
+"$wine" rapidock.exe setup.exe "$@" &
+wizard_pid=$!
+watch_link &
+watcher_pid=$!
+wait "$wizard_pid" || status=$?
+wizard_pid=
+kill "$watcher_pid" 2>/dev/null || true
 exit "$status"
