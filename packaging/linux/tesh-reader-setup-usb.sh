@@ -59,7 +59,7 @@ usb_await_interface() {
   told=
   while :; do
     if [ -n "$usb_if" ]; then
-      [ -e "/sys/class/net/$usb_if" ] && return 0
+      ip link show dev "$usb_if" >/dev/null 2>&1 && return 0
     else
       usb_if=$(find_rndis || true)
       if [ -n "$usb_if" ]; then
@@ -178,9 +178,11 @@ end_usb() {
   usb_state=
 }
 
+# The interface is there and its link is up (ip asks the kernel itself:
+# a /sys from another network namespace would not know it).
 usb_present() {
-  case $(cat "/sys/class/net/$usb_if/operstate" 2>/dev/null) in
-    up | unknown) return 0 ;;
+  case $(ip -o link show dev "$usb_if" 2>/dev/null) in
+    *" state UP "* | *" state UNKNOWN "*) return 0 ;;
     *) return 1 ;;
   esac
 }

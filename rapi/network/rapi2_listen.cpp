@@ -72,21 +72,20 @@ in_addr TriggerTarget(const Listener &l, const sockaddr_in &listening) {
     return target;
 }
 
-// The trigger: one datagram, the byte 0x7F, to the device's UDP port,
-// from the listening address when it is a single one. A device connects
-// once it has it; one that docks without it is greeted all the same.
+// The trigger: one datagram, the byte 0x7F, to the device's UDP port. A
+// device connects once it has it; one that docks without it is greeted
+// all the same. The socket is left unbound: the route to the device picks
+// the link and its address (Wine would tie a bound datagram socket to
+// that address's interface, and a device on this very machine, as in a
+// network namespace, would then not get it).
 void SendTrigger(const Listener &l, const sockaddr_in &listening) {
     sockaddr_in to = {};
     to.sin_family = AF_INET;
     to.sin_port = htons(rapi2::kTriggerPort);
     to.sin_addr = TriggerTarget(l, listening);
-    sockaddr_in from = listening;
-    from.sin_port = 0;
     SOCKET socket = ::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
     const char trigger = static_cast<char>(rapi2::kTrigger);
     bool sent = socket != INVALID_SOCKET &&
-                (from.sin_addr.s_addr == htonl(INADDR_ANY) ||
-                 bind(socket, reinterpret_cast<const sockaddr *>(&from), sizeof from) == 0) &&
                 sendto(socket, &trigger, 1, 0, reinterpret_cast<const sockaddr *>(&to), sizeof to) == 1;
     if (sent) {
         calllog::Event("told the device at %s that this PC listens (trigger sent)", Describe(to).c_str());
@@ -103,7 +102,8 @@ bool StillOurs(const sockaddr_in &address) {
     if (address.sin_addr.s_addr == htonl(INADDR_ANY)) return true;
     sockaddr_in probe = address;
     probe.sin_port = 0;
-    SOCKET socket = ::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+    // A stream socket: Wine lets a datagram socket bind to any address.
+    SOCKET socket = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
     if (socket == INVALID_SOCKET) return true;
     bool ours = bind(socket, reinterpret_cast<const sockaddr *>(&probe), sizeof probe) == 0 ||
                 WSAGetLastError() != WSAEADDRNOTAVAIL;

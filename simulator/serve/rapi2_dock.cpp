@@ -128,6 +128,7 @@ void Rapi2Dock::RunControl() {
         }
         if (link != INVALID_SOCKET && WaitForSingleObject(stop_, 0) == WAIT_TIMEOUT) {
             reported = false;
+            DropTriggers();
             device_.Note("Windows Mobile link: connected to the desktop at " + where);
             Talk(link);
             ready_ = false;
@@ -167,19 +168,24 @@ bool Rapi2Dock::HearTriggers() {
         return false;
     }
     device_.Note("Windows Mobile link: hears the desktop's trigger on " + AddressText(address));
-    // Triggers that came while docked were for that docking: only those
-    // after the link ends count.
     return true;
 }
 
-bool Rapi2Dock::AwaitTrigger() {
-    // Datagrams that came while the device was docked are old news.
+void Rapi2Dock::DropTriggers() {
     char bytes[64];
+    if (trigger_ == INVALID_SOCKET) return;
     while (recv(trigger_, bytes, sizeof bytes, 0) != SOCKET_ERROR) {
     }
+}
+
+bool Rapi2Dock::AwaitTrigger() {
+    char bytes[64];
     HANDLE events[2] = {stop_, triggerNews_};
     for (;;) {
-        if (WaitForMultipleObjects(2, events, FALSE, INFINITE) != WAIT_OBJECT_0 + 1) return false;
+        // The event may miss a datagram after the ones dropped unread (as
+        // under Wine): the port is read every slice all the same.
+        DWORD which = WaitForMultipleObjects(2, events, FALSE, kTriggerSliceMs);
+        if (which != WAIT_OBJECT_0 + 1 && which != WAIT_TIMEOUT) return false;
         WSANETWORKEVENTS happened;
         WSAEnumNetworkEvents(trigger_, triggerNews_, &happened);
         sockaddr_in from = {};

@@ -51,6 +51,8 @@ public:
     static const size_t kMaxSessions = 16;
     // Between attempts to reach the desktop.
     static const DWORD kRetryMs = 200;
+    // How often the trigger's port is read while the device waits for it.
+    static const DWORD kTriggerSliceMs = 250;
     // How long the desktop may take over each answer of the handshake.
     static const DWORD kAnswerMs = 10000;
     // Words on the control connection that are no request, before it closes.
@@ -72,6 +74,9 @@ private:
     bool HearTriggers();
     // Until a trigger comes (true) or the device is pulled out (false).
     bool AwaitTrigger();
+    // Triggers that came before a connection were answered by it; those
+    // that come while docked (the desktop listening anew) still count.
+    void DropTriggers();
 
     Device &device_;
     LinkSpeed &link_;

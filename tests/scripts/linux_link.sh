@@ -27,8 +27,10 @@ if [ "${1:-}" != --in-namespace ]; then
   repo=$(cd "${1:?usage: $0 REPO BUILD_DIR}" && pwd)
   build=$(cd "${2:?usage: $0 REPO BUILD_DIR}" && pwd)
   [ "$(id -u)" = 0 ] || { echo "linux link: needs root, for a network namespace of its own" >&2; exit 1; }
-  exec timeout -k 10 380 unshare -n "$0" --in-namespace "$repo" "$build"
+  exec timeout -k 10 380 unshare -n -m "$0" --in-namespace "$repo" "$build"
 fi
+# The namespace's own network devices in /sys, as `ip netns exec` shows them.
+mount -t sysfs sysfs /sys
 repo=$2
 build=$3
 work=$build/linux-link
@@ -171,6 +173,7 @@ pids+=("$launcher")
 # device docks once, before any action, and the robot's first action takes it.
 if wait_log "$RAPI_LOG" "is not an address of this PC yet: waiting for the link to the device" 900 &&
    : > "$work/link/bring-up" && wait_file "$work/link/link-up" 100; then
+  wait_log "$RAPI_LOG" "listening for devices on $desktop:5679" 100 || fail "the bridge did not listen once the link was up"
   start_device
   wait_log "$RAPI_LOG" "device docked: held" 600 && : > "$work/link/device-docked" ||
     fail "the device did not dock before the first action"
@@ -227,7 +230,9 @@ case " \$* " in
 esac
 EOF
 chmod +x "$work/bin/dhclient"
-# A book beside setup.exe, for Install Book.
+# The reader's files and a book beside setup.exe, for Install Book.
+printf 'CEAPP\tWINDOW\tREADER\tTesh Reader\r\nreader\r\n' > "$work/zip/Tesh Reader.exe.ppc300.arm"
+printf 'CELIB\tEXPORTS\tCloseApp\r\nhelper\r\n' > "$work/zip/tarnlib.dll.ppc300.arm"
 python3 -c 'import sys; open(sys.argv[1], "wb").write(b"Alpha".ljust(78, b"\0") + b"alpha page\n" * 3000)' "$work/zip/alpha.vbk"
 export RAPI_LOG=$work/rapi-usb.log
 (cd "$build/bin" && WINEPREFIX=$work/wine WINEDEBUG=-all CEDEVICE_PIPE="\\\\.\\pipe\\cedevice-linux-usb-$$" \
@@ -253,6 +258,8 @@ if wait_log "$RAPI_LOG" "device docked: held" 900; then
   if wait_file "$work/link/first-done" 1200; then
     ip link set "$usb" down
     wait_file "$work/link/dhclient.released" 100 || fail "the launcher did not give the lease back when unplugged"
+    wait_log "$RAPI_LOG" "169.254.2.2 is no longer an address of this PC" 100 ||
+      fail "the bridge did not notice that the link went down"
     ip link set "$usb" up
     wait_log "$RAPI_LOG" "device docked: held" 600 2 || fail "the device did not dock again after the re-plug"
     [ "$(grep -c "trigger sent" "$RAPI_LOG")" -ge 2 ] || fail "the bridge did not send the trigger again"
@@ -307,7 +314,8 @@ mkdir -p "$no_display/drive_c/windows/system32"
 : > "$no_display/.tesh-reader-setup"
 chmod -R a+rwX "$work/link" "$fake_prefix" "$no_display"
 ip addr del $desktop/32 dev lo
-rm -f "$work/link/pppd.ended" "$work/link/pppd.pid"
+# The stand-in pppd brings no link up from here on.
+rm -f "$work/link/pppd.ended" "$work/link/pppd.pid" "$work/link/bring-up"
 
 # ARGUMENTS | exit status | a line the output must hold | VARIABLE=VALUE...
 rows=(
