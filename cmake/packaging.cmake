@@ -12,6 +12,8 @@
 #     rapidock.exe, which listens for the handheld from the wizard's start,
 #     tesh-reader-setup.sh (and the -usb.sh part it reads), which runs
 #     setup.exe under Wine with them, and README.txt on docking a handheld.
+# The Linux kit is also a Debian package, tesh-reader-setup_VERSION_amd64.deb,
+# made by tools/make-deb.sh from the same files.
 set(TESH_VERSION 1.1)
 if(CMAKE_SIZEOF_VOID_P EQUAL 8)
   set(TESH_PACKAGE_ARCH win64)
@@ -28,6 +30,12 @@ configure_file(${CMAKE_SOURCE_DIR}/packaging/install-rapi.cmd ${CMAKE_BINARY_DIR
   @ONLY NEWLINE_STYLE CRLF)
 # The Linux zip's text is read on Linux: Unix line ends.
 configure_file(${CMAKE_SOURCE_DIR}/packaging/linux/README.txt ${CMAKE_BINARY_DIR}/packaging/linux/README.txt
+  @ONLY NEWLINE_STYLE UNIX)
+
+# The Debian package's control fields (tools/make-deb.sh makes the package).
+set(TESH_DEB_MAINTAINER "Corvex Press <tesh-reader-setup@corvexpress.com>"
+  CACHE STRING "The Maintainer field of the Debian package")
+configure_file(${CMAKE_SOURCE_DIR}/packaging/debian/control.in ${CMAKE_BINARY_DIR}/packaging/debian/control
   @ONLY NEWLINE_STYLE UNIX)
 
 # Sample variant files and books, made by the generators in tools/ (also

@@ -5,7 +5,7 @@
 #include <stdio.h>
 
 
-#include "rapi/link.h"
+#include "rapi/last_error.h"
 
 namespace calllog {
 

@@ -11,8 +11,9 @@
 #include "rapi/call_log.h"
 #include "rapi/calls.h"
 #include "rapi/find_all_calls.h"
-#include "rapi/link.h"
+#include "rapi/last_error.h"
 #include "rapi/network/network_link.h"
+#include "rapi/pipe/pipe_link.h"
 
 using calllog::Hex;
 using calllog::Text;

@@ -1,22 +1,14 @@
-// CeFindAllFiles over the pipe to our simulated device, and over TCP in a
-// CE 3.x/4.x device's own protocol and in a Windows Mobile 5/6 device's.
-// The device's entries are checked as every answer is, then copied into one
-// array of the caller's records, with only the fields the flags ask for.
+// CeFindAllFiles, the part every transport shares: the device's entries
+// cut to the fields the caller asked for, then handed over in one array of
+// the caller's records that it releases with CeRapiFreeBuffer.
 #include "rapi/find_all_calls.h"
 
 #include <string.h>
 
-#include <vector>
+#include "rapi/last_error.h"
 
-#include "protocol/rapi1.h"
-#include "protocol/rapi2.h"
-#include "rapi/link.h"
-#include "rapi/network/exchange.h"
-#include "rapi/pipe/pipe_request.h"
+namespace findall {
 
-namespace {
-
-// Clears what the caller did not ask for, as the platform leaves it unfilled.
 void KeepAskedFields(DWORD flags, CE_FIND_DATA *entry) {
     const CE_FIND_DATA all = *entry;
     memset(entry, 0, sizeof *entry);
@@ -30,8 +22,6 @@ void KeepAskedFields(DWORD flags, CE_FIND_DATA *entry) {
     if (flags & FAF_NAME) memcpy(entry->cFileName, all.cFileName, sizeof all.cFileName);
 }
 
-// The entries into one array for the caller (none: no array). False, with
-// nothing handed over, when there is no memory for it.
 BOOL HandOver(const std::vector<CE_FIND_DATA> &entries, LPDWORD foundCount, CE_FIND_DATA **found) {
     if (entries.empty()) return TRUE;
     const size_t bytes = entries.size() * sizeof(CE_FIND_DATA);
@@ -46,93 +36,6 @@ BOOL HandOver(const std::vector<CE_FIND_DATA> &entries, LPDWORD foundCount, CE_F
     return TRUE;
 }
 
-// The fewest bytes one v1 entry takes with these flags (at least 1: an
-// entry without fields carries nothing to list). A count that needs more
-// than the reply holds is a lie, refused before anything is read.
-size_t LeastEntryBytes(DWORD flags) {
-    size_t bytes = 0;
-    const DWORD fourBytes = FAF_NAME | FAF_ATTRIBUTES | FAF_SIZE_HIGH | FAF_SIZE_LOW | FAF_OID;
-    for (DWORD flag = 1; flag <= FAF_NAME; flag <<= 1) {
-        if (flags & flag) bytes += (fourBytes & flag) ? 4 : 8;
-    }
-    return bytes ? bytes : 1;
-}
-
-}  // namespace
+}  // namespace findall
 
 void ReleaseFoundArray(void *array) { LocalFree(array); }
-
-namespace pipecall {
-
-BOOL WINAPI PipeFindAllFiles(LPCWSTR path, DWORD flags, LPDWORD foundCount, CE_FIND_DATA **found) {
-    wire::Writer request = Request(wire::kFindAllFiles);
-    request.Text(path);
-    request.U32(flags);
-    rapilink::Answer answer;
-    if (!rapilink::Call(request, &answer)) return FALSE;
-    const BOOL ok = answer.in.U32() != 0;
-    const uint32_t count = answer.in.U32();
-    if (!Decoded(answer) || !ok) return FALSE;
-    // A count past what the answer holds ends at its first missing entry.
-    std::vector<CE_FIND_DATA> entries;
-    for (uint32_t i = 0; i < count && answer.in.ok(); ++i) {
-        CE_FIND_DATA entry;
-        CopyFound(answer.in, &entry);
-        KeepAskedFields(flags, &entry);
-        entries.push_back(entry);
-    }
-    if (!Decoded(answer)) return FALSE;
-    return HandOver(entries, foundCount, found);
-}
-
-}  // namespace pipecall
-
-namespace netcall {
-
-// The reply: the head, then the count (no last error), then the entries
-// with the fields the flags name.
-BOOL WINAPI NetFindAllFiles(LPCWSTR path, DWORD flags, LPDWORD foundCount, CE_FIND_DATA **found) {
-    rapi1::Writer request = Request(rapi1::kFindAllFiles);
-    request.String(path);
-    request.U32(flags);
-    Reply reply("CeFindAllFiles");
-    if (!Exchange(request, rapi1::kMaxFrameBytes, &reply)) return FALSE;
-    const uint32_t count = reply.in.U32();
-    if (!Complete(reply)) return FALSE;
-    if (count > reply.in.Remaining() / LeastEntryBytes(flags)) {
-        return Malformed(reply, "more entries than the reply holds");
-    }
-    std::vector<CE_FIND_DATA> entries(count);
-    for (CE_FIND_DATA &entry : entries) {
-        rapi1::FindData data;
-        if (!rapi1::ReadFindAllEntry(&reply.in, flags, &data)) {
-            Complete(reply);
-            return FALSE;
-        }
-        ToCeFindData(data, &entry);
-    }
-    if (!Complete(reply)) return FALSE;
-    return HandOver(entries, foundCount, found);
-}
-
-}  // namespace netcall
-
-namespace netcall2 {
-
-// A Windows Mobile device's listing: the codec checks the count and every
-// entry against the reply before anything is taken from it.
-BOOL WINAPI NetFindAllFiles2(LPCWSTR path, DWORD flags, LPDWORD foundCount, CE_FIND_DATA **found) {
-    netcall::Call2 call("CeFindAllFiles", rapi2::kFindAllFiles);
-    call.request.hasPath = path != nullptr;
-    if (path) call.request.path = path;
-    call.request.flags = flags;
-    if (!netcall::Exchange2(call, rapi1::kMaxFrameBytes) || !call.reply.result) return FALSE;
-    std::vector<CE_FIND_DATA> entries(call.reply.entries.size());
-    for (size_t i = 0; i < entries.size(); ++i) {
-        netcall::ToCeFindData(call.reply.entries[i], &entries[i]);
-        KeepAskedFields(flags, &entries[i]);
-    }
-    return HandOver(entries, foundCount, found);
-}
-
-}  // namespace netcall2

@@ -45,16 +45,11 @@ bool LoadRapi(Rapi *rapi) {
            rapi->setFileTime && rapi->closeHandle;
 }
 
-int Copy(const Rapi &rapi, const wchar_t *hostPath, const wchar_t *devicePath, DWORD pauseMs) {
-    HANDLE host = CreateFileW(hostPath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (host == INVALID_HANDLE_VALUE) {
-        fprintf(stderr, "cecopy: cannot open the host file (error %lu)\n", GetLastError());
-        return 1;
-    }
+// Copies the open host file onto the device; the host file stays open.
+int Copy(const Rapi &rapi, HANDLE host, const wchar_t *devicePath, DWORD pauseMs) {
     HANDLE device = rapi.createFile(devicePath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (device == INVALID_HANDLE_VALUE) {
         fprintf(stderr, "cecopy: cannot create the device file (device error %lu)\n", rapi.lastError());
-        CloseHandle(host);
         return 1;
     }
     std::vector<char> chunk(16384);
@@ -74,7 +69,6 @@ int Copy(const Rapi &rapi, const wchar_t *hostPath, const wchar_t *devicePath, D
     FILETIME creation, access, write;
     if (result == 0 && GetFileTime(host, &creation, &access, &write)) rapi.setFileTime(device, &creation, &access, &write);
     rapi.closeHandle(device);
-    CloseHandle(host);
     if (result == 0) printf("cecopy: %llu bytes copied\n", total);
     return result;
 }
@@ -104,19 +98,27 @@ int wmain(int argc, wchar_t **argv) {
         return 2;
     }
     DWORD pauseMs = argc == 5 ? static_cast<DWORD>(_wtoi(argv[4])) : 0;
+    // The host file first: a name that is wrong is said at once, not after
+    // the wait for a device.
+    HANDLE host = CreateFileW(argv[1], GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (host == INVALID_HANDLE_VALUE) {
+        fprintf(stderr, "cecopy: cannot open the host file %ls (error %lu)\n", argv[1], GetLastError());
+        return 1;
+    }
     Rapi rapi;
+    int result = 1;
     if (!LoadRapi(&rapi)) {
         fprintf(stderr, "cecopy: no usable rapi.dll\n");
-        return 1;
-    }
-    RAPIINIT init = {sizeof(RAPIINIT), nullptr, E_FAIL};
-    if (FAILED(rapi.initEx(&init)) || WaitForSingleObject(init.heRapiInit, 30000) != WAIT_OBJECT_0 ||
-        FAILED(init.hrRapiInit)) {
-        fprintf(stderr, "cecopy: no device\n");
+    } else {
+        RAPIINIT init = {sizeof(RAPIINIT), nullptr, E_FAIL};
+        if (FAILED(rapi.initEx(&init)) || WaitForSingleObject(init.heRapiInit, 30000) != WAIT_OBJECT_0 ||
+            FAILED(init.hrRapiInit)) {
+            fprintf(stderr, "cecopy: no device\n");
+        } else {
+            result = Copy(rapi, host, argv[2], pauseMs);
+        }
         rapi.uninit();
-        return 1;
     }
-    int result = Copy(rapi, argv[1], argv[2], pauseMs);
-    rapi.uninit();
+    CloseHandle(host);
     return result;
 }

@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
-# Checks the release zips that tools/package.sh makes:
+# Checks the release zips and the Debian package that tools/package.sh
+# makes (the package against one table of its files and fields, and with
+# lintian):
 # each holds exactly the files it should, its programs are Windows programs
 # of the right width, and its texts have Windows line ends (Unix ones in the
 # Linux zip). setup.exe and
@@ -137,15 +139,104 @@ check_zip() {
   rm -rf "$unpacked"
 }
 
+# The Debian package: one table of what it must hold. "field NAME VALUE":
+# a control field; "file PATH MODE": a file it installs (no other file may
+# be there); "entry KEY VALUE": a line of its menu entry.
+deb_table() {
+  cat <<TABLE
+field Package tesh-reader-setup
+field Version $version
+field Architecture amd64
+field Section utils
+field Priority optional
+field Depends wine, wine64, fonts-wine, ppp
+field Recommends isc-dhcp-client | dhcpcd-base | udhcpc, sudo
+file ./usr/bin/tesh-reader-setup -rwxr-xr-x
+file ./usr/lib/tesh-reader-setup/setup.exe -rw-r--r--
+file ./usr/lib/tesh-reader-setup/rapi.dll -rw-r--r--
+file ./usr/share/applications/tesh-reader-setup.desktop -rw-r--r--
+file ./usr/share/icons/hicolor/16x16/apps/tesh-reader-setup.png -rw-r--r--
+file ./usr/share/icons/hicolor/32x32/apps/tesh-reader-setup.png -rw-r--r--
+file ./usr/share/icons/hicolor/48x48/apps/tesh-reader-setup.png -rw-r--r--
+file ./usr/share/icons/hicolor/64x64/apps/tesh-reader-setup.png -rw-r--r--
+file ./usr/share/man/man1/tesh-reader-setup.1.gz -rw-r--r--
+file ./usr/share/doc/tesh-reader-setup/copyright -rw-r--r--
+file ./usr/share/doc/tesh-reader-setup/changelog.gz -rw-r--r--
+entry Type Application
+entry Exec tesh-reader-setup
+entry Icon tesh-reader-setup
+entry Terminal true
+entry Categories Utility;
+TABLE
+}
+
+# check_deb DEB LINUX_ZIP: the table; the launcher, setup.exe and rapi.dll
+# are the Linux zip's; each icon is as large as its folder says and is
+# setup.exe's own; the manual page names every option of --help; lintian
+# finds no error.
+check_deb() {
+  local deb=$1 zip=$2 unpacked kind name value listed found size png
+  checked=$((checked + 1))
+  [ -f "$deb" ] || { fail "$deb is missing"; return; }
+  unpacked=$(mktemp -d)
+  dpkg-deb -x "$deb" "$unpacked/root"
+  zip=$(realpath "$zip")
+  (cd "$unpacked" && cmake -E tar xf "$zip")
+  listed=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { print $6, $1, $2 }')
+  while read -r kind name value; do
+    case $kind in
+      field)
+        found=$(dpkg-deb -f "$deb" "$name")
+        [ "$found" = "$value" ] || fail "$deb: $name is \"$found\", not \"$value\"" ;;
+      file)
+        grep -qxF "$name $value root/root" <<< "$listed" || fail "$deb: no $name of mode $value owned by root" ;;
+      entry)
+        grep -qxF "$name=$value" "$unpacked/root/usr/share/applications/tesh-reader-setup.desktop" ||
+          fail "$deb: the menu entry has no $name=$value" ;;
+    esac
+  done < <(deb_table)
+  if ! diff <(deb_table | awk '$1 == "file" { print $2 }' | sort) <(cut -d' ' -f1 <<< "$listed" | sort) >/dev/null; then
+    fail "$deb does not hold what it should (< expected, > found):"
+    diff <(deb_table | awk '$1 == "file" { print $2 }' | sort) <(cut -d' ' -f1 <<< "$listed" | sort) >&2 || true
+  fi
+  [[ "$(dpkg-deb -f "$deb" Maintainer)" =~ ^[^\<]+\ \<[^@]+@[^\>]+\>$ ]] || fail "$deb: Maintainer is not a name and an address"
+  [ "$(dpkg-deb -f "$deb" Description | wc -l)" -gt 2 ] || fail "$deb: the Description has no long text"
+  cmp -s "$unpacked/root/usr/bin/tesh-reader-setup" "$unpacked/tesh-reader-setup.sh" ||
+    fail "$deb: the launcher is not the Linux zip's"
+  for name in setup.exe rapi.dll; do
+    cmp -s "$unpacked/root/usr/lib/tesh-reader-setup/$name" "$unpacked/$name" || fail "$deb: $name is not the Linux zip's"
+  done
+  wrestool -x --type=14 "$unpacked/setup.exe" -o "$unpacked/"
+  icotool -x -o "$unpacked" "$unpacked"/*.ico 2>/dev/null
+  for png in "$unpacked"/root/usr/share/icons/hicolor/*/apps/*.png; do
+    size=${png%/apps/*}
+    size=${size##*/}
+    [ "$(identify -format '%wx%h' "$png")" = "$size" ] || fail "$deb: ${png#"$unpacked/root"} is not $size"
+    cmp -s "$png" "$unpacked"/setup.exe_*_"$size"x*.png 2>/dev/null ||
+      fail "$deb: ${png#"$unpacked/root"} is not setup.exe's own icon"
+  done
+  for name in $(sh "$unpacked/tesh-reader-setup.sh" --help | grep -oE '^  --[a-z]+'); do
+    zcat "$unpacked/root/usr/share/man/man1/tesh-reader-setup.1.gz" | grep -q "^\.B ${name//-/\\\\-}" ||
+      fail "$deb: the manual page does not describe $name"
+  done
+  if command -v lintian >/dev/null; then
+    lintian --fail-on error "$deb" >"$unpacked/lintian.txt" 2>&1 || { fail "$deb: lintian finds errors:"; cat "$unpacked/lintian.txt" >&2; }
+  else
+    fail "lintian is not installed (tools/install-deps.sh)"
+  fi
+  rm -rf "$unpacked"
+}
+
 check_zip "$1/TeshReaderSetup-$version-win64.zip" 8664 setup_folder_files
 check_zip "$1/TeshReaderSetup-$version-simulator-kit-win64.zip" 8664 kit_files
 check_zip "$1/TeshReaderSetup-$version-linux.zip" 8664 linux_files
+check_deb "$1/tesh-reader-setup_${version}_amd64.deb" "$1/TeshReaderSetup-$version-linux.zip"
 if [ "$#" -eq 2 ]; then
   check_zip "$2/TeshReaderSetup-$version-win32.zip" 014c setup_folder_files
 fi
 
 if [ "$failures" -gt 0 ]; then
-  echo "packages: $failures problems in $checked zips" >&2
+  echo "packages: $failures problems in $checked packages" >&2
   exit 1
 fi
-echo "packages: $checked zips hold what they should"
+echo "packages: $checked packages hold what they should"

@@ -1,4 +1,4 @@
-# shellcheck shell=bash
+#!/usr/bin/env bash
 # What every command in tools/ does with the words it is given, sourced by
 # each of them. --help (or -h) as the first word prints the command's own
 # usage, the comment block at the top of its script, and ends it with 0
@@ -39,3 +39,13 @@ refuse_options() {
     esac
   done
 }
+
+# not_a_command SCRIPT "$@": what a file of helpers that other scripts read
+# answers when it is run itself: its usage on --help, else that it is read.
+not_a_command() {
+  answer_help "$1" "${@:2}"
+  echo "$(basename "$1" .sh): this file holds helpers that other scripts read (. tools/$(basename "$1")); it is no command of its own; see: tools/$(basename "$1") --help" >&2
+  exit 2
+}
+
+if [[ ${BASH_SOURCE[0]} == "$0" ]]; then not_a_command "$0" "$@"; fi

@@ -6,7 +6,7 @@
 #   tools/make-variants.sh DIR
 #
 # The files are generated stand-ins, not device programs. Their first line
-# is what the simulated device reads (README.md, "What the device does"):
+# is what the simulated device reads (docs/simulated-device.md, "What the device does"):
 #   reader:  CEAPP<TAB>WINDOW<TAB>READER<TAB>Tesh™ Reader   (UTF-8)
 #   library: CELIB<TAB>EXPORTS<TAB>CloseApp
 # followed by some kilobytes of filler naming the variant, so that a test

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# Makes the release zips and prints where each one went:
+# Makes the release zips and the Debian package and prints where each one
+# went:
 #   build/packages        the 64-bit setup folder, the simulator kit and the
-#                         Linux zip
+#                         Linux zip; the Linux kit as a Debian package
+#                         (tools/make-deb.sh)
 #   build-i686/packages   the 32-bit setup folder
 # Builds only what the zips hold (setup.exe, cedevice.exe, cecopy.exe, the
 # stand-in rapi.dll and the samples), never the tests.
@@ -21,8 +23,10 @@ answer_help "$0" "$@"
 rm -f "$build"/packages/*.zip "$build_i686"/packages/*.zip
 # CPack packs what is built; the package target would first build the tests.
 (cd "$build" && cpack --config CPackConfig.cmake >/dev/null)
+rm -f "$build"/packages/*.deb
+"$here/make-deb.sh" "$build" "$build/packages" >/dev/null
 TESH_BUILD_DIR_I686=$build_i686 "$here/build-i686.sh"
-echo "Release zips:"
-for zip in "$build"/packages/*.zip "$build_i686"/packages/*.zip; do
-  echo "  ${zip#"$repo"/}"
+echo "Release zips and the Debian package:"
+for package in "$build"/packages/*.zip "$build"/packages/*.deb "$build_i686"/packages/*.zip; do
+  echo "  ${package#"$repo"/}"
 done

@@ -72,6 +72,7 @@ link_speed=1000000   # bytes per second: about a USB cable
 link_latency=${RAPI_LINK_LATENCY_MS:-0}
 
 . "$here/command-words.sh"
+. "$here/wine-noise.sh"
 usage() { print_usage "$0"; }
 unknown() {
   echo "run: unknown $1 '$2' (profiles: $profiles); see: tools/run.sh --help" >&2
@@ -120,7 +121,7 @@ case "${1:-}" in
     fi
     case " $* " in
       *" -h "*|*" --help "*)
-        echo "tools/run.sh device [PROFILE] OPTION... runs cedevice.exe on build/device-image/PROFILE:"
+        echo "tools/run.sh device [PROFILE] OPTION... runs cedevice.exe on ${state#"$repo"/}/device-image/PROFILE:"
         set -- --help ;;
       *" --serve "*)
         # Docked as the run command docks it, unless told otherwise.
@@ -131,6 +132,12 @@ case "${1:-}" in
     cd "$state" && exec "$here/wine-run.sh" "$build/bin/cedevice.exe" "device-image/$profile" --profile "$profile" "$@" ;;
   cecopy)
     shift
+    # A file of this PC that is not there is said at once, before a device
+    # is looked for (a Windows path, Z:\... or \\..., is left to cecopy.exe).
+    if [ "$#" -ge 2 ] && [[ $1 != *\\* && $1 != [A-Za-z]:* && $1 != -* ]] && [ ! -f "$1" ]; then
+      echo "run: there is no file $1 on this PC to copy onto the device; see: tools/run.sh --help" >&2
+      exit 2
+    fi
     exec "$here/wine-run.sh" "$build/bin/cecopy.exe" "$@" ;;
 esac
 
@@ -306,12 +313,10 @@ else
 fi
 
 echo "Starting setup.exe in $setupfolder"
-# Wine's file dialog asks for the root of drive Z: (the host's "/") as a
-# device and says, on every Browse, that it may not read it; that line
-# alone is left out of setup.exe's output.
-wine_drive_line='wine: Read access denied for device L"\\??\\Z:\\"'
+# Wine's noise about drive Z: on every Browse is left out of setup.exe's
+# output (tools/wine-noise.sh).
 (cd "$setupfolder" && exec setsid "$here/wine-run.sh" "${setup_command[@]}") \
-  2> >(exec 8>&-; grep --line-buffered -v -x -F "$wine_drive_line" >&2) 8>&- &
+  2> >(exec 8>&-; wine_noise_filter >&2) 8>&- &
 setup_group=-$!
 echo "setup.exe runs in process group ${setup_group#-}"
 if [ "$dock" = 1 ] && [ -n "$network" ] && ! is_mobile "$profile"; then

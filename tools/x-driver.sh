@@ -1,4 +1,4 @@
-# shellcheck shell=bash
+#!/usr/bin/env bash
 # Shell helpers that play a user on an X screen with real input and read the
 # X server's own pixels with xwd. Sourced by tests/pixels/pixel_check.sh and
 # tools/screenshots.sh, which run them inside xvfb-run.
@@ -110,3 +110,8 @@ end_driven_run() {
   WINEPREFIX=$driven_prefix wineserver -k >/dev/null 2>&1 || true
   kill "$openbox_pid" 2>/dev/null || true
 }
+
+if [[ ${BASH_SOURCE[0]} == "$0" ]]; then
+  . "$(dirname "$0")/command-words.sh"
+  not_a_command "$0" "$@"
+fi

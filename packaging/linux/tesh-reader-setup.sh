@@ -5,29 +5,39 @@
 # kernel's ipaq driver and pppd, or a serial cradle through pppd; a Windows
 # Mobile 5/6 one on its USB cable as a network device (rndis_host), its
 # address from the device's DHCP server. The docking service rapidock.exe
-# listens from the wizard's start and hands the device to the wizard.
-# Put the reader's variant files and any books beside setup.exe, and run
+# listens from the wizard's start and hands the device to the wizard. Run
+# it on the folder that holds the reader's variant files and any books (a
+# publisher's disc, a download):
 #
-#   ./tesh-reader-setup.sh
+#   tesh-reader-setup --folder /media/cdrom
 #
 # which looks for the device's cable itself (or name it: --serial DEVICE,
 # --usb [INTERFACE]), brings the link up (through sudo when not run as
-# root), and undoes it when the wizard ends. Run
-# `./tesh-reader-setup.sh --help` for every option and variable.
+# root), and undoes it when the wizard ends. Run `tesh-reader-setup --help` for
+# every option and variable. Installed from the Debian package it is
+# /usr/bin/tesh-reader-setup with setup.exe, rapi.dll, rapidock.exe and
+# tesh-reader-setup-usb.sh in /usr/lib/tesh-reader-setup; from the zip, all
+# lie in one folder.
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 me=tesh-reader-setup
 
 usage() {
   cat <<'EOF'
-usage: tesh-reader-setup.sh [--serial DEVICE [--speed BITS] | --usb [INTERFACE]] [--] [SETUP.EXE ARGUMENTS...]
+usage: tesh-reader-setup [--folder DIR] [--serial DEVICE [--speed BITS] | --usb [INTERFACE]] [--] [SETUP.EXE ARGUMENTS...]
 
-Runs the Tesh Reader Setup wizard (setup.exe) under Wine; the handheld docks
-over its network link. Without --serial or --usb the script looks for the
-cable itself: an ipaq serial port means --serial, an rndis_host network
-interface --usb; it says which it chose, or what to plug in.
+Runs the Tesh Reader Setup wizard (setup.exe) under Wine on a setup folder;
+the handheld docks over its network link. Without --serial or --usb it looks
+for the cable itself: an ipaq serial port means --serial, an rndis_host
+network interface --usb; it says which it chose, or what to plug in.
 
 Options:
+  --folder DIR     the setup folder: where the reader's variant files
+                   (Tesh Reader.exe.TAG.SUFFIX, tarnlib.dll.TAG.SUFFIX) and
+                   the books (*.vbk) are, e.g. a publisher's disc or a
+                   download; nothing is written there. Default: the current
+                   directory when it holds such files (with the zip, else
+                   the zip's own folder)
   --serial DEVICE  bring the link up on this serial port first (the USB cable
                    with the ipaq driver: /dev/ttyUSB0; a serial cradle:
                    /dev/ttyS0): pppd runs in the background (through sudo
@@ -41,6 +51,7 @@ Options:
                    bridge listen on its port 990 (through sudo when not
                    root), and undoes all that when the wizard ends
   --help           this text
+
 
 Variables:
   RAPI_DESKTOP      where to listen for the docking device: [ADDRESS][:PORT];
@@ -61,6 +72,7 @@ Variables:
   RAPI_LOG          a file that gets one line per remote API call and per
                     event of the link (send it to us when something goes wrong)
   TESH_WINE_PREFIX  the Wine prefix to use (default:
+                    $XDG_DATA_HOME/tesh-reader-setup/wine, that is
                     ~/.local/share/tesh-reader-setup/wine). An inherited
                     WINEPREFIX is ignored: the script puts its own rapi.dll
                     and fonts into the prefix's system folders, so it uses
@@ -81,6 +93,84 @@ refuse() {
   exit 2
 }
 
+# The folder that holds setup.exe and rapi.dll: the script's own (the zip),
+# or ../lib/tesh-reader-setup beside the bin folder it is installed in.
+find_program_folder() {
+  for candidate in "$here" "$here/../lib/tesh-reader-setup"; do
+    if [ -f "$candidate/setup.exe" ] && [ -f "$candidate/rapi.dll" ] && [ -f "$candidate/rapidock.exe" ]; then
+      (cd "$candidate" && pwd)
+      return 0
+    fi
+  done
+  return 1
+}
+
+# True when folder $1 holds a reader variant file or a book (names match
+# without regard to case, as setup.exe's search does).
+holds_setup_files() {
+  for file in "$1"/*.[vV][bB][kK] "$1"/[tT][eE][sS][hH]" "[rR][eE][aA][dD][eE][rR].[eE][xX][eE].* \
+              "$1"/[tT][aA][rR][nN][lL][iI][bB].[dD][lL][lL].*; do
+    [ -f "$file" ] && return 0
+  done
+  return 1
+}
+
+what_a_setup_folder_holds() {
+  cat <<'TEXT'
+A setup folder holds the reader's variant files, one pair per device
+platform and processor:
+    Tesh Reader.exe.TAG.SUFFIX  and  tarnlib.dll.TAG.SUFFIX
+    (e.g. Tesh Reader.exe.ppc300.arm and tarnlib.dll.ppc300.arm)
+and any books to install (*.vbk, e.g. alice.vbk). Name it with
+    tesh-reader-setup --folder DIR
+or start tesh-reader-setup in it. Nothing is written into it.
+TEXT
+}
+
+# The setup folder, printed: --folder's, else the current directory when it
+# holds reader files or books, else (the zip) the script's own folder when
+# it does. Otherwise the user is told what to name and, at a terminal (the
+# menu's entry opens one), asked until a folder is named or Enter quits.
+choose_setup_folder() {
+  if [ -n "$1" ]; then
+    [ -d "$1" ] || refuse "--folder $1: no such folder"
+    (cd "$1" && pwd) || refuse "--folder $1: the folder cannot be opened"
+    holds_setup_files "$1" ||
+      say "$1 holds no reader files and no books; the wizard's Browse finds books elsewhere" >&2
+    return 0
+  fi
+  for candidate in "$PWD" "$here"; do
+    if holds_setup_files "$candidate"; then
+      echo "$candidate"
+      return 0
+    fi
+  done
+  echo "$me: $PWD holds no reader files and no books: name the setup folder." >&2
+  what_a_setup_folder_holds >&2
+  [ -t 0 ] || exit 2
+  while :; do
+    printf '%s' "Setup folder (type or drop it here; Enter quits): " >&2
+    read -r answer || exit 2
+    # A dropped folder comes quoted by some terminals.
+    answer=${answer#\'}
+    answer=${answer%\'}
+    [ -n "$answer" ] || exit 2
+    [ -d "$answer" ] && break
+    echo "$me: $answer: no such folder" >&2
+  done
+  choose_setup_folder "$answer"
+}
+
+# The user's own Wine prefix: $XDG_DATA_HOME (an absolute path, as the XDG
+# rules say; else ~/.local/share)/tesh-reader-setup/wine.
+default_wine_prefix() {
+  case ${XDG_DATA_HOME:-} in
+    /*) echo "$XDG_DATA_HOME/tesh-reader-setup/wine" ;;
+    *) echo "$HOME/.local/share/tesh-reader-setup/wine" ;;
+  esac
+}
+
+folder=
 serial=
 speed=
 usb=
@@ -88,6 +178,10 @@ usb_if=
 while [ $# -gt 0 ]; do
   case $1 in
     --help | -h) usage; exit 0 ;;
+    --folder)
+      [ $# -ge 2 ] && [ -n "$2" ] || refuse "--folder needs the setup folder, e.g. --folder /media/cdrom"
+      folder=$2
+      shift 2 ;;
     --serial)
       [ $# -ge 2 ] && [ -n "$2" ] || refuse "--serial needs the serial port, e.g. --serial /dev/ttyUSB0"
       serial=$2
@@ -115,8 +209,13 @@ while [ $# -gt 0 ]; do
 done
 [ -z "$speed" ] || [ -n "$serial" ] || refuse "--speed goes with --serial"
 [ -z "$serial" ] || [ -z "$usb" ] || refuse "--serial and --usb are two different cables: name one"
+program=$(find_program_folder) ||
+  refuse "setup.exe, rapi.dll and rapidock.exe are neither beside $0 nor in $here/../lib/tesh-reader-setup"
+# shellcheck source=tesh-reader-setup-usb.sh
+. "$program/tesh-reader-setup-usb.sh"
+folder=$(choose_setup_folder "$folder")
 
-export WINEPREFIX="${TESH_WINE_PREFIX:-$HOME/.local/share/tesh-reader-setup/wine}"
+export WINEPREFIX="${TESH_WINE_PREFIX:-$(default_wine_prefix)}"
 marker=$WINEPREFIX/.tesh-reader-setup
 export WINEDEBUG="${WINEDEBUG:--all}"
 # No Mono or Gecko installer prompts: the program needs neither.
@@ -147,9 +246,6 @@ find_tool() {
   return 0
 }
 find_pppd() { find_tool pppd; }
-
-# shellcheck source=tesh-reader-setup-usb.sh
-. "$here/tesh-reader-setup-usb.sh"
 
 # The link's two ends: as pppd makes them (README.txt), unless a road
 # below finds them otherwise.
@@ -277,7 +373,7 @@ if [ ! -d "$WINEPREFIX/drive_c/windows/system32" ]; then
 fi
 
 # setup.exe loads rapi.dll only from the system folder, as on Windows.
-cp -f "$here/rapi.dll" "$WINEPREFIX/drive_c/windows/system32/rapi.dll"
+cp -f "$program/rapi.dll" "$WINEPREFIX/drive_c/windows/system32/rapi.dll"
 
 # Wine's own fonts, among them the bitmap "MS Sans Serif" the dialogs are
 # laid out in; without them some labels are cut.
@@ -291,14 +387,18 @@ done
 
 # rapidock.exe listens from now on, for as long as the wizard runs, and
 # waits for its address when the link is not up yet; it starts the wizard
-# and ends with it.
+# (by its Windows path: Wine's Z: drive is the root folder) and ends with it.
 say "the device is awaited on ${RAPI_DESKTOP:-127.0.0.1:5679}${RAPI_PEER:+ from $RAPI_PEER}; it may dock at any time"
-cd "$here"
+# The setup folder is setup.exe's start directory, where it looks for the
+# reader's files and the books.
+say "setup folder: $folder"
+cd "$folder"
+setup_exe="Z:$(printf '%s' "$program/setup.exe" | tr / '\\')"
 if [ -z "$serial" ] && [ -z "$usb" ]; then
-  exec "$wine" rapidock.exe setup.exe "$@"
+  exec "$wine" "$program/rapidock.exe" "$setup_exe" "$@"
 fi
 status=0
-"$wine" rapidock.exe setup.exe "$@" &
+"$wine" "$program/rapidock.exe" "$setup_exe" "$@" &
 wizard_pid=$!
 watch_link &
 watcher_pid=$!

@@ -6,7 +6,7 @@
 #include <algorithm>
 
 #include "rapi/call_log.h"
-#include "rapi/link.h"
+#include "rapi/last_error.h"
 #include "rapi/network/network_link.h"
 
 namespace netcall {

@@ -19,7 +19,7 @@
 #include <windows.h>
 #include <stdint.h>
 
-#include "rapi/network/network_link.h"
+#include "rapi/network/transport_choice.h"
 
 namespace netlisten {
 

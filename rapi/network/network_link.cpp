@@ -8,7 +8,7 @@
 #include "protocol/rapi1.h"
 #include "rapi/call_log.h"
 #include "rapi/dock/dock_client.h"
-#include "rapi/link.h"
+#include "rapi/last_error.h"
 #include "rapi/network/listen.h"
 #include "rapi/network/wait.h"
 

@@ -16,8 +16,7 @@
 #include "protocol/rapi1.h"
 #include "rapi/call_log.h"
 #include "rapi/calls.h"
-#include "rapi/find_all_calls.h"
-#include "rapi/link.h"
+#include "rapi/last_error.h"
 #include "rapi/network/exchange.h"
 #include "rapi/network/rapi1_file_calls.h"
 

@@ -2,12 +2,12 @@
 
 #include <stdio.h>
 
-#include <atomic>
 #include <string>
 #include <vector>
 
 #include "protocol/rapi1.h"
 #include "rapi/call_log.h"
+#include "rapi/network/docking.h"
 #include "rapi/network/wait.h"
 
 namespace netdock {
@@ -38,15 +38,6 @@ bool ReadInfoBlock(const std::vector<uint8_t> &block, std::string *description) 
              info.processor);
     *description = text;
     return true;
-}
-
-std::atomic<bool> g_boxShown{false};
-
-DWORD WINAPI ShowUserMessage(void *message) {
-    MessageBoxW(nullptr, static_cast<const wchar_t *>(message), L"Windows CE device",
-                MB_OK | MB_ICONWARNING | MB_SETFOREGROUND | MB_TOPMOST);
-    g_boxShown = false;
-    return 0;
 }
 
 const wchar_t kPasswordNeeded[] =
@@ -92,7 +83,7 @@ Verdict JudgedPassword(SOCKET socket, uint8_t key, size_t verdictBytes, HANDLE s
 // accepts the password. While the user is still being told about the last
 // password, a new challenge is refused unanswered: one box at a time.
 bool AnswerChallenge(SOCKET control, uint8_t key, HANDLE stop, const Deadline &deadline) {
-    if (g_boxShown) {
+    if (BoxShown()) {
         calllog::Event("the device asks for a password while the last message about it is still shown: refused");
         return false;
     }
@@ -190,19 +181,5 @@ bool Greet(SOCKET control, uint16_t devicePort, HANDLE stop, Docked *docked) {
     docked->key = key;
     return true;
 }
-
-bool TellUser(const wchar_t *text) {
-    fwprintf(stderr, L"rapi.dll: %ls\n", text);
-    if (g_boxShown.exchange(true)) return false;
-    HANDLE thread = CreateThread(nullptr, 0, ShowUserMessage, const_cast<wchar_t *>(text), 0, nullptr);
-    if (!thread) {
-        g_boxShown = false;
-        return false;
-    }
-    CloseHandle(thread);
-    return true;
-}
-
-bool BoxShown() { return g_boxShown; }
 
 }  // namespace netdock

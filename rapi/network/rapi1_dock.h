@@ -9,12 +9,10 @@
 #include <windows.h>
 #include <stdint.h>
 
+#include "rapi/network/docking.h"
+
 namespace netdock {
 
-// How long a docking device may take over its whole greeting: its words
-// and information block, the verdict on its password, and the opening of
-// its remote API port.
-const DWORD kGreetingMs = 10000;
 // How long the device's remote API port may take to open.
 const DWORD kRapiPortMs = 5000;
 
@@ -40,14 +38,5 @@ bool Greet(SOCKET control, uint16_t devicePort, HANDLE stop, Docked *docked);
 // password wants it again at the start of each session, and answers with
 // one byte). INVALID_SOCKET when the port does not answer or refuses.
 SOCKET OpenSessionTo(const sockaddr_in &device, int key, HANDLE stop, DWORD limitMs);
-
-// Shows a message about the device to the user, in a box of its own
-// thread so that the listener keeps listening; at most one box at a time.
-// False, with nothing shown, while the last box is still up.
-bool TellUser(const wchar_t *text);
-// True while such a box is up.
-bool BoxShown();
-// True while such a box is up.
-bool BoxShown();
 
 }  // namespace netdock

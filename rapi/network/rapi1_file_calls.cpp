@@ -8,9 +8,11 @@
 #include <algorithm>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "rapi/call_log.h"
-#include "rapi/link.h"
+#include "rapi/find_all_calls.h"
+#include "rapi/last_error.h"
 #include "rapi/network/exchange.h"
 #include "rapi/network/network_link.h"
 #include "rapi/section_lock.h"
@@ -33,6 +35,18 @@ struct OpenFiles {
 OpenFiles &TheOpenFiles() {
     static OpenFiles *files = new OpenFiles();
     return *files;
+}
+
+// The fewest bytes one v1 entry takes with these flags (at least 1: an
+// entry without fields carries nothing to list). A count that needs more
+// than the reply holds is a lie, refused before anything is read.
+size_t LeastEntryBytes(DWORD flags) {
+    size_t bytes = 0;
+    const DWORD fourBytes = FAF_NAME | FAF_ATTRIBUTES | FAF_SIZE_HIGH | FAF_SIZE_LOW | FAF_OID;
+    for (DWORD flag = 1; flag <= FAF_NAME; flag <<= 1) {
+        if (flags & flag) bytes += (fourBytes & flag) ? 4 : 8;
+    }
+    return bytes ? bytes : 1;
 }
 
 }  // namespace
@@ -253,6 +267,32 @@ BOOL WINAPI NetFindClose(HANDLE search) {
     rapi1::Writer request = Request(rapi1::kFindClose);
     request.U32(FromHandle(search));
     return FlagCall(request, "CeFindClose");
+}
+
+// The reply: the head, then the count (no last error), then the entries
+// with the fields the flags name.
+BOOL WINAPI NetFindAllFiles(LPCWSTR path, DWORD flags, LPDWORD foundCount, CE_FIND_DATA **found) {
+    rapi1::Writer request = Request(rapi1::kFindAllFiles);
+    request.String(path);
+    request.U32(flags);
+    Reply reply("CeFindAllFiles");
+    if (!Exchange(request, rapi1::kMaxFrameBytes, &reply)) return FALSE;
+    const uint32_t count = reply.in.U32();
+    if (!Complete(reply)) return FALSE;
+    if (count > reply.in.Remaining() / LeastEntryBytes(flags)) {
+        return Malformed(reply, "more entries than the reply holds");
+    }
+    std::vector<CE_FIND_DATA> entries(count);
+    for (CE_FIND_DATA &entry : entries) {
+        rapi1::FindData data;
+        if (!rapi1::ReadFindAllEntry(&reply.in, flags, &data)) {
+            Complete(reply);
+            return FALSE;
+        }
+        ToCeFindData(data, &entry);
+    }
+    if (!Complete(reply)) return FALSE;
+    return findall::HandOver(entries, foundCount, found);
 }
 
 }  // namespace netcall

@@ -25,5 +25,7 @@ DWORD WINAPI NetGetFileAttributes(LPCWSTR path);
 HANDLE WINAPI NetFindFirstFile(LPCWSTR pattern, CE_FIND_DATA *found);
 BOOL WINAPI NetFindNextFile(HANDLE search, CE_FIND_DATA *found);
 BOOL WINAPI NetFindClose(HANDLE search);
+// A folder's whole listing in one call.
+BOOL WINAPI NetFindAllFiles(LPCWSTR path, DWORD flags, LPDWORD foundCount, CE_FIND_DATA **found);
 
 }  // namespace netcall

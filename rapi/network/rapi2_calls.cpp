@@ -14,8 +14,7 @@
 
 #include "rapi/call_log.h"
 #include "rapi/calls.h"
-#include "rapi/find_all_calls.h"
-#include "rapi/link.h"
+#include "rapi/last_error.h"
 #include "rapi/network/rapi2_file_calls.h"
 
 using netcall::Call2;

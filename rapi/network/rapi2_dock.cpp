@@ -5,7 +5,7 @@
 #include "protocol/little_endian.h"
 #include "protocol/rapi2.h"
 #include "rapi/call_log.h"
-#include "rapi/network/rapi1_dock.h"
+#include "rapi/network/docking.h"
 
 namespace netdock2 {
 

@@ -7,8 +7,9 @@
 #include <string.h>
 
 #include <algorithm>
+#include <vector>
 
-#include "rapi/link.h"
+#include "rapi/find_all_calls.h"
 #include "rapi/network/exchange.h"
 
 namespace netcall2 {
@@ -177,6 +178,22 @@ BOOL WINAPI FindClose2(HANDLE search) {
     Call2 call("CeFindClose", rapi2::kFindClose);
     call.request.handle = FromHandle(search);
     return FlagCall2(call);
+}
+
+// A Windows Mobile device's listing: the codec checks the count and every
+// entry against the reply before anything is taken from it.
+BOOL WINAPI NetFindAllFiles2(LPCWSTR path, DWORD flags, LPDWORD foundCount, CE_FIND_DATA **found) {
+    netcall::Call2 call("CeFindAllFiles", rapi2::kFindAllFiles);
+    call.request.hasPath = path != nullptr;
+    if (path) call.request.path = path;
+    call.request.flags = flags;
+    if (!netcall::Exchange2(call, rapi1::kMaxFrameBytes) || !call.reply.result) return FALSE;
+    std::vector<CE_FIND_DATA> entries(call.reply.entries.size());
+    for (size_t i = 0; i < entries.size(); ++i) {
+        netcall::ToCeFindData(call.reply.entries[i], &entries[i]);
+        findall::KeepAskedFields(flags, &entries[i]);
+    }
+    return findall::HandOver(entries, foundCount, found);
 }
 
 }  // namespace netcall2

@@ -29,5 +29,7 @@ DWORD WINAPI GetFileAttributes2(LPCWSTR path);
 HANDLE WINAPI FindFirstFile2(LPCWSTR pattern, CE_FIND_DATA *found);
 BOOL WINAPI FindNextFile2(HANDLE search, CE_FIND_DATA *found);
 BOOL WINAPI FindClose2(HANDLE search);
+// A folder's whole listing in one call.
+BOOL WINAPI NetFindAllFiles2(LPCWSTR path, DWORD flags, LPDWORD foundCount, CE_FIND_DATA **found);
 
 }  // namespace netcall2

@@ -5,6 +5,7 @@
 
 #include "protocol/rapi2.h"
 #include "rapi/call_log.h"
+#include "rapi/network/docking.h"
 #include "rapi/network/rapi2_dock.h"
 #include "rapi/network/wait.h"
 

@@ -1,5 +1,5 @@
 // Which transport the environment asks for, and where.
-#include "rapi/network/network_link.h"
+#include "rapi/network/transport_choice.h"
 
 #include <winsock2.h>
 #include <stdlib.h>

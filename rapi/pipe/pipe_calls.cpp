@@ -7,8 +7,9 @@
 #include <algorithm>
 
 #include "rapi/calls.h"
-#include "rapi/find_all_calls.h"
-#include "rapi/link.h"
+#include "rapi/last_error.h"
+#include "rapi/pipe/pipe_find_all.h"
+#include "rapi/pipe/pipe_link.h"
 #include "rapi/pipe/pipe_request.h"
 
 using namespace pipecall;

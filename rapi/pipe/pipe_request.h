@@ -11,7 +11,8 @@
 
 #include "device/rapi_types.h"
 #include "protocol/wire.h"
-#include "rapi/link.h"
+#include "rapi/last_error.h"
+#include "rapi/pipe/pipe_link.h"
 
 namespace pipecall {
 

@@ -15,7 +15,7 @@
 //   3. serve/: a service (or a new port of network_service.cpp) that reads
 //      its frames from a transport, calls the translator and paces the
 //      bytes through the shared LinkSpeed; cedevice_main.cpp starts it.
-//   4. README's "How it is built"; tests under tests/simulator (golden
+//   4. docs/building.md, "How it is built"; tests under tests/simulator (golden
 //      bytes) and tests/faultmatrix (the fuzz of requests).
 // The model needs no change unless the protocol asks the device for
 // something it cannot do yet; then add a Do... operation to model/.

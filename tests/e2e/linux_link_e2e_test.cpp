@@ -5,7 +5,8 @@
 // device has docked, before any action, and the robot's first action
 // takes it; later the script takes the link down and back up (a re-seat,
 // or a re-plug of the USB cable), and the device docks anew.
-// Without TESH_LINK_DIR (any other run) there is nothing to drive.
+// Without TESH_LINK_DIR (any other run) there is nothing to drive. The
+// Debian package's run is driven the same way, by TESH_PACKAGE_BOOKS.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -87,22 +88,25 @@ void InstallBooks(HWND *options) {
         kLinkMs);
 }
 
-// The main menu's Other Options, once setup.exe runs and the script says
-// the device docked.
-HWND OtherOptions() {
+// setup.exe, started by the launcher, adopted, and its Other Options menu
+// opened; null when it did not come.
+HWND OpenOtherOptions() {
     const DWORD setup = SetupProcessId(kStartMs);
-    if (setup == 0) return nullptr;
+    EXPECT_NE(setup, 0u) << "setup.exe did not start";
+    if (!setup) return nullptr;
     robot::Adopt(setup);
     HWND menu = robot::WaitForWindow(kCaptionSetup, "#32770", kStartMs);
-    if (!menu || !Heard("device-docked", kLinkMs)) return nullptr;
+    EXPECT_NE(menu, nullptr) << "no main menu";
+    if (!menu) return nullptr;
     robot::Click(menu, IDC_OTHER_OPTIONS);
     return robot::WaitForWindow(kOtherOptionsCaption);
 }
 
 TEST(LinuxLink, DeviceInfoDockedBeforeAnyActionAndAfterItCameBack) {
     if (!getenv("TESH_LINK_DIR")) GTEST_SKIP() << "driven by tests/scripts/linux_link.sh";
-    HWND options = OtherOptions();
-    ASSERT_NE(options, nullptr) << "setup.exe did not start, or the device did not dock";
+    ASSERT_TRUE(Heard("device-docked", kStartMs)) << "the device did not dock";
+    HWND options = OpenOtherOptions();
+    ASSERT_NE(options, nullptr);
     const std::string first = DeviceInfo(&options);
     printf("first report: %s\n", first.c_str());
     EXPECT_NE(first.find("Major: 3"), std::string::npos) << "not the simulated Pocket PC: " << first;
@@ -121,8 +125,9 @@ TEST(LinuxLink, DeviceInfoDockedBeforeAnyActionAndAfterItCameBack) {
 // a re-plug, Device Info again; the script then types Ctrl+C.
 TEST(LinuxLink, UsbDeviceInfoInstallBookAndAfterARePlug) {
     if (!getenv("TESH_LINK_DIR")) GTEST_SKIP() << "driven by tests/scripts/linux_link.sh";
-    HWND options = OtherOptions();
-    ASSERT_NE(options, nullptr) << "setup.exe did not start, or the device did not dock";
+    ASSERT_TRUE(Heard("device-docked", kStartMs)) << "the device did not dock";
+    HWND options = OpenOtherOptions();
+    ASSERT_NE(options, nullptr);
     const std::string first = DeviceInfo(&options);
     printf("first report: %s\n", first.c_str());
     EXPECT_NE(first.find("Major: 5, Minor: 1"), std::string::npos) << "not the Windows Mobile 5 device: " << first;
@@ -133,6 +138,49 @@ TEST(LinuxLink, UsbDeviceInfoInstallBookAndAfterARePlug) {
     printf("after the re-plug: %s\n", second.c_str());
     EXPECT_EQ(second, first);
     Say("second-done");
+}
+
+// A list box's items, "|" between them, read from another process: Wine
+// passes a list box's text between processes as UTF-16 only.
+std::string ListedTitles(HWND list) {
+    std::string listed;
+    const LRESULT count = SendMessageW(list, LB_GETCOUNT, 0, 0);
+    for (LRESULT index = 0; index < count; ++index) {
+        const LRESULT length = SendMessageW(list, LB_GETTEXTLEN, index, 0);
+        if (length < 0) break;
+        std::wstring wide(static_cast<size_t>(length) + 1, L'\0');
+        wide.resize(static_cast<size_t>(SendMessageW(list, LB_GETTEXT, index, reinterpret_cast<LPARAM>(&wide[0]))));
+        std::string title(wide.size() * 2 + 1, '\0');
+        title.resize(static_cast<size_t>(WideCharToMultiByte(CP_ACP, 0, wide.c_str(), static_cast<int>(wide.size()),
+                                                             &title[0], static_cast<int>(title.size()), nullptr,
+                                                             nullptr)));
+        listed += (index ? "|" : "") + title;
+    }
+    return listed;
+}
+
+// The user's part of tests/scripts/deb_install.sh: setup.exe, started by
+// the installed package's tesh-reader-setup --folder DIR in a Debian system
+// of its own, reaches the simulated device, docked over the network, and
+// Install Book lists DIR's books (TESH_PACKAGE_BOOKS: their titles, "|"
+// between them); Cancel on that page ends the wizard.
+TEST(LinuxLink, InstalledPackageRunsOnTheNamedFolder) {
+    const char *books = getenv("TESH_PACKAGE_BOOKS");
+    if (!books) GTEST_SKIP() << "driven by tests/scripts/deb_install.sh";
+    HWND options = OpenOtherOptions();
+    ASSERT_NE(options, nullptr);
+    const std::string report = DeviceInfo(&options);
+    printf("Device Info: %s\n", report.c_str());
+    EXPECT_NE(report.find("2577"), std::string::npos) << "not the simulated Pocket PC's processor: " << report;
+    robot::Click(options, IDCANCEL);
+    HWND menu = robot::WaitForWindow(kCaptionSetup);
+    ASSERT_NE(menu, nullptr);
+    robot::Click(menu, IDC_INSTALL_BOOK);
+    HWND page = robot::WaitForWindow("Select Books to Install", "#32770", kLinkMs);
+    ASSERT_NE(page, nullptr) << robot::DescribeScreen();
+    EXPECT_EQ(ListedTitles(GetDlgItem(page, IDC_LIST)), books) << "the book page does not list the named folder's books";
+    robot::Click(page, IDC_CANCEL);
+    robot::AnswerMessageBox(kCaptionSetup, IDYES);
 }
 
 }  // namespace

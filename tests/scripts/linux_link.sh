@@ -64,9 +64,9 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 143' TERM INT
 
-# The Linux zip's folder.
+# The Linux zip's folder, with a book: the launcher's setup folder.
 cp "$build/bin/setup.exe" "$build/bin/rapi.dll" "$build/bin/rapidock.exe" "$repo/packaging/linux/tesh-reader-setup.sh" \
-  "$repo/packaging/linux/tesh-reader-setup-usb.sh" "$work/zip/"
+  "$repo/packaging/linux/tesh-reader-setup-usb.sh" "$build/samples/alice.vbk" "$work/zip/"
 
 # The stand-in pppd: its arguments one a line, its process id, and the
 # link's addresses once the script says (or after 60 s); it ends, noting
@@ -352,10 +352,51 @@ for row in "${rows[@]}"; do
   [ "$got" = "$status" ] || fail "tesh-reader-setup.sh $arguments: exit status $got, not $status"
   grep -qF -- "$line" <<< "$output" || fail "tesh-reader-setup.sh $arguments: no \"$line\" in: $output"
   if [ "$status" = 0 ] && [ "$arguments" != --help ]; then
-    grep -q "^wine rapidock.exe setup.exe" "$work/link/wine.ran" 2>/dev/null ||
+    grep -qF "wine $work/zip/rapidock.exe Z:${work//\//\\}\\zip\\setup.exe" "$work/link/wine.ran" 2>/dev/null ||
       fail "tesh-reader-setup.sh $arguments: the wizard did not start through rapidock.exe"
   elif [ "$status" != 0 ] && [ -e "$work/link/wine.ran" ]; then
     fail "tesh-reader-setup.sh $arguments: the wizard started after all"
+  fi
+done
+
+# The setup folder: --folder's, else the current directory when it holds
+# reader files or books, else the zip's own folder when it does; otherwise
+# the user is told. The installed layout (bin/ and lib/tesh-reader-setup/)
+# finds its setup.exe as the zip does.
+mkdir -p "$work/usr/bin" "$work/usr/lib/tesh-reader-setup" "$work/empty" "$work/disc" "$work/lone"
+cp "$repo/packaging/linux/tesh-reader-setup.sh" "$work/usr/bin/tesh-reader-setup"
+cp "$repo/packaging/linux/tesh-reader-setup.sh" "$work/lone/"
+cp "$build/bin/setup.exe" "$build/bin/rapi.dll" "$build/bin/rapidock.exe" "$repo/packaging/linux/tesh-reader-setup-usb.sh" \
+  "$work/usr/lib/tesh-reader-setup/"
+cp "$build/samples/tarnlib.dll.ppc300.arm" "$work/disc/"
+# LAUNCHER | CURRENT DIRECTORY | ARGUMENTS | exit status | a line the output must hold | setup.exe run
+folder_rows=(
+  "usr/bin/tesh-reader-setup|empty||2|$work/empty holds no reader files and no books: name the setup folder|"
+  "usr/bin/tesh-reader-setup|empty||2|Tesh Reader.exe.TAG.SUFFIX  and  tarnlib.dll.TAG.SUFFIX|"
+  "usr/bin/tesh-reader-setup|empty|--folder $work/disc|0|setup folder: $work/disc|$work/usr/lib/tesh-reader-setup/setup.exe"
+  "usr/bin/tesh-reader-setup|disc||0|setup folder: $work/disc|$work/usr/lib/tesh-reader-setup/setup.exe"
+  "usr/bin/tesh-reader-setup|empty|--folder ../disc|0|setup folder: $work/disc|$work/usr/lib/tesh-reader-setup/setup.exe"
+  "usr/bin/tesh-reader-setup|empty|--folder $work/no-such|2|--folder $work/no-such: no such folder|"
+  "usr/bin/tesh-reader-setup|disc|--folder $work/empty|0|$work/empty holds no reader files and no books; the wizard's Browse|$work/usr/lib/tesh-reader-setup/setup.exe"
+  "usr/bin/tesh-reader-setup|empty|--folder|2|--folder needs the setup folder|"
+  "zip/tesh-reader-setup.sh|empty||0|setup folder: $work/zip|$work/zip/setup.exe"
+  "zip/tesh-reader-setup.sh|disc||0|setup folder: $work/disc|$work/zip/setup.exe"
+  "lone/tesh-reader-setup.sh|disc||2|setup.exe, rapi.dll and rapidock.exe are neither beside|"
+)
+for row in "${folder_rows[@]}"; do
+  IFS='|' read -r launcher directory arguments status line ran <<< "$row"
+  rm -f "$work/link/wine.ran"
+  # shellcheck disable=SC2086 # the row's arguments are words
+  output=$(cd "$work/$directory" && env -u DISPLAY PATH="$work/bin:$PATH" TESH_WINE_PREFIX="$fake_prefix" \
+    "$work/$launcher" $arguments 2>&1 </dev/null)
+  got=$?
+  [ "$got" = "$status" ] || fail "$launcher $arguments in $directory: exit status $got, not $status: $output"
+  grep -qF -- "$line" <<< "$output" || fail "$launcher $arguments in $directory: no \"$line\" in: $output"
+  if [ -n "$ran" ]; then
+    # setup.exe by its Windows path, started by rapidock.exe beside it.
+    ran_windows="Z:${ran//\//\\}"
+    grep -qxF "wine ${ran%/*}/rapidock.exe $ran_windows" "$work/link/wine.ran" 2>/dev/null ||
+      fail "$launcher $arguments in $directory: $ran did not start"
   fi
 done
 

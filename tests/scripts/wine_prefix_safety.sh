@@ -83,13 +83,17 @@ failures=0
 fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
 
 # Help and wrong words: the command, its exit code, a text its output must
-# hold. --help builds nothing: the build's log stays as it was.
+# hold, and a text it must not hold (if any). --help builds nothing: the
+# build's log stays as it was.
 ninja_log_before=$(stat -c %Y "$repo/build/.ninja_log" 2>/dev/null)
-while IFS='|' read -r words status expect; do
+while IFS='|' read -r words status expect absent; do
   read -ra command <<< "$words"
   out=$(cd "$repo" && timeout 60 "${command[@]}" 2>&1) && code=0 || code=$?
   [ "$code" = "$status" ] || fail "$words: exit code $code, not $status: $out"
   case "$out" in *"$expect"*) ;; *) fail "$words: no \"$expect\" in: $out" ;; esac
+  if [ -n "$absent" ]; then
+    case "$out" in *"$absent"*) fail "$words: \"$absent\" in: $out" ;; esac
+  fi
 done <<'ROWS'
 tools/run.sh --help|0|tools/run.sh [PROFILE]
 tools/test.sh --help|0|tools/test.sh -R device
@@ -102,8 +106,13 @@ tools/make-books.sh --help|0|tools/make-books.sh --large DIR
 tools/make-variants.sh --help|0|tools/make-variants.sh DIR
 tools/screenshots.sh --help|0|tools/screenshots.sh [OUTDIR]
 tools/wine-run.sh --help|0|tools/wine-run.sh [--system-rapi FILE]
-tools/bench-in-debian13.sh --help|0|tools/bench-in-debian13.sh [ARGS...]
+tools/bench-in-debian13.sh --help|0|tools/bench-in-debian13.sh [MEBIBYTES [ROUNDS [compare]]]
 tools/check-layers.sh --help|0|tools/check-layers.sh [REPOSITORY]
+tools/make-deb.sh --help|0|tools/make-deb.sh BUILD_DIR OUT_DIR
+tools/make-icon.sh --help|0|tools/make-icon.sh ICON_FILE
+tools/debian-root.sh --help|0|tools/debian-root.sh make SUITE ARCH FOLDER
+tools/debian-root.sh build|2|unknown word 'build' (make, run, reachable)
+tools/make-deb.sh --fast|2|unknown option '--fast' (options: --help)
 tools/check-layers.sh --all|2|unknown option '--all' (options: --help)
 tools/package.sh -x|2|unknown word '-x' (it takes none)
 tools/build-i686.sh now|2|unknown word 'now'
@@ -113,6 +122,19 @@ tools/wine-run.sh --prefix x|2|unknown option '--prefix'
 tools/run.sh --bogus|2|unknown option '--bogus' (profiles: pocketpc hpc2000 hpcpro teshsize emulator wm5ppc wm6ppc)
 tools/run.sh hpc200|2|unknown profile 'hpc200' (profiles: pocketpc hpc2000 hpcpro teshsize emulator wm5ppc wm6ppc)
 tools/run.sh device hpc200 --list|2|unknown profile 'hpc200' (profiles: pocketpc hpc2000 hpcpro teshsize emulator wm5ppc wm6ppc)
+tools/test.sh --bogus|2|unknown option '--bogus' (ctest's options
+tools/test.sh -R|2|-R needs a value
+tools/command-words.sh|2|holds helpers that other scripts read
+tools/x-driver.sh --help|0|play a user on an X screen
+tools/wine-noise.sh --help|0|tools/wine-noise.sh [FILE...]
+tools/check-layers.sh frobnicate|2|unknown repository 'frobnicate'
+tools/bench-in-debian13.sh --bogus|2|unknown option '--bogus' (MEBIBYTES ROUNDS compare)
+tools/run.sh cecopy nosuchfile.vbk \My-Documents\nosuchfile.vbk|2|there is no file nosuchfile.vbk on this PC
+env TESH_RUN_DIR=build/prefix-safety-demo tools/run.sh device --help|0|runs cedevice.exe on build/prefix-safety-demo/device-image/PROFILE
+tools/wine-noise.sh tests/scripts/wine-noise.txt|0|err:winediag: a line that stays|Z:
+tools/wine-noise.sh no-such-log.txt|2|unknown file 'no-such-log.txt' (there is no such file)
+tools/e2e-32bit.sh --help|0|tools/e2e-32bit.sh          as root
+tools/e2e-32bit.sh now|2|unknown word 'now' (it takes none)
 ROWS
 [ "$(stat -c %Y "$repo/build/.ninja_log" 2>/dev/null)" = "$ninja_log_before" ] || fail "a --help built something"
 
@@ -140,10 +162,16 @@ for refused in "$home/.wine" "$foreign" "$repo/build/../tools"; do
   fi
 done
 
-# The Linux zip's launcher, too, uses only a prefix it made itself.
-if TESH_WINE_PREFIX=$foreign timeout 60 sh "$repo/packaging/linux/tesh-reader-setup.sh" >/dev/null 2>&1; then
-  fail "the Linux launcher used a folder it did not make"
+# The Linux zip's launcher, too, uses only a prefix it made itself (run
+# from a kit folder with a book, which it would otherwise take).
+kit=$(mktemp -d)
+cp "$repo/packaging/linux/tesh-reader-setup.sh" "$kit/"
+touch "$kit/setup.exe" "$kit/rapi.dll" "$kit/alice.vbk"
+if out=$(TESH_WINE_PREFIX=$foreign timeout 60 sh "$kit/tesh-reader-setup.sh" 2>&1) ||
+   [[ "$out" != *"holds files this script did not make"* ]]; then
+  fail "the Linux launcher used a folder it did not make: $out"
 fi
+rm -rf "$kit"
 
 timeout 500 xvfb-run -a -s "-screen 0 1024x768x24" "$0" --demo-beside-tests "$repo" "$home.run.log" "$wine_test" "$@" ||
   fail "the demo of the run command did not run beside the tests as it should: $(cat "$home.run.log")"

@@ -1,6 +1,7 @@
-// The stand-in's link to the device service: the start-up attempt that
-// CeRapiInitEx begins, and one round trip per remote call. The link is one
-// per process and may be used from any thread; round trips are serialised.
+// The stand-in's pipe to the simulated device's service: the start-up
+// attempt that CeRapiInitEx begins, and one round trip per remote call. The
+// link is one per process and may be used from any thread; round trips are
+// serialised. The session's last error is rapi/last_error.h.
 #pragma once
 
 #include <windows.h>
@@ -12,9 +13,6 @@
 #include "device/rapi_types.h"
 
 namespace rapilink {
-
-// The error a call reports when there is no device to make it.
-const DWORD kNoDevice = ERROR_DEVICE_NOT_CONNECTED;
 
 HRESULT BeginStartup(RAPIINIT *record);
 HRESULT End();
@@ -29,8 +27,5 @@ struct Answer {
 // down or breaks (the session's last error then says so); the link stays
 // down until the next start-up.
 bool Call(wire::Writer &request, Answer *answer);
-
-DWORD LastError();
-void SetLastError(DWORD error);
 
 }  // namespace rapilink

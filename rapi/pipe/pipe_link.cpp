@@ -1,8 +1,7 @@
-#include "rapi/link.h"
+#include "rapi/pipe/pipe_link.h"
 
+#include "rapi/last_error.h"
 #include "rapi/startup.h"
-
-#include <atomic>
 
 namespace rapilink {
 
@@ -14,7 +13,6 @@ const DWORD kRetryMs = 40;
 struct Link {
     rapistartup::Startup run;  // its `state` also guards `pipe`, but not the pipe's use
     HANDLE pipe = INVALID_HANDLE_VALUE;
-    std::atomic<DWORD> lastError{0};  // the session's last error
 };
 
 Link &TheLink() {
@@ -145,7 +143,7 @@ bool Call(wire::Writer &request, Answer *answer) {
         pipe = link.pipe;
     }
     if (pipe == INVALID_HANDLE_VALUE) {
-        link.lastError = kNoDevice;
+        SetLastError(kNoDevice);
         return false;
     }
     if (!RoundTrip(pipe, request.Finish(), &answer->body)) {
@@ -153,17 +151,13 @@ bool Call(wire::Writer &request, Answer *answer) {
         SectionGuard lock(link.run.state);
         CloseHandle(link.pipe);
         link.pipe = INVALID_HANDLE_VALUE;
-        link.lastError = kNoDevice;
+        SetLastError(kNoDevice);
         return false;
     }
     answer->in = wire::Reader(answer->body.data(), answer->body.size());
     uint32_t error = answer->in.U32();
-    if (error != wire::kErrorUnchanged) link.lastError = error;
+    if (error != wire::kErrorUnchanged) SetLastError(error);
     return true;
 }
-
-DWORD LastError() { return TheLink().lastError; }
-
-void SetLastError(DWORD error) { TheLink().lastError = error; }
 
 }  // namespace rapilink
