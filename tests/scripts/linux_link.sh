@@ -294,7 +294,7 @@ WINEPREFIX=$work/wine wineserver -k >/dev/null 2>&1
 # itself and runs what it is given.
 cat > "$work/bin/wine" <<EOF
 #!/bin/sh
-echo "wine \$*" >> "$work/link/wine.ran"
+printf "%s\\n" "wine \$*" >> "$work/link/wine.ran"
 sleep "\${FAKE_WINE_SECONDS:-0}"
 EOF
 cat > "$work/bin/sudo" <<EOF
