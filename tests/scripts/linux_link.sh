@@ -268,6 +268,10 @@ if wait_log "$RAPI_LOG" "device docked: held" 900; then
       : > "$work/link/ctrl-c"
       for i in $(seq 300); do kill -0 "$launcher" 2>/dev/null || break; sleep 0.1; done
       kill -0 "$launcher" 2>/dev/null && fail "Ctrl+C did not end the launcher"
+      # The wizard (rapidock.exe and setup.exe) ran in the launcher's
+      # process group.
+      for i in $(seq 100); do pgrep -g "$(cat "$work/link/launcher.group")" >/dev/null || break; sleep 0.1; done
+      pgrep -g "$(cat "$work/link/launcher.group")" >/dev/null && fail "Ctrl+C did not end the wizard"
     else
       fail "the Device Info after the re-plug did not end"
     fi
