@@ -9,7 +9,7 @@
 // it at once. Ending a start-up ends its session, never the docking.
 //
 // An address that this PC does not have yet (the link to the device is not
-// up) is waited for: the listen is tried again every second. Every docking
+// up) is waited for: the listen is tried again every kListenRetryMs. Every docking
 // device is greeted on a thread of its own; a device that docks again from
 // the held device's address (its link went and came back) replaces the held
 // one unless that one still answers.
@@ -23,8 +23,15 @@
 
 namespace netlisten {
 
-// Between two tries to listen on an address this PC does not have yet.
-const DWORD kListenRetryMs = 1000;
+// Between two tries to listen on an address this PC does not have yet (and
+// looks that a Windows Mobile port's address is still there): a device
+// calls once, as soon as its link is up, so the listener must be there
+// within a moment of the address.
+const DWORD kListenRetryMs = 100;
+// While listening, how often the Windows Mobile port's address is looked
+// at: gone (the device unplugged), the port is listened on anew once it is
+// back, and the device told again.
+const DWORD kAddressLookMs = 1000;
 // How long the held device has to answer a ping when a connection comes
 // from its address, before that connection is taken for the device
 // docking again.

@@ -238,17 +238,23 @@ DWORD Tend(Listener &l, Watch &watch) {
 }
 
 // While the Windows Mobile port's address is not this PC's yet, tries to
-// listen there again every second. Returns how long the listener may sleep.
+// listen there again every kListenRetryMs; while listening, looks every
+// kAddressLookMs that the address is still there. Returns how long the
+// listener may sleep.
 DWORD AwaitAddress2(Listener &l, WSAEVENT news, DWORD *lastTry, DWORD sleep) {
-    if (!l.awaiting2) return sleep;
+    if (!l.listen2 || l.gaveUp2) return sleep;
     DWORD now = GetTickCount();
-    if (now - *lastTry >= kListenRetryMs) {
+    DWORD every = l.awaiting2 ? kListenRetryMs : kAddressLookMs;
+    if (now - *lastTry >= every) {
         *lastTry = now;
-        TryListen2(l);
-        if (l.listener2 != INVALID_SOCKET) WSAEventSelect(l.listener2, news, FD_ACCEPT);
-        if (!l.awaiting2) return sleep;
+        if (l.awaiting2 || LostAddress2(l)) {
+            TryListen2(l);
+            if (l.listener2 != INVALID_SOCKET) WSAEventSelect(l.listener2, news, FD_ACCEPT);
+        }
+        every = l.awaiting2 ? kListenRetryMs : kAddressLookMs;
     }
-    DWORD next = kListenRetryMs - (now - *lastTry);
+    const DWORD elapsed = GetTickCount() - *lastTry;
+    const DWORD next = elapsed < every ? every - elapsed : 0;
     return next < sleep ? next : sleep;
 }
 

@@ -96,7 +96,16 @@ void EndGreetings(Listener &l);
 // Listens on their port when wanted and not yet done: at once, or again
 // while its address is not this PC's (a failure for another reason gives
 // the port up, logged; older devices dock as before).
+// Once listening, sends the trigger (protocol/rapi2.h) to the address a
+// device is expected on, kUsbLinkDevice unless RAPI_PEER names one.
 void TryListen2(Listener &l);
+// While listening: when the port's address is no longer this PC's, stops
+// listening there, lets a Windows Mobile device held go, and waits for the
+// address again (true); listening anew then sends the trigger again.
+bool LostAddress2(Listener &l);
+// A Windows Mobile device's own address on its USB link, when its DHCP
+// server gave the PC the fallback 169.254.2.2.
+const char kUsbLinkDevice[] = "169.254.2.1";
 enum class Greeted { kDocked, kHandedOver, kFailed };
 // A connection to their port, on its greeting thread: a device's
 // handshake (kDocked, with its first session open), or the session
