@@ -369,6 +369,7 @@ end_all() {
   set +e
   trap '' HUP INT TERM
   end_wizard
+  [ -z "${watcher_pid:-}" ] || kill "$watcher_pid" 2>/dev/null
   end_link
   end_usb
 }
@@ -457,7 +458,9 @@ fi
 status=0
 "$wine" "$program/rapidock.exe" "$setup_exe" "$@" 9>&- &
 wizard_pid=$!
-watch_link 9>&- &
+# (A function keeps a copy of a descriptor it is run without: the
+# subshell closes the keeper's pipe itself.)
+(exec 9>&-; watch_link) &
 watcher_pid=$!
 wait "$wizard_pid" || status=$?
 wizard_pid=
