@@ -46,7 +46,7 @@ Options:
   --usb [INTERFACE]  a Windows Mobile 5/6 handheld on its USB cable: waits
                    for the network interface whose driver is rndis_host (or
                    INTERFACE), takes its address from the device's DHCP
-                   server (dhclient, dhcpcd or NetworkManager; else
+                   server (dhclient, dhcpcd, udhcpc or NetworkManager; else
                    169.254.2.2/24, the device being 169.254.2.1), lets the
                    bridge listen on its port 990 (through sudo when not
                    root), and undoes all that when the wizard ends
