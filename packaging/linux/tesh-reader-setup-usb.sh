@@ -75,7 +75,7 @@ usb_await_interface() {
 }
 
 usb_find_client() {
-  for client in dhclient dhcpcd nmcli; do
+  for client in dhclient dhcpcd udhcpc nmcli; do
     path=$(find_tool "$client")
     if [ -n "$path" ]; then
       usb_client=$client
@@ -84,8 +84,8 @@ usb_find_client() {
     fi
   done
   say "no DHCP client: none of dhclient (Debian: apt-get install isc-dhcp-client), dhcpcd (Debian: apt-get" \
-      "install dhcpcd-base) or NetworkManager's nmcli (Debian: apt-get install network-manager);" \
-      "using $fallback_address/24"
+      "install dhcpcd-base), udhcpc (Debian: apt-get install udhcpc) or NetworkManager's nmcli (Debian:" \
+      "apt-get install network-manager); using $fallback_address/24"
 }
 
 usb_own_address() {
@@ -111,6 +111,7 @@ usb_take_address() {
     case $usb_client in
       dhclient) timeout 30 $as_root "$usb_client_path" -1 -pf "$usb_state/dhclient.pid" -lf "$usb_state/dhclient.leases" "$usb_if" ;;
       dhcpcd) timeout 30 $as_root "$usb_client_path" -1 -4 -t 20 "$usb_if" ;;
+      udhcpc) timeout 30 $as_root "$usb_client_path" -i "$usb_if" -n -q -f ;;
       nmcli) timeout 30 $as_root "$usb_client_path" device connect "$usb_if" ;;
     esac >>"$usb_state/dhcp.log" 2>&1 || true
   fi
@@ -131,6 +132,8 @@ usb_release() {
   case $usb_client in
     dhclient) timeout 10 $as_root "$usb_client_path" -r -pf "$usb_state/dhclient.pid" -lf "$usb_state/dhclient.leases" "$usb_if" ;;
     dhcpcd) timeout 10 $as_root "$usb_client_path" -k "$usb_if" ;;
+    # udhcpc -q has ended with the lease: its address is taken off.
+    udhcpc) $as_root ip -4 addr flush dev "$usb_if" ;;
     nmcli) timeout 10 $as_root "$usb_client_path" device disconnect "$usb_if" ;;
   esac >>"$usb_state/dhcp.log" 2>&1 || true
   if [ -e "$usb_state/fallback" ]; then

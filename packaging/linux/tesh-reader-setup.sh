@@ -46,7 +46,7 @@ Options:
   --usb [INTERFACE]  a Windows Mobile 5/6 handheld on its USB cable: waits
                    for the network interface whose driver is rndis_host (or
                    INTERFACE), takes its address from the device's DHCP
-                   server (dhclient, dhcpcd or NetworkManager; else
+                   server (dhclient, dhcpcd, udhcpc or NetworkManager; else
                    169.254.2.2/24, the device being 169.254.2.1), lets the
                    bridge listen on its port 990 (through sudo when not
                    root), and undoes all that when the wizard ends
@@ -287,6 +287,27 @@ if [ ! -f "$marker" ]; then
   : > "$marker"
 fi
 
+# The prefix is made ready before the link comes up, so that the docking
+# service listens within a moment of "dock the device now": a device calls
+# once when its link comes up.
+if [ ! -d "$WINEPREFIX/drive_c/windows/system32" ]; then
+  "$wine" wineboot -i >/dev/null 2>&1 || true
+  wineserver -w 2>/dev/null || true
+fi
+
+# setup.exe loads rapi.dll only from the system folder, as on Windows.
+cp -f "$program/rapi.dll" "$WINEPREFIX/drive_c/windows/system32/rapi.dll"
+
+# Wine's own fonts, among them the bitmap "MS Sans Serif" the dialogs are
+# laid out in; without them some labels are cut.
+for fonts in /usr/share/wine/fonts /usr/local/share/wine/fonts /opt/wine*/share/wine/fonts; do
+  if [ -f "$fonts/sserife.fon" ]; then
+    mkdir -p "$WINEPREFIX/drive_c/windows/Fonts"
+    cp -f "$fonts"/*.fon "$fonts"/*.ttf "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null || true
+    break
+  fi
+done
+
 # The link, in the background for as long as the wizard runs: the device
 # sends "CLIENT" and waits for "CLIENTSERVER" before PPP starts; persist
 # brings the link back when the device is taken out of its cradle and put
@@ -421,24 +442,6 @@ elif command -v ip >/dev/null 2>&1; then
       fi ;;
   esac
 fi
-
-if [ ! -d "$WINEPREFIX/drive_c/windows/system32" ]; then
-  "$wine" wineboot -i >/dev/null 2>&1 9>&- || true
-  wineserver -w 2>/dev/null 9>&- || true
-fi
-
-# setup.exe loads rapi.dll only from the system folder, as on Windows.
-cp -f "$program/rapi.dll" "$WINEPREFIX/drive_c/windows/system32/rapi.dll"
-
-# Wine's own fonts, among them the bitmap "MS Sans Serif" the dialogs are
-# laid out in; without them some labels are cut.
-for fonts in /usr/share/wine/fonts /usr/local/share/wine/fonts /opt/wine*/share/wine/fonts; do
-  if [ -f "$fonts/sserife.fon" ]; then
-    mkdir -p "$WINEPREFIX/drive_c/windows/Fonts"
-    cp -f "$fonts"/*.fon "$fonts"/*.ttf "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null || true
-    break
-  fi
-done
 
 # rapidock.exe listens from now on, for as long as the wizard runs, and
 # waits for its address when the link is not up yet; it starts the wizard
