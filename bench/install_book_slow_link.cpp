@@ -205,7 +205,9 @@ int main(int argc, char **argv) {
     InitCommonControlsEx(&controls);
     g_setup.instance = GetModuleHandleA(nullptr);
 
+    // The library is larger than an H/PC Pro's main memory.
     TestDevice device("hpcpro");
+    device.SetFault("capacity", "100000000");
     Library library;
     if (!MakeLibrary(library, device)) {
         fprintf(stderr, "cannot make the books in %s\n", library.bookFolder.c_str());

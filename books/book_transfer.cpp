@@ -5,6 +5,7 @@
 
 #include "books/book_paths.h"
 #include "books/book_selection.h"
+#include "books/no_room.h"
 #include "books/pending_book_list.h"
 #include "books/storage_room.h"
 #include "device/connection.h"
@@ -34,7 +35,9 @@ const DWORD kNewspaperStateBytes = 4;
 // after a lost link nothing more asks the device. kCardGone: the chosen
 // storage card is no longer in the device, and the remaining books are not
 // tried. Lost links and cards that are gone are said by the loop, once.
-enum class Transfer { kGoOn, kBookFailed, kStop, kLinkLost, kCardGone };
+// kNoRoom: the book found no room at the location; the loop counts it, and
+// says once, after the others, which books found none (books/no_room.h).
+enum class Transfer { kGoOn, kBookFailed, kStop, kLinkLost, kCardGone, kNoRoom };
 
 // ---- The pending names --------------------------------------------------
 
@@ -112,6 +115,7 @@ Transfer ReportBookNotCopied(const char *name, DWORD error) {
     if (IsLinkLost(error)) return Transfer::kLinkLost;
     const Transfer card = CardPresence();
     if (card != Transfer::kGoOn) return card;
+    if (IsNoRoomError(error)) return Transfer::kNoRoom;
     return ReportBookFailed(name, error);
 }
 
@@ -226,12 +230,25 @@ void ReportCardGone() {
     ShowMessage(text, kCaptionError, MB_OK | MB_ICONWARNING);
 }
 
+// A book at least as large as one that found no room is not copied: only
+// the age test asks whether the device's copy is current already (the
+// newspaper's issue is always replaced, so never is).
+Transfer TransferOrSkipBook(const char *name, const char *folder, const NoRoomBooks &noRoom) {
+    if (!CannotFitNow(noRoom, name)) return TransferBook(name, folder);
+    char path[kDevicePathChars];
+    const bool current = !IsNewspaperIssue(name) && JoinDevicePath(path, folder, name) &&
+                         DeviceCopyIsCurrent(name, path);
+    if (current) return Transfer::kGoOn;
+    return DeviceLinkLost() ? Transfer::kLinkLost : Transfer::kNoRoom;
+}
+
 // Copies the pending books in list order, emptying the list as it goes,
-// and counts the books tried that are not on the device. Once the device
-// or its card cannot be reached, that is said once and the rest are not
-// tried: their names, with the book that met it, stay in the list for the
-// caller to count and release.
-Transfer TransferBooks(PendingBookList **list, int chosen, int *failed) {
+// and counts the books tried that are not on the device, but for those
+// that found no room, which *noRoom counts. Once the device or its card
+// cannot be reached, that is said once and the rest are not tried: their
+// names, with the book that met it, stay in the list for the caller to
+// count and release.
+Transfer TransferEachBook(PendingBookList **list, int chosen, int *failed, NoRoomBooks *noRoom) {
     char folder[kDevicePathChars];
     // An offered location always has room for the folder; should it not, that
     // is said once, not once per book.
@@ -241,21 +258,34 @@ Transfer TransferBooks(PendingBookList **list, int chosen, int *failed) {
     }
     for (char *name = static_cast<char *>(RewindAndPeek(list)); name;
          name = static_cast<char *>(RewindAndPeek(list))) {
-        const Transfer outcome = TransferBook(name, folder);
+        const bool fits = !CannotFitNow(*noRoom, name);
+        const Transfer outcome = TransferOrSkipBook(name, folder, *noRoom);
         if (outcome == Transfer::kLinkLost) {
-            ReportLinkLostCopying(name, list, *failed, chosen);
+            ReportLinkLostCopying(name, list, *failed + noRoom->count, chosen);
             return outcome;
         }
         if (outcome == Transfer::kCardGone) {
             ReportCardGone();
-            return Transfer::kStop;
+            return outcome;
         }
+        if (outcome == Transfer::kNoRoom) CountNoRoom(noRoom, name, fits);
         ReleaseBookName(RemoveAtCursor(list));
-        if (outcome == Transfer::kGoOn) continue;
+        if (outcome == Transfer::kGoOn || outcome == Transfer::kNoRoom) continue;
         ++*failed;
         if (outcome != Transfer::kBookFailed) return outcome;
     }
     return Transfer::kGoOn;
+}
+
+// The books in list order; *failed counts the books tried that are not on
+// the device. Books that found no room are said once, after the others
+// (unless the link or the card went, which is said instead).
+Transfer TransferBooks(PendingBookList **list, int chosen, int *failed) {
+    NoRoomBooks noRoom;
+    const Transfer outcome = TransferEachBook(list, chosen, failed, &noRoom);
+    *failed += noRoom.count;
+    if (outcome != Transfer::kLinkLost && outcome != Transfer::kCardGone) ReportNoRoom(noRoom, g_setup.storageRoot);
+    return outcome == Transfer::kCardGone ? Transfer::kStop : outcome;
 }
 
 // The pending names are relative to the book folder (the reader

@@ -72,6 +72,19 @@ typedef LONG(WINAPI *CeRegOpenKeyExFn)(HKEY key, LPCWSTR subKey, DWORD options, 
 typedef LONG(WINAPI *CeRegQueryValueExFn)(HKEY key, LPCWSTR name, LPDWORD reserved, LPDWORD type, LPBYTE data,
                                           LPDWORD dataSize);
 typedef LONG(WINAPI *CeRegCloseKeyFn)(HKEY key);
+// The rest of the registry: the program itself uses none of these; the
+// stand-in rapi.dll offers them to other tools.
+typedef LONG(WINAPI *CeRegCreateKeyExFn)(HKEY key, LPCWSTR subKey, DWORD reserved, LPWSTR keyClass, DWORD options,
+                                         REGSAM access, LPSECURITY_ATTRIBUTES security, PHKEY result,
+                                         LPDWORD disposition);
+typedef LONG(WINAPI *CeRegEnumKeyExFn)(HKEY key, DWORD index, LPWSTR name, LPDWORD nameChars, LPDWORD reserved,
+                                       LPWSTR keyClass, LPDWORD classChars, PFILETIME lastWrite);
+typedef LONG(WINAPI *CeRegEnumValueFn)(HKEY key, DWORD index, LPWSTR name, LPDWORD nameChars, LPDWORD reserved,
+                                       LPDWORD type, LPBYTE data, LPDWORD dataSize);
+typedef LONG(WINAPI *CeRegSetValueExFn)(HKEY key, LPCWSTR name, DWORD reserved, DWORD type, const BYTE *data,
+                                        DWORD dataSize);
+typedef LONG(WINAPI *CeRegDeleteKeyFn)(HKEY key, LPCWSTR subKey);
+typedef LONG(WINAPI *CeRegDeleteValueFn)(HKEY key, LPCWSTR name);
 typedef HANDLE(WINAPI *CeCreateFileFn)(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
                                        DWORD disposition, DWORD flags, HANDLE templateFile);
 typedef BOOL(WINAPI *CeReadFileFn)(HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD read, LPOVERLAPPED overlapped);

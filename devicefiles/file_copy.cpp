@@ -242,6 +242,16 @@ DWORD ReplaceFileOnDevice(const char *hostFile, const char *devicePath, bool *ke
     return CopyThroughTemporaryFile(hostFile, devicePath, false, keptAsTemporary);
 }
 
+bool DeviceCopyIsCurrent(const char *hostFile, const char *devicePath) {
+    wchar_t targetPath[kDevicePathUnits];
+    if (!ToDevicePath(devicePath, targetPath)) return false;
+    HANDLE host = OpenHostFile(hostFile);
+    if (host == INVALID_HANDLE_VALUE) return false;
+    const bool current = DeviceFileIsCurrent(host, targetPath);
+    CloseHandle(host);
+    return current;
+}
+
 int RemoveStaleTemporaryFile(const wchar_t *folder) {
     wchar_t path[kDevicePathUnits];
     const size_t folderLength = wcslen(folder);

@@ -33,6 +33,11 @@ DWORD CopyFileToDevice(const char *hostFile, const char *devicePath, bool *keptA
 // host file's times; results as for CopyFileToDevice.
 DWORD ReplaceFileOnDevice(const char *hostFile, const char *devicePath, bool *keptAsTemporary = nullptr);
 
+// The newer-only rule's age test alone, nothing written: true when the
+// device holds devicePath with a last-write time not earlier than
+// hostFile's (a book that needs no room).
+bool DeviceCopyIsCurrent(const char *hostFile, const char *devicePath);
+
 // Names a file that did not reach the device ("NAME was not copied to the
 // device."), with the system's text for the reason a copy above returned.
 // Returns the system error code shown: kCopyDeviceFileInUse is the

@@ -148,8 +148,14 @@ enum Command : uint32_t {
     kDeleteFile = 0x2d,
     kGetFileSize = 0x2e,
     kRegOpenKeyEx = 0x2f,
+    kRegEnumKeyEx = 0x30,
+    kRegCreateKeyEx = 0x31,
     kRegCloseKey = 0x32,
+    kRegDeleteKey = 0x33,
+    kRegEnumValue = 0x34,
+    kRegDeleteValue = 0x35,
     kRegQueryValueEx = 0x37,
+    kRegSetValueEx = 0x38,
     kGetStoreInformation = 0x39,
     kGetSystemInfo = 0x3d,
     kGetFileTime = 0x41,
@@ -185,8 +191,16 @@ const uint32_t kMaxEmptyEntries = 4096;
 //   FindAllFiles     s path, flags
 //   SetFilePointer   handle, u32 distance low, u32 hasHigh, [u32 distanceHigh], method
 //   GetFileSize      handle, then u32 1, u32 4, u32 0 when hasHigh, else u32 0
-//   RegOpenKeyEx     handle (the key), s path (the subkey)
+//   RegOpenKeyEx, RegDeleteKey  handle (the key), s path (the subkey)
+//   RegCreateKeyEx   handle (the key), s path (the subkey), s second (its class)
 //   RegQueryValueEx  handle (the key), s path (the value name), count (buffer bytes)
+//   RegDeleteValue   handle (the key), s path (the value name)
+//   RegSetValueEx    handle (the key), s path (the value name), valueType,
+//                    u32 size, the `size` bytes at `data`
+//   RegEnumKeyEx     handle (the key), index, nameRoom, classRoom (each in
+//                    characters), u32 0 (no write time asked)
+//   RegEnumValue     handle (the key), index, nameRoom (characters),
+//                    count (data buffer bytes)
 //   CreateProcess    s path (program), s second (command line), u32 0 x3,
 //                    flags (creation flags), u32 0 x3
 //   GetSystemInfo    u32 1, u32 36, u32 0
@@ -212,6 +226,7 @@ struct Request {
     uint64_t times[3] = {0, 0, 0};
     const uint8_t *data = nullptr;  // the caller's bytes, or inside the frame read
     uint32_t size = 0;
+    uint32_t index = 0, nameRoom = 0, classRoom = 0, valueType = 0;
 };
 
 // A reply's fields. After the last error (not sent by
@@ -222,7 +237,8 @@ struct Request {
 //   MoveFile, SetFileTime                      result (BOOL)
 //   GetFileAttributes                          result (attributes)
 //   CreateFile                                 result (handle)
-//   RegCloseKey                                result (error code)
+//   RegCloseKey, RegDeleteKey, RegDeleteValue,
+//   RegSetValueEx                              result (error code)
 //   FindAllFiles     result (unknown; 1), u32 count, entries: per entry,
 //                    each only when the request's flags ask for it: u32
 //                    name BYTES with the terminator, attributes, creation,
@@ -237,8 +253,19 @@ struct Request {
 //   GetFileTime      result (BOOL), numbers[0..2] (creation, access, write
 //                    FILETIMEs, each u32 low, u32 high)
 //   RegOpenKeyEx     result (error code), [value (the new key) when result is 0]
-//   RegQueryValueEx  result (error code); when 0: value (type), u32 size,
-//                    the bytes at `data`
+//   RegCreateKeyEx   result (error code); when 0: value (the new key),
+//                    numbers[0] (disposition: 1 created, 2 opened) as a u32
+//   RegQueryValueEx  result (error code); when 0: value (type), u32 size
+//                    (the value's), then its bytes at `data` (none sent
+//                    when `data` is null: a size query, count 0)
+//   RegEnumKeyEx     result (error code); when 0: the name as u32 units and
+//                    the units (`text`), then the class the same way (empty)
+//   RegEnumValue     result (error code); when 0: the name as RegEnumKeyEx's,
+//                    value (type), u32 size, the bytes at `data` as for
+//                    RegQueryValueEx
+// (A name's unit count is sent without its terminator, and the terminator
+// is not sent; a reader takes a trailing NUL as the end of the name, since
+// whether a device counts it is not known.)
 //   GetVersionEx     result (BOOL), u32 size, the CEOSVERSIONINFO bytes at `data`
 //   GetSystemInfo    the 36 SYSTEM_INFO bytes at `data` (no result)
 //   GetSpecialFolderPath  result (units of text, no terminator), the units of `text`

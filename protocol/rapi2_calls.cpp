@@ -139,13 +139,32 @@ void WriteRequest(Writer *out, const Request &r) {
         r.hasHigh ? out->OutBuffer(4) : out->Absent();
         break;
     case kRegOpenKeyEx:
+    case kRegDeleteKey:
+    case kRegDeleteValue:
         out->U32(r.handle);
         WriteString(out, path);
+        break;
+    case kRegCreateKeyEx:
+        out->U32(r.handle);
+        WriteString(out, path);
+        WriteString(out, second);
         break;
     case kRegQueryValueEx:
         out->U32(r.handle);
         WriteString(out, path);
         out->U32(r.count);
+        break;
+    case kRegSetValueEx:
+        out->U32(r.handle);
+        WriteString(out, path);
+        out->U32(r.valueType);
+        WriteBlock(out, r.data, r.size);
+        break;
+    case kRegEnumKeyEx:
+        for (uint32_t word : {r.handle, r.index, r.nameRoom, r.classRoom, 0u}) out->U32(word);
+        break;
+    case kRegEnumValue:
+        for (uint32_t word : {r.handle, r.index, r.nameRoom, r.count}) out->U32(word);
         break;
     case kCreateProcess:
         WriteString(out, path);
@@ -240,8 +259,34 @@ bool ReadRequest(Reader *in, Request *r) {
         break;
     }
     case kRegOpenKeyEx:
+    case kRegDeleteKey:
+    case kRegDeleteValue:
         r->handle = in->U32();
         r->path = ReadString(in, &r->hasPath);
+        break;
+    case kRegCreateKeyEx:
+        r->handle = in->U32();
+        r->path = ReadString(in, &r->hasPath);
+        r->second = ReadString(in, &r->hasSecond);
+        break;
+    case kRegSetValueEx:
+        r->handle = in->U32();
+        r->path = ReadString(in, &r->hasPath);
+        r->valueType = in->U32();
+        r->data = ReadBlock(in, &r->size);
+        break;
+    case kRegEnumKeyEx:
+        r->handle = in->U32();
+        r->index = in->U32();
+        r->nameRoom = in->U32();
+        r->classRoom = in->U32();
+        Expect(in, 0, "a write time asked for");
+        break;
+    case kRegEnumValue:
+        r->handle = in->U32();
+        r->index = in->U32();
+        r->nameRoom = in->U32();
+        r->count = in->U32();
         break;
     case kRegQueryValueEx:
         r->handle = in->U32();

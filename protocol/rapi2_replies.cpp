@@ -89,10 +89,47 @@ bool IsValueReply(uint32_t command) {
     case kGetFileAttributes:
     case kCreateFile:
     case kRegCloseKey:
+    case kRegDeleteKey:
+    case kRegDeleteValue:
+    case kRegSetValueEx:
         return true;
     default:
         return false;
     }
+}
+
+// A name as the registry's enumerations send it: u32 units, the units,
+// no terminator.
+void WriteName(Writer *out, const std::wstring &name) {
+    out->U32(static_cast<uint32_t>(name.size()));
+    out->Units(name);
+}
+
+// A name of at most `room` units, a trailing NUL taken as its end.
+bool ReadName(Reader *in, uint32_t room, std::wstring *name) {
+    uint32_t units = in->U32();
+    if (in->ok() && units > room) return in->Refuse("a name longer than the buffer");
+    *name = in->Units(units);
+    *name = name->substr(0, name->find(L'\0'));
+    return in->ok();
+}
+
+// A value's type, size and bytes: the bytes only when sent (see rapi2.h).
+void WriteValue(Writer *out, const Reply &r) {
+    out->U32(r.value);
+    out->U32(r.size);
+    if (r.data) out->Raw(r.data, r.size);
+}
+
+// A buffer of 0 bytes asked for the size alone: what follows it is not
+// read. Otherwise the value must fit the buffer.
+bool ReadValue(Reader *in, uint32_t room, Reply *r) {
+    r->value = in->U32();
+    r->size = in->U32();
+    if (!in->ok() || room == 0) return in->ok();
+    if (r->size > room) return in->Refuse("a value larger than the buffer");
+    r->data = in->Raw(r->size);
+    return in->ok();
 }
 
 }  // namespace
@@ -141,10 +178,23 @@ void WriteReply(Writer *out, const Request &request, const Reply &r) {
     case kRegOpenKeyEx:
         if (r.result == 0) out->U32(r.value);
         break;
-    case kRegQueryValueEx:
+    case kRegCreateKeyEx:
         if (r.result != 0) break;
         out->U32(r.value);
-        WriteBlock(out, r.data, r.size);
+        out->U32(static_cast<uint32_t>(r.numbers[0]));
+        break;
+    case kRegQueryValueEx:
+        if (r.result == 0) WriteValue(out, r);
+        break;
+    case kRegEnumKeyEx:
+        if (r.result != 0) break;
+        WriteName(out, r.text);
+        WriteName(out, std::wstring());
+        break;
+    case kRegEnumValue:
+        if (r.result != 0) break;
+        WriteName(out, r.text);
+        WriteValue(out, r);
         break;
     case kGetSpecialFolderPath:
         out->Units(r.text.substr(0, r.result));
@@ -223,10 +273,18 @@ bool ReadReply(Reader *in, const Request &request, Reply *r) {
     case kRegOpenKeyEx:
         if (r->result == 0) r->value = in->U32();
         return in->ok();
-    case kRegQueryValueEx:
+    case kRegCreateKeyEx:
         if (r->result != 0) return true;
         r->value = in->U32();
-        return ReadBlockAtMost(in, request.count, r, "a value larger than the buffer");
+        r->numbers[0] = in->U32();
+        return in->ok();
+    case kRegQueryValueEx:
+        return r->result != 0 || ReadValue(in, request.count, r);
+    case kRegEnumKeyEx:
+        // The class follows the name; no key here has one, so it is not read.
+        return r->result != 0 || ReadName(in, request.nameRoom, &r->text);
+    case kRegEnumValue:
+        return r->result != 0 || (ReadName(in, request.nameRoom, &r->text) && ReadValue(in, request.count, r));
     case kGetSpecialFolderPath:
         if (r->result > request.count) return in->Refuse("a path longer than the buffer");
         r->text = in->Units(r->result);

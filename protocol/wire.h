@@ -21,7 +21,9 @@ namespace wire {
 // 3: the store's and a folder's free room (kGetStoreInformation,
 // kGetDiskFreeSpace).
 // 4: a folder's whole listing in one call (kFindAllFiles).
-const uint32_t kProtocolVersion = 4;
+// 5: the registry's keys and values (kRegCreateKey to kRegDeleteKey); a
+// size query (no data, or a buffer of 0 bytes) answered with the size.
+const uint32_t kProtocolVersion = 5;
 // Frames above this size are refused as malformed; the stand-in splits big
 // reads and writes into pieces well below it.
 const uint32_t kMaxFrameBytes = 4u << 20;
@@ -65,12 +67,30 @@ enum Op : uint32_t {
     // flag, the count, then each entry as kFindFirstFile sends it
     // (attributes, three times, size, object id, name).
     kFindAllFiles,
+    // The registry beyond opening, querying and closing (version 5). Every
+    // answer: the last error unchanged, then the i32 registry result.
+    //   kRegCreateKey   parent key, subkey text  -> key, disposition
+    //   kRegEnumKey     key, index, name room (characters) -> name text
+    //   kRegEnumValue   key, index, name room, wants data (0/1), data room
+    //                   -> name text, type, size, data bytes
+    //   kRegSetValue    key, name text, type, data bytes
+    //   kRegDeleteValue key, name text
+    //   kRegDeleteKey   parent key, subkey text
+    kRegCreateKey,
+    kRegEnumKey,
+    kRegEnumValue,
+    kRegSetValue,
+    kRegDeleteValue,
+    kRegDeleteKey,
     // Administration by a second cedevice.exe while the first serves.
     kAdminImage = 100,
     kAdminSetFault,
     kAdminInsertCard,
     kAdminRemoveCard,
     kAdminStartProgram,
+    // A person's registry change (Device::ChangeRegistry): the text.
+    kAdminRegistrySet,
+    kAdminRegistryDelete,
 };
 
 // Builds a frame: the length is filled in by Finish().

@@ -36,7 +36,16 @@ struct RapiCalls {
     CeGetStoreInformationFn getStoreInformation;
     CeGetDiskFreeSpaceExFn getDiskFreeSpaceEx;
     CeFindAllFilesFn findAllFiles;
+    CeRegCreateKeyExFn regCreateKeyEx;
+    CeRegEnumKeyExFn regEnumKeyEx;
+    CeRegEnumValueFn regEnumValue;
+    CeRegSetValueExFn regSetValueEx;
+    CeRegDeleteKeyFn regDeleteKey;
+    CeRegDeleteValueFn regDeleteValue;
 };
+
+// The calls of the transport CeRapiInitEx started (exports.cpp).
+const RapiCalls &TransportCalls();
 
 extern const RapiCalls kPipeCalls;
 extern const RapiCalls kNetCalls;

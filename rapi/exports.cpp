@@ -20,12 +20,6 @@ using calllog::Text;
 
 namespace {
 
-// The calls of the transport in use.
-const RapiCalls &Transport() {
-    if (!netlink::InUse()) return kPipeCalls;
-    return netlink::SpeaksRapi2() ? kNet2Calls : kNetCalls;
-}
-
 // Fails a call before it goes out, as the platform does for bad arguments.
 template <typename T> T Refuse(T result, DWORD error) {
     rapilink::SetLastError(error);
@@ -42,6 +36,11 @@ std::string Time(const FILETIME *time) {
 }
 
 }  // namespace
+
+const RapiCalls &TransportCalls() {
+    if (!netlink::InUse()) return kPipeCalls;
+    return netlink::SpeaksRapi2() ? kNet2Calls : kNetCalls;
+}
 
 extern "C" {
 
@@ -79,7 +78,7 @@ BOOL WINAPI CeGetVersionEx(CEOSVERSIONINFO *info) {
     calllog::Call log("CeGetVersionEx");
     BOOL ok = !info || info->dwOSVersionInfoSize != sizeof(CEOSVERSIONINFO)
                   ? Refuse(FALSE, ERROR_INVALID_PARAMETER)
-                  : Transport().getVersionEx(info);
+                  : TransportCalls().getVersionEx(info);
     log.Done("", ok ? Flag(ok) + " " + Number(info->dwMajorVersion) + "." + Number(info->dwMinorVersion) + " build " +
                           Number(info->dwBuildNumber)
                     : Flag(ok));
@@ -92,44 +91,15 @@ void WINAPI CeGetSystemInfo(SYSTEM_INFO *info) {
     // Nothing comes back when the call fails: the record is left zeroed
     // rather than holding whatever the caller's stack held.
     memset(info, 0, sizeof *info);
-    Transport().getSystemInfo(info);
+    TransportCalls().getSystemInfo(info);
     log.Done("", "processor " + Number(info->dwProcessorType));
-}
-
-LONG WINAPI CeRegOpenKeyEx(HKEY key, LPCWSTR subKey, DWORD options, REGSAM access, PHKEY result) {
-    calllog::Call log("CeRegOpenKeyEx");
-    LONG status = ERROR_INVALID_PARAMETER;
-    if (result) {
-        *result = nullptr;
-        status = Transport().regOpenKeyEx(key, subKey, options, access, result);
-    }
-    log.Done(Handle(key) + ", " + Text(subKey), Number(status) + (result ? " key " + Handle(*result) : ""));
-    return status;
-}
-
-LONG WINAPI CeRegQueryValueEx(HKEY key, LPCWSTR name, LPDWORD reserved, LPDWORD type, LPBYTE data,
-                              LPDWORD dataSize) {
-    calllog::Call log("CeRegQueryValueEx");
-    DWORD room = dataSize ? *dataSize : 0;
-    LONG status = data && !dataSize ? ERROR_INVALID_PARAMETER
-                                    : Transport().regQueryValueEx(key, name, reserved, type, data, dataSize);
-    log.Done(Handle(key) + ", " + Text(name) + ", room " + Number(room),
-             Number(status) + (type ? " type " + Number(*type) : "") + (dataSize ? " size " + Number(*dataSize) : ""));
-    return status;
-}
-
-LONG WINAPI CeRegCloseKey(HKEY key) {
-    calllog::Call log("CeRegCloseKey");
-    LONG status = Transport().regCloseKey(key);
-    log.Done(Handle(key), Number(status));
-    return status;
 }
 
 HANDLE WINAPI CeCreateFile(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
                            DWORD disposition, DWORD flags, HANDLE templateFile) {
     calllog::Call log("CeCreateFile");
     HANDLE file = !path ? Refuse(INVALID_HANDLE_VALUE, ERROR_INVALID_PARAMETER)
-                        : Transport().createFile(path, access, share, security, disposition, flags, templateFile);
+                        : TransportCalls().createFile(path, access, share, security, disposition, flags, templateFile);
     log.Done(Text(path) + ", access " + Hex(access) + ", share " + Number(share) + ", disposition " +
                  Number(disposition) + ", flags " + Hex(flags),
              Handle(file));
@@ -140,7 +110,7 @@ BOOL WINAPI CeReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD read, L
     calllog::Call log("CeReadFile");
     if (read) *read = 0;
     BOOL ok = !buffer && toRead ? Refuse(FALSE, ERROR_INVALID_PARAMETER)
-                                : Transport().readFile(file, buffer, toRead, read, overlapped);
+                                : TransportCalls().readFile(file, buffer, toRead, read, overlapped);
     log.Done(Handle(file) + ", " + Number(toRead), Flag(ok) + (read ? " read " + Number(*read) : ""));
     return ok;
 }
@@ -149,28 +119,28 @@ BOOL WINAPI CeWriteFile(HANDLE file, LPCVOID buffer, DWORD toWrite, LPDWORD writ
     calllog::Call log("CeWriteFile");
     if (written) *written = 0;
     BOOL ok = !buffer && toWrite ? Refuse(FALSE, ERROR_INVALID_PARAMETER)
-                                 : Transport().writeFile(file, buffer, toWrite, written, overlapped);
+                                 : TransportCalls().writeFile(file, buffer, toWrite, written, overlapped);
     log.Done(Handle(file) + ", " + Number(toWrite), Flag(ok) + (written ? " written " + Number(*written) : ""));
     return ok;
 }
 
 DWORD WINAPI CeSetFilePointer(HANDLE file, LONG distance, PLONG distanceHigh, DWORD method) {
     calllog::Call log("CeSetFilePointer");
-    DWORD position = Transport().setFilePointer(file, distance, distanceHigh, method);
+    DWORD position = TransportCalls().setFilePointer(file, distance, distanceHigh, method);
     log.Done(Handle(file) + ", " + std::to_string(distance) + ", method " + Number(method), Hex(position));
     return position;
 }
 
 DWORD WINAPI CeGetFileSize(HANDLE file, LPDWORD sizeHigh) {
     calllog::Call log("CeGetFileSize");
-    DWORD size = Transport().getFileSize(file, sizeHigh);
+    DWORD size = TransportCalls().getFileSize(file, sizeHigh);
     log.Done(Handle(file), Hex(size));
     return size;
 }
 
 BOOL WINAPI CeGetFileTime(HANDLE file, FILETIME *creation, FILETIME *lastAccess, FILETIME *lastWrite) {
     calllog::Call log("CeGetFileTime");
-    BOOL ok = Transport().getFileTime(file, creation, lastAccess, lastWrite);
+    BOOL ok = TransportCalls().getFileTime(file, creation, lastAccess, lastWrite);
     log.Done(Handle(file), Flag(ok) + (ok ? " " + Time(creation) + " " + Time(lastAccess) + " " + Time(lastWrite) : ""));
     return ok;
 }
@@ -178,21 +148,21 @@ BOOL WINAPI CeGetFileTime(HANDLE file, FILETIME *creation, FILETIME *lastAccess,
 BOOL WINAPI CeSetFileTime(HANDLE file, const FILETIME *creation, const FILETIME *lastAccess,
                           const FILETIME *lastWrite) {
     calllog::Call log("CeSetFileTime");
-    BOOL ok = Transport().setFileTime(file, creation, lastAccess, lastWrite);
+    BOOL ok = TransportCalls().setFileTime(file, creation, lastAccess, lastWrite);
     log.Done(Handle(file) + ", " + Time(creation) + ", " + Time(lastAccess) + ", " + Time(lastWrite), Flag(ok));
     return ok;
 }
 
 BOOL WINAPI CeCloseHandle(HANDLE handle) {
     calllog::Call log("CeCloseHandle");
-    BOOL ok = Transport().closeHandle(handle);
+    BOOL ok = TransportCalls().closeHandle(handle);
     log.Done(Handle(handle), Flag(ok));
     return ok;
 }
 
 BOOL WINAPI CeDeleteFile(LPCWSTR path) {
     calllog::Call log("CeDeleteFile");
-    BOOL ok = !path ? Refuse(FALSE, ERROR_INVALID_PARAMETER) : Transport().deleteFile(path);
+    BOOL ok = !path ? Refuse(FALSE, ERROR_INVALID_PARAMETER) : TransportCalls().deleteFile(path);
     log.Done(Text(path), Flag(ok));
     return ok;
 }
@@ -200,21 +170,21 @@ BOOL WINAPI CeDeleteFile(LPCWSTR path) {
 BOOL WINAPI CeMoveFile(LPCWSTR existingPath, LPCWSTR newPath) {
     calllog::Call log("CeMoveFile");
     BOOL ok = !existingPath || !newPath ? Refuse(FALSE, ERROR_INVALID_PARAMETER)
-                                        : Transport().moveFile(existingPath, newPath);
+                                        : TransportCalls().moveFile(existingPath, newPath);
     log.Done(Text(existingPath) + ", " + Text(newPath), Flag(ok));
     return ok;
 }
 
 BOOL WINAPI CeCreateDirectory(LPCWSTR path, LPSECURITY_ATTRIBUTES security) {
     calllog::Call log("CeCreateDirectory");
-    BOOL ok = !path ? Refuse(FALSE, ERROR_INVALID_PARAMETER) : Transport().createDirectory(path, security);
+    BOOL ok = !path ? Refuse(FALSE, ERROR_INVALID_PARAMETER) : TransportCalls().createDirectory(path, security);
     log.Done(Text(path), Flag(ok));
     return ok;
 }
 
 BOOL WINAPI CeRemoveDirectory(LPCWSTR path) {
     calllog::Call log("CeRemoveDirectory");
-    BOOL ok = !path ? Refuse(FALSE, ERROR_INVALID_PARAMETER) : Transport().removeDirectory(path);
+    BOOL ok = !path ? Refuse(FALSE, ERROR_INVALID_PARAMETER) : TransportCalls().removeDirectory(path);
     log.Done(Text(path), Flag(ok));
     return ok;
 }
@@ -222,7 +192,7 @@ BOOL WINAPI CeRemoveDirectory(LPCWSTR path) {
 DWORD WINAPI CeGetFileAttributes(LPCWSTR path) {
     calllog::Call log("CeGetFileAttributes");
     DWORD attributes =
-        !path ? Refuse(INVALID_FILE_ATTRIBUTES, ERROR_INVALID_PARAMETER) : Transport().getFileAttributes(path);
+        !path ? Refuse(INVALID_FILE_ATTRIBUTES, ERROR_INVALID_PARAMETER) : TransportCalls().getFileAttributes(path);
     log.Done(Text(path), Hex(attributes));
     return attributes;
 }
@@ -230,28 +200,28 @@ DWORD WINAPI CeGetFileAttributes(LPCWSTR path) {
 HANDLE WINAPI CeFindFirstFile(LPCWSTR pattern, CE_FIND_DATA *found) {
     calllog::Call log("CeFindFirstFile");
     HANDLE search = !pattern || !found ? Refuse(INVALID_HANDLE_VALUE, ERROR_INVALID_PARAMETER)
-                                       : Transport().findFirstFile(pattern, found);
+                                       : TransportCalls().findFirstFile(pattern, found);
     log.Done(Text(pattern), Handle(search) + (search != INVALID_HANDLE_VALUE ? " " + Text(found->cFileName) : ""));
     return search;
 }
 
 BOOL WINAPI CeFindNextFile(HANDLE search, CE_FIND_DATA *found) {
     calllog::Call log("CeFindNextFile");
-    BOOL ok = !found ? Refuse(FALSE, ERROR_INVALID_PARAMETER) : Transport().findNextFile(search, found);
+    BOOL ok = !found ? Refuse(FALSE, ERROR_INVALID_PARAMETER) : TransportCalls().findNextFile(search, found);
     log.Done(Handle(search), Flag(ok) + (ok ? " " + Text(found->cFileName) : ""));
     return ok;
 }
 
 BOOL WINAPI CeFindClose(HANDLE search) {
     calllog::Call log("CeFindClose");
-    BOOL ok = Transport().findClose(search);
+    BOOL ok = TransportCalls().findClose(search);
     log.Done(Handle(search), Flag(ok));
     return ok;
 }
 
 DWORD WINAPI CeGetSpecialFolderPath(int folder, DWORD bufferLength, LPWSTR buffer) {
     calllog::Call log("CeGetSpecialFolderPath");
-    DWORD length = Transport().getSpecialFolderPath(folder, bufferLength, buffer);
+    DWORD length = TransportCalls().getSpecialFolderPath(folder, bufferLength, buffer);
     bool copied = buffer && length > 0 && length < bufferLength;
     log.Done(std::to_string(folder) + ", " + Number(bufferLength), Number(length) + (copied ? " " + Text(buffer) : ""));
     return length;
@@ -259,7 +229,7 @@ DWORD WINAPI CeGetSpecialFolderPath(int folder, DWORD bufferLength, LPWSTR buffe
 
 DWORD WINAPI CeSHCreateShortcut(LPWSTR shortcut, LPWSTR target) {
     calllog::Call log("CeSHCreateShortcut");
-    DWORD ok = !shortcut || !target ? Refuse(0, ERROR_INVALID_PARAMETER) : Transport().createShortcut(shortcut, target);
+    DWORD ok = !shortcut || !target ? Refuse(0, ERROR_INVALID_PARAMETER) : TransportCalls().createShortcut(shortcut, target);
     log.Done(Text(shortcut) + ", " + Text(target), Number(ok));
     return ok;
 }
@@ -280,7 +250,7 @@ HRESULT WINAPI CeRapiInvoke(LPCWSTR dllPath, LPCWSTR function, DWORD inputSize, 
     } else if (!dllPath || !function) {
         result = E_INVALIDARG;
     } else {
-        result = Transport().rapiInvoke(dllPath, function, static_cast<DWORD>(block.size()), block.data(), outputSize,
+        result = TransportCalls().rapiInvoke(dllPath, function, static_cast<DWORD>(block.size()), block.data(), outputSize,
                                         output, nullptr, reserved);
     }
     // A failed invocation also leaves its code as the host thread's error.
@@ -295,7 +265,7 @@ BOOL WINAPI CeCreateProcess(LPCWSTR image, LPCWSTR commandLine, LPSECURITY_ATTRI
                             LPWSTR currentDir, LPSTARTUPINFOW startup, LPPROCESS_INFORMATION info) {
     calllog::Call log("CeCreateProcess");
     BOOL ok = !image ? Refuse(FALSE, ERROR_INVALID_PARAMETER)
-                     : Transport().createProcess(image, commandLine, processSecurity, threadSecurity, inherit, flags,
+                     : TransportCalls().createProcess(image, commandLine, processSecurity, threadSecurity, inherit, flags,
                                                  environment, currentDir, startup, info);
     log.Done(Text(image) + ", " + Text(commandLine), Flag(ok));
     return ok;
@@ -303,7 +273,7 @@ BOOL WINAPI CeCreateProcess(LPCWSTR image, LPCWSTR commandLine, LPSECURITY_ATTRI
 
 BOOL WINAPI CeGetStoreInformation(STORE_INFORMATION *information) {
     calllog::Call log("CeGetStoreInformation");
-    BOOL ok = !information ? Refuse(FALSE, ERROR_INVALID_PARAMETER) : Transport().getStoreInformation(information);
+    BOOL ok = !information ? Refuse(FALSE, ERROR_INVALID_PARAMETER) : TransportCalls().getStoreInformation(information);
     log.Done("", Flag(ok) + (ok ? " " + Number(information->dwFreeSize) + " of " +
                                        Number(information->dwStoreSize) + " free"
                                  : ""));
@@ -314,7 +284,7 @@ BOOL WINAPI CeGetDiskFreeSpaceEx(LPCWSTR folder, ULARGE_INTEGER *freeToCaller, U
                                  ULARGE_INTEGER *totalFree) {
     calllog::Call log("CeGetDiskFreeSpaceEx");
     BOOL ok = !folder ? Refuse(FALSE, ERROR_INVALID_PARAMETER)
-                      : Transport().getDiskFreeSpaceEx(folder, freeToCaller, total, totalFree);
+                      : TransportCalls().getDiskFreeSpaceEx(folder, freeToCaller, total, totalFree);
     log.Done(Text(folder), Flag(ok) + (ok && freeToCaller ? " " + Number(freeToCaller->QuadPart) + " free" : ""));
     return ok;
 }
@@ -324,7 +294,7 @@ BOOL WINAPI CeFindAllFiles(LPCWSTR path, DWORD flags, LPDWORD foundCount, CE_FIN
     if (foundCount) *foundCount = 0;
     if (found) *found = nullptr;
     BOOL ok = !path || !foundCount || !found ? Refuse(FALSE, ERROR_INVALID_PARAMETER)
-                                             : Transport().findAllFiles(path, flags, foundCount, found);
+                                             : TransportCalls().findAllFiles(path, flags, foundCount, found);
     log.Done(Text(path) + ", flags " + Hex(flags), Flag(ok) + (ok ? " " + Number(*foundCount) + " found" : ""));
     return ok;
 }
@@ -347,9 +317,6 @@ SAME_SIGNATURE(CeRapiUninit);
 SAME_SIGNATURE(CeGetLastError);
 SAME_SIGNATURE(CeGetVersionEx);
 SAME_SIGNATURE(CeGetSystemInfo);
-SAME_SIGNATURE(CeRegOpenKeyEx);
-SAME_SIGNATURE(CeRegQueryValueEx);
-SAME_SIGNATURE(CeRegCloseKey);
 SAME_SIGNATURE(CeCreateFile);
 SAME_SIGNATURE(CeReadFile);
 SAME_SIGNATURE(CeWriteFile);

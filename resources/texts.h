@@ -92,6 +92,17 @@ inline constexpr char kTextLinkLostRemovingReader[] =
 inline constexpr char kTextCardGoneFormat[] =
     "The storage card \"%.*s\" is no longer in the device. Insert it and choose Install Book again, "
     "or choose Main Memory.";
+// Books that found no room at the chosen location while they were copied
+// (its room could not be checked first, or the device had less than it
+// said), told once after the transfer: the location (a card's name as a
+// length and the text it is taken from), which books, and what to do.
+inline constexpr char kTextCardFullFormat[] =
+    "The storage card \"%.*s\" is full: %s. Make room on the card, or choose Main Memory.";
+inline constexpr char kTextMainMemoryFullFormat[] =
+    "Main memory is full: %s. Make room in main memory, or choose a storage card if the device has one.";
+inline constexpr char kTextOneBookNotCopiedFormat[] = "%s was not copied";
+inline constexpr char kTextTwoBooksNotCopiedFormat[] = "%s and 1 more book were not copied";
+inline constexpr char kTextBooksNotCopiedFormat[] = "%s and %d more books were not copied";
 // A storage location chosen on the page whose name cannot be read back.
 inline constexpr char kTextStorageNameUnreadable[] =
     "The name of the chosen storage location could not be read. Please choose a location again.";

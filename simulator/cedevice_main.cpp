@@ -4,7 +4,7 @@
 // With --network it also serves the remote API over TCP as a networked CE
 // device does, and with --desktop it connects out to a desktop's control
 // port. Options change the device instead: set a fault, insert or remove a
-// storage card, start a program, list what is on it.
+// storage card, start a program, change the registry, list what is on it.
 #include <windows.h>
 #include <stdio.h>
 
@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "cedevice_admin.h"
 #include "cedevice_options.h"
 #include "model/device.h"
 #include "model/host_files.h"
@@ -31,115 +32,9 @@ namespace {
 
 HANDLE g_stop = nullptr;
 
-void Print(const std::string &line) {
-    std::string text = line + "\n";
-    DWORD written = 0;
-    WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
-}
-
 BOOL WINAPI OnConsoleEvent(DWORD) {
     SetEvent(g_stop);
     return TRUE;
-}
-
-// The link a running service serves its image over.
-struct ServedLink {
-    uint64_t bytesPerSecond = 0;
-    uint32_t latencyMs = 0;
-};
-
-// A plain, blocking conversation with a running service.
-class AdminLink {
-public:
-    explicit AdminLink(const std::wstring &pipe) {
-        handle_ = CreateFileW(pipe.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    }
-    ~AdminLink() {
-        if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
-    }
-    bool Open() const { return handle_ != INVALID_HANDLE_VALUE; }
-    // The image the service on the other end serves, and the link it
-    // serves it over; false when it does not say.
-    bool ServedImage(std::wstring *image, ServedLink *served = nullptr) {
-        wire::Writer ask;
-        ask.U32(wire::kAdminImage);
-        std::vector<uint8_t> body;
-        if (!Call(ask, &body)) return false;
-        wire::Reader in(body.data(), body.size());
-        in.U32();
-        *image = in.Text();
-        ServedLink link;
-        link.bytesPerSecond = in.U64();
-        link.latencyMs = in.U32();
-        if (served) *served = link;
-        return in.ok();
-    }
-    bool Call(wire::Writer &request, std::vector<uint8_t> *body) {
-        std::vector<uint8_t> &frame = request.Finish();
-        uint8_t header[4];
-        if (!Move(frame.data(), frame.size(), false) || !Move(header, 4, true)) return false;
-        uint32_t length = header[0] | (header[1] << 8) | (header[2] << 16) | (static_cast<uint32_t>(header[3]) << 24);
-        if (length > wire::kMaxFrameBytes) return false;
-        body->resize(length);
-        return Move(body->data(), length, true);
-    }
-
-private:
-    bool Move(uint8_t *data, size_t count, bool reading) {
-        return wire::MovePipeBytes(handle_, data, count, reading);
-    }
-    HANDLE handle_;
-};
-
-// The link line of --list: what the device serving the image uses now.
-std::string LinkInEffect(const Options &options) {
-    AdminLink link(options.pipe);
-    std::wstring image;
-    ServedLink served;
-    if (!link.Open() || !link.ServedImage(&image, &served) || !SameName(image, FullHostPath(options.image))) {
-        return "link: not docked on " + WideToUtf8(options.pipe);
-    }
-    const std::string speed =
-        served.bytesPerSecond ? std::to_string(served.bytesPerSecond) + " bytes per second" : "unlimited speed";
-    return "link: docked on " + WideToUtf8(options.pipe) + ", " + speed + ", " + std::to_string(served.latencyMs) +
-           " ms delay per call";
-}
-
-// Sends the changes to the service that serves this image, if there is one.
-// False when there is none (the changes are then made directly).
-bool SendToService(const Options &options, bool *allOk) {
-    AdminLink link(options.pipe);
-    std::wstring served;
-    if (!link.Open() || !link.ServedImage(&served)) return false;
-    if (!SameName(served, FullHostPath(options.image))) {
-        Print("the service on this pipe serves another image; changing " + WideToUtf8(options.image) + " directly");
-        return false;
-    }
-    std::vector<uint8_t> body;
-    for (const auto &change : options.changes) {
-        wire::Writer request;
-        request.U32(change.first);
-        std::wstring value = change.second;
-        if (change.first == wire::kAdminSetFault) {
-            size_t at = value.find(L'=');
-            request.Text(value.substr(0, at));
-            request.Text(at == std::wstring::npos ? std::wstring() : value.substr(at + 1));
-        } else {
-            request.Text(value);
-        }
-        if (!link.Call(request, &body)) {
-            Print("the service stopped answering");
-            *allOk = false;
-            return true;
-        }
-        wire::Reader answer(body.data(), body.size());
-        answer.U32();
-        bool ok = answer.U32() != 0;
-        std::string error = WideToUtf8(answer.Text());
-        Print(WideToUtf8(change.second) + ": " + (ok ? "done (by the running service)" : error));
-        *allOk = *allOk && ok;
-    }
-    return true;
 }
 
 bool ChangeDirectly(Device &device, const Options &options) {
@@ -155,6 +50,8 @@ bool ChangeDirectly(Device &device, const Options &options) {
             ok = device.InsertCard(change.second, &error);
         } else if (change.first == wire::kAdminRemoveCard) {
             ok = device.RemoveCard(change.second, &error);
+        } else if (change.first == wire::kAdminRegistrySet || change.first == wire::kAdminRegistryDelete) {
+            ok = device.ChangeRegistry(change.first == wire::kAdminRegistrySet, change.second, &error);
         } else {
             ok = device.StartProgram(change.second, &error);
         }
@@ -298,7 +195,7 @@ int wmain(int argc, wchar_t **argv) {
     }
     bool actions = options.list || !options.changes.empty();
     bool allOk = true;
-    if (!options.changes.empty() && !options.serve && SendToService(options, &allOk)) {
+    if (!options.changes.empty() && !options.serve && SendToService(options.pipe, options.image, options.changes, &allOk)) {
         options.changes.clear();
     }
     // Serving claims the image; changes that could not reach the device
@@ -322,7 +219,7 @@ int wmain(int argc, wchar_t **argv) {
         return 1;
     }
     if (!options.changes.empty()) allOk = ChangeDirectly(*device, options) && allOk;
-    if (options.list) Print(LinkInEffect(options) + "\n" + device->Describe());
+    if (options.list) Print(LinkInEffect(options.pipe, options.image) + "\n" + device->Describe());
     if ((actions && !options.serve) || !allOk) return allOk ? 0 : 1;
     return Serve(*device, options);
 }

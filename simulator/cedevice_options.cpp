@@ -39,8 +39,14 @@ const char kUsage[] =
     "  --insert-card NAME  insert a storage card (a root folder)\n"
     "  --remove-card NAME  pull a storage card out\n"
     "  --start PATH        start a program on the device, as a user taps it\n"
-    "  --list              show the device's state and files, and the link of\n"
-    "                      the cedevice that serves it, if one does\n"
+    "  --reg-set KEY\\NAME=DATA\n"
+    "                      set a registry value (made with its key if need be);\n"
+    "                      DATA is text:TEXT, dword:NUMBER or hex:BYTES, KEY\n"
+    "                      starts with HKLM, HKCU, HKCR or HKU\n"
+    "  --reg-delete KEY[\\NAME]\n"
+    "                      delete a registry value, or a key without sub keys\n"
+    "  --list              show the device's state, registry and files, and the\n"
+    "                      link of the cedevice that serves it, if one does\n"
     "  --serve             serve after the changes above (otherwise the\n"
     "                      changes are made and the program ends)\n"
     "  --link-speed BYTES_PER_SECOND\n"
@@ -111,6 +117,10 @@ bool ParseOptions(int argc, wchar_t **argv, Options *options, std::string *error
             options->rapi2Listen = WideToUtf8(argv[++i]);
         } else if (arg == L"--fault" && hasValue) {
             options->changes.emplace_back(wire::kAdminSetFault, argv[++i]);
+        } else if (arg == L"--reg-set" && hasValue) {
+            options->changes.emplace_back(wire::kAdminRegistrySet, argv[++i]);
+        } else if (arg == L"--reg-delete" && hasValue) {
+            options->changes.emplace_back(wire::kAdminRegistryDelete, argv[++i]);
         } else if (arg == L"--insert-card" && hasValue) {
             options->changes.emplace_back(wire::kAdminInsertCard, argv[++i]);
         } else if (arg == L"--remove-card" && hasValue) {
@@ -123,7 +133,7 @@ bool ParseOptions(int argc, wchar_t **argv, Options *options, std::string *error
             *error = "unknown or incomplete option " + WideToUtf8(arg) +
                      " (options: --profile NAME, --pipe NAME, --network ADDRESS[:PORT], --desktop HOST[:PORT], "
                      "--forgiving-docking, --fault NAME=VALUE, --insert-card NAME, --remove-card NAME, --start PATH, "
-                     "--list, --serve, "
+                     "--reg-set KEY\\NAME=DATA, --reg-delete KEY[\\NAME], --list, --serve, "
                      "--link-speed BYTES_PER_SECOND, --link-latency MS, --help)";
             return false;
         }

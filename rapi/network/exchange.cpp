@@ -36,7 +36,12 @@ uint32_t FromHandle(HANDLE handle) {
 }
 
 uint32_t FromKey(HKEY key) {
-    if (key == HKEY_LOCAL_MACHINE) return rapi1::kRootLocalMachine;
+    // The four predefined roots, numbered as the device numbers them
+    // (HKEY_LOCAL_MACHINE is its 0x80000002), whatever the host's width.
+    const HKEY roots[] = {HKEY_CLASSES_ROOT, HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE, HKEY_USERS};
+    for (uint32_t i = 0; i < 4; ++i) {
+        if (key == roots[i]) return rapi1::kRootLocalMachine - 2 + i;
+    }
     return FromHandle(reinterpret_cast<HANDLE>(key));
 }
 

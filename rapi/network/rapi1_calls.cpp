@@ -19,6 +19,7 @@
 #include "rapi/last_error.h"
 #include "rapi/network/exchange.h"
 #include "rapi/network/rapi1_file_calls.h"
+#include "rapi/network/rapi1_registry_calls.h"
 
 using namespace netcall;
 
@@ -112,12 +113,15 @@ LONG WINAPI NetRegQueryValueEx(HKEY key, LPCWSTR name, LPDWORD, LPDWORD type, LP
     if (!Complete(reply) || !TakeExactValue(reply, sizeBytes, 4, &gotSize)) {
         return static_cast<LONG>(rapilink::kNoDevice);
     }
-    if (value.hasValue && (!data || value.size > room)) {
+    // No buffer, or one of 0 bytes, asked for the size alone: bytes a
+    // device sends with it anyway go nowhere.
+    const bool copy = data && room && value.hasValue && status == ERROR_SUCCESS;
+    if (copy && value.size > room) {
         Malformed(reply, "a value larger than the caller's buffer");
         return static_cast<LONG>(rapilink::kNoDevice);
     }
     if (type && gotType) *type = U32At(typeBytes);
-    if (data && value.hasValue && status == ERROR_SUCCESS) memcpy(data, value.data, value.size);
+    if (copy) memcpy(data, value.data, value.size);
     if (dataSize && gotSize) *dataSize = U32At(sizeBytes);
     return status;
 }
@@ -247,4 +251,6 @@ const RapiCalls kNetCalls = {
     NetCreateDirectory, NetRemoveDirectory, NetGetFileAttributes,  NetFindFirstFile,   NetFindNextFile,
     NetFindClose,       NetGetSpecialFolderPath, NetSHCreateShortcut, NetRapiInvoke,   NetCreateProcess,
     NetGetStoreInformation, NetGetDiskFreeSpaceEx, NetFindAllFiles,
+    NetRegCreateKeyEx,  NetRegEnumKeyEx,    NetRegEnumValue,       NetRegSetValueEx,   NetRegDeleteKey,
+    NetRegDeleteValue,
 };

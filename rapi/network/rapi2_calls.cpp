@@ -16,6 +16,7 @@
 #include "rapi/calls.h"
 #include "rapi/last_error.h"
 #include "rapi/network/rapi2_file_calls.h"
+#include "rapi/network/rapi2_registry_calls.h"
 
 using netcall::Call2;
 using netcall::Exchange2;
@@ -48,17 +49,19 @@ LONG WINAPI RegOpenKeyEx2(HKEY key, LPCWSTR subKey, DWORD, REGSAM, PHKEY result)
     return status;
 }
 
-// The device is given the caller's room; a value larger than it is
-// refused by the codec. ERROR_MORE_DATA carries no size in this protocol.
+// The device is given the caller's room (0 without a buffer: the type and
+// size alone); a value larger than it is refused by the codec.
+// ERROR_MORE_DATA carries no size in this protocol.
 LONG WINAPI RegQueryValueEx2(HKEY key, LPCWSTR name, LPDWORD, LPDWORD type, LPBYTE data, LPDWORD dataSize) {
     Call2 call = PathCall("CeRegQueryValueEx", rapi2::kRegQueryValueEx, name);
     call.request.handle = netcall::FromKey(key);
-    call.request.count = dataSize ? *dataSize : 0;
+    call.request.count = data && dataSize ? *dataSize : 0;
     if (!Exchange2(call, call.request.count + netcall::kSmallReply)) return static_cast<LONG>(rapilink::LastError());
     LONG status = static_cast<LONG>(call.reply.result);
     if (status != ERROR_SUCCESS) return status;
     if (type) *type = call.reply.value;
-    if (data && call.reply.size) memcpy(data, call.reply.data, call.reply.size);
+    // A size query (no buffer, or one of 0 bytes) brings no bytes back.
+    if (data && call.reply.data) memcpy(data, call.reply.data, call.reply.size);
     if (dataSize) *dataSize = call.reply.size;
     return status;
 }
@@ -169,4 +172,6 @@ const RapiCalls kNet2Calls = {
     CreateDirectory2, RemoveDirectory2, GetFileAttributes2,    FindFirstFile2,   FindNextFile2,
     FindClose2,       GetSpecialFolderPath2, SHCreateShortcut2, RapiInvoke2,    CreateProcess2,
     GetStoreInformation2, GetDiskFreeSpaceEx2, netcall2::NetFindAllFiles2,
+    RegCreateKeyEx2,  RegEnumKeyEx2,    RegEnumValue2,         RegSetValueEx2,   RegDeleteKey2,
+    RegDeleteValue2,
 };

@@ -10,6 +10,7 @@
 #include "rapi/last_error.h"
 #include "rapi/pipe/pipe_find_all.h"
 #include "rapi/pipe/pipe_link.h"
+#include "rapi/pipe/pipe_registry_calls.h"
 #include "rapi/pipe/pipe_request.h"
 
 using namespace pipecall;
@@ -417,4 +418,6 @@ const RapiCalls kPipeCalls = {
     PipeCreateDirectory,   PipeRemoveDirectory, PipeGetFileAttributes, PipeFindFirstFile,   PipeFindNextFile,
     PipeFindClose,         PipeGetSpecialFolderPath, PipeSHCreateShortcut, PipeRapiInvoke,   PipeCreateProcess,
     PipeGetStoreInformation, PipeGetDiskFreeSpaceEx, pipecall::PipeFindAllFiles,
+    PipeRegCreateKeyEx,    PipeRegEnumKeyEx,    PipeRegEnumValue,     PipeRegSetValueEx,    PipeRegDeleteKey,
+    PipeRegDeleteValue,
 };

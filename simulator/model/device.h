@@ -10,6 +10,7 @@
 //   cards\       the contents of removed cards, until they are inserted
 //   running.txt  the programs running, with the window each one has
 //   faults.txt   the faults in effect
+//   registry.txt the registry's keys and values (model/registry.h)
 // Every change is on disk before the call that made it returns: the text
 // files are replaced as a whole (temporary file, then rename), so killing
 // the service never leaves one half written.
@@ -33,6 +34,7 @@
 #include <vector>
 
 #include "model/device_faults.h"
+#include "model/registry.h"
 
 struct DeviceStatus;
 
@@ -43,7 +45,7 @@ public:
     // The last error of a call that leaves the session's last error as it
     // was.
     static const DWORD kErrorUnchanged = 0xFFFFFFFFu;
-    // The device's own HKEY_LOCAL_MACHINE, the one registry root it has.
+    // The device's own HKEY_LOCAL_MACHINE, where its identity lives.
     static const uint32_t kRootLocalMachine = 0x80000002u;
     // The most one read of a file returns.
     static const uint32_t kMaxRead = 1u << 20;
@@ -198,10 +200,30 @@ public:
     Result DoFindAllFiles(const std::wstring &pattern, uint32_t flags, std::vector<FoundEntry> *entries);
     // The entries of a folder (a canonical device path) that match pattern.
     std::vector<FoundEntry> ListFolder(const std::wstring &canonical, const std::wstring &pattern);
-    // The registry: HKEY_LOCAL_MACHINE\Ident.
-    Result DoRegOpenKey(uint32_t session, uint32_t root, const std::wstring &subKey, uint32_t *key);
+    // The registry (model/device_registry.cpp). A key argument is one of
+    // the four predefined roots (0x80000000 to 0x80000003) or a key the
+    // session opened; results are the registry's error codes.
+    Result DoRegOpenKey(uint32_t session, uint32_t parent, const std::wstring &subKey, uint32_t *key);
+    // disposition: 1 a new key was made, 2 an existing one opened.
+    Result DoRegCreateKey(uint32_t session, uint32_t parent, const std::wstring &subKey, uint32_t *key,
+                          DWORD *disposition);
+    // Without data wanted, or with a buffer of 0 bytes: the type and size.
+    // A buffer too small for the value: 234, with the type and size.
     Result DoRegQueryValue(uint32_t session, uint32_t key, const std::wstring &name, bool wantData,
                            uint32_t bufferSize, DWORD *type, std::vector<uint8_t> *data, uint32_t *size);
+    Result DoRegSetValue(uint32_t session, uint32_t key, const std::wstring &name, DWORD type, const uint8_t *data,
+                         uint32_t size);
+    Result DoRegDeleteValue(uint32_t session, uint32_t key, const std::wstring &name);
+    // Refused (5) for a key with sub keys or one any session holds open.
+    Result DoRegDeleteKey(uint32_t session, uint32_t parent, const std::wstring &subKey);
+    // The index-th sub key; its name with a terminator must fit nameRoom
+    // characters (234). Past the last: 259.
+    Result DoRegEnumKey(uint32_t session, uint32_t key, uint32_t index, uint32_t nameRoom, std::wstring *name);
+    // The index-th value: its name as DoRegEnumKey's, its data as
+    // DoRegQueryValue's.
+    Result DoRegEnumValue(uint32_t session, uint32_t key, uint32_t index, uint32_t nameRoom, bool wantData,
+                          uint32_t dataRoom, std::wstring *name, DWORD *type, std::vector<uint8_t> *data,
+                          uint32_t *size);
     Result DoRegCloseKey(uint32_t session, uint32_t key) { return DoCloseOfKind(session, key, Kind::kKey); }
     // The system: version, processor, the profile's figures, folders.
     Version DoGetVersion() const;
@@ -224,6 +246,13 @@ public:
     bool SetFaultLocked(const std::string &name, const std::string &value, std::string *error);
     bool InsertCardLocked(const std::wstring &name, std::string *error);
     bool RemoveCardLocked(const std::wstring &name, std::string *error);
+    // A person's change to the registry (cedevice.exe): "KEY\\NAME=DATA" sets
+    // a value, DATA as registry.txt writes it (text:, dword: or hex:, which
+    // give REG_SZ, REG_DWORD or REG_BINARY), making the key if need be; a
+    // path alone deletes the value it names, or else the key. KEY starts
+    // with a root's name or HKLM, HKCU, HKCR, HKU.
+    bool ChangeRegistry(bool set, const std::wstring &change, std::string *error);
+    bool ChangeRegistryLocked(bool set, const std::wstring &change, std::string *error);
     // Starts a program by hand, with no caller's handles.
     Result DoCreateProcess(const std::wstring &image, uint32_t *processId);
 
@@ -273,6 +302,10 @@ private:
     void SaveCards();
     void SaveRunning();
     void SaveFaults();
+    void LoadRegistry();
+    void SaveRegistry();
+    // The keys and values a new device of the image's profile starts with.
+    void SeedRegistry();
 
     // The object store.
     Item LookUp(const std::wstring &canonical);
@@ -284,6 +317,8 @@ private:
     void SetRecord(const std::wstring &canonical, DWORD attributes, uint64_t creation, uint64_t access,
                    uint64_t write);
     void ForgetRecord(const std::wstring &canonical);
+    void MoveRecords(const std::wstring &from, const std::wstring &to);
+    DWORD FolderMoveRefusal(const std::wstring &from, const std::wstring &to);
     uint64_t UsedBytes();
     Handle *FindHandle(uint32_t session, uint32_t id, Kind kind, DWORD *error);
     void CloseHandleLocked(uint32_t id);
@@ -291,6 +326,14 @@ private:
     Result DoCloseOfKind(uint32_t session, uint32_t id, Kind kind);
     uint32_t NewHandle(Handle handle);
     bool EnsureFolders(const std::wstring &canonical);
+
+    // The registry: a key argument's path (0 or the error), the values a
+    // key shows with the faults applied, and whether a key is hidden.
+    DWORD KeyPath(uint32_t session, uint32_t key, std::wstring *path);
+    std::vector<RegistryValue> ShownValues(const std::wstring &path) const;
+    bool KeyHidden(const std::wstring &path) const;
+    bool KeyInUse(const std::wstring &path) const;
+    std::string DescribeRegistry();
 
     Result DoStartProgram(const std::wstring &canonical, uint32_t *processId);
     Result FindProgram(const std::wstring &image, std::wstring *canonical);
@@ -303,6 +346,7 @@ private:
     uint64_t CardUsedBytes(const std::wstring &canonical);
     // True when growth more bytes fit in the store that holds canonical.
     bool HasRoomFor(const std::wstring &canonical, uint64_t growth);
+    uint64_t MainMemoryCapacity() const;
     DWORD ResolvePattern(const std::wstring &pattern, std::wstring *canonical, std::wstring *folder,
                          std::wstring *name);
 
@@ -313,6 +357,7 @@ private:
     Identity identity_;
     DeviceFaults faults_;
     std::map<std::wstring, Record> records_;  // by CaseKey(canonical path)
+    Registry registry_;
     std::vector<std::wstring> cards_;
     std::vector<Program> running_;
     std::map<uint32_t, Handle> handles_;

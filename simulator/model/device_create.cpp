@@ -85,5 +85,6 @@ std::unique_ptr<Device> Device::Load(const std::wstring &image, std::string *err
     device->LoadCards();
     device->LoadRunning();
     device->LoadFaults();
+    device->LoadRegistry();
     return device;
 }

@@ -37,9 +37,13 @@ Device::Result Device::DoDeleteFile(const std::wstring &path) {
     return Done("deleted");
 }
 
-// Renames a file as MoveFile does: the file keeps its attributes and times,
-// and an existing target is never replaced (183). Folders are not moved.
-// The refuse_move fault fails every rename with its error, the link up.
+// Renames a file or a folder as MoveFile does: what moves keeps its
+// attributes and times (a folder with everything in it), and an existing
+// target is never replaced (183). A folder stays on its volume (main
+// memory, or its card: 17 across), never moves into itself (32), and is
+// refused (32) while a file in it is open or runs. The root and a card
+// are not renamed (5). The refuse_move fault fails every rename with its
+// error, the link up.
 Device::Result Device::DoMoveFile(const std::wstring &source, const std::wstring &target) {
     if (faults_.refuseMove) return Fail(faults_.refuseMove);
     std::wstring from, to, parent, name;
@@ -48,8 +52,12 @@ Device::Result Device::DoMoveFile(const std::wstring &source, const std::wstring
     if (error) return Fail(error);
     Item item = LookUp(from);
     if (!item.exists) return Fail(MissingError(from));
-    if (item.directory) return Fail(ERROR_ACCESS_DENIED);
-    if (IsRunningLocked(from) || IsOpen(from)) return Fail(ERROR_SHARING_VIOLATION);
+    if (item.directory) {
+        error = FolderMoveRefusal(from, to);
+    } else if (IsRunningLocked(from) || IsOpen(from)) {
+        error = ERROR_SHARING_VIOLATION;
+    }
+    if (error) return Fail(error);
     bool sameItem = CaseKey(from) == CaseKey(to);
     if (!sameItem) {
         if (IsRunningLocked(to) || IsOpen(to)) return Fail(ERROR_SHARING_VIOLATION);
@@ -59,10 +67,48 @@ Device::Result Device::DoMoveFile(const std::wstring &source, const std::wstring
         if (!folder.exists || !folder.directory) return Fail(ERROR_PATH_NOT_FOUND);
     }
     if (!MoveFileExW(HostPath(from).c_str(), HostPath(to).c_str(), 0)) return Fail(GetLastError());
-    ForgetRecord(from);
+    MoveRecords(from, to);
     SetRecord(to, item.attributes, item.creation, item.access, item.write);
     SaveRecords();
-    return Done("moved");
+    return Done(item.directory ? "folder moved" : "moved");
+}
+
+// Why a folder cannot move from `from` to `to`; 0 when it can.
+DWORD Device::FolderMoveRefusal(const std::wstring &from, const std::wstring &to) {
+    if (from == L"\\" || IsCardRoot(from)) return ERROR_ACCESS_DENIED;
+    const std::wstring key = CaseKey(from) + L"\\";
+    if (CaseKey(to).compare(0, key.size(), key) == 0) return ERROR_SHARING_VIOLATION;
+    std::wstring fromRoot = IsOnCard(from) ? CaseKey(DevicePathParts(from)[0]) : std::wstring();
+    std::wstring toRoot = IsOnCard(to) || IsCardRoot(to) ? CaseKey(DevicePathParts(to)[0]) : std::wstring();
+    if (fromRoot != toRoot) return ERROR_NOT_SAME_DEVICE;
+    for (const auto &entry : handles_) {
+        const Handle &open = entry.second;
+        if (open.kind == Kind::kFile && !open.gone && CaseKey(open.path).compare(0, key.size(), key) == 0) {
+            return ERROR_SHARING_VIOLATION;
+        }
+    }
+    for (const Program &program : running_) {
+        if (CaseKey(program.path).compare(0, key.size(), key) == 0) return ERROR_SHARING_VIOLATION;
+    }
+    return 0;
+}
+
+// The device's records of an item and of everything under it follow it.
+void Device::MoveRecords(const std::wstring &from, const std::wstring &to) {
+    const std::wstring key = CaseKey(from);
+    std::vector<Record> moved;
+    for (auto it = records_.begin(); it != records_.end();) {
+        const bool inside = it->first == key || it->first.compare(0, key.size() + 1, key + L"\\") == 0;
+        if (!inside) {
+            ++it;
+            continue;
+        }
+        Record record = it->second;
+        record.path = to + record.path.substr(from.size());
+        moved.push_back(record);
+        it = records_.erase(it);
+    }
+    for (const Record &record : moved) records_[CaseKey(record.path)] = record;
 }
 
 Device::Result Device::DoCreateDirectory(const std::wstring &path) {

@@ -1,4 +1,4 @@
-// Identity queries, the registry, special folders, shortcut files,
+// Identity queries, special folders, shortcut files,
 // programs and remote invocation of library functions.
 //
 // Program and library files are recognised by their first line:
@@ -49,48 +49,6 @@ std::wstring RequestString(const uint8_t *half) {
 }
 
 }  // namespace
-
-Device::Result Device::DoRegOpenKey(uint32_t session, uint32_t root, const std::wstring &subKey, uint32_t *key) {
-    // Only HKEY_LOCAL_MACHINE\Ident exists on this device's registry.
-    if (root != kRootLocalMachine) return Fail(ERROR_INVALID_HANDLE);
-    std::wstring name = subKey;
-    while (!name.empty() && name.front() == L'\\') name.erase(0, 1);
-    while (!name.empty() && name.back() == L'\\') name.pop_back();
-    if (!SameName(name, L"Ident") || faults_.noIdent) return Fail(ERROR_FILE_NOT_FOUND);
-    Handle handle;
-    handle.session = session;
-    handle.kind = Kind::kKey;
-    handle.path = L"HKEY_LOCAL_MACHINE\\Ident";
-    *key = NewHandle(std::move(handle));
-    return Done("key " + std::to_string(*key));
-}
-
-Device::Result Device::DoRegQueryValue(uint32_t session, uint32_t key, const std::wstring &name, bool wantData,
-                                       uint32_t bufferSize, DWORD *type, std::vector<uint8_t> *data, uint32_t *size) {
-    DWORD error = 0;
-    if (!FindHandle(session, key, Kind::kKey, &error)) return Fail(error);
-    if (!SameName(name, L"OrigName") || faults_.origNameType == "missing") return Fail(ERROR_FILE_NOT_FOUND);
-    std::vector<uint8_t> value;
-    if (faults_.origNameType == "dword") {
-        *type = REG_DWORD;
-        value = {1, 0, 0, 0};
-    } else {
-        *type = REG_SZ;
-        std::wstring text = faults_.hasOrigName ? faults_.origName : identity_.platform;
-        for (wchar_t unit : text) {
-            value.push_back(static_cast<uint8_t>(unit & 0xFF));
-            value.push_back(static_cast<uint8_t>(unit >> 8));
-        }
-        value.push_back(0);
-        value.push_back(0);
-    }
-    *size = static_cast<uint32_t>(value.size());
-    if (!wantData) return Done("size " + std::to_string(*size));
-    if (bufferSize < value.size()) return Fail(ERROR_MORE_DATA);
-    *data = value;
-    return Done(*type == REG_SZ ? Quoted(faults_.hasOrigName ? faults_.origName : identity_.platform)
-                                : std::string("dword 1"));
-}
 
 Device::Result Device::DoGetSpecialFolder(int32_t folder, std::wstring *path) {
     if (faults_.specialFolderFail) return Fail(ERROR_FILE_NOT_FOUND);

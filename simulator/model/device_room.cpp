@@ -1,5 +1,5 @@
-// The room of the device's stores: main memory (the object store, limited
-// by the capacity fault) and the storage cards. A card is a medium of its
+// The room of the device's stores: main memory (the object store, of the
+// profile's size or the capacity fault's) and the storage cards. A card is a medium of its
 // own, as on a real handheld: main memory's capacity never counts it, and
 // it is limited only by its own capacity (the card_capacity fault), or
 // else by the host disk.
@@ -8,6 +8,7 @@
 #include "model/device.h"
 #include "model/device_path.h"
 #include "model/host_files.h"
+#include "model/profiles.h"
 
 namespace {
 
@@ -48,24 +49,24 @@ bool Device::HasRoomFor(const std::wstring &canonical, uint64_t growth) {
         const int64_t card = CardCapacityOf(canonical);
         return card < 0 || CardUsedBytes(canonical) + growth <= static_cast<uint64_t>(card);
     }
-    return faults_.capacity < 0 || UsedBytes() + growth <= static_cast<uint64_t>(faults_.capacity);
+    return UsedBytes() + growth <= MainMemoryCapacity();
 }
 
-// The object store's size and free space: the capacity fault when set,
-// otherwise what the host's disk still holds (up to a 4 GB store).
+// What main memory holds of files: the capacity fault's figure, else the
+// profile's store less what the device's own files take.
+uint64_t Device::MainMemoryCapacity() const {
+    if (faults_.capacity >= 0) return static_cast<uint64_t>(faults_.capacity);
+    const DeviceStatus &status = DoGetStatus();
+    const uint64_t store = StoreBytes(status);
+    return store > status.systemBytes ? store - status.systemBytes : 0;
+}
+
+// The object store's size and free space: the capacity fault's figure,
+// else the profile's store, of which the device's own files take a part.
 Device::Result Device::DoGetStoreInformation(uint64_t *size, uint64_t *free) {
     if (faults_.refuseRoom) return Fail(faults_.refuseRoom);
-    uint64_t used = UsedBytes();
-    if (faults_.capacity >= 0) {
-        *size = static_cast<uint64_t>(faults_.capacity);
-        *free = RoomLeft(*size, used);
-    } else {
-        ULARGE_INTEGER available{};
-        if (!GetDiskFreeSpaceExW(storeRoot_.c_str(), &available, nullptr, nullptr)) return Fail(GetLastError());
-        // A store is at most 4 GB: the figures travel as 32-bit values.
-        *free = std::min<uint64_t>(available.QuadPart, used < 0xFFFFFFFFull ? 0xFFFFFFFFull - used : 0);
-        *size = used + *free;
-    }
+    *size = faults_.capacity >= 0 ? static_cast<uint64_t>(faults_.capacity) : StoreBytes(DoGetStatus());
+    *free = RoomLeft(MainMemoryCapacity(), UsedBytes());
     return Done(std::to_string(*free) + " of " + std::to_string(*size) + " bytes free");
 }
 

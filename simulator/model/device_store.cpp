@@ -112,7 +112,7 @@ Device::Result Device::DoWriteFile(uint32_t session, uint32_t id, const uint8_t 
     }
     uint64_t growth = 0;
     const bool onCard = IsOnCard(handle->path);
-    if (onCard ? CardCapacityOf(handle->path) >= 0 : faults_.capacity >= 0) {
+    if (!onCard || CardCapacityOf(handle->path) >= 0) {
         LARGE_INTEGER position{}, size{}, zero{};
         SetFilePointerEx(handle->host, zero, &position, FILE_CURRENT);
         GetFileSizeEx(handle->host, &size);
@@ -123,13 +123,8 @@ Device::Result Device::DoWriteFile(uint32_t session, uint32_t id, const uint8_t 
     }
     DWORD done = 0;
     if (toWrite && !WriteFile(handle->host, data, toWrite, &done, nullptr)) return Fail(GetLastError());
-    if (onCard) {
-        // A card is counted apart from main memory.
-    } else if (faults_.capacity >= 0) {
-        used_ += growth;
-    } else {
-        usedKnown_ = false;
-    }
+    // A card is counted apart from main memory.
+    if (!onCard) used_ += growth;
     *written = done;
     handle->wrote = true;
     handle->writeTime = FileTimeValue(DeviceNow());

@@ -55,14 +55,23 @@ WORD ArchitectureOfProcessor(DWORD processor) {
 
 namespace {
 
+// Memory: a handheld's RAM was split between the object store (main
+// memory, where files live) and programs; the figures are those of devices
+// of each kind (README, "Profiles"): 32 MB of RAM for the Pocket PC and
+// Handheld PC 2000 generation, 16 MB for the H/PC Pro and palm-size PC
+// generation, half of it the store; 32 and 64 MB stores for Windows Mobile
+// 5 and 6, which keep it in flash.
+const DWORD kMegabyte = 1024 * 1024;
 const DeviceStatus kStatuses[] = {
-    {"pocketpc", L"PocketPC", L"Simulated Pocket PC", L"", 1, 1, 1 | 8, 96, 4096, 4096, 4096},
-    {"hpc2000", L"HPC2000", L"Simulated Handheld PC 2000", L"", 1, 1, 1 | 8, 92, 4096, 4096, 4096},
-    {"hpcpro", L"HPCPro", L"Simulated H/PC Pro", L"", 1, 1, 1 | 8, 88, 2048, 2048, 4096},
-    {"teshsize", L"TeshSize", L"Simulated Tesh-size PC", L"", 1, 1, 1 | 8, 90, 2048, 2048, 4096},
-    {"emulator", L"Emulator", L"Pocket PC Emulator", L"", 1, 1, 1, 100, 4096, 4096, 4096},
-    {"wm5ppc", L"Pocket_PC", L"Simulated Windows Mobile 5 Pocket PC", L"PocketPC", 2, 1, 1 | 8, 94, 8192, 8192, 4096},
-    {"wm6ppc", L"Pocket_PC", L"Simulated Windows Mobile 6 Pocket PC", L"PocketPC", 2, 1, 1 | 8, 98, 16384, 8192, 4096},
+    {"pocketpc", L"PocketPC", L"Simulated Pocket PC", L"", 1, 1, 1 | 8, 96, 4096, 4096, 4096, 2 * kMegabyte},
+    {"hpc2000", L"HPC2000", L"Simulated Handheld PC 2000", L"", 1, 1, 1 | 8, 92, 4096, 4096, 4096, 2 * kMegabyte},
+    {"hpcpro", L"HPCPro", L"Simulated H/PC Pro", L"", 1, 1, 1 | 8, 88, 2048, 2048, 4096, kMegabyte},
+    {"teshsize", L"TeshSize", L"Simulated Tesh-size PC", L"", 1, 1, 1 | 8, 90, 2048, 2048, 4096, kMegabyte},
+    {"emulator", L"Emulator", L"Pocket PC Emulator", L"", 1, 1, 1, 100, 4096, 4096, 4096, 2 * kMegabyte},
+    {"wm5ppc", L"Pocket_PC", L"Simulated Windows Mobile 5 Pocket PC", L"PocketPC", 2, 1, 1 | 8, 94, 8192, 8192, 4096,
+     4 * kMegabyte},
+    {"wm6ppc", L"Pocket_PC", L"Simulated Windows Mobile 6 Pocket PC", L"PocketPC", 2, 1, 1 | 8, 98, 16384, 8192, 4096,
+     4 * kMegabyte},
 };
 
 }  // namespace

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <windows.h>
+#include <stdint.h>
 
 #include <string>
 
@@ -40,9 +41,16 @@ struct DeviceStatus {
     BYTE acLineStatus;    // 1: on the cradle's power
     BYTE batteryFlag;     // 1: high, 8: charging
     BYTE batteryPercent;
-    DWORD storagePages;   // memory given to the object store
+    DWORD storagePages;   // memory given to the object store: main memory's size
     DWORD ramPages;       // memory given to programs
     DWORD pageSize;
+    // Of the object store, what a new device's own files and databases
+    // (registry, contacts, the Start menu's shortcuts) already take.
+    DWORD systemBytes;
 };
+// Main memory's size: the pages given to the object store.
+inline uint64_t StoreBytes(const DeviceStatus &status) {
+    return static_cast<uint64_t>(status.storagePages) * status.pageSize;
+}
 // The status of a profile (the first profile's for an unknown name).
 const DeviceStatus &StatusOfProfile(const std::string &name);

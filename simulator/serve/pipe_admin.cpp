@@ -24,6 +24,8 @@ bool AnswerAdminRequest(Device &d, LinkSpeed &link, uint32_t op, const std::stri
         ok = d.InsertCardLocked(first, &error);
     } else if (op == wire::kAdminRemoveCard) {
         ok = d.RemoveCardLocked(first, &error);
+    } else if (op == wire::kAdminRegistrySet || op == wire::kAdminRegistryDelete) {
+        ok = d.ChangeRegistryLocked(op == wire::kAdminRegistrySet, first, &error);
     } else {
         uint32_t processId = 0;
         Device::Result result = d.DoCreateProcess(first, &processId);

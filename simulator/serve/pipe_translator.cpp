@@ -26,6 +26,7 @@
 #include "model/profiles.h"
 #include "model/text_util.h"
 #include "serve/pipe_admin.h"
+#include "serve/pipe_registry.h"
 
 static_assert(wire::kErrorUnchanged == Device::kErrorUnchanged, "the pipe carries the model's own value");
 static_assert(wire::kRootLocalMachine == Device::kRootLocalMachine, "the pipe carries the model's own root");
@@ -116,45 +117,6 @@ ServeOutcome Answer(Device &d, LinkSpeed &link, uint32_t session, wire::Reader *
         out->U32(processor);
         out->U32(ArchitectureOfProcessor(processor));
         d.Log(prefix + "CeGetSystemInfo -> processor " + std::to_string(processor));
-        return ServeOutcome::kAnswer;
-    }
-    case wire::kRegOpenKey: {
-        uint32_t root = in->U32();
-        std::wstring subKey = in->Text();
-        if (!in->Exhausted()) return malformed();
-        uint32_t key = 0;
-        Device::Result result = d.DoRegOpenKey(session, root, subKey, &key);
-        out->U32(wire::kErrorUnchanged);  // registry calls report through their result
-        out->I32(result.ok ? ERROR_SUCCESS : static_cast<int32_t>(result.lastError));
-        out->U32(key);
-        d.Log(prefix + "CeRegOpenKeyEx " + Quoted(subKey) + " -> " + result.note);
-        return ServeOutcome::kAnswer;
-    }
-    case wire::kRegQueryValue: {
-        uint32_t key = in->U32();
-        std::wstring name = in->Text();
-        uint32_t wantData = in->U32();
-        uint32_t bufferSize = in->U32();
-        if (!in->Exhausted()) return malformed();
-        DWORD type = 0;
-        uint32_t size = 0;
-        std::vector<uint8_t> data;
-        Device::Result result = d.DoRegQueryValue(session, key, name, wantData != 0, bufferSize, &type, &data, &size);
-        out->U32(wire::kErrorUnchanged);
-        out->I32(result.ok ? ERROR_SUCCESS : static_cast<int32_t>(result.lastError));
-        out->U32(type);
-        out->U32(size);
-        out->Bytes(data.data(), data.size());
-        d.Log(prefix + "CeRegQueryValueEx " + Quoted(name) + " -> " + result.note);
-        return ServeOutcome::kAnswer;
-    }
-    case wire::kRegCloseKey: {
-        uint32_t key = in->U32();
-        if (!in->Exhausted()) return malformed();
-        Device::Result result = d.DoRegCloseKey(session, key);
-        out->U32(wire::kErrorUnchanged);
-        out->I32(result.ok ? ERROR_SUCCESS : static_cast<int32_t>(result.lastError));
-        d.Log(prefix + "CeRegCloseKey -> " + result.note);
         return ServeOutcome::kAnswer;
     }
     case wire::kCreateFile: {
@@ -409,11 +371,23 @@ ServeOutcome Answer(Device &d, LinkSpeed &link, uint32_t session, wire::Reader *
         d.Log(prefix + "CeCreateProcess " + Quoted(image) + " -> " + result.note);
         return ServeOutcome::kAnswer;
     }
+    case wire::kRegOpenKey:
+    case wire::kRegQueryValue:
+    case wire::kRegCloseKey:
+    case wire::kRegCreateKey:
+    case wire::kRegEnumKey:
+    case wire::kRegEnumValue:
+    case wire::kRegSetValue:
+    case wire::kRegDeleteValue:
+    case wire::kRegDeleteKey:
+        return AnswerPipeRegistryRequest(d, session, op, prefix, in, out) ? ServeOutcome::kAnswer : malformed();
     case wire::kAdminImage:
     case wire::kAdminSetFault:
     case wire::kAdminInsertCard:
     case wire::kAdminRemoveCard:
     case wire::kAdminStartProgram:
+    case wire::kAdminRegistrySet:
+    case wire::kAdminRegistryDelete:
         return AnswerAdminRequest(d, link, op, prefix, in, out) ? ServeOutcome::kAnswer : malformed();
     default:
         return malformed();

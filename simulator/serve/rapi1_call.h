@@ -1,7 +1,7 @@
 // One remote API v1 request being answered by the simulated device: the
 // call table and the helpers its calls share. The calls themselves are
 // grouped by kind: rapi1_file_calls.cpp (files and searches),
-// rapi1_system_calls.cpp (system figures and the registry) and
+// rapi1_system_calls.cpp (system figures), rapi1_registry_calls.cpp and
 // rapi1_program_calls.cpp (programs, shortcuts, RapiInvoke); the dispatch
 // is in rapi1_translator.cpp. Internal to that translator: it reaches the
 // device only through the model's public operations (model/device.h).
@@ -10,6 +10,7 @@
 #include <stdint.h>
 
 #include <string>
+#include <vector>
 
 #include "model/device.h"
 #include "model/text_util.h"
@@ -54,6 +55,12 @@ private:
     ServeOutcome AnswerRegOpenKeyEx();
     ServeOutcome AnswerRegCloseKey();
     ServeOutcome AnswerRegQueryValueEx();
+    ServeOutcome AnswerRegCreateKeyEx();
+    ServeOutcome AnswerRegEnumKeyEx();
+    ServeOutcome AnswerRegEnumValue();
+    ServeOutcome AnswerRegSetValueEx();
+    ServeOutcome AnswerRegDeleteValue();
+    ServeOutcome AnswerRegDeleteKey();
     ServeOutcome AnswerGetSystemMemoryDivision();
     ServeOutcome AnswerGetStoreInformation();
     ServeOutcome AnswerGetSystemInfo();
@@ -94,6 +101,16 @@ private:
         std::wstring path;
         return d_.HandleTarget(id, &kind, &path) ? Quoted(path) : Hex(id);
     }
+    // The registry replies' pieces (rapi1_registry_calls.cpp).
+    struct EnumHead {
+        uint32_t key = 0, index = 0;
+        rapi1::Optional nameBuffer, nameCount;
+    };
+    EnumHead ReadEnumHead();
+    void RegistryHead(const Result &result);
+    void OptionalU32(const rapi1::Optional &asked, uint32_t value);
+    void OptionalName(const rapi1::Optional &buffer, const rapi1::Optional &count, const std::wstring &name);
+    void OptionalData(const rapi1::Optional &data, uint32_t room, const std::vector<uint8_t> &value);
     // A path given as an optional string; absent, the call is refused.
     ServeOutcome PathCall(const char *verb, Result (Device::*operation)(const std::wstring &));
 

@@ -1,5 +1,5 @@
-// The system and registry calls of the remote API v1 as the simulated device
-// answers them: the registry, memory and store figures, system and version
+// The system calls of the remote API v1 as the simulated device
+// answers them: memory and store figures, system and version
 // information, power status and the special folders. The figures come from
 // the device's profile (and its faults), never from the host.
 
@@ -13,73 +13,7 @@ namespace {
 
 uint32_t Clamp32(uint64_t value) { return value > 0xFFFFFFFFull ? 0xFFFFFFFFu : static_cast<uint32_t>(value); }
 
-// Registry calls report through their result, not the last error.
-const uint32_t kNoLastError = 0;
-
 }  // namespace
-
-ServeOutcome Rapi1Call::AnswerRegOpenKeyEx() {
-    uint32_t root = in_.U32();
-    bool present = false;
-    std::wstring subKey = in_.String(&present);
-    if (!Complete()) return Malformed();
-    uint32_t key = 0;
-    Result result = d_.DoRegOpenKey(session_, root, subKey, &key);
-    out_.Succeeded();
-    out_.U32(kNoLastError);
-    out_.U32(result.ok ? ERROR_SUCCESS : result.lastError);
-    if (result.ok) out_.U32(key);
-    LogLine("CeRegOpenKeyEx " + Hex(root) + " " + Quoted(subKey) + " -> " + result.note);
-    return ServeOutcome::kAnswer;
-}
-
-ServeOutcome Rapi1Call::AnswerRegCloseKey() {
-    uint32_t key = in_.U32();
-    if (!Complete()) return Malformed();
-    Result result = d_.DoRegCloseKey(session_, key);
-    out_.Succeeded();
-    out_.U32(kNoLastError);
-    out_.U32(result.ok ? ERROR_SUCCESS : result.lastError);
-    LogLine("CeRegCloseKey " + Hex(key) + " -> " + result.note);
-    return ServeOutcome::kAnswer;
-}
-
-// Type, data and size go back only for the pointers the caller gave; the
-// data's room is the smaller of the buffer sent and the size it states.
-ServeOutcome Rapi1Call::AnswerRegQueryValueEx() {
-    uint32_t key = in_.U32();
-    bool hasName = false;
-    std::wstring name = in_.OptionalString(&hasName);
-    in_.OptionalArgument();  // reserved
-    rapi1::Optional type = in_.OptionalArgument();
-    rapi1::Optional data = in_.OptionalArgument();
-    rapi1::Optional size = in_.OptionalArgument();
-    if (!Complete()) return Malformed();
-    uint32_t room = data.size;
-    if (size.present && size.hasValue && size.size == 4) {
-        room = std::min(room, static_cast<uint32_t>(size.data[0] | (size.data[1] << 8) | (size.data[2] << 16) |
-                                                    (static_cast<uint32_t>(size.data[3]) << 24)));
-    }
-    DWORD valueType = 0;
-    uint32_t valueSize = 0;
-    std::vector<uint8_t> value;
-    Result result = data.present && !size.present
-                        ? Refused()  // data without its size, as Windows refuses it
-                        : d_.DoRegQueryValue(session_, key, name, data.present, room, &valueType, &value, &valueSize);
-    out_.Succeeded();
-    out_.U32(kNoLastError);
-    out_.U32(result.ok ? ERROR_SUCCESS : result.lastError);
-    if (result.ok) {
-        uint8_t bytes[4];
-        PutU32(bytes, valueType);
-        type.present ? out_.OptionalValue(bytes, 4) : out_.Absent();
-        data.present ? out_.OptionalValue(value.data(), static_cast<uint32_t>(value.size())) : out_.Absent();
-        PutU32(bytes, valueSize);
-        size.present ? out_.OptionalValue(bytes, 4) : out_.Absent();
-    }
-    LogLine("CeRegQueryValueEx " + Quoted(name) + " -> " + result.note);
-    return ServeOutcome::kAnswer;
-}
 
 ServeOutcome Rapi1Call::AnswerGetSystemMemoryDivision() {
     rapi1::Optional asked[3];

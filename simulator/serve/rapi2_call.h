@@ -2,7 +2,8 @@
 // (protocol/rapi2.h) has decoded the request whole; each Answer... member
 // calls the model's operations and fills the reply the codec encodes. The
 // calls are grouped by kind: rapi2_translator.cpp (dispatch, files and
-// searches) and rapi2_system_calls.cpp (system, registry, programs).
+// searches), rapi2_system_calls.cpp (system, programs) and
+// rapi2_registry_calls.cpp.
 // Internal to that translator.
 #pragma once
 
@@ -52,6 +53,15 @@ private:
     ServeOutcome AnswerRegOpenKeyEx();
     ServeOutcome AnswerRegQueryValueEx();
     ServeOutcome AnswerRegCloseKey();
+    ServeOutcome AnswerRegCreateKeyEx();
+    ServeOutcome AnswerRegSetValueEx();
+    ServeOutcome AnswerRegDeleteValue();
+    ServeOutcome AnswerRegDeleteKey();
+    ServeOutcome AnswerRegEnumKeyEx();
+    ServeOutcome AnswerRegEnumValue();
+    // The registry's replies (rapi2_registry_calls.cpp).
+    ServeOutcome Registry(const Result &result, const std::string &what);
+    void ReplyValue(DWORD type, uint32_t size);
     ServeOutcome AnswerGetVersionEx();
     ServeOutcome AnswerGetSystemInfo();
     ServeOutcome AnswerGetSystemPowerStatusEx();

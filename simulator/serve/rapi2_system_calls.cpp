@@ -1,5 +1,5 @@
-// The system, registry and program calls of RAPI2 as the simulated device
-// answers them: the registry, version, system and power records, special
+// The system and program calls of RAPI2 as the simulated device answers
+// them: version, system and power records, special
 // folders, starting a program, RapiInvoke and the stores' room. The
 // figures come from the device's profile (and its faults), never from the
 // host; the records are those the other protocols send.
@@ -14,39 +14,7 @@ namespace {
 
 uint32_t Clamp32(uint64_t value) { return value > 0xFFFFFFFFull ? 0xFFFFFFFFu : static_cast<uint32_t>(value); }
 
-// Registry calls report through their result, not the last error.
-Device::Result WithoutLastError(Device::Result result) {
-    result.lastError = Device::kErrorUnchanged;
-    return result;
-}
-
-uint32_t ErrorOf(const Device::Result &result) { return result.ok ? ERROR_SUCCESS : result.lastError; }
-
 }  // namespace
-
-ServeOutcome Rapi2Call::AnswerRegOpenKeyEx() {
-    uint32_t key = 0;
-    Result result = d_.DoRegOpenKey(session_, q_.handle, q_.path, &key);
-    r_.value = key;
-    return Answer(WithoutLastError(result), ErrorOf(result), Hex(q_.handle) + " " + Quoted(q_.path));
-}
-
-ServeOutcome Rapi2Call::AnswerRegCloseKey() {
-    Result result = d_.DoRegCloseKey(session_, q_.handle);
-    return Answer(WithoutLastError(result), ErrorOf(result), Hex(q_.handle));
-}
-
-// The value goes back when it fits the caller's buffer (count bytes);
-// otherwise ERROR_MORE_DATA.
-ServeOutcome Rapi2Call::AnswerRegQueryValueEx() {
-    DWORD type = 0;
-    uint32_t size = 0;
-    Result result = d_.DoRegQueryValue(session_, q_.handle, q_.path, true, q_.count, &type, &held_, &size);
-    r_.value = type;
-    r_.data = held_.data();
-    r_.size = static_cast<uint32_t>(held_.size());
-    return Answer(WithoutLastError(result), ErrorOf(result), Quoted(q_.path));
-}
 
 ServeOutcome Rapi2Call::AnswerGetVersionEx() {
     const Device::Version version = d_.DoGetVersion();

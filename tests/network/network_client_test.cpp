@@ -140,6 +140,16 @@ Outcome RegistryCall() {
     return {status == ERROR_SUCCESS && size <= 64, CanaryIntact(room + 64, 64)};
 }
 
+// A buffer of 0 bytes asks for the value's type and size: the call
+// succeeds with both and writes nothing into the buffer.
+Outcome SizeQueryCall() {
+    uint8_t room[64];
+    memset(room, kCanary, sizeof room);
+    DWORD type = 0, size = 0;
+    LONG status = CeRegQueryValueEx(reinterpret_cast<HKEY>(9), L"OrigName", nullptr, &type, room, &size);
+    return {status == ERROR_SUCCESS && type == REG_SZ && size == 20, CanaryIntact(room, sizeof room)};
+}
+
 Outcome FolderCall() {
     wchar_t room[MAX_PATH + 32];
     memset(room, kCanary, sizeof room);
@@ -214,6 +224,17 @@ Bytes RegistryValue(uint32_t size) {
     return tail;
 }
 
+// The reply to a size query: the type, the data's room and no data (or,
+// from a device that sends it anyway, the 20 bytes), the size 20.
+Bytes SizeOnly(bool withData) {
+    Bytes tail;
+    for (uint32_t word : {1u, 4u, 1u, 1u}) PutU32(&tail, word);
+    for (uint32_t word : {1u, withData ? 20u : 0u, withData ? 1u : 0u}) PutU32(&tail, word);
+    if (withData) tail.resize(tail.size() + 20, 0x41);
+    for (uint32_t word : {1u, 4u, 1u, 20u}) PutU32(&tail, word);
+    return tail;
+}
+
 Bytes FolderPath(uint32_t units, uint32_t frameUnits) {
     Bytes tail;
     PutU32(&tail, units);
@@ -265,6 +286,8 @@ const HostileRow kHostileRows[] = {
     {"16 bytes read of 16", Reply({0, 1, 16}, Filled(16)), ReadCall, true, 0},
     {"a registry value of 64 bytes", Reply({0, 0}, RegistryValue(64)), RegistryCall, true, 0},
     {"a folder path of 20 units", Reply({0}, FolderPath(20, 20)), FolderCall, true, 0},
+    {"a value's size alone", Reply({0, 0}, SizeOnly(false)), SizeQueryCall, true, 0},
+    {"a value's size, its bytes sent anyway", Reply({0, 0}, SizeOnly(true)), SizeQueryCall, true, 0},
     {"a system record of 36 bytes", Reply({0}, SystemInfo(36)), SystemInfoCall, true, 0},
     {"a process record of 16 bytes", Reply({0, 1}, ProcessInfo(16)), ProcessCall, true, 0},
     {"an invocation answer of 12 bytes", WithTrailer(Reply({0, 0}, InvokeReply(12, 12))), InvokeCall, true, 0},
@@ -654,6 +677,8 @@ const HostileRow kHostileRows2[] = {
     {"16 bytes read of 16", Reply2({0, 1, 16}, Filled(16)), ReadCall, true, 0},
     {"a registry value of 64 bytes", Reply2({0, 0, 1, 64}, Filled(64)), RegistryCall, true, 0},
     {"a folder path of 20 units", Reply2({0}, FolderPath(20, 20)), FolderCall, true, 0},
+    {"a value's size alone", Reply2({0, 0, 1, 20}), SizeQueryCall, true, 0},
+    {"a value's size, its bytes sent anyway", Reply2({0, 0, 1, 20}, Filled(20)), SizeQueryCall, true, 0},
     {"a system record of 36 bytes", Reply2({0}, SystemRecord(36)), SystemInfoCall, true, 0},
     {"a process record of 16 bytes", Reply2({0, 1}, Bytes(16, 0)), ProcessCall, true, 0},
     {"an invocation answer of 12 bytes, one frame", Reply2({0, 0, 12}, Filled(12)), InvokeCall, true, 0},

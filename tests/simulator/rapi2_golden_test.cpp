@@ -30,6 +30,7 @@ const uint8_t kSystemInfo[36] = {5, 0, 0, 0, 0, 0x10, 0, 0, 0, 0, 1, 0, 0xff, 0x
 const uint8_t kProcess[16] = {0x10, 0x10, 0, 0, 0x14, 0x10, 0, 0, 0, 1, 0, 0x0e, 1, 1, 0, 0x0e};
 const uint8_t kPower[24] = {1, 9, 0x60, 0, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff,
                             0, 1, 0x64, 0, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff};
+const uint8_t kThree[4] = {3, 0, 0, 0};
 const uint8_t kPocketPc[20] = {'P', 0, 'o', 0, 'c', 0, 'k', 0, 'e', 0, 't', 0, '_', 0, 'P', 0, 'C', 0, 0, 0};
 
 rapi1::FindData Found(const wchar_t *name, uint32_t attributes, uint64_t size) {
@@ -169,8 +170,45 @@ const Golden kCalls[] = {
          q.handle = 0x1008, q.count = 4, a.lastError = a.result = 0xea;
      },
      "00000037 00001008 00000012 'OrigName' 00000004", "000000ea 000000ea"},
+    {"RegQueryValueEx, the size alone",
+     [](Request &q, Reply &a) {
+         Path(q, 0x37, L"OrigName");
+         q.handle = 0x1008, a.value = 1, a.size = 20;
+     },
+     "00000037 00001008 00000012 'OrigName' 00000000", "00000000 00000000 00000001 00000014"},
     {"RegCloseKey", [](Request &q, Reply &) { q.command = 0x32, q.handle = 0x1008; }, "00000032 00001008",
      "00000000 00000000"},
+    {"RegCreateKeyEx",
+     [](Request &q, Reply &a) {
+         Path(q, 0x31, L"Software\\Tesh");
+         q.handle = 0x80000002, a.value = 0x101c, a.numbers[0] = 1;
+     },
+     R"(00000031 80000002 0000001c 'Software\Tesh' 00000000)", "00000000 00000000 0000101c 00000001"},
+    {"RegSetValueEx",
+     [](Request &q, Reply &) {
+         Path(q, 0x38, L"Books");
+         q.handle = 0x101c, q.valueType = 4, q.data = kThree, q.size = 4;
+     },
+     "00000038 0000101c 0000000c 'Books' 00000004 00000004 #03000000", "00000000 00000000"},
+    {"RegEnumKeyEx",
+     [](Request &q, Reply &a) {
+         q.command = 0x30, q.handle = 0x80000002, q.index = 1, q.nameRoom = 0x20, a.text = L"Software";
+     },
+     "00000030 80000002 00000001 00000020 00000000 00000000",
+     "00000000 00000000 00000008 #53006f00660074007700610072006500 00000000"},
+    {"RegEnumValue",
+     [](Request &q, Reply &a) {
+         q.command = 0x34, q.handle = 0x101c, q.nameRoom = 0x20, q.count = 4;
+         a.text = L"Books", a.value = 4, a.data = kThree, a.size = 4;
+     },
+     "00000034 0000101c 00000000 00000020 00000004",
+     "00000000 00000000 00000005 #42006f006f006b007300 00000004 00000004 #03000000"},
+    {"RegDeleteKey",
+     [](Request &q, Reply &) { Path(q, 0x33, L"Software\\Tesh"), q.handle = 0x80000002; },
+     R"(00000033 80000002 0000001c 'Software\Tesh')", "00000000 00000000"},
+    {"RegDeleteValue of nothing",
+     [](Request &q, Reply &a) { Path(q, 0x35, L"Books"), q.handle = 0x101c, a.result = 2; },
+     "00000035 0000101c 0000000c 'Books'", "00000000 00000002"},
     {"GetVersionEx",
      [](Request &q, Reply &a) { q.command = 0x43, a.result = 1, a.data = kVersion, a.size = 276; }, "00000043",
      "00000000 00000001 00000114 00000114 00000005 00000001 000039ff 00000003 z256"},
@@ -296,6 +334,12 @@ const Refused kRefused[] = {
     {"a folder path longer than the buffer", "0000004b 00000005 00000010", "00000000 00000011 z34"},
     {"a registry value larger than the buffer", R"(00000037 00001008 00000004 'a' 00000040)",
      "00000000 00000000 00000001 00000041 z65"},
+    {"a value larger than the buffer of an enumeration", "00000034 0000101c 00000000 00000020 00000002",
+     "00000000 00000000 00000005 #42006f006f006b007300 00000004 00000004 #03000000"},
+    {"a registry name longer than its buffer", "00000034 0000101c 00000000 00000004 00000000",
+     "00000000 00000000 00000005 #42006f006f006b007300 00000004 00000000"},
+    {"a key's write time asked for: no layout known", "00000030 80000002 00000000 00000020 00000000 00000001",
+     nullptr},
     {"SYSTEM_INFO cut short", "0000003d 00000001 00000024 00000000", "00000000 z32"},
     {"PROCESS_INFORMATION cut short", R"(0000002a 00000006 '\a' 00000000 z28)", "00000000 00000001 z12"},
     {"a high part not asked for", "0000002e 00001000 00000000",

@@ -271,7 +271,8 @@ TEST_F(InstallBooksTest, LeavingBeforeTheTransfer) {
 // and the others still go: on a card with a long name, a book whose device
 // path would pass 255 characters (nothing is cut), a device file that is a
 // folder, and, on a card that fills up, the newspaper, which then leaves
-// the device's issue and its companions as they were. In place of the
+// the device's issue and its companions as they were and is told after the
+// others as the book the full card did not take. In place of the
 // completion dialog, the count of the books not installed.
 TEST_F(InstallBooksTest, BooksThatCannotBeCopiedAreNamed) {
     const std::string card(200, 'k');
@@ -313,7 +314,8 @@ TEST_F(InstallBooksTest, BooksThatCannotBeCopiedAreNamed) {
                          "Error: " + NotCopiedText("bravo.vbk", ERROR_ACCESS_DENIED),
                          "Error: " + NotCopiedText("delta.vbk", ERROR_SHARING_VIOLATION),
                          "Error: " + NotCopiedText(longName, ERROR_FILENAME_EXCED_RANGE),
-                         "Error: " + NotCopiedText("wsj0101.vbk", ERROR_DISK_FULL),
+                         "Error: The storage card \"" + card +
+                             "\" is full: wsj0101.vbk was not copied. Make room on the card, or choose Main Memory.",
                          std::string(kCaptionSetup) + ": 4 of 6 books could not be installed on the device.",
                      }));
     ExpectBookOnDevice(device, folder + L"alpha.vbk", "alpha.vbk");

@@ -282,6 +282,10 @@ TEST_F(RoomCheck, BooksThatDoNotFitAreSaidBeforeAnythingIsWritten) {
         // replaces the first, not the older one again.
         bool issues = false;
         bool listingRefused = false;  // the device fails every listing of a folder
+        // The room was not known and the books do not all fit: alpha meets
+        // the full store and is told in one box after the others; bravo,
+        // smaller, is still tried and fits; zulu, larger, is not tried.
+        bool full = false;
     } const kCases[] = {
         {"fits exactly", "pocketpc", "Storage Card", kEmpty, 200156, false, 0, false, false},
         {"one byte over", "pocketpc", "Storage Card", kEmpty, 200156, false, -1, false, false},
@@ -306,6 +310,10 @@ TEST_F(RoomCheck, BooksThatDoNotFitAreSaidBeforeAnythingIsWritten) {
          false, false, false, true},
         {"a failed listing over the network", "hpcpro", "Main Memory", kOlderAlpha, 200156, true, -50078, true,
          false, false, true},
+        {"a full card over the network: one box, and the smaller book still goes", "pocketpc", "Storage Card",
+         kEmpty, 200156, false, -165692, true, false, false, false, true},
+        {"main memory fuller than it said: one box", "hpcpro", "Main Memory", kEmpty, 200156, true, -165692, false,
+         true, false, false, true},
         // Last: its books stay in the book folder.
         {"two newspaper issues over an older one, then a book", "pocketpc", "Storage Card", kEmpty, 390312, false,
          0, false, false, true},
@@ -316,6 +324,7 @@ TEST_F(RoomCheck, BooksThatDoNotFitAreSaidBeforeAnythingIsWritten) {
         const std::wstring root = card ? L"\\Storage Card\\" : L"\\";
         const std::wstring folder = root + L"My Documents\\Corvex Press\\";
         TestDevice device(c.profile);
+        if (c.full) AddBook("zulu.vbk", "Zulu", 200000, kYear2001 + kOneDay);
         if (c.issues) {
             AddBook("wsj0101.vbk", "The Wall Street Journal", 100000, kYear2001 + kOneDay);
             AddBook("wsj0102.vbk", "The Wall Street Journal", 100000, kYear2001 + 2 * kOneDay);
@@ -358,6 +367,10 @@ TEST_F(RoomCheck, BooksThatDoNotFitAreSaidBeforeAnythingIsWritten) {
         const uint64_t readerBytes = c.reader ? ReaderVariant(pair).size() + HelperVariant(pair).size() : 0;
         const uint64_t needed = c.peak ? c.peak + readerBytes + kMargin : 0;
         const uint64_t free = static_cast<uint64_t>(static_cast<int64_t>(needed) + c.spare);
+        // Main memory's figures count the device's own files too, unless a
+        // capacity stands for them: measured under a large one, the bytes in
+        // use are the files'.
+        if (!card) device.SetFault("capacity", "1000000000");
         const uint64_t used = UsedBytes(root.c_str());
         if (card) {
             device.SetFault("card_capacity", "Storage Card:" + std::to_string(used + free));
@@ -384,7 +397,8 @@ TEST_F(RoomCheck, BooksThatDoNotFitAreSaidBeforeAnythingIsWritten) {
         const int result = robot::RunWithRobot(InstallBooks, [&] {
             ChooseBooks();
             if (strcmp(c.profile, "pocketpc") == 0) ChooseStorage(c.location);
-            boxes = AnswerBoxesUntil(refused ? nullptr : kCompletion);
+            boxes = AnswerBoxesUntil(refused || c.full ? nullptr : kCompletion);
+            if (c.full) return;
             if (!refused) return Finish();
             EXPECT_EQ(CountLog(device.Log(), "CeWriteFile", mark), 0u) << "nothing written before the box";
             if (thenCard) {
@@ -400,11 +414,21 @@ TEST_F(RoomCheck, BooksThatDoNotFitAreSaidBeforeAnythingIsWritten) {
         SetEnvironmentVariableA("RAPI_DEVICE", nullptr);
         EXPECT_EQ(result, 0);
         const std::vector<std::string> expected{RoomBox(needed, c.location, free)};
-        EXPECT_EQ(boxes, refused ? expected : std::vector<std::string>{});
+        const std::vector<std::string> full{
+            std::string("Error: ") +
+                (card ? "The storage card \"Storage Card\" is full: alpha.vbk and 1 more book were not copied. "
+                        "Make room on the card, or choose Main Memory."
+                      : "Main memory is full: alpha.vbk and 1 more book were not copied. Make room in main memory, "
+                        "or choose a storage card if the device has one."),
+            "Tesh\x99 Reader Setup: 2 of 3 books could not be installed on the device."};
+        EXPECT_EQ(boxes, refused ? expected : c.full ? full : std::vector<std::string>{});
         const std::wstring copied = thenCard ? L"\\Storage Card\\My Documents\\Corvex Press\\" : folder;
         for (const char *name : {"alpha.vbk", "bravo.vbk"}) {
             if (c.start == kBooksCurrent) {
                 EXPECT_TRUE(device.ReadFile(copied + Wide(name)) == books_[name]) << name;
+            } else if (c.full && name == std::string("alpha.vbk")) {
+                EXPECT_FALSE(device.Exists(copied + Wide(name)));
+                EXPECT_FALSE(device.Exists(copied + L"~tesh.tmp"));
             } else if (!refused || thenCard) {
                 ExpectBookOnDevice(device, copied + Wide(name), name);
             } else {
@@ -420,6 +444,18 @@ TEST_F(RoomCheck, BooksThatDoNotFitAreSaidBeforeAnythingIsWritten) {
         size_t firstWrite = mark;
         while (firstWrite < log.size() && log[firstWrite].find("CeWriteFile") == std::string::npos) ++firstWrite;
         EXPECT_EQ(CountLog(std::vector<std::string>(log.begin(), log.begin() + firstWrite), "bravo.vbk", mark), 0u);
+        if (c.full) {
+            // Two copies begun, alpha's and bravo's: zulu was not tried.
+            size_t copies = 0;
+            for (size_t i = mark; i < log.size(); ++i) {
+                copies += log[i].find("CeCreateFile") != std::string::npos &&
+                          log[i].find("My Documents\\Corvex Press\\~tesh.tmp\"") != std::string::npos;
+            }
+            EXPECT_EQ(copies, 2u);
+            EXPECT_FALSE(device.Exists(copied + L"zulu.vbk"));
+            DeleteFileA((bookFolder_ + "\\zulu.vbk").c_str());
+            books_.erase("zulu.vbk");
+        }
         if (c.start == kOlderIssue) {
             DeleteFileA((bookFolder_ + "\\wsj0101.vbk").c_str());
             books_.erase("wsj0101.vbk");
