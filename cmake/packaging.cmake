@@ -8,9 +8,10 @@
 #     and books, HOWTO.txt, and install-rapi.cmd, which installs the stand-in
 #     as the system's rapi.dll (setup.exe loads no other).
 #   TeshReaderSetup-VERSION-linux.zip (64-bit build only): setup.exe, the
-#     stand-in rapi.dll as the bridge to a handheld on the network, and
-#     tesh-reader-setup.sh, which runs setup.exe under Wine with it, and
-#     README.txt on docking a handheld.
+#     stand-in rapi.dll as the bridge to a handheld on the network,
+#     rapidock.exe, which listens for the handheld from the wizard's start,
+#     tesh-reader-setup.sh (and the -usb.sh part it reads), which runs
+#     setup.exe under Wine with them, and README.txt on docking a handheld.
 # The Linux kit is also a Debian package, tesh-reader-setup_VERSION_amd64.deb,
 # made by tools/make-deb.sh from the same files.
 set(TESH_VERSION 1.1)
@@ -59,8 +60,9 @@ if(TESH_PACKAGE_ARCH STREQUAL "win64")
     DESTINATION . COMPONENT simulatorkit)
   install(DIRECTORY ${TESH_SAMPLES_DIR}/ DESTINATION . COMPONENT simulatorkit)
   list(APPEND CPACK_COMPONENTS_ALL simulatorkit)
-  install(TARGETS setup rapi RUNTIME DESTINATION . COMPONENT linux)
-  install(PROGRAMS ${CMAKE_SOURCE_DIR}/packaging/linux/tesh-reader-setup.sh DESTINATION . COMPONENT linux)
+  install(TARGETS setup rapi rapidock RUNTIME DESTINATION . COMPONENT linux)
+  install(PROGRAMS ${CMAKE_SOURCE_DIR}/packaging/linux/tesh-reader-setup.sh
+    ${CMAKE_SOURCE_DIR}/packaging/linux/tesh-reader-setup-usb.sh DESTINATION . COMPONENT linux)
   install(FILES ${CMAKE_BINARY_DIR}/packaging/linux/README.txt DESTINATION . COMPONENT linux)
   list(APPEND CPACK_COMPONENTS_ALL linux)
 endif()

@@ -244,6 +244,17 @@ bool ReadFindData(Reader *in, FindData *data);
 // is set. The name length counts the units sent, terminator included.
 void WriteFindAllEntry(Writer *out, uint32_t flags, const FindData &data);
 bool ReadFindAllEntry(Reader *in, uint32_t flags, FindData *data);
+// The fixed bytes of one entry with these flags, in both protocols: the
+// name's length and each field asked for.
+uint32_t FindAllEntryBytes(uint32_t flags);
+// A listing is one folder's: a FAT folder holds at most 65,536 entries, and
+// entries of no fields at all (a count only) are refused beyond 4,096.
+const uint32_t kMaxFolderEntries = 65536;
+const uint32_t kMaxEmptyEntries = 4096;
+// Reads a listing's entry count, in both protocols: refused when it is more
+// than a folder holds, or more than the rest of the reply can hold at
+// FindAllEntryBytes(flags) an entry. Nothing is allocated before it.
+bool ReadFindAllCount(Reader *in, uint32_t flags, uint32_t *count);
 
 // GetFileTime (0x39) and SetFileTime (0x3a) were never documented; this
 // layout is inferred from the pattern of the other calls and kept here

@@ -100,6 +100,28 @@ bool ReadFindAllEntry(Reader *in, uint32_t flags, FindData *data) {
     return in->ok();
 }
 
+uint32_t FindAllEntryBytes(uint32_t flags) {
+    uint32_t bytes = (flags & kFafName) ? 4 : 0;
+    for (uint32_t word : {kFafAttributes, kFafSizeHigh, kFafSizeLow, kFafOid}) {
+        if (flags & word) bytes += 4;
+    }
+    for (uint32_t time : {kFafCreationTime, kFafLastAccessTime, kFafLastWriteTime}) {
+        if (flags & time) bytes += 8;
+    }
+    return bytes;
+}
+
+bool ReadFindAllCount(Reader *in, uint32_t flags, uint32_t *count) {
+    *count = in->U32();
+    if (!in->ok()) return false;
+    if (*count > kMaxFolderEntries) return in->Refuse("more entries than a folder holds");
+    const uint32_t least = FindAllEntryBytes(flags);
+    if (least == 0 ? *count > kMaxEmptyEntries : *count > in->Remaining() / least) {
+        return in->Refuse("more entries than the reply holds");
+    }
+    return true;
+}
+
 void WriteGetFileTimeRequest(Writer *out, uint32_t handle, const FileTimes &asked) {
     out->U32(kGetFileTime);
     out->U32(handle);

@@ -35,6 +35,13 @@ using rapi1::Writer;
 // it needs a redirect from it.
 const uint16_t kDesktopPort = 990;
 
+// The trigger: once the desktop listens on kDesktopPort, it sends one UDP
+// datagram holding the single byte kTrigger to the device's port
+// kTriggerPort; the device connects then. A device that finds no listener
+// when its link comes up waits for it.
+const uint16_t kTriggerPort = 5679;
+const uint8_t kTrigger = 0x7F;
+
 // Handshake words, each a u32. The device sends kInitial, kVersionQuery
 // and kInfoFollows in any order; the desktop answers the first with
 // kInitialAnswer and the second with the four words of kVersionAnswer;
@@ -168,8 +175,6 @@ const uint32_t kProcessInformationBytes = 16;
 const uint32_t kPowerStatusBytes = 24;
 const uint32_t kOsVersionInfoBytes = 276;
 const uint32_t kFileTimeBytes = 8;
-// CeFindAllFiles entries of no fields at all are refused beyond this.
-const uint32_t kMaxEmptyEntries = 4096;
 
 // A request's arguments. Which fields a command uses, in wire order
 // ("s" = string; fields not named stay unused and are not sent):

@@ -11,20 +11,6 @@ using rapi1::WriteU64;
 
 const uint32_t kNameFields = rapi1::kFafName;
 
-// The fixed bytes of one CeFindAllFiles entry with these flags.
-uint32_t EntryBytes(uint32_t flags) {
-    uint32_t bytes = 0;
-    if (flags & rapi1::kFafName) bytes += 4;
-    if (flags & rapi1::kFafAttributes) bytes += 4;
-    for (uint32_t time : {rapi1::kFafCreationTime, rapi1::kFafLastAccessTime, rapi1::kFafLastWriteTime}) {
-        if (flags & time) bytes += 8;
-    }
-    for (uint32_t word : {rapi1::kFafSizeHigh, rapi1::kFafSizeLow, rapi1::kFafOid}) {
-        if (flags & word) bytes += 4;
-    }
-    return bytes;
-}
-
 void WriteEntry(Writer *out, uint32_t flags, const FindData &data) {
     std::wstring name = data.name.substr(0, rapi1::kFindDataNameUnits - 1);
     if (flags & kNameFields) out->U32(static_cast<uint32_t>((name.size() + 1) * 2));
@@ -63,12 +49,8 @@ bool ReadEntry(Reader *in, uint32_t flags, FindData *data) {
 }
 
 bool ReadEntries(Reader *in, uint32_t flags, std::vector<FindData> *entries) {
-    uint32_t count = in->U32();
-    uint32_t least = EntryBytes(flags);
-    if (!in->ok()) return false;
-    if (least == 0 ? count > kMaxEmptyEntries : count > in->Remaining() / least) {
-        return in->Refuse("more entries than the reply holds");
-    }
+    uint32_t count = 0;
+    if (!rapi1::ReadFindAllCount(in, flags, &count)) return false;
     entries->resize(count);
     for (FindData &entry : *entries) {
         if (!ReadEntry(in, flags, &entry)) return false;

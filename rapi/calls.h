@@ -5,6 +5,8 @@
 // transport started, and log each call.
 #pragma once
 
+#include <new>
+
 #include "device/rapi_types.h"
 
 struct RapiCalls {
@@ -46,6 +48,20 @@ struct RapiCalls {
 
 // The calls of the transport CeRapiInitEx started (exports.cpp).
 const RapiCalls &TransportCalls();
+
+// A call that runs out of memory fails as such (ERROR_NOT_ENOUGH_MEMORY),
+// and no exception leaves the library. Over the network the link is
+// dropped too: a reply read only in part leaves the session out of step
+// with the device.
+void OutOfMemory();
+template <typename R, typename F, typename... A> R Guarded(R failed, F call, A... args) {
+    try {
+        return call(args...);
+    } catch (const std::bad_alloc &) {
+        OutOfMemory();
+        return failed;
+    }
+}
 
 extern const RapiCalls kPipeCalls;
 extern const RapiCalls kNetCalls;

@@ -4,6 +4,7 @@
 // over the network), and writes one line to the RAPI_LOG file.
 #include <string.h>
 
+#include <new>
 #include <string>
 #include <type_traits>
 #include <vector>
@@ -36,6 +37,11 @@ std::string Time(const FILETIME *time) {
 }
 
 }  // namespace
+
+void OutOfMemory() {
+    if (netlink::InUse()) netlink::Drop("no memory for a call");
+    rapilink::SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+}
 
 const RapiCalls &TransportCalls() {
     if (!netlink::InUse()) return kPipeCalls;
@@ -78,7 +84,7 @@ BOOL WINAPI CeGetVersionEx(CEOSVERSIONINFO *info) {
     calllog::Call log("CeGetVersionEx");
     BOOL ok = !info || info->dwOSVersionInfoSize != sizeof(CEOSVERSIONINFO)
                   ? Refuse(FALSE, ERROR_INVALID_PARAMETER)
-                  : TransportCalls().getVersionEx(info);
+                  : Guarded<BOOL>(FALSE, TransportCalls().getVersionEx, info);
     log.Done("", ok ? Flag(ok) + " " + Number(info->dwMajorVersion) + "." + Number(info->dwMinorVersion) + " build " +
                           Number(info->dwBuildNumber)
                     : Flag(ok));
@@ -91,7 +97,11 @@ void WINAPI CeGetSystemInfo(SYSTEM_INFO *info) {
     // Nothing comes back when the call fails: the record is left zeroed
     // rather than holding whatever the caller's stack held.
     memset(info, 0, sizeof *info);
-    TransportCalls().getSystemInfo(info);
+    try {
+        TransportCalls().getSystemInfo(info);
+    } catch (const std::bad_alloc &) {
+        OutOfMemory();
+    }
     log.Done("", "processor " + Number(info->dwProcessorType));
 }
 
@@ -99,7 +109,7 @@ HANDLE WINAPI CeCreateFile(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_A
                            DWORD disposition, DWORD flags, HANDLE templateFile) {
     calllog::Call log("CeCreateFile");
     HANDLE file = !path ? Refuse(INVALID_HANDLE_VALUE, ERROR_INVALID_PARAMETER)
-                        : TransportCalls().createFile(path, access, share, security, disposition, flags, templateFile);
+                        : Guarded<HANDLE>(INVALID_HANDLE_VALUE, TransportCalls().createFile, path, access, share, security, disposition, flags, templateFile);
     log.Done(Text(path) + ", access " + Hex(access) + ", share " + Number(share) + ", disposition " +
                  Number(disposition) + ", flags " + Hex(flags),
              Handle(file));
@@ -110,7 +120,7 @@ BOOL WINAPI CeReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD read, L
     calllog::Call log("CeReadFile");
     if (read) *read = 0;
     BOOL ok = !buffer && toRead ? Refuse(FALSE, ERROR_INVALID_PARAMETER)
-                                : TransportCalls().readFile(file, buffer, toRead, read, overlapped);
+                                : Guarded<BOOL>(FALSE, TransportCalls().readFile, file, buffer, toRead, read, overlapped);
     log.Done(Handle(file) + ", " + Number(toRead), Flag(ok) + (read ? " read " + Number(*read) : ""));
     return ok;
 }
@@ -119,28 +129,28 @@ BOOL WINAPI CeWriteFile(HANDLE file, LPCVOID buffer, DWORD toWrite, LPDWORD writ
     calllog::Call log("CeWriteFile");
     if (written) *written = 0;
     BOOL ok = !buffer && toWrite ? Refuse(FALSE, ERROR_INVALID_PARAMETER)
-                                 : TransportCalls().writeFile(file, buffer, toWrite, written, overlapped);
+                                 : Guarded<BOOL>(FALSE, TransportCalls().writeFile, file, buffer, toWrite, written, overlapped);
     log.Done(Handle(file) + ", " + Number(toWrite), Flag(ok) + (written ? " written " + Number(*written) : ""));
     return ok;
 }
 
 DWORD WINAPI CeSetFilePointer(HANDLE file, LONG distance, PLONG distanceHigh, DWORD method) {
     calllog::Call log("CeSetFilePointer");
-    DWORD position = TransportCalls().setFilePointer(file, distance, distanceHigh, method);
+    DWORD position = Guarded<DWORD>(INVALID_SET_FILE_POINTER, TransportCalls().setFilePointer, file, distance, distanceHigh, method);
     log.Done(Handle(file) + ", " + std::to_string(distance) + ", method " + Number(method), Hex(position));
     return position;
 }
 
 DWORD WINAPI CeGetFileSize(HANDLE file, LPDWORD sizeHigh) {
     calllog::Call log("CeGetFileSize");
-    DWORD size = TransportCalls().getFileSize(file, sizeHigh);
+    DWORD size = Guarded<DWORD>(INVALID_FILE_SIZE, TransportCalls().getFileSize, file, sizeHigh);
     log.Done(Handle(file), Hex(size));
     return size;
 }
 
 BOOL WINAPI CeGetFileTime(HANDLE file, FILETIME *creation, FILETIME *lastAccess, FILETIME *lastWrite) {
     calllog::Call log("CeGetFileTime");
-    BOOL ok = TransportCalls().getFileTime(file, creation, lastAccess, lastWrite);
+    BOOL ok = Guarded<BOOL>(FALSE, TransportCalls().getFileTime, file, creation, lastAccess, lastWrite);
     log.Done(Handle(file), Flag(ok) + (ok ? " " + Time(creation) + " " + Time(lastAccess) + " " + Time(lastWrite) : ""));
     return ok;
 }
@@ -148,21 +158,21 @@ BOOL WINAPI CeGetFileTime(HANDLE file, FILETIME *creation, FILETIME *lastAccess,
 BOOL WINAPI CeSetFileTime(HANDLE file, const FILETIME *creation, const FILETIME *lastAccess,
                           const FILETIME *lastWrite) {
     calllog::Call log("CeSetFileTime");
-    BOOL ok = TransportCalls().setFileTime(file, creation, lastAccess, lastWrite);
+    BOOL ok = Guarded<BOOL>(FALSE, TransportCalls().setFileTime, file, creation, lastAccess, lastWrite);
     log.Done(Handle(file) + ", " + Time(creation) + ", " + Time(lastAccess) + ", " + Time(lastWrite), Flag(ok));
     return ok;
 }
 
 BOOL WINAPI CeCloseHandle(HANDLE handle) {
     calllog::Call log("CeCloseHandle");
-    BOOL ok = TransportCalls().closeHandle(handle);
+    BOOL ok = Guarded<BOOL>(FALSE, TransportCalls().closeHandle, handle);
     log.Done(Handle(handle), Flag(ok));
     return ok;
 }
 
 BOOL WINAPI CeDeleteFile(LPCWSTR path) {
     calllog::Call log("CeDeleteFile");
-    BOOL ok = !path ? Refuse(FALSE, ERROR_INVALID_PARAMETER) : TransportCalls().deleteFile(path);
+    BOOL ok = !path ? Refuse(FALSE, ERROR_INVALID_PARAMETER) : Guarded<BOOL>(FALSE, TransportCalls().deleteFile, path);
     log.Done(Text(path), Flag(ok));
     return ok;
 }
@@ -170,21 +180,21 @@ BOOL WINAPI CeDeleteFile(LPCWSTR path) {
 BOOL WINAPI CeMoveFile(LPCWSTR existingPath, LPCWSTR newPath) {
     calllog::Call log("CeMoveFile");
     BOOL ok = !existingPath || !newPath ? Refuse(FALSE, ERROR_INVALID_PARAMETER)
-                                        : TransportCalls().moveFile(existingPath, newPath);
+                                        : Guarded<BOOL>(FALSE, TransportCalls().moveFile, existingPath, newPath);
     log.Done(Text(existingPath) + ", " + Text(newPath), Flag(ok));
     return ok;
 }
 
 BOOL WINAPI CeCreateDirectory(LPCWSTR path, LPSECURITY_ATTRIBUTES security) {
     calllog::Call log("CeCreateDirectory");
-    BOOL ok = !path ? Refuse(FALSE, ERROR_INVALID_PARAMETER) : TransportCalls().createDirectory(path, security);
+    BOOL ok = !path ? Refuse(FALSE, ERROR_INVALID_PARAMETER) : Guarded<BOOL>(FALSE, TransportCalls().createDirectory, path, security);
     log.Done(Text(path), Flag(ok));
     return ok;
 }
 
 BOOL WINAPI CeRemoveDirectory(LPCWSTR path) {
     calllog::Call log("CeRemoveDirectory");
-    BOOL ok = !path ? Refuse(FALSE, ERROR_INVALID_PARAMETER) : TransportCalls().removeDirectory(path);
+    BOOL ok = !path ? Refuse(FALSE, ERROR_INVALID_PARAMETER) : Guarded<BOOL>(FALSE, TransportCalls().removeDirectory, path);
     log.Done(Text(path), Flag(ok));
     return ok;
 }
@@ -192,7 +202,7 @@ BOOL WINAPI CeRemoveDirectory(LPCWSTR path) {
 DWORD WINAPI CeGetFileAttributes(LPCWSTR path) {
     calllog::Call log("CeGetFileAttributes");
     DWORD attributes =
-        !path ? Refuse(INVALID_FILE_ATTRIBUTES, ERROR_INVALID_PARAMETER) : TransportCalls().getFileAttributes(path);
+        !path ? Refuse(INVALID_FILE_ATTRIBUTES, ERROR_INVALID_PARAMETER) : Guarded<DWORD>(INVALID_FILE_ATTRIBUTES, TransportCalls().getFileAttributes, path);
     log.Done(Text(path), Hex(attributes));
     return attributes;
 }
@@ -200,28 +210,28 @@ DWORD WINAPI CeGetFileAttributes(LPCWSTR path) {
 HANDLE WINAPI CeFindFirstFile(LPCWSTR pattern, CE_FIND_DATA *found) {
     calllog::Call log("CeFindFirstFile");
     HANDLE search = !pattern || !found ? Refuse(INVALID_HANDLE_VALUE, ERROR_INVALID_PARAMETER)
-                                       : TransportCalls().findFirstFile(pattern, found);
+                                       : Guarded<HANDLE>(INVALID_HANDLE_VALUE, TransportCalls().findFirstFile, pattern, found);
     log.Done(Text(pattern), Handle(search) + (search != INVALID_HANDLE_VALUE ? " " + Text(found->cFileName) : ""));
     return search;
 }
 
 BOOL WINAPI CeFindNextFile(HANDLE search, CE_FIND_DATA *found) {
     calllog::Call log("CeFindNextFile");
-    BOOL ok = !found ? Refuse(FALSE, ERROR_INVALID_PARAMETER) : TransportCalls().findNextFile(search, found);
+    BOOL ok = !found ? Refuse(FALSE, ERROR_INVALID_PARAMETER) : Guarded<BOOL>(FALSE, TransportCalls().findNextFile, search, found);
     log.Done(Handle(search), Flag(ok) + (ok ? " " + Text(found->cFileName) : ""));
     return ok;
 }
 
 BOOL WINAPI CeFindClose(HANDLE search) {
     calllog::Call log("CeFindClose");
-    BOOL ok = TransportCalls().findClose(search);
+    BOOL ok = Guarded<BOOL>(FALSE, TransportCalls().findClose, search);
     log.Done(Handle(search), Flag(ok));
     return ok;
 }
 
 DWORD WINAPI CeGetSpecialFolderPath(int folder, DWORD bufferLength, LPWSTR buffer) {
     calllog::Call log("CeGetSpecialFolderPath");
-    DWORD length = TransportCalls().getSpecialFolderPath(folder, bufferLength, buffer);
+    DWORD length = Guarded<DWORD>(0, TransportCalls().getSpecialFolderPath, folder, bufferLength, buffer);
     bool copied = buffer && length > 0 && length < bufferLength;
     log.Done(std::to_string(folder) + ", " + Number(bufferLength), Number(length) + (copied ? " " + Text(buffer) : ""));
     return length;
@@ -229,7 +239,7 @@ DWORD WINAPI CeGetSpecialFolderPath(int folder, DWORD bufferLength, LPWSTR buffe
 
 DWORD WINAPI CeSHCreateShortcut(LPWSTR shortcut, LPWSTR target) {
     calllog::Call log("CeSHCreateShortcut");
-    DWORD ok = !shortcut || !target ? Refuse(0, ERROR_INVALID_PARAMETER) : TransportCalls().createShortcut(shortcut, target);
+    DWORD ok = !shortcut || !target ? Refuse(0, ERROR_INVALID_PARAMETER) : Guarded<BOOL>(FALSE, TransportCalls().createShortcut, shortcut, target);
     log.Done(Text(shortcut) + ", " + Text(target), Number(ok));
     return ok;
 }
@@ -250,7 +260,7 @@ HRESULT WINAPI CeRapiInvoke(LPCWSTR dllPath, LPCWSTR function, DWORD inputSize, 
     } else if (!dllPath || !function) {
         result = E_INVALIDARG;
     } else {
-        result = TransportCalls().rapiInvoke(dllPath, function, static_cast<DWORD>(block.size()), block.data(), outputSize,
+        result = Guarded<HRESULT>(E_OUTOFMEMORY, TransportCalls().rapiInvoke, dllPath, function, static_cast<DWORD>(block.size()), block.data(), outputSize,
                                         output, nullptr, reserved);
     }
     // A failed invocation also leaves its code as the host thread's error.
@@ -265,7 +275,7 @@ BOOL WINAPI CeCreateProcess(LPCWSTR image, LPCWSTR commandLine, LPSECURITY_ATTRI
                             LPWSTR currentDir, LPSTARTUPINFOW startup, LPPROCESS_INFORMATION info) {
     calllog::Call log("CeCreateProcess");
     BOOL ok = !image ? Refuse(FALSE, ERROR_INVALID_PARAMETER)
-                     : TransportCalls().createProcess(image, commandLine, processSecurity, threadSecurity, inherit, flags,
+                     : Guarded<BOOL>(FALSE, TransportCalls().createProcess, image, commandLine, processSecurity, threadSecurity, inherit, flags,
                                                  environment, currentDir, startup, info);
     log.Done(Text(image) + ", " + Text(commandLine), Flag(ok));
     return ok;
@@ -273,7 +283,7 @@ BOOL WINAPI CeCreateProcess(LPCWSTR image, LPCWSTR commandLine, LPSECURITY_ATTRI
 
 BOOL WINAPI CeGetStoreInformation(STORE_INFORMATION *information) {
     calllog::Call log("CeGetStoreInformation");
-    BOOL ok = !information ? Refuse(FALSE, ERROR_INVALID_PARAMETER) : TransportCalls().getStoreInformation(information);
+    BOOL ok = !information ? Refuse(FALSE, ERROR_INVALID_PARAMETER) : Guarded<BOOL>(FALSE, TransportCalls().getStoreInformation, information);
     log.Done("", Flag(ok) + (ok ? " " + Number(information->dwFreeSize) + " of " +
                                        Number(information->dwStoreSize) + " free"
                                  : ""));
@@ -284,7 +294,7 @@ BOOL WINAPI CeGetDiskFreeSpaceEx(LPCWSTR folder, ULARGE_INTEGER *freeToCaller, U
                                  ULARGE_INTEGER *totalFree) {
     calllog::Call log("CeGetDiskFreeSpaceEx");
     BOOL ok = !folder ? Refuse(FALSE, ERROR_INVALID_PARAMETER)
-                      : TransportCalls().getDiskFreeSpaceEx(folder, freeToCaller, total, totalFree);
+                      : Guarded<BOOL>(FALSE, TransportCalls().getDiskFreeSpaceEx, folder, freeToCaller, total, totalFree);
     log.Done(Text(folder), Flag(ok) + (ok && freeToCaller ? " " + Number(freeToCaller->QuadPart) + " free" : ""));
     return ok;
 }
@@ -294,7 +304,7 @@ BOOL WINAPI CeFindAllFiles(LPCWSTR path, DWORD flags, LPDWORD foundCount, CE_FIN
     if (foundCount) *foundCount = 0;
     if (found) *found = nullptr;
     BOOL ok = !path || !foundCount || !found ? Refuse(FALSE, ERROR_INVALID_PARAMETER)
-                                             : TransportCalls().findAllFiles(path, flags, foundCount, found);
+                                             : Guarded<BOOL>(FALSE, TransportCalls().findAllFiles, path, flags, foundCount, found);
     log.Done(Text(path) + ", flags " + Hex(flags), Flag(ok) + (ok ? " " + Number(*foundCount) + " found" : ""));
     return ok;
 }

@@ -28,7 +28,7 @@ LONG WINAPI CeRegOpenKeyEx(HKEY key, LPCWSTR subKey, DWORD options, REGSAM acces
     LONG status = ERROR_INVALID_PARAMETER;
     if (result) {
         *result = nullptr;
-        status = TransportCalls().regOpenKeyEx(key, subKey, options, access, result);
+        status = Guarded<LONG>(ERROR_NOT_ENOUGH_MEMORY, TransportCalls().regOpenKeyEx, key, subKey, options, access, result);
     }
     log.Done(Key(key) + ", " + Text(subKey), Status(status) + (result ? " key " + Key(*result) : ""));
     return status;
@@ -40,7 +40,7 @@ LONG WINAPI CeRegCreateKeyEx(HKEY key, LPCWSTR subKey, DWORD reserved, LPWSTR ke
     LONG status = ERROR_INVALID_PARAMETER;
     if (result && subKey) {
         *result = nullptr;
-        status = TransportCalls().regCreateKeyEx(key, subKey, reserved, keyClass, options, access, security, result,
+        status = Guarded<LONG>(ERROR_NOT_ENOUGH_MEMORY, TransportCalls().regCreateKeyEx, key, subKey, reserved, keyClass, options, access, security, result,
                                                  disposition);
     }
     log.Done(Key(key) + ", " + Text(subKey),
@@ -54,7 +54,7 @@ LONG WINAPI CeRegQueryValueEx(HKEY key, LPCWSTR name, LPDWORD reserved, LPDWORD 
     calllog::Call log("CeRegQueryValueEx");
     DWORD room = dataSize ? *dataSize : 0;
     LONG status = data && !dataSize ? ERROR_INVALID_PARAMETER
-                                    : TransportCalls().regQueryValueEx(key, name, reserved, type, data, dataSize);
+                                    : Guarded<LONG>(ERROR_NOT_ENOUGH_MEMORY, TransportCalls().regQueryValueEx, key, name, reserved, type, data, dataSize);
     log.Done(Key(key) + ", " + Text(name) + ", room " + Number(room),
              Status(status) + (type ? " type " + Number(*type) : "") + (dataSize ? " size " + Number(*dataSize) : ""));
     return status;
@@ -66,7 +66,7 @@ LONG WINAPI CeRegEnumKeyEx(HKEY key, DWORD index, LPWSTR name, LPDWORD nameChars
     const std::string room = Count(nameChars);
     LONG status = !name || !nameChars || (keyClass && !classChars)
                       ? ERROR_INVALID_PARAMETER
-                      : TransportCalls().regEnumKeyEx(key, index, name, nameChars, reserved, keyClass, classChars,
+                      : Guarded<LONG>(ERROR_NOT_ENOUGH_MEMORY, TransportCalls().regEnumKeyEx, key, index, name, nameChars, reserved, keyClass, classChars,
                                                       lastWrite);
     log.Done(Key(key) + ", #" + Number(index) + ", room " + room,
              Status(status) + (status == ERROR_SUCCESS ? " " + Text(name) : ""));
@@ -79,7 +79,7 @@ LONG WINAPI CeRegEnumValue(HKEY key, DWORD index, LPWSTR name, LPDWORD nameChars
     const std::string room = Count(nameChars) + ", data room " + Count(dataSize);
     LONG status = !name || !nameChars || (data && !dataSize)
                       ? ERROR_INVALID_PARAMETER
-                      : TransportCalls().regEnumValue(key, index, name, nameChars, reserved, type, data, dataSize);
+                      : Guarded<LONG>(ERROR_NOT_ENOUGH_MEMORY, TransportCalls().regEnumValue, key, index, name, nameChars, reserved, type, data, dataSize);
     log.Done(Key(key) + ", #" + Number(index) + ", room " + room,
              Status(status) + (status == ERROR_SUCCESS ? " " + Text(name) + " size " + Count(dataSize) : ""));
     return status;
@@ -88,7 +88,7 @@ LONG WINAPI CeRegEnumValue(HKEY key, DWORD index, LPWSTR name, LPDWORD nameChars
 LONG WINAPI CeRegSetValueEx(HKEY key, LPCWSTR name, DWORD reserved, DWORD type, const BYTE *data, DWORD dataSize) {
     calllog::Call log("CeRegSetValueEx");
     LONG status = !data && dataSize ? ERROR_INVALID_PARAMETER
-                                    : TransportCalls().regSetValueEx(key, name, reserved, type, data, dataSize);
+                                    : Guarded<LONG>(ERROR_NOT_ENOUGH_MEMORY, TransportCalls().regSetValueEx, key, name, reserved, type, data, dataSize);
     log.Done(Key(key) + ", " + Text(name) + ", type " + Number(type) + ", " + Number(dataSize) + " bytes",
              Status(status));
     return status;
@@ -96,21 +96,21 @@ LONG WINAPI CeRegSetValueEx(HKEY key, LPCWSTR name, DWORD reserved, DWORD type, 
 
 LONG WINAPI CeRegDeleteKey(HKEY key, LPCWSTR subKey) {
     calllog::Call log("CeRegDeleteKey");
-    LONG status = !subKey ? ERROR_INVALID_PARAMETER : TransportCalls().regDeleteKey(key, subKey);
+    LONG status = !subKey ? ERROR_INVALID_PARAMETER : Guarded<LONG>(ERROR_NOT_ENOUGH_MEMORY, TransportCalls().regDeleteKey, key, subKey);
     log.Done(Key(key) + ", " + Text(subKey), Status(status));
     return status;
 }
 
 LONG WINAPI CeRegDeleteValue(HKEY key, LPCWSTR name) {
     calllog::Call log("CeRegDeleteValue");
-    LONG status = TransportCalls().regDeleteValue(key, name);
+    LONG status = Guarded<LONG>(ERROR_NOT_ENOUGH_MEMORY, TransportCalls().regDeleteValue, key, name);
     log.Done(Key(key) + ", " + Text(name), Status(status));
     return status;
 }
 
 LONG WINAPI CeRegCloseKey(HKEY key) {
     calllog::Call log("CeRegCloseKey");
-    LONG status = TransportCalls().regCloseKey(key);
+    LONG status = Guarded<LONG>(ERROR_NOT_ENOUGH_MEMORY, TransportCalls().regCloseKey, key);
     log.Done(Key(key), Status(status));
     return status;
 }

@@ -112,12 +112,14 @@ int StartNetwork(Device &device, LinkSpeed &link, const Options &options, Networ
     std::string error;
     if (!options.network.empty() && mobile) {
         services->dock.reset(new Rapi2Dock(device, link, rapi, desktop));
+        services->dock->SetForgiving(options.forgiving);
         if (!services->dock->Start(&error)) {
             Print("cedevice: " + error);
             return 1;
         }
     } else if (!options.network.empty()) {
         services->rapi1.reset(new NetworkService(device, link, rapi, desktop));
+        services->rapi1->SetForgiving(options.forgiving);
         if (!services->rapi1->Start(&error)) {
             Print("cedevice: " + error);
             return 1;

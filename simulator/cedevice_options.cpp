@@ -23,7 +23,14 @@ const char kUsage[] =
     "  --desktop HOST[:PORT]\n"
     "                      connect out to a desktop's control port from the\n"
     "                      --network address (PORT default 5679; for a Windows\n"
-    "                      Mobile device 990, where it docks and opens sessions)\n"
+    "                      Mobile device 990, where it docks and opens sessions).\n"
+    "                      The device calls the desktop once when it starts, as\n"
+    "                      a handheld does when its link comes up; a Windows\n"
+    "                      Mobile device also each time the desktop's trigger\n"
+    "                      reaches its UDP port 5679\n"
+    "  --forgiving-docking (tests) call the desktop again every few seconds\n"
+    "                      until answered and after each undocking, which no\n"
+    "                      real handheld is known to do\n"
     "  --rapi2-listen ADDRESS:PORT\n"
     "                      also serve bare Windows Mobile (RAPI2) sessions on\n"
     "                      ADDRESS:PORT: no handshake, no id, no password, as a\n"
@@ -104,6 +111,8 @@ bool ParseOptions(int argc, wchar_t **argv, Options *options, std::string *error
             options->network = WideToUtf8(argv[++i]);
         } else if (arg == L"--desktop" && hasValue) {
             options->desktop = WideToUtf8(argv[++i]);
+        } else if (arg == L"--forgiving-docking") {
+            options->forgiving = true;
         } else if (arg == L"--rapi2-listen" && hasValue) {
             options->rapi2Listen = WideToUtf8(argv[++i]);
         } else if (arg == L"--fault" && hasValue) {
@@ -123,8 +132,8 @@ bool ParseOptions(int argc, wchar_t **argv, Options *options, std::string *error
         } else {
             *error = "unknown or incomplete option " + WideToUtf8(arg) +
                      " (options: --profile NAME, --pipe NAME, --network ADDRESS[:PORT], --desktop HOST[:PORT], "
-                     "--fault NAME=VALUE, --insert-card NAME, --remove-card NAME, --start PATH, --reg-set KEY\\NAME=DATA, "
-                     "--reg-delete KEY[\\NAME], --list, --serve, "
+                     "--forgiving-docking, --fault NAME=VALUE, --insert-card NAME, --remove-card NAME, --start PATH, "
+                     "--reg-set KEY\\NAME=DATA, --reg-delete KEY[\\NAME], --list, --serve, "
                      "--link-speed BYTES_PER_SECOND, --link-latency MS, --help)";
             return false;
         }

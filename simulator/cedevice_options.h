@@ -19,6 +19,7 @@ struct Options {
     std::vector<std::pair<wire::Op, std::wstring>> changes;  // in the order given
     bool list = false;
     bool serve = false;
+    bool forgiving = false;  // --forgiving-docking
     uint64_t linkSpeed = 0;  // bytes per second; 0: unlimited
     uint64_t linkLatency = 0;  // milliseconds per call
 };

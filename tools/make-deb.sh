@@ -2,7 +2,8 @@
 # Makes the Debian package of the Linux kit from a built 64-bit build
 # folder, and prints its path:
 #   /usr/bin/tesh-reader-setup                the launcher (the zip's one)
-#   /usr/lib/tesh-reader-setup/               setup.exe and the stand-in rapi.dll
+#   /usr/lib/tesh-reader-setup/               setup.exe, the stand-in rapi.dll, rapidock.exe
+#                                             and the launcher's -usb.sh part
 #   /usr/share/applications/tesh-reader-setup.desktop   the menu entry
 #   /usr/share/icons/hicolor/NxN/apps/tesh-reader-setup.png
 #                                             the icon, taken out of setup.exe
@@ -28,7 +29,7 @@ fail() {
   echo "make-deb: $*" >&2
   exit 2
 }
-for file in bin/setup.exe bin/rapi.dll packaging/debian/control; do
+for file in bin/setup.exe bin/rapi.dll bin/rapidock.exe packaging/debian/control; do
   [ -f "$build/$file" ] || fail "$build/$file is missing: build the project first (tools/package.sh)"
 done
 for tool in wrestool icotool dpkg-deb; do
@@ -45,7 +46,8 @@ doc=$root/usr/share/doc/$name
 install -d "$root/DEBIAN" "$root/usr/bin" "$root/usr/lib/$name" "$root/usr/share/applications" \
   "$root/usr/share/man/man1" "$doc"
 install -m 0755 "$repo/packaging/linux/tesh-reader-setup.sh" "$root/usr/bin/$name"
-install -m 0644 "$build/bin/setup.exe" "$build/bin/rapi.dll" "$root/usr/lib/$name/"
+install -m 0644 "$build/bin/setup.exe" "$build/bin/rapi.dll" "$build/bin/rapidock.exe" \
+  "$repo/packaging/linux/tesh-reader-setup-usb.sh" "$root/usr/lib/$name/"
 install -m 0644 "$sources/$name.desktop" "$root/usr/share/applications/"
 install -m 0644 "$sources/copyright" "$doc/"
 

@@ -18,7 +18,7 @@ build_i686=${TESH_BUILD_DIR_I686:-$repo/build-i686}
 answer_help "$0" "$@"
 [ "$#" -eq 0 ] || refuse_word "$0" word "$1" "it takes none"
 
-"$here/build.sh" "$build" setup cedevice cecopy rapi samples
+"$here/build.sh" "$build" setup cedevice cecopy rapi rapidock samples
 # Zips of an earlier version would be listed with the new ones.
 rm -f "$build"/packages/*.zip "$build_i686"/packages/*.zip
 # CPack packs what is built; the package target would first build the tests.

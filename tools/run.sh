@@ -30,7 +30,14 @@
 #                                     RAPI_DESKTOP2 (unless set, a free
 #                                     loopback port from 9991 up, since its
 #                                     own port 990 needs root) and opens its
-#                                     sessions there, in the newer protocol
+#                                     sessions there, in the newer protocol.
+#                                     As on Linux with a real handheld,
+#                                     rapidock.exe listens from setup.exe's
+#                                     start; the device docks as a real one
+#                                     does: a Windows Mobile one when it
+#                                     starts and on the listener's trigger,
+#                                     an older one once, when it starts
+#                                     (after the listener is up, here)
 #
 # The device keeps its contents in build/device-image/PROFILE (created from
 # the profile on first use, one image per profile; delete the folder to start
@@ -247,6 +254,39 @@ device_docked() {
   return 0   # still starting after a minute: setup.exe waits for it as for a cradle
 }
 
+# Until something listens on the loopback port (the run's listener), at
+# most 30 s.
+await_listener() {
+  local attempt
+  for attempt in $(seq 300); do
+    ss -Hltn "sport = :$1" 2>/dev/null | grep -q . && return 0
+    command -v ss >/dev/null 2>&1 || { sleep 3; return 0; }
+    sleep 0.1
+  done
+}
+
+if [ -n "$network" ]; then
+  # The listener from setup.exe's start, as the Linux launcher runs it.
+  setup_command=("${setup_command[@]:0:${#setup_command[@]}-1}" "Z:${build//\//\\}\\bin\\rapidock.exe" setup.exe)
+fi
+
+# The device's lines go to this terminal and to a log, in which the run
+# sees that it docked.
+start_device() {
+  device_log=$state/.device.log
+  : > "$device_log"
+  (cd "$state" && exec "$here/wine-run.sh" "$build/bin/cedevice.exe" "$image" --profile "$profile" \
+      --link-speed "$link_speed" --link-latency "$link_latency" "${device_network[@]}") > >(exec 8>&-; tee -a "$device_log") 2>&1 8>&- &
+  device_pid=$!
+  echo "The device runs as process $device_pid"
+  if ! device_docked "$device_log"; then
+    wait "$device_pid" 2>/dev/null || true
+    device_pid=
+    echo "run: the device was not docked (see its line above), so setup.exe was not started." >&2
+    return 1
+  fi
+}
+
 if [ "$dock" = 1 ]; then
   image=device-image/$profile
   mkdir -p "$state/device-image"
@@ -263,20 +303,9 @@ if [ "$dock" = 1 ]; then
     device_network=(--network "127.0.0.1:$RAPI_DEVICE_PORT" --desktop "$RAPI_DESKTOP")
     echo "Over TCP: the device serves 127.0.0.1:$RAPI_DEVICE_PORT and docks to $RAPI_DESKTOP"
   fi
-  # The device's lines go to this terminal and to a log, in which the
-  # run sees that it docked.
-  device_log=$state/.device.log
-  : > "$device_log"
-  (cd "$state" && exec "$here/wine-run.sh" "$build/bin/cedevice.exe" "$image" --profile "$profile" \
-      --link-speed "$link_speed" --link-latency "$link_latency" "${device_network[@]}") > >(exec 8>&-; tee -a "$device_log") 2>&1 8>&- &
-  device_pid=$!
-  echo "The device runs as process $device_pid"
-  if ! device_docked "$device_log"; then
-    wait "$device_pid" 2>/dev/null || true
-    device_pid=
-    echo "run: the device was not docked (see its line above), so setup.exe was not started." >&2
-    exit 1
-  fi
+  # An older device docks once, when it starts: over TCP it starts once
+  # setup.exe listens (below).
+  if [ -z "$network" ] || is_mobile "$profile"; then start_device || exit 1; fi
 else
   echo "No device docked: setup.exe waits for one, as it would with no handheld in its cradle."
   echo "To dock one, run in a second terminal (Ctrl+C there undocks it):"
@@ -290,6 +319,10 @@ echo "Starting setup.exe in $setupfolder"
   2> >(exec 8>&-; wine_noise_filter >&2) 8>&- &
 setup_group=-$!
 echo "setup.exe runs in process group ${setup_group#-}"
+if [ "$dock" = 1 ] && [ -n "$network" ] && ! is_mobile "$profile"; then
+  await_listener 5679
+  start_device || echo "run: setup.exe finds no device." >&2
+fi
 # Waits for setup.exe; a device that ends before it is said at once.
 status=0
 ended=
@@ -297,7 +330,7 @@ if [ -n "$device_pid" ]; then wait -n -p ended "${setup_group#-}" "$device_pid" 
 if [ -n "$device_pid" ] && [ "$ended" = "$device_pid" ]; then
   device_pid=
   echo "run: the simulated device has ended; setup.exe now finds no device. Dock it again, in a second terminal:"
-  echo "  $run_command device $profile --serve"
+  echo "  $run_command device $profile --serve${device_network[*]:+ ${device_network[*]}}"
 fi
 if [ "$ended" != "${setup_group#-}" ]; then
   status=0

@@ -1,29 +1,35 @@
 #!/bin/sh
 # Tesh(TM) Reader Setup on Linux: runs setup.exe under Wine, with the
 # stand-in rapi.dll as the bridge to a Windows CE handheld docked over its
-# network link (the USB cable through the kernel's ipaq driver and pppd, or
-# a serial cradle through pppd). Run it on the folder that holds the
-# reader's variant files and any books (a publisher's disc, a download),
-# from the USB cable:
+# network link: an older one (CE 3.x/4.x) on its USB cable through the
+# kernel's ipaq driver and pppd, or a serial cradle through pppd; a Windows
+# Mobile 5/6 one on its USB cable as a network device (rndis_host), its
+# address from the device's DHCP server. The docking service rapidock.exe
+# listens from the wizard's start and hands the device to the wizard. Run
+# it on the folder that holds the reader's variant files and any books (a
+# publisher's disc, a download):
 #
-#   sudo modprobe ipaq
-#   tesh-reader-setup --folder /media/cdrom --serial /dev/ttyUSB0
+#   tesh-reader-setup --folder /media/cdrom
 #
-# which brings the link up with pppd (through sudo when not run as root),
-# and ends it when the wizard ends. Run `tesh-reader-setup --help` for
+# which looks for the device's cable itself (or name it: --serial DEVICE,
+# --usb [INTERFACE]), brings the link up (through sudo when not run as
+# root), and undoes it when the wizard ends. Run `tesh-reader-setup --help` for
 # every option and variable. Installed from the Debian package it is
-# /usr/bin/tesh-reader-setup with setup.exe and rapi.dll in
-# /usr/lib/tesh-reader-setup; from the zip, all three lie in one folder.
+# /usr/bin/tesh-reader-setup with setup.exe, rapi.dll, rapidock.exe and
+# tesh-reader-setup-usb.sh in /usr/lib/tesh-reader-setup; from the zip, all
+# lie in one folder.
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 me=tesh-reader-setup
 
 usage() {
   cat <<'EOF'
-usage: tesh-reader-setup [--folder DIR] [--serial DEVICE [--speed BITS]] [--] [SETUP.EXE ARGUMENTS...]
+usage: tesh-reader-setup [--folder DIR] [--serial DEVICE [--speed BITS] | --usb [INTERFACE]] [--] [SETUP.EXE ARGUMENTS...]
 
 Runs the Tesh Reader Setup wizard (setup.exe) under Wine on a setup folder;
-the handheld docks over its network link.
+the handheld docks over its network link. Without --serial or --usb it looks
+for the cable itself: an ipaq serial port means --serial, an rndis_host
+network interface --usb; it says which it chose, or what to plug in.
 
 Options:
   --folder DIR     the setup folder: where the reader's variant files
@@ -37,14 +43,27 @@ Options:
                    /dev/ttyS0): pppd runs in the background (through sudo
                    when not run as root), and ends when the wizard ends
   --speed BITS     the serial port's speed with --serial (default 115200)
+  --usb [INTERFACE]  a Windows Mobile 5/6 handheld on its USB cable: waits
+                   for the network interface whose driver is rndis_host (or
+                   INTERFACE), takes its address from the device's DHCP
+                   server (dhclient, dhcpcd, udhcpc or NetworkManager; else
+                   169.254.2.2/24, the device being 169.254.2.1), lets the
+                   bridge listen on its port 990 (through sudo when not
+                   root), and undoes all that when the wizard ends
   --help           this text
+
 
 Variables:
   RAPI_DESKTOP      where to listen for the docking device: [ADDRESS][:PORT];
                     unless set, the PC's end of the link, 192.168.131.102:5679
-                    (an empty value: this machine only)
+                    (with --usb, the address the link got, port 5679; an
+                    empty value: this machine only)
+  RAPI_DESKTOP2     where a Windows Mobile 5/6 device docks: [ADDRESS][:PORT]
+                    (RAPI_DESKTOP's address, port 990), or off
   RAPI_PEER         the only address a device may dock from; unless set, the
-                    device's end of the link, 192.168.131.201
+                    far end of the link the script made: 192.168.131.201 for
+                    the older link, with --usb the device's DHCP server
+                    (else 169.254.2.1)
   RAPI_DEVICE       no listening: open the session straight to HOST[:PORT]
   RAPI_DEVICE_PORT  the device's remote API port when found by listening (990)
   RAPI_PASSWORD     the device's password, when it has one
@@ -60,6 +79,11 @@ Variables:
                     only a prefix it made itself (marked by .tesh-reader-setup)
   WINEDEBUG, WINEDLLOVERRIDES  passed on to Wine (defaults: -all; no Mono or
                     Gecko installer)
+  DISPLAY, WAYLAND_DISPLAY  the screen the wizard's windows open on; with
+                    neither, the script stops and says so
+  HOME, PATH        where the default Wine prefix is; where Wine, pppd,
+                    sudo, ip and the DHCP client are found (and /usr/sbin,
+                    /sbin)
 EOF
 }
 
@@ -73,7 +97,7 @@ refuse() {
 # or ../lib/tesh-reader-setup beside the bin folder it is installed in.
 find_program_folder() {
   for candidate in "$here" "$here/../lib/tesh-reader-setup"; do
-    if [ -f "$candidate/setup.exe" ] && [ -f "$candidate/rapi.dll" ]; then
+    if [ -f "$candidate/setup.exe" ] && [ -f "$candidate/rapi.dll" ] && [ -f "$candidate/rapidock.exe" ]; then
       (cd "$candidate" && pwd)
       return 0
     fi
@@ -149,6 +173,8 @@ default_wine_prefix() {
 folder=
 serial=
 speed=
+usb=
+usb_if=
 while [ $# -gt 0 ]; do
   case $1 in
     --help | -h) usage; exit 0 ;;
@@ -167,13 +193,26 @@ while [ $# -gt 0 ]; do
       esac
       speed=$2
       shift 2 ;;
+    --usb)
+      usb=1
+      shift
+      # An interface's name follows unless the next word is an option.
+      case ${1:-} in
+        '' | -*) ;;
+        */* | .*) refuse "--usb takes a network interface's name (e.g. usb0), not \"$1\"" ;;
+        *) usb_if=$1; shift ;;
+      esac ;;
     --) shift; break ;;
     -*) refuse "unknown option $1 (see --help)" ;;
     *) break ;;
   esac
 done
 [ -z "$speed" ] || [ -n "$serial" ] || refuse "--speed goes with --serial"
-program=$(find_program_folder) || refuse "setup.exe and rapi.dll are neither beside $0 nor in $here/../lib/tesh-reader-setup"
+[ -z "$serial" ] || [ -z "$usb" ] || refuse "--serial and --usb are two different cables: name one"
+program=$(find_program_folder) ||
+  refuse "setup.exe, rapi.dll and rapidock.exe are neither beside $0 nor in $here/../lib/tesh-reader-setup"
+# shellcheck source=tesh-reader-setup-usb.sh
+. "$program/tesh-reader-setup-usb.sh"
 folder=$(choose_setup_folder "$folder")
 
 export WINEPREFIX="${TESH_WINE_PREFIX:-$(default_wine_prefix)}"
@@ -181,10 +220,6 @@ marker=$WINEPREFIX/.tesh-reader-setup
 export WINEDEBUG="${WINEDEBUG:--all}"
 # No Mono or Gecko installer prompts: the program needs neither.
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
-# The link's two ends, as pppd makes them (README.txt).
-export RAPI_DESKTOP="${RAPI_DESKTOP-192.168.131.102:5679}"
-export RAPI_PEER="${RAPI_PEER-192.168.131.201}"
-desktop_address=${RAPI_DESKTOP%:*}
 
 wine=$(command -v wine || command -v wine64 || true)
 [ -n "$wine" ] || {
@@ -192,8 +227,39 @@ wine=$(command -v wine || command -v wine64 || true)
   exit 127
 }
 
-# pppd lives in /usr/sbin, which a user's PATH may not name.
-find_pppd() { command -v pppd || { [ -x /usr/sbin/pppd ] && echo /usr/sbin/pppd; } || true; }
+# The wizard's windows need a screen, unless the prefix is a headless one
+# made with Wine's null graphics driver.
+if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] &&
+   ! grep -qs '^"Graphics"="null"' "$WINEPREFIX/user.reg"; then
+  echo "$me: no display: the wizard's windows need a graphical session (DISPLAY is not set)." \
+       "Run the script in a desktop's terminal, or over ssh with -X." >&2
+  exit 3
+fi
+
+# pppd, ip and the DHCP clients live in /usr/sbin or /sbin, which a user's
+# PATH may not name.
+find_tool() {
+  command -v "$1" 2>/dev/null && return 0
+  for dir in /usr/sbin /sbin; do
+    [ -x "$dir/$1" ] && { echo "$dir/$1"; return 0; }
+  done
+  return 0
+}
+find_pppd() { find_tool pppd; }
+
+# The link's two ends: as pppd makes them (README.txt), unless a road
+# below finds them otherwise.
+older_desktop=192.168.131.102:5679
+older_peer=192.168.131.201
+if [ -z "$serial" ] && [ -z "$usb" ] && [ -z "${RAPI_DESKTOP+set}" ] && [ -z "${RAPI_DEVICE:-}" ]; then
+  choose_road
+fi
+if [ -z "$usb" ]; then
+  export RAPI_DESKTOP="${RAPI_DESKTOP-$older_desktop}"
+  export RAPI_PEER="${RAPI_PEER-$older_peer}"
+fi
+desktop_address=${RAPI_DESKTOP:-}
+desktop_address=${desktop_address%:*}
 
 if [ -n "$serial" ]; then
   [ -c "$serial" ] || refuse "$serial is no serial port here: connect the cradle or cable, and for USB load" \
@@ -221,43 +287,9 @@ if [ ! -f "$marker" ]; then
   : > "$marker"
 fi
 
-# The link, in the background for as long as the wizard runs: the device
-# sends "CLIENT" and waits for "CLIENTSERVER" before PPP starts; persist
-# brings the link back when the device is taken out of its cradle and put
-# back.
-link_pid=
-as_root=
-end_link() {
-  [ -n "$link_pid" ] || return 0
-  say "ending the link (pppd, process $link_pid)"
-  $as_root kill "$link_pid" 2>/dev/null || true
-  wait "$link_pid" 2>/dev/null || true
-  link_pid=
-}
-if [ -n "$serial" ]; then
-  if [ "$(id -u)" != 0 ]; then
-    say "pppd needs root: starting it through sudo, which may ask for your password"
-    sudo -v || refuse "sudo did not let pppd start; run as root, or bring the link up yourself (README.txt, step 2)"
-    as_root=sudo
-  fi
-  trap end_link EXIT
-  trap 'exit 130' INT
-  trap 'exit 143' TERM HUP
-  $as_root "$pppd" "$serial" "${speed:-115200}" connect "chat -v -t3 CLIENT CLIENTSERVER\\c" \
-    "$desktop_address:$RAPI_PEER" noauth local nodefaultroute crtscts lock persist maxfail 0 holdoff 1 nodetach &
-  link_pid=$!
-  say "pppd makes the link on $serial at ${speed:-115200} bit/s: dock the device now" \
-      "(put it in its cradle, or plug in its cable)"
-elif command -v ip >/dev/null 2>&1; then
-  case $desktop_address in
-    '' | 127.* | 0.0.0.0) ;;
-    *)
-      if ! ip -o -4 addr show 2>/dev/null | grep -q "inet $desktop_address/"; then
-        say "$desktop_address is not on this PC yet: bring the link up (README.txt, step 2) or start with --serial /dev/ttyUSB0"
-      fi ;;
-  esac
-fi
-
+# The prefix is made ready before the link comes up, so that the docking
+# service listens within a moment of "dock the device now": a device calls
+# once when its link comes up.
 if [ ! -d "$WINEPREFIX/drive_c/windows/system32" ]; then
   "$wine" wineboot -i >/dev/null 2>&1 || true
   wineserver -w 2>/dev/null || true
@@ -276,16 +308,164 @@ for fonts in /usr/share/wine/fonts /usr/local/share/wine/fonts /opt/wine*/share/
   fi
 done
 
-# The bridge listens from the wizard's start for as long as it runs, and
-# waits for its address when the link is not up yet.
+# The link, in the background for as long as the wizard runs: the device
+# sends "CLIENT" and waits for "CLIENTSERVER" before PPP starts; persist
+# brings the link back when the device is taken out of its cradle and put
+# back, and keeps pppd through a hang-up too. So pppd is started by a small
+# keeper (as root, through the one sudo that may ask for a password) that
+# ends it as soon as the launcher is gone: it reads a pipe that only the
+# launcher holds open, and the launcher's end, however it comes (the wizard
+# closed, Ctrl+C, TERM, the terminal closed, an error here, even a KILL),
+# closes that pipe. Nothing is asked of sudo at the end.
+keeper='
+link=
+end() {
+  trap "" HUP INT TERM
+  [ -z "$link" ] || kill "$link" 2>/dev/null
+  [ -z "$link" ] || wait "$link" 2>/dev/null
+  exit 0
+}
+trap end HUP INT TERM
+exec 3<&0
+"$@" </dev/null >&2 &
+link=$!
+sleep 1
+if ! kill -0 "$link" 2>/dev/null; then
+  status=0
+  wait "$link" || status=$?
+  echo "ended $status"
+  exit 0
+fi
+echo "$link"
+exec >&2
+cat <&3 >/dev/null &
+watch=$!
+while kill -0 "$link" 2>/dev/null && kill -0 "$watch" 2>/dev/null; do
+  sleep 1 &
+  wait $!
+done
+end'
+link_pid=
+link_dir=
+link_log=
+as_root=
+wizard_pid=
+# Messages to a terminal that is gone fail; the cleanup goes on regardless.
+note() { say "$@" 2>/dev/null || true; }
+# The wizard, when the script ends before it (Ctrl+C, TERM, the terminal
+# closed): the prefix is the script's own, so every Wine process in it is
+# the wizard's. A Wine that ignores that is killed after 3 s: the wizard
+# ends within 5.
+end_wizard() {
+  [ -n "$wizard_pid" ] && kill -0 "$wizard_pid" 2>/dev/null || return 0
+  note "ending the wizard"
+  wineserver -k 2>/dev/null 9>&- || kill "$wizard_pid" 2>/dev/null || true
+  tenths=0
+  while kill -0 "$wizard_pid" 2>/dev/null && [ "$tenths" -lt 30 ]; do
+    sleep 0.1
+    tenths=$((tenths + 1))
+  done
+  kill -KILL "$wizard_pid" 2>/dev/null || true
+  wizard_pid=
+}
+# pppd: its keeper sees the pipe closed and ends it.
+end_link() {
+  [ -z "$link_dir" ] || rm -rf "$link_dir"
+  [ -n "$link_pid" ] || return 0
+  note "ending the link (pppd)"
+  exec 9>&-
+  wait "$link_pid" 2>/dev/null
+  link_pid=
+}
+# Why pppd ended, in its own words when it said why.
+pppd_ended() {
+  if grep -qs "/dev/ppp" "$link_log" || [ "$1" = 4 ]; then
+    echo "$me: pppd ended: this kernel has no PPP support loaded (no /dev/ppp). Load it: sudo modprobe ppp_generic" >&2
+  else
+    echo "$me: pppd ended${1:+ (status $1)}: $(tail -n 3 "$link_log" 2>/dev/null | tr '\n' ' ')" >&2
+  fi
+}
+# Whatever ends the script: the wizard, pppd's keeper's pipe, the USB link.
+end_all() {
+  set +e
+  trap '' HUP INT TERM
+  end_wizard
+  [ -z "${watcher_pid:-}" ] || kill "$watcher_pid" 2>/dev/null
+  end_link
+  end_usb
+}
+if [ -n "$serial" ] || [ -n "$usb" ]; then
+  if [ "$(id -u)" != 0 ]; then
+    if [ -n "$serial" ]; then
+      say "pppd needs root: starting it through sudo, which may ask for your password"
+    else
+      say "the USB link's address needs root: asking sudo once, which may ask for your password"
+      sudo -v || refuse "sudo did not allow it; run as root, or set the link up yourself (README.txt, \"Windows Mobile 5/6\")"
+    fi
+    as_root=sudo
+  fi
+  trap end_all EXIT
+  trap 'exit 130' INT
+  trap 'exit 143' TERM
+  trap 'exit 129' HUP
+fi
+if [ -n "$serial" ]; then
+  link_log=$(mktemp "${TMPDIR:-/tmp}/tesh-pppd.XXXXXX")
+  link_dir=$(mktemp -d "${TMPDIR:-/tmp}/$me.XXXXXX")
+  mkfifo "$link_dir/keep" "$link_dir/started"
+  $as_root sh -c "$keeper" keeper "$pppd" "$serial" "${speed:-115200}" connect "chat -v -t3 CLIENT CLIENTSERVER\\c" \
+    "$desktop_address:$RAPI_PEER" noauth local nodefaultroute crtscts lock persist maxfail 0 holdoff 1 nodetach \
+    <"$link_dir/keep" >"$link_dir/started" 2>"$link_log" &
+  link_pid=$!
+  exec 9>"$link_dir/keep"
+  started=
+  read -r started <"$link_dir/started" || true
+  rm -rf "$link_dir"
+  link_dir=
+  case $started in
+    '') refuse "pppd did not start (sudo refused it?); run as root, or bring the link up yourself (README.txt, step 2)" ;;
+    ended*)
+      # A pppd that cannot start at all ends within a moment: no wizard then.
+      pppd_ended "${started#ended }"
+      exit 1 ;;
+  esac
+  say "pppd makes the link on $serial at ${speed:-115200} bit/s: dock the device now" \
+      "(put it in its cradle, or plug in its cable)"
+elif [ -n "$usb" ]; then
+  usb_link_up
+elif command -v ip >/dev/null 2>&1; then
+  case $desktop_address in
+    '' | 127.* | 0.0.0.0) ;;
+    *)
+      if ! ip -o -4 addr show 2>/dev/null | grep -q "inet $desktop_address/"; then
+        say "$desktop_address is not on this PC yet: bring the link up (README.txt, step 2) or start with --serial /dev/ttyUSB0"
+      fi ;;
+  esac
+fi
+
+# rapidock.exe listens from now on, for as long as the wizard runs, and
+# waits for its address when the link is not up yet; it starts the wizard
+# (by its Windows path: Wine's Z: drive is the root folder) and ends with it.
 say "the device is awaited on ${RAPI_DESKTOP:-127.0.0.1:5679}${RAPI_PEER:+ from $RAPI_PEER}; it may dock at any time"
 # The setup folder is setup.exe's start directory, where it looks for the
 # reader's files and the books.
 say "setup folder: $folder"
 cd "$folder"
-if [ -z "$serial" ]; then
-  exec "$wine" "$program/setup.exe" "$@"
+setup_exe="Z:$(printf '%s' "$program/setup.exe" | tr / '\\')"
+if [ -z "$serial" ] && [ -z "$usb" ]; then
+  exec "$wine" "$program/rapidock.exe" "$setup_exe" "$@"
 fi
+# The wizard runs in the background, so that Ctrl+C, TERM and a hang-up are
+# acted on at once (a shell runs its traps only between commands), and
+# without the keeper's pipe.
 status=0
-"$wine" "$program/setup.exe" "$@" || status=$?
+"$wine" "$program/rapidock.exe" "$setup_exe" "$@" 9>&- &
+wizard_pid=$!
+# (A function keeps a copy of a descriptor it is run without: the
+# subshell closes the keeper's pipe itself.)
+(exec 9>&-; watch_link) &
+watcher_pid=$!
+wait "$wizard_pid" || status=$?
+wizard_pid=
+kill "$watcher_pid" 2>/dev/null || true
 exit "$status"

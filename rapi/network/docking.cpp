@@ -3,34 +3,44 @@
 #include <stdio.h>
 
 #include <atomic>
+#include <new>
 
 namespace netdock {
 
 namespace {
 
-std::atomic<bool> g_boxShown{false};
+std::atomic<bool> g_boxShown[2] = {{false}, {false}};
 
-DWORD WINAPI ShowUserMessage(void *message) {
-    MessageBoxW(nullptr, static_cast<const wchar_t *>(message), L"Windows CE device",
-                MB_OK | MB_ICONWARNING | MB_SETFOREGROUND | MB_TOPMOST);
-    g_boxShown = false;
+struct Message {
+    const wchar_t *text;
+    Box kind;
+};
+
+DWORD WINAPI ShowUserMessage(void *parameter) {
+    Message message = *static_cast<Message *>(parameter);
+    delete static_cast<Message *>(parameter);
+    MessageBoxW(nullptr, message.text, L"Windows CE device", MB_OK | MB_ICONWARNING | MB_SETFOREGROUND | MB_TOPMOST);
+    g_boxShown[static_cast<int>(message.kind)] = false;
     return 0;
 }
 
 }  // namespace
 
-bool TellUser(const wchar_t *text) {
+bool TellUser(const wchar_t *text, Box kind) {
     fwprintf(stderr, L"rapi.dll: %ls\n", text);
-    if (g_boxShown.exchange(true)) return false;
-    HANDLE thread = CreateThread(nullptr, 0, ShowUserMessage, const_cast<wchar_t *>(text), 0, nullptr);
+    std::atomic<bool> &shown = g_boxShown[static_cast<int>(kind)];
+    if (shown.exchange(true)) return false;
+    Message *message = new (std::nothrow) Message{text, kind};
+    HANDLE thread = message ? CreateThread(nullptr, 0, ShowUserMessage, message, 0, nullptr) : nullptr;
     if (!thread) {
-        g_boxShown = false;
+        delete message;
+        shown = false;
         return false;
     }
     CloseHandle(thread);
     return true;
 }
 
-bool BoxShown() { return g_boxShown; }
+bool BoxShown(Box kind) { return g_boxShown[static_cast<int>(kind)]; }
 
 }  // namespace netdock

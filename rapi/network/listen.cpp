@@ -85,7 +85,7 @@ int TryListen(Listener &l, const sockaddr_in &address) {
     return 0;
 }
 
-// Until the address is this PC's (true), tries to listen every second;
+// Until the address is this PC's (true), tries to listen every kListenRetryMs;
 // false when listening failed otherwise, or the listener was replaced.
 bool AwaitAddress(Listener &l, const sockaddr_in &address) {
     bool toldWhy = false;
@@ -136,7 +136,7 @@ DWORD WINAPI Run(void *parameter) {
         CloseDocked(&l.held);
         for (netdock::Docked &docked : l.arrived) CloseDocked(&docked);
         l.arrived.clear();
-        for (SOCKET socket : l.greeting) shutdown(socket, SD_BOTH);
+        EndGreetings(l);
         if (l.failure == S_OK) l.failure = E_ABORT;
     }
     Release(&l);

@@ -9,7 +9,7 @@
 // it at once. Ending a start-up ends its session, never the docking.
 //
 // An address that this PC does not have yet (the link to the device is not
-// up) is waited for: the listen is tried again every second. Every docking
+// up) is waited for: the listen is tried again every kListenRetryMs. Every docking
 // device is greeted on a thread of its own; a device that docks again from
 // the held device's address (its link went and came back) replaces the held
 // one unless that one still answers.
@@ -23,17 +23,37 @@
 
 namespace netlisten {
 
-// Between two tries to listen on an address this PC does not have yet.
-const DWORD kListenRetryMs = 1000;
+// Between two tries to listen on an address this PC does not have yet (and
+// looks that a Windows Mobile port's address is still there): a device
+// calls once, as soon as its link is up, so the listener must be there
+// within a moment of the address.
+const DWORD kListenRetryMs = 100;
+// While listening, how often the Windows Mobile port's address is looked
+// at: gone (the device unplugged), the port is listened on anew once it is
+// back, and the device told again.
+const DWORD kAddressLookMs = 1000;
 // How long the held device has to answer a ping when a connection comes
 // from its address, before that connection is taken for the device
 // docking again.
 const DWORD kProbeMs = 2000;
-// Docking devices greeted at once; a new one beyond makes the oldest end.
+// Every thread the listener starts greets one connection: a device's
+// greeting, its password verdict, its unlock on its own screen, the session
+// it is asked for, or a session connection itself. Greetings at once: a new
+// one beyond makes an older one end, the oldest from the address greeted
+// most often. So a stranger's storm from one address never pushes out a
+// device docking from another.
 const size_t kMaxGreetings = 8;
+// A greeting told to end ends within one slice of its waits (20 ms); while
+// this many greeting threads are still alive, a new connection is closed as
+// it is taken, unread: threads, descriptors and memory stay bounded under
+// any storm.
+const size_t kMaxGreeters = 12;
 // Connections taken from the listener in one turn; after a failure other
 // than "none waiting" (no socket left, say), the listener rests a moment.
 const int kMaxAcceptsPerTurn = 16;
+// Words taken from the held device's control channel in one turn: a device
+// flooding it keeps the listener from nothing else.
+const int kMaxWordsPerTurn = 64;
 const DWORD kAcceptRestMs = 100;
 
 // Listens where the choice says, unless the listener runs for it already

@@ -21,63 +21,6 @@ enum Reason { kNotThePeer, kDeviceDocked, kAcceptFailed };
 
 bool Told(Listener &l, Reason reason, const in_addr &from) { return !l.told.insert({reason, from.s_addr}).second; }
 
-// Greeting each docking device on a thread of its own.
-
-struct GreetingJob {
-    Listener *listener;
-    SOCKET socket;
-    bool rapi2;  // it came to the Windows Mobile port
-};
-
-DWORD WINAPI GreetOne(void *parameter) {
-    GreetingJob job = *static_cast<GreetingJob *>(parameter);
-    delete static_cast<GreetingJob *>(parameter);
-    Listener &l = *job.listener;
-    netdock::Docked docked;
-    Greeted greeted = Greeted::kFailed;
-    if (job.rapi2) {
-        greeted = GreetWm5(l, job.socket, &docked);
-    } else if (netdock::Greet(job.socket, l.devicePort, l.quit, &docked)) {
-        greeted = Greeted::kDocked;
-    }
-    if (greeted != Greeted::kHandedOver) {
-        SectionGuard guard(l.lock);
-        Forget(l, job.socket);
-        if (greeted == Greeted::kDocked && !netwait::Stopping(l.quit)) {
-            l.arrived.push_back(docked);
-            SetEvent(l.wake);
-        } else {
-            closesocket(job.socket);
-            netwait::CloseSocket(&docked.session);
-        }
-    }
-    Release(&l);
-    return 0;
-}
-
-void StartGreeting(Listener &l, SOCKET socket, const sockaddr_in &from, bool rapi2) {
-    calllog::Event(rapi2 ? "a connection to the Windows Mobile port from %s" : "a device docks from %s",
-                   Describe(from).c_str());
-    SectionGuard guard(l.lock);
-    if (l.greeting.size() >= kMaxGreetings) {
-        // Its thread sees the connection end and closes it.
-        shutdown(l.greeting.front(), SD_BOTH);
-        l.greeting.erase(l.greeting.begin());
-        calllog::Event("%u devices docking at once: the oldest made way", static_cast<unsigned>(kMaxGreetings + 1));
-    }
-    Hold(&l);
-    GreetingJob *job = new GreetingJob{&l, socket, rapi2};
-    HANDLE thread = CreateThread(nullptr, 0, GreetOne, job, 0, nullptr);
-    if (!thread) {
-        delete job;
-        closesocket(socket);
-        InterlockedDecrement(&l.holders);  // the caller still holds it
-        return;
-    }
-    l.greeting.push_back(socket);
-    CloseHandle(thread);
-}
-
 // The held device's control channel as the listener watches it: its words
 // read as they arrive (never peeked), its pings, and a connection from its
 // address parked while the device is asked whether it is still there.
@@ -109,20 +52,22 @@ bool Ping(Listener &l, Watch &watch) {
     return netwait::SendAll(watch.control, ping, 4);
 }
 
-// Takes what the control channel holds; false when it broke.
+// Takes what the control channel holds, at most kMaxWordsPerTurn words (a
+// flood waits for the next turn); false when it broke.
 bool TakeWords(Watch &watch) {
-    for (;;) {
-        int got = recv(watch.control, reinterpret_cast<char *>(watch.word + watch.have),
-                       static_cast<int>(4 - watch.have), 0);
-        if (got == 0) return false;
-        if (got < 0) return WSAGetLastError() == WSAEWOULDBLOCK;
-        watch.have += static_cast<size_t>(got);
+    uint8_t bytes[kMaxWordsPerTurn * 4];
+    int got = recv(watch.control, reinterpret_cast<char *>(bytes), sizeof bytes, 0);
+    if (got == 0) return false;
+    if (got < 0) return WSAGetLastError() == WSAEWOULDBLOCK;
+    for (int i = 0; i < got; ++i) {
+        watch.word[watch.have++] = bytes[i];
         if (watch.have < 4) continue;
         watch.have = 0;
         if (netwait::U32At(watch.word) != watch.echo) continue;
         watch.unanswered = 0;
         watch.echoed = true;
     }
+    return true;
 }
 
 // The held device still answers: the parked connection was another one.
@@ -293,17 +238,23 @@ DWORD Tend(Listener &l, Watch &watch) {
 }
 
 // While the Windows Mobile port's address is not this PC's yet, tries to
-// listen there again every second. Returns how long the listener may sleep.
+// listen there again every kListenRetryMs; while listening, looks every
+// kAddressLookMs that the address is still there. Returns how long the
+// listener may sleep.
 DWORD AwaitAddress2(Listener &l, WSAEVENT news, DWORD *lastTry, DWORD sleep) {
-    if (!l.awaiting2) return sleep;
+    if (!l.listen2 || l.gaveUp2) return sleep;
     DWORD now = GetTickCount();
-    if (now - *lastTry >= kListenRetryMs) {
+    DWORD every = l.awaiting2 ? kListenRetryMs : kAddressLookMs;
+    if (now - *lastTry >= every) {
         *lastTry = now;
-        TryListen2(l);
-        if (l.listener2 != INVALID_SOCKET) WSAEventSelect(l.listener2, news, FD_ACCEPT);
-        if (!l.awaiting2) return sleep;
+        if (l.awaiting2 || LostAddress2(l)) {
+            TryListen2(l);
+            if (l.listener2 != INVALID_SOCKET) WSAEventSelect(l.listener2, news, FD_ACCEPT);
+        }
+        every = l.awaiting2 ? kListenRetryMs : kAddressLookMs;
     }
-    DWORD next = kListenRetryMs - (now - *lastTry);
+    const DWORD elapsed = GetTickCount() - *lastTry;
+    const DWORD next = elapsed < every ? every - elapsed : 0;
     return next < sleep ? next : sleep;
 }
 
@@ -338,14 +289,6 @@ void Serve(Listener &l) {
     netwait::CloseSocket(&watch.parked);
     CloseDocked(&watch.parkedDocked);
     WSACloseEvent(news);
-}
-
-void Forget(Listener &l, SOCKET socket) {
-    for (size_t i = 0; i < l.greeting.size(); ++i) {
-        if (l.greeting[i] != socket) continue;
-        l.greeting.erase(l.greeting.begin() + static_cast<std::ptrdiff_t>(i));
-        return;
-    }
 }
 
 }  // namespace netlisten

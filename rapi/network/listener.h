@@ -24,6 +24,15 @@ struct AskedSession {
     SOCKET session = INVALID_SOCKET;
 };
 
+// A connection being greeted on a thread of its own, which ends as soon as
+// `stop` is set (the greeting made way, or the listener ends).
+struct Greeting {
+    SOCKET socket = INVALID_SOCKET;
+    HANDLE stop = nullptr;  // its thread's; closed by it once it is forgotten
+    in_addr from = {};
+    bool madeWay = false;   // told to end, its thread not yet ended
+};
+
 // One listener, held by its own thread, its greeting threads and the
 // start-ups that take its device: whoever lets go of it last frees it.
 struct Listener {
@@ -50,7 +59,8 @@ struct Listener {
     netdock::Docked held;                  // the docked device; no control channel when none
     bool heldGone = false;                 // let go of; its channel is closed by the listener's thread
     uint64_t docking = 0;                  // counts the devices held
-    std::vector<SOCKET> greeting;          // connections being greeted, oldest first
+    std::vector<Greeting> greeting;        // connections being greeted, oldest first
+    size_t greeters = 0;                   // greeting threads alive, those that made way too
     std::vector<netdock::Docked> arrived;  // greeted whole, not yet held
     std::vector<AskedSession> asked;       // Windows Mobile sessions asked for
     uint32_t lastSessionId = 0;
@@ -70,19 +80,38 @@ bool Holds(const Listener &l);
 // each greeted on a thread of its own, holds the device greeted first and
 // pings it, until the listener is replaced.
 void Serve(Listener &l);
+
+// Greeting threads (rapi/network/listen_greet.cpp).
+// Has the connection greeted on a thread of its own, within the bounds of
+// listen.h: too many greetings at once make an older one end at once; with
+// kMaxGreeters threads alive the connection is closed unread. From the
+// listener's thread only.
+void StartGreeting(Listener &l, SOCKET socket, const sockaddr_in &from, bool rapi2);
 // Removes a connection from those being greeted (with `lock` held).
 void Forget(Listener &l, SOCKET socket);
+// Ends every greeting (with `lock` held): the listener ends.
+void EndGreetings(Listener &l);
 
 // Windows Mobile 5/6 devices (rapi/network/rapi2_listen.cpp).
 // Listens on their port when wanted and not yet done: at once, or again
 // while its address is not this PC's (a failure for another reason gives
 // the port up, logged; older devices dock as before).
+// Once listening, sends the trigger (protocol/rapi2.h) to the address a
+// device is expected on, kUsbLinkDevice unless RAPI_PEER names one.
 void TryListen2(Listener &l);
+// While listening: when the port's address is no longer this PC's, stops
+// listening there, lets a Windows Mobile device held go, and waits for the
+// address again (true); listening anew then sends the trigger again.
+bool LostAddress2(Listener &l);
+// A Windows Mobile device's own address on its USB link, when its DHCP
+// server gave the PC the fallback 169.254.2.2.
+const char kUsbLinkDevice[] = "169.254.2.1";
 enum class Greeted { kDocked, kHandedOver, kFailed };
 // A connection to their port, on its greeting thread: a device's
 // handshake (kDocked, with its first session open), or the session
 // connection that one asked for (kHandedOver: the asker has the socket).
-Greeted GreetWm5(Listener &l, SOCKET socket, netdock::Docked *docked);
+// Ends early once `stop` is set.
+Greeted GreetWm5(Listener &l, SOCKET socket, HANDLE stop, netdock::Docked *docked);
 // Asks the device on `control` for a session, and waits kSessionMs for
 // its connection. With `docking`, asked only while that docking is held.
 SOCKET OpenSession2(Listener &l, SOCKET control, const sockaddr_in &device, uint64_t docking, HANDLE stop);

@@ -7,6 +7,7 @@
 
 #include "protocol/rapi1.h"
 #include "rapi/call_log.h"
+#include "rapi/dock/dock_client.h"
 #include "rapi/last_error.h"
 #include "rapi/network/listen.h"
 #include "rapi/network/wait.h"
@@ -158,8 +159,28 @@ void WatchDocking(Net &net, uint64_t docking) {
     }
 }
 
+// RAPI_DOCK: takes a session from the docking service, which listens.
+void AttendDockService(Net &net) {
+    SOCKET session = INVALID_SOCKET;
+    bool rapi2 = false;
+    dockclient::Taken taken;
+    HRESULT result = dockclient::AwaitSession(net.choice.dock, net.run.stopEvent, &session, &rapi2, &taken);
+    if (result == S_FALSE) return;
+    net.rapi2 = rapi2;
+    if (!Announce(net, session, result)) {
+        netwait::CloseSocket(&session);
+    } else if (result == S_OK && dockclient::AwaitUndocked(taken, net.run.stopEvent)) {
+        MarkLost(net, "the device is no longer docked");
+    }
+    dockclient::Close(&taken);
+}
+
 // RAPI_DESKTOP: takes the device the listener holds, or waits for one.
 void AttendListening(Net &net) {
+    if (!net.choice.dock.empty()) {
+        AttendDockService(net);
+        return;
+    }
     SOCKET session = INVALID_SOCKET;
     uint64_t docking = 0;
     bool rapi2 = false;
@@ -214,7 +235,9 @@ HRESULT BeginStartup(RAPIINIT *record, const Choice &choice) {
     if (net.run.started) return rapistartup::kAlreadyStarted;
     WSADATA data;
     if (WSAStartup(MAKEWORD(2, 2), &data) != 0) return E_FAIL;
-    HRESULT listening = choice.transport == Transport::kListen ? netlisten::EnsureListening(choice) : S_OK;
+    // With the docking service, it listens: this process does not.
+    HRESULT listening =
+        choice.transport == Transport::kListen && choice.dock.empty() ? netlisten::EnsureListening(choice) : S_OK;
     if (FAILED(listening)) {
         WSACleanup();
         return listening;

@@ -66,6 +66,15 @@ std::vector<uint8_t> PasswordAnswer(uint8_t key) {
 
 enum class Verdict { kAccepted, kRefused, kSilent };
 
+// Who received the password, as the log must say.
+void LogPasswordSent(SOCKET socket) {
+    sockaddr_in to = {};
+    int size = sizeof to;
+    getpeername(socket, reinterpret_cast<sockaddr *>(&to), &size);
+    calllog::Event("the password of RAPI_PASSWORD was sent to the device at %s",
+                   netwait::DescribeHost(to.sin_addr).c_str());
+}
+
 // Sends the password and reads the device's verdict of `verdictBytes`
 // bytes (non-zero: accepted) before the deadline. A device that says
 // nothing in time has not refused anything: it is silent.
@@ -75,15 +84,18 @@ Verdict JudgedPassword(SOCKET socket, uint8_t key, size_t verdictBytes, HANDLE s
     bool sent = !answer.empty() && netwait::SendAll(socket, answer.data(), answer.size());
     SecureZeroMemory(answer.data(), answer.size());
     if (!sent) return Verdict::kRefused;
+    LogPasswordSent(socket);
     if (!netwait::ReceiveWithin(socket, verdict, verdictBytes, stop, deadline)) return Verdict::kSilent;
     return (verdict[0] | verdict[1]) != 0 ? Verdict::kAccepted : Verdict::kRefused;
 }
 
 // Answers the control channel's password challenge; true when the device
 // accepts the password. While the user is still being told about the last
-// password, a new challenge is refused unanswered: one box at a time.
+// password, a new challenge is refused unanswered (one box at a time, and
+// a refused password is never tried again unasked); a box about a device
+// to unlock holds nothing back.
 bool AnswerChallenge(SOCKET control, uint8_t key, HANDLE stop, const Deadline &deadline) {
-    if (BoxShown()) {
+    if (BoxShown(Box::kPassword)) {
         calllog::Event("the device asks for a password while the last message about it is still shown: refused");
         return false;
     }

@@ -37,18 +37,6 @@ OpenFiles &TheOpenFiles() {
     return *files;
 }
 
-// The fewest bytes one v1 entry takes with these flags (at least 1: an
-// entry without fields carries nothing to list). A count that needs more
-// than the reply holds is a lie, refused before anything is read.
-size_t LeastEntryBytes(DWORD flags) {
-    size_t bytes = 0;
-    const DWORD fourBytes = FAF_NAME | FAF_ATTRIBUTES | FAF_SIZE_HIGH | FAF_SIZE_LOW | FAF_OID;
-    for (DWORD flag = 1; flag <= FAF_NAME; flag <<= 1) {
-        if (flags & flag) bytes += (fourBytes & flag) ? 4 : 8;
-    }
-    return bytes ? bytes : 1;
-}
-
 }  // namespace
 
 HANDLE WINAPI NetCreateFile(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES, DWORD disposition,
@@ -277,10 +265,10 @@ BOOL WINAPI NetFindAllFiles(LPCWSTR path, DWORD flags, LPDWORD foundCount, CE_FI
     request.U32(flags);
     Reply reply("CeFindAllFiles");
     if (!Exchange(request, rapi1::kMaxFrameBytes, &reply)) return FALSE;
-    const uint32_t count = reply.in.U32();
-    if (!Complete(reply)) return FALSE;
-    if (count > reply.in.Remaining() / LeastEntryBytes(flags)) {
-        return Malformed(reply, "more entries than the reply holds");
+    uint32_t count = 0;
+    if (!rapi1::ReadFindAllCount(&reply.in, flags, &count)) {
+        Complete(reply);
+        return FALSE;
     }
     std::vector<CE_FIND_DATA> entries(count);
     for (CE_FIND_DATA &entry : entries) {

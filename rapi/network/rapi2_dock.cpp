@@ -113,7 +113,7 @@ bool ReadInfo(SOCKET control, const std::string &from, HANDLE stop, const Deadli
 
 // Unlock mode: the device's user unlocks it on its own screen.
 bool AwaitUnlock(SOCKET control, const std::string &from, HANDLE stop) {
-    netdock::TellUser(kUnlockOnDevice);
+    netdock::TellUser(kUnlockOnDevice, netdock::Box::kUnlock);
     Deadline unlock(kUnlockMs);
     uint32_t answer = 0;
     if (!SendWords(control, {rapi2::kUnlockRequest})) return false;
@@ -130,8 +130,9 @@ bool AwaitUnlock(SOCKET control, const std::string &from, HANDLE stop) {
 
 // Password mode: RAPI_PASSWORD sent with the key, and the device's verdict
 // (u16, non-zero: accepted). One box at a time: while the user is still
-// told about the last password, a new one is not answered.
-bool SendPassword(SOCKET control, uint32_t key, HANDLE stop, const Deadline &deadline) {
+// told about the last password, a new one is not answered; a box about a
+// device to unlock holds nothing back.
+bool SendPassword(SOCKET control, uint32_t key, const std::string &from, HANDLE stop, const Deadline &deadline) {
     if (netdock::BoxShown()) {
         calllog::Event("the device asks for a password while the last message about it is still shown: refused");
         return false;
@@ -144,6 +145,7 @@ bool SendPassword(SOCKET control, uint32_t key, HANDLE stop, const Deadline &dea
     }
     bool sent = netwait::SendAll(control, message.data(), message.size());
     SecureZeroMemory(message.data(), message.size());
+    if (sent) calllog::Event("the password of RAPI_PASSWORD was sent to the device at %s", from.c_str());
     uint8_t verdict[2] = {0, 0};
     if (!sent) return false;
     if (!netwait::ReceiveWithin(control, verdict, 2, stop, deadline)) {
@@ -204,7 +206,7 @@ bool Greet(SOCKET control, uint32_t first, const std::string &from, HANDLE stop,
     }
     if (info.key == rapi2::kKeyNone) return true;
     if (info.key == rapi2::kKeyUnlockOnDevice) return AwaitUnlock(control, from, stop);
-    return SendPassword(control, info.key, stop, deadline);
+    return SendPassword(control, info.key, from, stop, deadline);
 }
 
 bool AskForSession(SOCKET control, uint32_t id) {

@@ -69,6 +69,7 @@ void ReadListening(Choice *choice, char (&text)[512]) {
         // Matched against connections' source addresses: a name would mean nothing.
         if (!netwait::IsDotted(choice->peer)) choice->problem = std::string("RAPI_PEER=") + text + ": expected an address";
     }
+    if (Variable("RAPI_DOCK", text)) choice->dock = text;
 }
 
 }  // namespace

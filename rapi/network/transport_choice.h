@@ -24,6 +24,11 @@
 //                                  challenge.
 //   RAPI_CALL_SECONDS=N            how long one call may take before the
 //                                  device is taken for gone (60).
+//   RAPI_DOCK=PIPE                 with RAPI_DESKTOP: the docking service
+//                                  (rapidock.exe) listens, and has since the
+//                                  wizard started; a start-up takes its
+//                                  session from it (rapi/dock/). The service
+//                                  sets it for the program it starts.
 #pragma once
 
 #include <windows.h>
@@ -49,12 +54,13 @@ struct Choice {
     bool listen2 = false;                    // for kListen: also for Windows Mobile 5/6 devices
     std::string host2;
     uint16_t port2 = 0;
+    std::string dock;  // for kListen: the docking service's pipe, when it listens
     DWORD callMs = kCallSeconds * 1000;
     std::string problem;  // set when a variable cannot be understood
 };
 
 // Reads RAPI_DESKTOP, RAPI_DESKTOP2, RAPI_PEER, RAPI_DEVICE,
-// RAPI_DEVICE_PORT and RAPI_CALL_SECONDS.
+// RAPI_DEVICE_PORT, RAPI_CALL_SECONDS and RAPI_DOCK.
 Choice ChooseFromEnvironment();
 
 // "[HOST][:PORT]": false when the port is not a number in 1..65535.

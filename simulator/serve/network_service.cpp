@@ -285,8 +285,9 @@ void NetworkService::RunDesktopLink() {
             desktopReady_ = false;
             device_.Note("control channel: closed");
         } else if (!connected && !reported) {
-            device_.Note("control channel: no desktop listening at " + where + " (error " + std::to_string(code) +
-                         "); trying again every " + std::to_string(kRetryMs / 1000) + " s");
+            device_.Note("control channel: no desktop listening at " + where + " (error " + std::to_string(code) + ")" +
+                         (forgiving_ ? "; trying again every " + std::to_string(kRetryMs / 1000) + " s (forgiving)"
+                                     : "; not docked until the device is re-seated"));
             reported = true;
         }
         {
@@ -294,6 +295,7 @@ void NetworkService::RunDesktopLink() {
             control_ = INVALID_SOCKET;
         }
         if (link != INVALID_SOCKET) closesocket(link);
+        if (!forgiving_) break;
         WaitForSingleObject(stop_, kRetryMs);
     }
 }

@@ -54,6 +54,11 @@ public:
     uint16_t Port() const { return port_; }
     // The control channel is up and past its password, if any.
     bool DesktopReady() const { return desktopReady_; }
+    // A real device calls the desktop once, when its link comes up (at
+    // Start), and not again until it is re-seated (a new Start). Forgiving,
+    // a test option, it calls again every few seconds until answered and
+    // after every end of the link.
+    void SetForgiving(bool forgiving) { forgiving_ = forgiving; }
 
     // Sessions served at once; a new connection beyond them replaces a
     // session that has never completed a call (the one silent longest of
@@ -73,6 +78,7 @@ private:
     LinkSpeed &link_;
     Endpoint rapi_, desktop_;
     bool bareRapi2_ = false;
+    bool forgiving_ = false;
     sockaddr_in rapiAddress_ = {};
     uint16_t port_ = 0;
     uint8_t passwordKey_ = 1;

@@ -88,6 +88,10 @@ void Rapi2Dock::Stop() {
         }
         controlThread_.join();
         ReapSessions(true);
+        if (trigger_ != INVALID_SOCKET) closesocket(trigger_);
+        trigger_ = INVALID_SOCKET;
+        if (triggerNews_ && triggerNews_ != WSA_INVALID_EVENT) WSACloseEvent(triggerNews_);
+        triggerNews_ = nullptr;
         CloseHandle(stop_);
         stop_ = nullptr;
         device_.Note("Windows Mobile link: undocked");
@@ -113,6 +117,7 @@ SOCKET Rapi2Dock::Connect() {
 
 void Rapi2Dock::RunControl() {
     const std::string where = AddressText(desktopAddress_);
+    const bool triggered = !forgiving_ && HearTriggers();
     bool reported = false;
     while (WaitForSingleObject(stop_, 0) == WAIT_TIMEOUT) {
         SOCKET link = Connect();
@@ -123,6 +128,7 @@ void Rapi2Dock::RunControl() {
         }
         if (link != INVALID_SOCKET && WaitForSingleObject(stop_, 0) == WAIT_TIMEOUT) {
             reported = false;
+            DropTriggers();
             device_.Note("Windows Mobile link: connected to the desktop at " + where);
             Talk(link);
             ready_ = false;
@@ -130,15 +136,71 @@ void Rapi2Dock::RunControl() {
             ReapSessions(true);
         } else if (link == INVALID_SOCKET && !reported) {
             device_.Note("Windows Mobile link: no desktop listening at " + where + " (error " + std::to_string(code) +
-                         "); trying again every " + std::to_string(kRetryMs) + " ms");
-            reported = true;
+                         ")" +
+                         (forgiving_ ? "; trying again every " + std::to_string(kRetryMs) + " ms (forgiving)"
+                          : triggered ? "; waiting for the desktop's trigger"
+                                      : "; not docked until the device is re-seated"));
+            reported = forgiving_;
         }
         {
             std::lock_guard<std::mutex> lock(lock_);
             control_ = INVALID_SOCKET;
         }
         if (link != INVALID_SOCKET) closesocket(link);
-        WaitForSingleObject(stop_, kRetryMs);
+        if (forgiving_) {
+            WaitForSingleObject(stop_, kRetryMs);
+        } else if (!triggered || !AwaitTrigger()) {
+            break;
+        }
+    }
+}
+
+bool Rapi2Dock::HearTriggers() {
+    sockaddr_in address = fromAddress_;
+    address.sin_port = htons(rapi2::kTriggerPort);
+    trigger_ = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+    triggerNews_ = WSACreateEvent();
+    if (trigger_ == INVALID_SOCKET || triggerNews_ == WSA_INVALID_EVENT ||
+        bind(trigger_, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0 ||
+        WSAEventSelect(trigger_, triggerNews_, FD_READ) != 0) {
+        device_.Note("Windows Mobile link: cannot hear the desktop's trigger on " + AddressText(address) + " (error " +
+                     std::to_string(WSAGetLastError()) + "); it calls the desktop only when it starts");
+        return false;
+    }
+    device_.Note("Windows Mobile link: hears the desktop's trigger on " + AddressText(address));
+    return true;
+}
+
+void Rapi2Dock::DropTriggers() {
+    char bytes[64];
+    if (trigger_ == INVALID_SOCKET) return;
+    while (recv(trigger_, bytes, sizeof bytes, 0) != SOCKET_ERROR) {
+    }
+}
+
+bool Rapi2Dock::AwaitTrigger() {
+    char bytes[64];
+    HANDLE events[2] = {stop_, triggerNews_};
+    for (;;) {
+        // The event may miss a datagram after the ones dropped unread (as
+        // under Wine): the port is read every slice all the same.
+        DWORD which = WaitForMultipleObjects(2, events, FALSE, kTriggerSliceMs);
+        if (which != WAIT_OBJECT_0 + 1 && which != WAIT_TIMEOUT) return false;
+        WSANETWORKEVENTS happened;
+        WSAEnumNetworkEvents(trigger_, triggerNews_, &happened);
+        sockaddr_in from = {};
+        int size = sizeof from;
+        int got;
+        while ((got = recvfrom(trigger_, bytes, sizeof bytes, 0, reinterpret_cast<sockaddr *>(&from), &size)) !=
+               SOCKET_ERROR) {
+            if (got == 1 && static_cast<uint8_t>(bytes[0]) == rapi2::kTrigger) {
+                device_.Note("Windows Mobile link: the desktop's trigger came from " + AddressText(from));
+                return true;
+            }
+            device_.Note("Windows Mobile link: a datagram of " + std::to_string(got) + " bytes from " +
+                         AddressText(from) + " is no trigger: ignored");
+            size = sizeof from;
+        }
     }
 }
 

@@ -4,9 +4,12 @@
 // its information block and password key, echoes the desktop's pings,
 // and each time the desktop asks for a session, opens a new connection
 // to the same port whose first four bytes are the request's id and which
-// then carries RAPI2 frames, one thread per session. When the control
-// connection ends, its sessions end too and the device tries again a
-// moment later. Stopping it is pulling the device out.
+// then carries RAPI2 frames, one thread per session. It calls the desktop
+// when it starts (its link coming up) and each time the desktop's trigger
+// (protocol/rapi2.h) reaches its UDP port, never on a timer: turned away,
+// or its control connection ended, it waits for the next trigger, as a
+// real handheld does. Forgiving, a test option, it calls every 0.2 s
+// until answered instead. Stopping it is pulling the device out.
 #pragma once
 
 #include <winsock2.h>
@@ -41,11 +44,15 @@ public:
     void Stop();
     // The handshake is through (and the password, if any, accepted).
     bool DesktopReady() const { return ready_; }
+    // Before Start: call the desktop on a timer instead of on its trigger.
+    void SetForgiving(bool forgiving) { forgiving_ = forgiving; }
 
     // Sessions served at once; a request beyond them is not answered.
     static const size_t kMaxSessions = 16;
     // Between attempts to reach the desktop.
     static const DWORD kRetryMs = 200;
+    // How often the trigger's port is read while the device waits for it.
+    static const DWORD kTriggerSliceMs = 250;
     // How long the desktop may take over each answer of the handshake.
     static const DWORD kAnswerMs = 10000;
     // Words on the control connection that are no request, before it closes.
@@ -62,12 +69,23 @@ private:
     // Ends every session (all) or reaps those that ended.
     void ReapSessions(bool all);
     SOCKET Connect();
+    // Listens for the trigger on the device's address; false when it cannot
+    // (noted: the device then calls only when it starts).
+    bool HearTriggers();
+    // Until a trigger comes (true) or the device is pulled out (false).
+    bool AwaitTrigger();
+    // Triggers that came before a connection were answered by it; those
+    // that come while docked (the desktop listening anew) still count.
+    void DropTriggers();
 
     Device &device_;
     LinkSpeed &link_;
     NetworkService::Endpoint from_, desktop_;
     sockaddr_in fromAddress_ = {}, desktopAddress_ = {};
     bool winsock_ = false;
+    bool forgiving_ = false;
+    SOCKET trigger_ = INVALID_SOCKET;  // the UDP port the trigger comes to
+    HANDLE triggerNews_ = nullptr;     // set when a datagram waits there
     HANDLE stop_ = nullptr;
     std::atomic<bool> undocking_{false};
     std::atomic<bool> ready_{false};

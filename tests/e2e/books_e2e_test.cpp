@@ -273,7 +273,7 @@ TEST_P(SetupExeOverTcp, DeviceInfoReaderBookToACardUpdateAndRemoval) {
     const std::string desktop = "127.0.0.1:" + std::to_string(FreeLoopbackPort());
     const std::string desktop2 = "127.0.0.1:" + std::to_string(FreeLoopbackPort());
     const std::string docksAt = road.mobile ? desktop2 : desktop;
-    const uint16_t rapi = device.ServeNetwork(docksAt);
+    const uint16_t rapi = device.ServeNetwork(docksAt, "127.0.0.1", TestDevice::Docking::kForgiving);
     ASSERT_NE(rapi, 0);
     SetEnvironmentVariableA("RAPI_DESKTOP", desktop.c_str());
     SetEnvironmentVariableA("RAPI_DESKTOP2", desktop2.c_str());
@@ -304,7 +304,7 @@ TEST_P(SetupExeOverTcp, DeviceInfoReaderBookToACardUpdateAndRemoval) {
             device.Unplug();
             options = RunAction(options, IDC_DEVICE_INFO, [&] {
                 HWND connect = robot::WaitForWindow("Establishing Connection", "#32770", 30000);
-                EXPECT_NE(device.ServeNetwork(docksAt), 0);
+                EXPECT_NE(device.ServeNetwork(docksAt, "127.0.0.1", TestDevice::Docking::kForgiving), 0);
                 EXPECT_TRUE(robot::WaitForWindowGone(connect, 30000));
                 reportAfterPull = robot::AnswerMessageBox(kCaptionDeviceInformation, IDOK, 30000);
             }, 30000);

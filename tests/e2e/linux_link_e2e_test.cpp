@@ -1,9 +1,10 @@
 // The user's part of tests/scripts/linux_link.sh: setup.exe was started by
-// the Linux launcher with --serial, in a network namespace where the link's
-// addresses do not exist yet. The script and this robot take turns through
-// files in TESH_LINK_DIR (a Windows path): the robot says when the
-// connection window waits, the script brings the link up and docks the
-// simulated device; later the script takes the link down and back up.
+// the Linux launcher (--serial, or --usb), in a network namespace of the
+// script's own. The script and this robot take turns through files in
+// TESH_LINK_DIR (a Windows path): the script says when the simulated
+// device has docked, before any action, and the robot's first action
+// takes it; later the script takes the link down and back up (a re-seat,
+// or a re-plug of the USB cable), and the device docks anew.
 // Without TESH_LINK_DIR (any other run) there is nothing to drive. The
 // Debian package's run is driven the same way, by TESH_PACKAGE_BOOKS.
 #include <gtest/gtest.h>
@@ -56,23 +57,35 @@ DWORD SetupProcessId(DWORD timeoutMs) {
     return 0;
 }
 
-// Device Info; the report it shows.
-std::string DeviceInfo(HWND *options, bool announceWaiting) {
+// Device Info; the report it shows. The device docked before the action:
+// no window waits for it.
+std::string DeviceInfo(HWND *options) {
     std::string report;
     *options = RunAction(
         *options, IDC_DEVICE_INFO,
+        [&] { report = robot::AnswerMessageBox(kCaptionDeviceInformation, IDOK, kLinkMs); }, kLinkMs);
+    return report;
+}
+
+// Install Book of every book beside setup.exe, to the storage card.
+void InstallBooks(HWND *options) {
+    *options = RunAction(
+        *options, IDC_INSTALL_BOOK,
         [&] {
-            if (announceWaiting) {
-                HWND connect = robot::WaitForWindow("Establishing Connection", "#32770", kLinkMs);
-                // No address yet is no failure: the window just waits.
-                EXPECT_TRUE(robot::StaysAbsent(kCaptionDebug, 1500));
-                Say("connection-waiting");
-                EXPECT_TRUE(robot::WaitForWindowGone(connect, kLinkMs)) << robot::DescribeScreen();
-            }
-            report = robot::AnswerMessageBox(kCaptionDeviceInformation, IDOK, kLinkMs);
+            HWND page = robot::WaitForWindow("Select Books to Install", "#32770", kLinkMs);
+            robot::Click(page, IDC_SELECT_ALL);
+            robot::Click(page, IDC_NEXT);
+            HWND storage = robot::WaitForWindow("Select Storage Location", "#32770", kLinkMs);
+            HWND list = GetDlgItem(storage, IDC_LIST);
+            SendMessageA(list, LB_SETCURSEL,
+                         SendMessageA(list, LB_FINDSTRINGEXACT, static_cast<WPARAM>(-1),
+                                      reinterpret_cast<LPARAM>("Storage Card")),
+                         0);
+            robot::Click(storage, IDC_NEXT);
+            HWND done = robot::WaitForWindow("Book Install Complete!", "#32770", kLinkMs);
+            robot::Click(done, IDC_NEXT);
         },
         kLinkMs);
-    return report;
 }
 
 // setup.exe, started by the launcher, adopted, and its Other Options menu
@@ -89,22 +102,51 @@ HWND OpenOtherOptions() {
     return robot::WaitForWindow(kOtherOptionsCaption);
 }
 
-TEST(LinuxLink, DeviceInfoBeforeTheLinkIsUpAndAfterItCameBack) {
+// Once the script says that the device docked, the wizard's first action:
+// Device Info from Other Options, its report; `*options` stays null when
+// the device did not dock or the menu did not come.
+std::string FirstDeviceInfo(HWND *options) {
+    *options = nullptr;
+    if (!Heard("device-docked", kStartMs)) return std::string();
+    *options = OpenOtherOptions();
+    if (!*options) return std::string();
+    const std::string report = DeviceInfo(options);
+    printf("first report: %s\n", report.c_str());
+    return report;
+}
+
+TEST(LinuxLink, DeviceInfoDockedBeforeAnyActionAndAfterItCameBack) {
     if (!getenv("TESH_LINK_DIR")) GTEST_SKIP() << "driven by tests/scripts/linux_link.sh";
-    HWND options = OpenOtherOptions();
-    ASSERT_NE(options, nullptr);
-    const std::string first = DeviceInfo(&options, true);
-    printf("first report: %s\n", first.c_str());
-    EXPECT_NE(first.find("2577"), std::string::npos) << "not the simulated Pocket PC's processor: " << first;
+    HWND options = nullptr;
+    const std::string first = FirstDeviceInfo(&options);
+    ASSERT_NE(options, nullptr) << "the device did not dock, or no menu came";
+    EXPECT_NE(first.find("Major: 3"), std::string::npos) << "not the simulated Pocket PC: " << first;
     Say("first-done");
     ASSERT_TRUE(Heard("link-back", kLinkMs)) << "the script did not bring the link back";
-    const std::string second = DeviceInfo(&options, false);
+    const std::string second = DeviceInfo(&options);
     printf("after the link came back: %s\n", second.c_str());
     EXPECT_EQ(second, first);
     robot::Click(options, IDCANCEL);
     HWND menu = robot::WaitForWindow(kCaptionSetup);
     robot::Click(menu, IDCANCEL);
     robot::AnswerMessageBox(kCaptionSetup, IDYES);
+}
+
+// The USB cable of a Windows Mobile 5 device: Device Info and Install Book,
+// a re-plug, Device Info again; the script then types Ctrl+C.
+TEST(LinuxLink, UsbDeviceInfoInstallBookAndAfterARePlug) {
+    if (!getenv("TESH_LINK_DIR")) GTEST_SKIP() << "driven by tests/scripts/linux_link.sh";
+    HWND options = nullptr;
+    const std::string first = FirstDeviceInfo(&options);
+    ASSERT_NE(options, nullptr) << "the device did not dock, or no menu came";
+    EXPECT_NE(first.find("Major: 5, Minor: 1"), std::string::npos) << "not the Windows Mobile 5 device: " << first;
+    InstallBooks(&options);
+    Say("first-done");
+    ASSERT_TRUE(Heard("link-back", kLinkMs)) << "the script did not plug the device in again";
+    const std::string second = DeviceInfo(&options);
+    printf("after the re-plug: %s\n", second.c_str());
+    EXPECT_EQ(second, first);
+    Say("second-done");
 }
 
 // A list box's items, "|" between them, read from another process: Wine
@@ -136,7 +178,7 @@ TEST(LinuxLink, InstalledPackageRunsOnTheNamedFolder) {
     if (!books) GTEST_SKIP() << "driven by tests/scripts/deb_install.sh";
     HWND options = OpenOtherOptions();
     ASSERT_NE(options, nullptr);
-    const std::string report = DeviceInfo(&options, false);
+    const std::string report = DeviceInfo(&options);
     printf("Device Info: %s\n", report.c_str());
     EXPECT_NE(report.find("2577"), std::string::npos) << "not the simulated Pocket PC's processor: " << report;
     robot::Click(options, IDCANCEL);

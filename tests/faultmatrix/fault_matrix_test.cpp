@@ -342,7 +342,7 @@ struct Bench {
             const std::string desktop2 = "127.0.0.1:" + std::to_string(FreeLoopbackPort());
             SetEnvironmentVariableA("RAPI_DESKTOP", ("127.0.0.1:" + std::to_string(FreeLoopbackPort())).c_str());
             SetEnvironmentVariableA("RAPI_DESKTOP2", desktop2.c_str());
-            EXPECT_NE(device.ServeNetwork(desktop2), 0);
+            EXPECT_NE(device.ServeNetwork(desktop2, "127.0.0.1", TestDevice::Docking::kForgiving), 0);
         }
     }
     ~Bench() {

@@ -117,6 +117,23 @@ Bytes Listing(uint32_t count, const std::vector<std::wstring> &names, uint32_t u
     return tail;
 }
 
+// A listing of no fields at all: only a count of entries to show.
+Outcome EmptyListCall() {
+    DWORD count = 0;
+    CE_FIND_DATA *found = nullptr;
+    BOOL ok = CeFindAllFiles(L"\\*", 0, &count, &found);
+    if (found) CeRapiFreeBuffer(found);
+    return {ok != FALSE, true};
+}
+
+// A listing's count, then as many zero bytes.
+Bytes EmptyListing(uint32_t count) {
+    Bytes tail;
+    PutU32(&tail, count);
+    tail.resize(tail.size() + count, 0);
+    return tail;
+}
+
 Outcome ReadCall() {
     uint8_t room[16 + 64];
     memset(room, kCanary, sizeof room);
@@ -315,6 +332,10 @@ const HostileRow kHostileRows[] = {
      kNoDevice},
     {"a listing count past the frame", Reply({}, Listing(5000, {L"book.vbk", L"news.vbk"})), ListCall, false,
      kNoDevice},
+    {"100,000 entries of no fields, in a reply of as many bytes", Reply({}, EmptyListing(100000)), EmptyListCall,
+     false, kNoDevice},
+    {"70,000 entries, more than a folder holds", Reply({}, Listing(70000, std::vector<std::wstring>(70000, L"b"))),
+     ListCall, false, kNoDevice},
     {"a listed name longer than MAX_PATH", Reply({}, Listing(2, {L"book.vbk", L"news.vbk"}, 300)), ListCall, false,
      kNoDevice},
     {"a listed name past the frame", Reply({}, Listing(2, {L"book.vbk", L"n"}, 40)), ListCall, false, kNoDevice},
@@ -547,25 +568,30 @@ TEST_F(Docking, AnAnnouncingDeviceIsConnectedWithinHalfASecond) {
 
 // The device sends its challenge and its block; the password goes back on
 // the control channel, and again at the start of the remote API session.
+// Either byte of the device's verdict accepts it.
 TEST_F(Docking, APasswordIsAnsweredFromTheVariable) {
-    FakeDevice device;
-    device.Serve([](const Bytes &) { return Reply({0, 0x10}); }, 8);
-    SetEnvironmentVariableW(L"RAPI_PASSWORD", L"ab");
-    Listen(device);
-    FakeDevice docking;
-    Bytes greeting;
-    PutU32(&greeting, 0x200 | 0x5A);  // key 0x5A
-    Bytes block = GoodInfoBlock();
-    greeting.insert(greeting.end(), block.begin(), block.end());
-    ASSERT_TRUE(docking.Dock(desktopPort_, greeting, false));
-    // u16 byte count 6, then "ab" and its terminator in UTF-16LE, XOR the key.
-    const Bytes expected = {6, 0, 'a' ^ 0x5A, 0x5A, 'b' ^ 0x5A, 0x5A, 0x5A, 0x5A};
-    EXPECT_EQ(docking.ControlReceived(expected.size(), 3000), expected);
-    EXPECT_FALSE(Connected(200)) << "connected before the device accepted the password";
-    ASSERT_TRUE(docking.SendControl(Bytes{1, 0}));
-    EXPECT_TRUE(Connected(5000));
-    EXPECT_EQ(device.Greeting(), expected);
-    EXPECT_NE(Alive(), FALSE);
+    for (const Bytes &verdict : {Bytes{1, 0}, Bytes{0, 1}}) {
+        SCOPED_TRACE(testing::PrintToString(verdict));
+        FakeDevice device;
+        device.Serve([](const Bytes &) { return Reply({0, 0x10}); }, 8);
+        SetEnvironmentVariableW(L"RAPI_PASSWORD", L"ab");
+        Listen(device);
+        FakeDevice docking;
+        Bytes greeting;
+        PutU32(&greeting, 0x200 | 0x5A);  // key 0x5A
+        Bytes block = GoodInfoBlock();
+        greeting.insert(greeting.end(), block.begin(), block.end());
+        ASSERT_TRUE(docking.Dock(desktopPort_, greeting, false));
+        // u16 byte count 6, then "ab" and its terminator in UTF-16LE, XOR the key.
+        const Bytes expected = {6, 0, 'a' ^ 0x5A, 0x5A, 'b' ^ 0x5A, 0x5A, 0x5A, 0x5A};
+        EXPECT_EQ(docking.ControlReceived(expected.size(), 3000), expected);
+        EXPECT_FALSE(Connected(200)) << "connected before the device accepted the password";
+        ASSERT_TRUE(docking.SendControl(verdict));
+        EXPECT_TRUE(Connected(5000));
+        EXPECT_EQ(device.Greeting(), expected);
+        EXPECT_NE(Alive(), FALSE);
+        CeRapiUninit();
+    }
 }
 
 TEST_F(Docking, AWrongPasswordIsNotConnected) {
@@ -702,6 +728,8 @@ const HostileRow kHostileRows2[] = {
     {"an invocation answer count past the frame", Reply2({0, 0, 5000}, Filled(10)), InvokeCall, false, kNoDevice},
     {"a frame of two gigabytes", HugeFrameHeader(), VersionCall, false, kNoDevice},
     {"a reply cut short after its last error", Reply2({0}), VersionCall, false, kNoDevice},
+    {"100,000 entries of no fields, in a reply of as many bytes", Reply2({0, 1}, EmptyListing(100000)), EmptyListCall,
+     false, kNoDevice},
 };
 
 class Wm5Docking : public Docking {
@@ -814,6 +842,8 @@ TEST_F(Wm5Docking, APasswordKeyInEachOfTheThreeModes) {
         {"no password", 0, Bytes(), Bytes(), Bytes(), true},
         {"an XOR key, the password accepted", 0x1234565A, {6, 0, 0x3b, 0x5a, 0x38, 0x5a, 0x5a, 0x5a}, {1, 0},
          Bytes(), true},
+        {"an XOR key, accepted by the verdict's second byte", 0x1234565A,
+         {6, 0, 0x3b, 0x5a, 0x38, 0x5a, 0x5a, 0x5a}, {0, 1}, Bytes(), true},
         {"an XOR key, the password refused", 0x1234565A, {6, 0, 0x3b, 0x5a, 0x38, 0x5a, 0x5a, 0x5a}, {0, 0},
          Bytes(), false},
         {"unlocked on the device", 0xFFFFFFFF, Words({8}), Words({0}), Words({0, 12}), true},

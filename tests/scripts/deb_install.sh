@@ -69,7 +69,7 @@ run_on_the_disc() {
     fail "the launcher did not say that it makes the prefix $prefix"
   grep -q "setup folder: /media/disc/books$" "$work/launcher.log" || fail "the launcher did not run on /media/disc/books"
   as_user sh -c "cd '$build/bin' && WINEPREFIX=$prefix WINEDEBUG=-all \
-    exec wine cedevice.exe /home/reader/device --network $device --desktop $desktop" > "$work/device.log" 2>&1 &
+    exec wine cedevice.exe /home/reader/device --network $device --desktop $desktop --forgiving-docking" > "$work/device.log" 2>&1 &
   device_pid=$!
   as_user sh -c "cd '$build/bin' && WINEPREFIX=$prefix WINEDEBUG=-all TESH_PACKAGE_BOOKS=\"$books\" \
     exec wine test_e2e.exe --gtest_filter=LinuxLink.InstalledPackageRunsOnTheNamedFolder" > "$work/robot.log" 2>&1 ||

@@ -171,7 +171,7 @@ TEST(Network, TheDeviceCallsTheDesktopIntroducesItselfEchoesPingsAndRetriesQuiet
     // A loopback address of this test's own, so that the source of the
     // device's connection tells whether it came from there.
     std::string address = "127.0." + std::to_string(GetCurrentProcessId() % 200 + 20) + ".1";
-    ASSERT_NE(device.ServeNetwork(desktop.Where(), address), 0);
+    ASSERT_NE(device.ServeNetwork(desktop.Where(), address, TestDevice::Docking::kForgiving), 0);
     Sleep(4000);  // one retry interval and more
     desktop.Listen();
     std::string source;
@@ -205,7 +205,7 @@ TEST(Network, APasswordIsAskedOnTheControlChannelAndByEverySession) {
     desktop.Listen();
     TestDevice device("pocketpc");
     device.SetFault("password", "1234");
-    uint16_t port = device.ServeNetwork(desktop.Where());
+    uint16_t port = device.ServeNetwork(desktop.Where(), "127.0.0.1", TestDevice::Docking::kForgiving);
     ASSERT_NE(port, 0);
     std::string source;
     ASSERT_TRUE(desktop.Accept(&source));

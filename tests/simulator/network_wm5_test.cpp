@@ -1,6 +1,7 @@
 // The simulated Windows Mobile device on the network: its handshake with a
 // desktop of our own in each password mode, the sessions it opens there,
-// and the bare sessions it serves on a port of its own.
+// the bare sessions it serves on a port of its own, and when devices of
+// either protocol call the desktop.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -40,7 +41,7 @@ TEST(Network, AWindowsMobileDeviceShakesHandsInEachPasswordModeAndOpensTheSessio
         device.SetFault("password", row.password);
         device.SetFault("unlock_on_device_ms", row.unlockMs);
         std::string address = "127.0." + std::to_string(GetCurrentProcessId() % 200 + 20) + ".2";
-        ASSERT_NE(device.ServeNetwork(desktop.Where(), address), 0);
+        ASSERT_NE(device.ServeNetwork(desktop.Where(), address, TestDevice::Docking::kForgiving), 0);
         std::string source;
         ASSERT_TRUE(desktop.Accept(&source));
         EXPECT_EQ(source, address);
@@ -129,6 +130,53 @@ TEST(Network, AWindowsMobileDeviceServesBareSessionsOnAPortOfTheirOwn) {
     // An older device's request is no request here: the session closes.
     ASSERT_TRUE(client.SendBytes(Words({8, 0x3b, 0})));
     EXPECT_TRUE(client.EndedUnanswered(kWaitMs));
+}
+
+// Sends one datagram to the trigger port of `address`.
+void SendDatagram(const std::string &address, const std::string &bytes) {
+    SOCKET sender = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+    sockaddr_in to = {};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(rapi2::kTriggerPort);
+    to.sin_addr.s_addr = inet_addr(address.c_str());
+    EXPECT_EQ(sendto(sender, bytes.data(), static_cast<int>(bytes.size()), 0, reinterpret_cast<sockaddr *>(&to),
+                     sizeof to),
+              static_cast<int>(bytes.size()));
+    closesocket(sender);
+}
+
+// As real handhelds do: a device calls the desktop when it is plugged in,
+// and finding nothing listening does not call again on a timer (the
+// forgiving mode's retries, 0.2 s and 3 s, would come within the wait). A
+// Windows Mobile device calls when the desktop's trigger comes, a datagram
+// of the single byte 0x7F, and not for another datagram; an older one when
+// it is re-seated.
+TEST(Network, DevicesCallTheDesktopWhenPluggedInAndOnTheTriggerNotOnATimer) {
+    const struct {
+        const char *profile;
+        bool mobile;
+    } rows[] = {{"wm5ppc", true}, {"pocketpc", false}};
+    const DWORD kNoCallMs = 3500;
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.profile);
+        FakeDesktop desktop;  // refuses until it listens
+        TestDevice device(row.profile);
+        const std::string address = "127.0." + std::to_string(GetCurrentProcessId() % 200 + 20) + ".3";
+        ASSERT_NE(device.ServeNetwork(desktop.Where(), address), 0);
+        Sleep(500);  // its one call, refused
+        desktop.Listen();
+        std::string source;
+        if (row.mobile) SendDatagram(address, std::string("\x7f\x7f", 2));
+        EXPECT_FALSE(desktop.Accept(&source, false, kNoCallMs)) << "called again on a timer, or for a wrong datagram";
+        if (row.mobile) {
+            SendDatagram(address, "\x7f");
+        } else {
+            device.Unplug();
+            ASSERT_NE(device.ServeNetwork(desktop.Where(), address), 0);
+        }
+        ASSERT_TRUE(desktop.Accept(&source)) << "did not call on the trigger, or when re-seated";
+        EXPECT_EQ(source, address);
+    }
 }
 
 }  // namespace

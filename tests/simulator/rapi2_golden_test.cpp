@@ -298,7 +298,8 @@ TEST(Rapi2Golden, EveryCallIsLaidOutAsTheNotesSay) {
 struct Refused {
     const char *what;
     const char *request;
-    const char *reply;  // nullptr: the request itself is refused
+    const char *reply;          // nullptr: the request itself is refused
+    const char *why = nullptr;  // the reason given, when it matters which check refused it
 };
 
 const Refused kRefused[] = {
@@ -330,6 +331,12 @@ const Refused kRefused[] = {
     {"an entry's name longer than MAX_PATH", R"(0000001a 00000006 '\*' 00000080)",
      "00000000 00000001 00000001 0000020a z522"},
     {"100,000 entries of no fields", R"(0000001a 00000006 '\*' 00000000)", "00000000 00000001 000186a0"},
+    {"4,097 entries of no fields", R"(0000001a 00000006 '\*' 00000000)", "00000000 00000001 00001001",
+     "more entries than the reply holds"},
+    {"70,000 entries, more than a folder holds", R"(0000001a 00000006 '\*' 00000080)",
+     "00000000 00000001 00011170 z4096", "more entries than a folder holds"},
+    {"4 entries announced, room for 2 in the reply: refused before any is read", R"(0000001a 00000006 '\*' 000000a1)",
+     "00000000 00000001 00000004 0000000c 00000020 00000005 'b.txt'", "more entries than the reply holds"},
     {"a version record of 280 bytes", "00000043", "00000000 00000001 00000118 z280"},
     {"a folder path longer than the buffer", "0000004b 00000005 00000010", "00000000 00000011 z34"},
     {"a registry value larger than the buffer", R"(00000037 00001008 00000004 'a' 00000040)",
@@ -366,6 +373,9 @@ TEST(Rapi2Golden, WhatAPeerMustNotGetAwayWith) {
         rapi1::Reader replyIn(reply.data(), reply.size());
         Reply answer;
         EXPECT_FALSE(rapi2::ReadReply(&replyIn, read, &answer));
+        if (row.why) {
+            EXPECT_STREQ(replyIn.Problem(), row.why);
+        }
     }
 }
 

@@ -42,12 +42,13 @@ public:
     // Waits for the device to connect; the connection's source address.
     // A second connection (a session) is kept apart: Read and Write take
     // it with `session` true.
-    bool Accept(std::string *source, bool session = false) {
+    // `waitMs`: how long a device may take to come.
+    bool Accept(std::string *source, bool session = false, DWORD waitMs = kFakeDesktopWaitMs) {
         SOCKET &link_ = session ? session_ : this->link_;
         fd_set ready;
         FD_ZERO(&ready);
         FD_SET(listener_, &ready);
-        timeval wait = {static_cast<long>(kFakeDesktopWaitMs / 1000), 0};
+        timeval wait = {static_cast<long>(waitMs / 1000), static_cast<long>(waitMs % 1000) * 1000};
         if (select(0, &ready, nullptr, nullptr, &wait) != 1) return false;
         sockaddr_in peer = {};
         int length = sizeof peer;

@@ -98,13 +98,14 @@ void TestDevice::Unplug() {
     if (impl_->service) impl_->service->Stop();
 }
 
-uint16_t TestDevice::ServeNetwork(const std::string &desktop, const std::string &address) {
+uint16_t TestDevice::ServeNetwork(const std::string &desktop, const std::string &address, Docking docking) {
     if (!impl_->device) return 0;
     NetworkService::Endpoint rapi{address, 0}, control;
     if (!desktop.empty() && !NetworkService::ParseEndpoint(desktop, 0, &control)) return 0;
     const bool mobile = impl_->device->Introduce().remoteApi == 2;
     if (mobile && !desktop.empty()) {
         impl_->dock.reset(new Rapi2Dock(*impl_->device, impl_->link, rapi, control));
+        impl_->dock->SetForgiving(docking == Docking::kForgiving);
         std::string error;
         if (!impl_->dock->Start(&error)) {
             ADD_FAILURE() << "cannot dock the test device: " << error;
@@ -113,6 +114,7 @@ uint16_t TestDevice::ServeNetwork(const std::string &desktop, const std::string 
         return control.port;
     }
     impl_->network.reset(new NetworkService(*impl_->device, impl_->link, rapi, control, mobile));
+    impl_->network->SetForgiving(docking == Docking::kForgiving);
     std::string error;
     if (!impl_->network->Start(&error)) {
         ADD_FAILURE() << "cannot serve the test device on the network: " << error;

@@ -32,7 +32,13 @@ public:
     // A Windows Mobile profile speaks its own protocol: with a desktop it
     // docks to it from `address` (and gives the desktop's port), without
     // one it serves bare sessions on the free port.
-    uint16_t ServeNetwork(const std::string &desktop = std::string(), const std::string &address = "127.0.0.1");
+    // kForgiving: the device calls the desktop again every few seconds
+    // until answered and after each undocking (tests whose desktop listens
+    // only later); as a real one, it calls when plugged and, for Windows
+    // Mobile, on each trigger.
+    enum class Docking { kAsReal, kForgiving };
+    uint16_t ServeNetwork(const std::string &desktop = std::string(), const std::string &address = "127.0.0.1",
+                          Docking docking = Docking::kAsReal);
     // The device model itself, for tests that feed it requests directly.
     Device &Model();
 

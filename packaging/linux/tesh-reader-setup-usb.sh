@@ -1,0 +1,219 @@
+# shellcheck shell=sh
+# Part of tesh-reader-setup.sh (sourced by it): finding the device's cable
+# when none is named, the USB link of a Windows Mobile 5/6 handheld
+# (--usb), and the watch over the link while the wizard runs.
+
+usb_client=
+usb_client_path=
+usb_state=
+usb_address=
+usb_peer=
+watcher_pid=
+fallback_address=169.254.2.2
+fallback_peer=169.254.2.1
+
+# The first network interface whose driver is rndis_host.
+find_rndis() {
+  for dev in /sys/class/net/*; do
+    driver=$(readlink "$dev/device/driver" 2>/dev/null) || continue
+    [ "${driver##*/}" = rndis_host ] && { echo "${dev##*/}"; return 0; }
+  done
+  return 1
+}
+
+# The first serial port of the ipaq driver (an older handheld's USB cable).
+find_ipaq_port() {
+  for tty in /sys/bus/usb-serial/drivers/ipaq/ttyUSB*; do
+    [ -e "$tty" ] && { echo "/dev/${tty##*/}"; return 0; }
+  done
+  return 1
+}
+
+# Without --serial or --usb: the cable that is plugged in, said why; or
+# what to plug in. A link already up (made by hand) is used as it is.
+choose_road() {
+  if ip -o -4 addr show 2>/dev/null | grep -q "inet ${older_desktop%:*}/"; then
+    return 0
+  fi
+  found=$(find_ipaq_port || true)
+  if [ -n "$found" ]; then
+    serial=$found
+    say "found an older handheld's USB cable on $found (its driver is ipaq): using --serial $found"
+    return 0
+  fi
+  found=$(find_rndis || true)
+  if [ -n "$found" ]; then
+    usb=1
+    usb_if=$found
+    say "found a Windows Mobile 5/6 handheld's USB link, network interface $found (its driver is rndis_host):" \
+        "using --usb $found"
+    return 0
+  fi
+  say "found no handheld: no serial port of the ipaq driver and no network interface of the rndis_host driver." \
+      "Plug in the device's USB cable (an older Pocket PC: then sudo modprobe ipaq; a Windows Mobile 5/6" \
+      "handheld needs nothing more) and start again, or name the cable: --serial DEVICE, --usb [INTERFACE]"
+}
+
+# Until the interface is there (Ctrl+C ends the wait).
+usb_await_interface() {
+  told=
+  while :; do
+    if [ -n "$usb_if" ]; then
+      ip link show dev "$usb_if" >/dev/null 2>&1 && return 0
+    else
+      usb_if=$(find_rndis || true)
+      if [ -n "$usb_if" ]; then
+        say "found the device's USB network interface $usb_if (its driver is rndis_host)"
+        return 0
+      fi
+    fi
+    [ -n "$told" ] || say "plug in the device: waiting for ${usb_if:-a network interface of the rndis_host driver}" \
+                          "(a Windows Mobile 5/6 handheld on its USB cable; Ctrl+C to stop)"
+    told=1
+    sleep 1
+  done
+}
+
+usb_find_client() {
+  for client in dhclient dhcpcd udhcpc nmcli; do
+    path=$(find_tool "$client")
+    if [ -n "$path" ]; then
+      usb_client=$client
+      usb_client_path=$path
+      return 0
+    fi
+  done
+  say "no DHCP client: none of dhclient (Debian: apt-get install isc-dhcp-client), dhcpcd (Debian: apt-get" \
+      "install dhcpcd-base), udhcpc (Debian: apt-get install udhcpc) or NetworkManager's nmcli (Debian:" \
+      "apt-get install network-manager); using $fallback_address/24"
+}
+
+usb_own_address() {
+  ip -o -4 addr show dev "$usb_if" 2>/dev/null | awk '{ sub("/.*", "", $4); print $4; exit }'
+}
+
+# The address of the DHCP server that gave the lease: the device's.
+usb_dhcp_server() {
+  case $usb_client in
+    dhclient) sed -n 's/.*option dhcp-server-identifier \([0-9.]*\);.*/\1/p' "$usb_state/dhclient.leases" 2>/dev/null | tail -n 1 ;;
+    dhcpcd) $as_root "$usb_client_path" -U -4 "$usb_if" 2>/dev/null | sed -n "s/^dhcp_server_identifier='\{0,1\}\([0-9.]*\).*/\1/p" ;;
+    nmcli) "$usb_client_path" -g DHCP4.OPTION device show "$usb_if" 2>/dev/null | tr '|' '\n' |
+             sed -n 's/.*dhcp_server_identifier = \([0-9.]*\).*/\1/p' ;;
+  esac
+}
+
+# The link's address from the device's DHCP server, else the fallback;
+# usb_address and usb_peer (the device) say where.
+usb_take_address() {
+  $as_root ip link set "$usb_if" up 2>/dev/null || true
+  if [ -n "$usb_client" ]; then
+    say "asking the device's DHCP server for an address on $usb_if ($usb_client)"
+    case $usb_client in
+      dhclient) timeout 30 $as_root "$usb_client_path" -1 -pf "$usb_state/dhclient.pid" -lf "$usb_state/dhclient.leases" "$usb_if" ;;
+      dhcpcd) timeout 30 $as_root "$usb_client_path" -1 -4 -t 20 "$usb_if" ;;
+      udhcpc) timeout 30 $as_root "$usb_client_path" -i "$usb_if" -n -q -f ;;
+      nmcli) timeout 30 $as_root "$usb_client_path" device connect "$usb_if" ;;
+    esac >>"$usb_state/dhcp.log" 2>&1 || true
+  fi
+  usb_address=$(usb_own_address)
+  usb_peer=
+  if [ -n "$usb_address" ]; then
+    usb_peer=$(usb_dhcp_server || true)
+  else
+    [ -z "$usb_client" ] || say "the device's DHCP server gave no address: using $fallback_address/24"
+    $as_root ip addr add "$fallback_address/24" dev "$usb_if" && : > "$usb_state/fallback"
+    usb_address=$fallback_address
+  fi
+  usb_peer=${usb_peer:-$fallback_peer}
+}
+
+# Gives back the lease, or takes the fallback address off again.
+usb_release() {
+  case $usb_client in
+    dhclient) timeout 10 $as_root "$usb_client_path" -r -pf "$usb_state/dhclient.pid" -lf "$usb_state/dhclient.leases" "$usb_if" ;;
+    dhcpcd) timeout 10 $as_root "$usb_client_path" -k "$usb_if" ;;
+    # udhcpc -q has ended with the lease: its address is taken off.
+    udhcpc) $as_root ip -4 addr flush dev "$usb_if" ;;
+    nmcli) timeout 10 $as_root "$usb_client_path" device disconnect "$usb_if" ;;
+  esac >>"$usb_state/dhcp.log" 2>&1 || true
+  if [ -e "$usb_state/fallback" ]; then
+    $as_root ip addr del "$fallback_address/24" dev "$usb_if" 2>/dev/null || true
+    rm -f "$usb_state/fallback"
+  fi
+}
+
+# The device docks on port 990, which is root's. As root the bridge binds
+# it directly; otherwise ports from 990 up are let to every user until the
+# wizard ends: one sysctl, undone then, with no package beyond procps (an
+# iptables redirect would need iptables and a second port).
+usb_allow_port() {
+  [ -n "$as_root" ] || return 0
+  old=$(cat /proc/sys/net/ipv4/ip_unprivileged_port_start 2>/dev/null || true)
+  [ -n "$old" ] && [ "$old" -gt 990 ] || return 0
+  say "port 990, where the device docks, is root's: letting it to users until the wizard ends" \
+      "(sysctl net.ipv4.ip_unprivileged_port_start=990 through sudo, the way with nothing to install)"
+  $as_root "$(find_tool sysctl)" -qw net.ipv4.ip_unprivileged_port_start=990 && echo "$old" > "$usb_state/port_start"
+}
+
+usb_link_up() {
+  usb_state=$(mktemp -d "${TMPDIR:-/tmp}/tesh-usb.XXXXXX")
+  [ -n "$(find_tool ip)" ] || refuse "ip is not installed; it sets the link's address (Debian: apt-get install iproute2)"
+  usb_find_client
+  usb_await_interface
+  usb_take_address
+  usb_allow_port
+  export RAPI_DESKTOP="${RAPI_DESKTOP-$usb_address:5679}"
+  export RAPI_PEER="${RAPI_PEER-$usb_peer}"
+  say "the USB link is up on $usb_if: this PC $usb_address, the device $usb_peer; dock the device now" \
+      "(it docks as soon as the wizard listens)"
+}
+
+end_usb() {
+  [ -z "$watcher_pid" ] || kill "$watcher_pid" 2>/dev/null || true
+  watcher_pid=
+  [ -n "$usb_state" ] || return 0
+  say "ending the USB link on ${usb_if:-the device}: its address given back, what the script changed undone"
+  [ -z "$usb_if" ] || usb_release
+  if [ -s "$usb_state/port_start" ]; then
+    $as_root "$(find_tool sysctl)" -qw "net.ipv4.ip_unprivileged_port_start=$(cat "$usb_state/port_start")" || true
+  fi
+  rm -rf "$usb_state"
+  usb_state=
+}
+
+# The interface is there and its link is up (ip asks the kernel itself:
+# a /sys from another network namespace would not know it).
+usb_present() {
+  case $(ip -o link show dev "$usb_if" 2>/dev/null) in
+    *" state UP "* | *" state UNKNOWN "*) return 0 ;;
+    *) return 1 ;;
+  esac
+}
+
+# While the wizard runs: a re-plugged Windows Mobile device gets its
+# address again (the bridge then tells it that it listens); a pppd that
+# ends says why, and the wizard goes on.
+watch_link() {
+  trap - EXIT INT TERM HUP
+  if [ -n "$serial" ]; then
+    while kill -0 "$link_pid" 2>/dev/null; do sleep 1; done
+    pppd_ended ""
+    say "the wizard goes on; the device can dock again once the link is back (start the script anew)"
+    return 0
+  fi
+  [ -n "$usb" ] || return 0
+  plugged=1
+  while sleep 1; do
+    if usb_present; then
+      [ -z "$plugged" ] || continue
+      say "the device is back on $usb_if"
+      usb_take_address
+      say "the USB link is up again: this PC $usb_address, the device $usb_peer"
+      plugged=1
+    elif [ -n "$plugged" ]; then
+      say "the device was unplugged ($usb_if is down): its address given back until it is plugged in again"
+      usb_release
+      plugged=
+    fi
+  done
+}
