@@ -121,7 +121,8 @@ usb_take_address() {
     usb_peer=$(usb_dhcp_server || true)
   else
     [ -z "$usb_client" ] || say "the device's DHCP server gave no address: using $fallback_address/24"
-    $as_root ip addr add "$fallback_address/24" dev "$usb_if" && : > "$usb_state/fallback"
+    $as_root ip addr add "$fallback_address/24" dev "$usb_if" ||
+      say "$fallback_address could not be set on $usb_if (ip said why above)"
     usb_address=$fallback_address
   fi
   usb_peer=${usb_peer:-$fallback_peer}
@@ -132,14 +133,16 @@ usb_release() {
   case $usb_client in
     dhclient) timeout 10 $as_root "$usb_client_path" -r -pf "$usb_state/dhclient.pid" -lf "$usb_state/dhclient.leases" "$usb_if" ;;
     dhcpcd) timeout 10 $as_root "$usb_client_path" -k "$usb_if" ;;
-    # udhcpc -q has ended with the lease: its address is taken off.
-    udhcpc) $as_root ip -4 addr flush dev "$usb_if" ;;
     nmcli) timeout 10 $as_root "$usb_client_path" device disconnect "$usb_if" ;;
   esac >>"$usb_state/dhcp.log" 2>&1 || true
-  if [ -e "$usb_state/fallback" ]; then
-    $as_root ip addr del "$fallback_address/24" dev "$usb_if" 2>/dev/null || true
-    rm -f "$usb_state/fallback"
-  fi
+  # The address the link had goes with it, as with an unplugged device's
+  # interface, whatever the client did (udhcpc -q has ended with its
+  # lease): the bridge then sees the link gone and, once it is back,
+  # tells the device again that it listens.
+  [ -n "$usb_address" ] || return 0
+  cidr=$(ip -o -4 addr show dev "$usb_if" 2>/dev/null |
+         awk -v address="$usb_address" '{ split($4, part, "/"); if (part[1] == address) { print $4; exit } }')
+  [ -z "$cidr" ] || $as_root ip addr del "$cidr" dev "$usb_if" 2>/dev/null || true
 }
 
 # The device docks on port 990, which is root's. As root the bridge binds

@@ -221,15 +221,15 @@ ip link set tesh-dev0 up
 ip link set "$usb" up
 rm -f "$work/link/"*-done "$work/link/link-back" "$work/link/device-docked"
 # The stand-in dhclient: its arguments one call a line; it sets the
-# address and writes the lease the device's DHCP server would give, and
-# with -r gives it back.
+# address and writes the lease the device's DHCP server would give; with
+# -r it only notes the release (the launcher takes the address off).
 cat > "$work/bin/dhclient" <<EOF
 #!/bin/sh
 echo "\$*" >> "$work/link/dhclient.args"
 for word; do interface=\$word; done
 lease=\$(echo "\$*" | sed -n 's/.*-lf \([^ ]*\).*/\1/p')
 case " \$* " in
-  *" -r "*) ip addr del 169.254.2.2/24 dev "\$interface" && echo released >> "$work/link/dhclient.released" ;;
+  *" -r "*) echo released >> "$work/link/dhclient.released" ;;
   *) ip addr add 169.254.2.2/24 dev "\$interface" &&
        printf 'lease {\n  option dhcp-server-identifier 169.254.2.1;\n}\n' > "\$lease" ;;
 esac
