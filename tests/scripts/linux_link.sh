@@ -69,7 +69,8 @@ trap 'exit 143' TERM INT
 
 # The Linux zip's folder, with a book: the launcher's setup folder.
 cp "$build/bin/setup.exe" "$build/bin/rapi.dll" "$build/bin/rapidock.exe" "$repo/packaging/linux/tesh-reader-setup.sh" \
-  "$repo/packaging/linux/tesh-reader-setup-usb.sh" "$build/samples/alice.vbk" "$work/zip/"
+  "$repo/packaging/linux/tesh-reader-setup-usb.sh" "$repo/packaging/linux/tesh-reader-setup-link.sh" \
+  "$build/samples/alice.vbk" "$work/zip/"
 
 # The stand-in pppd: its arguments one a line, its process id, and the
 # link's addresses once the script says (or after 60 s); it ends, noting
@@ -384,6 +385,7 @@ mkdir -p "$work/usr/bin" "$work/usr/lib/tesh-reader-setup" "$work/empty" "$work/
 cp "$repo/packaging/linux/tesh-reader-setup.sh" "$work/usr/bin/tesh-reader-setup"
 cp "$repo/packaging/linux/tesh-reader-setup.sh" "$work/lone/"
 cp "$build/bin/setup.exe" "$build/bin/rapi.dll" "$build/bin/rapidock.exe" "$repo/packaging/linux/tesh-reader-setup-usb.sh" \
+  "$repo/packaging/linux/tesh-reader-setup-link.sh" \
   "$work/usr/lib/tesh-reader-setup/"
 cp "$build/samples/tarnlib.dll.ppc300.arm" "$work/disc/"
 # LAUNCHER | CURRENT DIRECTORY | ARGUMENTS | exit status | a line the output must hold | setup.exe run
