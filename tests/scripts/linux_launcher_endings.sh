@@ -114,7 +114,8 @@ for row in "${ending_rows[@]}"; do
   esac
   if [ "$ready" = replugged ]; then
     [ "$(cat "$work/link/replugged")" = 990 ] || fail "$how: port 990 was not let to users while the wizard ran"
-    [ "$(grep -c . "$work/link/dhclient.released")" -ge 2 ] || fail "$how: the lease was not given back at the end"
+    released=$(grep -cs . "$work/link/dhclient.released")
+    [ "${released:-0}" -ge 2 ] || fail "$how: the lease was not given back at the end"
     ip -o -4 addr show dev "$usb" | grep -q 169.254.2.2 && fail "$how: the link's address stayed"
     [ "$(cat /proc/sys/net/ipv4/ip_unprivileged_port_start)" = 1024 ] || fail "$how: port 990 stayed let to users"
   else

@@ -302,9 +302,9 @@ WINEPREFIX=$work/wine wineserver -k >/dev/null 2>&1
 # The stand-in Wine notes that the wizard started and its process id, and
 # runs for FAKE_WINE_SECONDS, deaf to Ctrl+C and TERM with FAKE_WINE_DEAF (as
 # a window program under Wine may be); a stand-in sudo (for a user who is
-# not root) notes itself and runs what it is given the first time only:
-# asked again, its credentials have expired, and it would ask for the
-# password again.
+# not root) notes itself and runs what it is given (with -v, nothing) the
+# first time only: asked again, its credentials have expired, and it would
+# ask for the password again.
 cat > "$work/bin/wine" <<EOF
 #!/bin/sh
 printf "%s\\n" "wine \$*" >> "$work/link/wine.ran"
@@ -319,6 +319,7 @@ if [ -e "$work/link/sudo.ran" ]; then
   exit 1
 fi
 echo "sudo \$*" >> "$work/link/sudo.ran"
+[ "\$1" != -v ] || exit 0
 exec "\$@"
 EOF
 chmod +x "$work/bin/wine" "$work/bin/sudo"
