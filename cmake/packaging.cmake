@@ -62,7 +62,8 @@ if(TESH_PACKAGE_ARCH STREQUAL "win64")
   list(APPEND CPACK_COMPONENTS_ALL simulatorkit)
   install(TARGETS setup rapi rapidock RUNTIME DESTINATION . COMPONENT linux)
   install(PROGRAMS ${CMAKE_SOURCE_DIR}/packaging/linux/tesh-reader-setup.sh
-    ${CMAKE_SOURCE_DIR}/packaging/linux/tesh-reader-setup-usb.sh DESTINATION . COMPONENT linux)
+    ${CMAKE_SOURCE_DIR}/packaging/linux/tesh-reader-setup-usb.sh
+    ${CMAKE_SOURCE_DIR}/packaging/linux/tesh-reader-setup-link.sh DESTINATION . COMPONENT linux)
   install(FILES ${CMAKE_BINARY_DIR}/packaging/linux/README.txt DESTINATION . COMPONENT linux)
   list(APPEND CPACK_COMPONENTS_ALL linux)
 endif()

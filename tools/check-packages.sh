@@ -51,7 +51,8 @@ kit_files() {
 }
 
 linux_files() {
-  printf '%s\n' README.txt rapi.dll rapidock.exe setup.exe tesh-reader-setup-usb.sh tesh-reader-setup.sh
+  printf '%s\n' README.txt rapi.dll rapidock.exe setup.exe tesh-reader-setup-link.sh tesh-reader-setup-usb.sh \
+    tesh-reader-setup.sh
 }
 
 # The machine field of a PE file: 8664 for x86-64, 014c for i386.
@@ -156,6 +157,7 @@ file ./usr/lib/tesh-reader-setup/setup.exe -rw-r--r--
 file ./usr/lib/tesh-reader-setup/rapi.dll -rw-r--r--
 file ./usr/lib/tesh-reader-setup/rapidock.exe -rw-r--r--
 file ./usr/lib/tesh-reader-setup/tesh-reader-setup-usb.sh -rw-r--r--
+file ./usr/lib/tesh-reader-setup/tesh-reader-setup-link.sh -rw-r--r--
 file ./usr/share/applications/tesh-reader-setup.desktop -rw-r--r--
 file ./usr/share/icons/hicolor/16x16/apps/tesh-reader-setup.png -rw-r--r--
 file ./usr/share/icons/hicolor/32x32/apps/tesh-reader-setup.png -rw-r--r--
@@ -205,7 +207,7 @@ check_deb() {
   [ "$(dpkg-deb -f "$deb" Description | wc -l)" -gt 2 ] || fail "$deb: the Description has no long text"
   cmp -s "$unpacked/root/usr/bin/tesh-reader-setup" "$unpacked/tesh-reader-setup.sh" ||
     fail "$deb: the launcher is not the Linux zip's"
-  for name in setup.exe rapi.dll rapidock.exe tesh-reader-setup-usb.sh; do
+  for name in setup.exe rapi.dll rapidock.exe tesh-reader-setup-usb.sh tesh-reader-setup-link.sh; do
     cmp -s "$unpacked/root/usr/lib/tesh-reader-setup/$name" "$unpacked/$name" || fail "$deb: $name is not the Linux zip's"
   done
   wrestool -x --type=14 "$unpacked/setup.exe" -o "$unpacked/"

@@ -3,7 +3,7 @@
 # folder, and prints its path:
 #   /usr/bin/tesh-reader-setup                the launcher (the zip's one)
 #   /usr/lib/tesh-reader-setup/               setup.exe, the stand-in rapi.dll, rapidock.exe
-#                                             and the launcher's -usb.sh part
+#                                             and the launcher's -usb.sh and -link.sh parts
 #   /usr/share/applications/tesh-reader-setup.desktop   the menu entry
 #   /usr/share/icons/hicolor/NxN/apps/tesh-reader-setup.png
 #                                             the icon, taken out of setup.exe
@@ -47,7 +47,7 @@ install -d "$root/DEBIAN" "$root/usr/bin" "$root/usr/lib/$name" "$root/usr/share
   "$root/usr/share/man/man1" "$doc"
 install -m 0755 "$repo/packaging/linux/tesh-reader-setup.sh" "$root/usr/bin/$name"
 install -m 0644 "$build/bin/setup.exe" "$build/bin/rapi.dll" "$build/bin/rapidock.exe" \
-  "$repo/packaging/linux/tesh-reader-setup-usb.sh" "$root/usr/lib/$name/"
+  "$repo/packaging/linux/tesh-reader-setup-usb.sh" "$repo/packaging/linux/tesh-reader-setup-link.sh" "$root/usr/lib/$name/"
 install -m 0644 "$sources/$name.desktop" "$root/usr/share/applications/"
 install -m 0644 "$sources/copyright" "$doc/"
 

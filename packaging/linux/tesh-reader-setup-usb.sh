@@ -1,14 +1,18 @@
 # shellcheck shell=sh
 # Part of tesh-reader-setup.sh (sourced by it): finding the device's cable
-# when none is named, the USB link of a Windows Mobile 5/6 handheld
-# (--usb), and the watch over the link while the wizard runs.
+# when none is named, and the USB link of a Windows Mobile 5/6 handheld
+# (--usb): the launcher waits for its interface and starts the link's
+# keeper (tesh-reader-setup-link.sh), which runs usb_keep as root for as
+# long as the launcher does: it takes the address, lets port 990, watches
+# for unplug and re-plug, and undoes it all at the end.
 
 usb_client=
 usb_client_path=
 usb_state=
 usb_address=
 usb_peer=
-watcher_pid=
+usb_busy=
+usb_port_start=
 fallback_address=169.254.2.2
 fallback_peer=169.254.2.1
 
@@ -96,24 +100,36 @@ usb_own_address() {
 usb_dhcp_server() {
   case $usb_client in
     dhclient) sed -n 's/.*option dhcp-server-identifier \([0-9.]*\);.*/\1/p' "$usb_state/dhclient.leases" 2>/dev/null | tail -n 1 ;;
-    dhcpcd) $as_root "$usb_client_path" -U -4 "$usb_if" 2>/dev/null | sed -n "s/^dhcp_server_identifier='\{0,1\}\([0-9.]*\).*/\1/p" ;;
+    dhcpcd) "$usb_client_path" -U -4 "$usb_if" 2>/dev/null | sed -n "s/^dhcp_server_identifier='\{0,1\}\([0-9.]*\).*/\1/p" ;;
     nmcli) "$usb_client_path" -g DHCP4.OPTION device show "$usb_if" 2>/dev/null | tr '|' '\n' |
              sed -n 's/.*dhcp_server_identifier = \([0-9.]*\).*/\1/p' ;;
   esac
 }
 
+# Runs a DHCP client's command for at most SECONDS, in the background so
+# that TERM (the launcher gone) is acted on at once: usb_client_run SECONDS
+# ARGUMENTS...
+usb_client_run() {
+  limit=$1
+  shift
+  timeout "$limit" "$usb_client_path" "$@" </dev/null >>"$usb_state/dhcp.log" 2>&1 &
+  usb_busy=$!
+  wait "$usb_busy" || true
+  usb_busy=
+}
+
 # The link's address from the device's DHCP server, else the fallback;
 # usb_address and usb_peer (the device) say where.
 usb_take_address() {
-  $as_root ip link set "$usb_if" up 2>/dev/null || true
+  ip link set "$usb_if" up 2>/dev/null || true
   if [ -n "$usb_client" ]; then
     say "asking the device's DHCP server for an address on $usb_if ($usb_client)"
     case $usb_client in
-      dhclient) timeout 30 $as_root "$usb_client_path" -1 -pf "$usb_state/dhclient.pid" -lf "$usb_state/dhclient.leases" "$usb_if" ;;
-      dhcpcd) timeout 30 $as_root "$usb_client_path" -1 -4 -t 20 "$usb_if" ;;
-      udhcpc) timeout 30 $as_root "$usb_client_path" -i "$usb_if" -n -q -f ;;
-      nmcli) timeout 30 $as_root "$usb_client_path" device connect "$usb_if" ;;
-    esac >>"$usb_state/dhcp.log" 2>&1 || true
+      dhclient) usb_client_run 30 -1 -pf "$usb_state/dhclient.pid" -lf "$usb_state/dhclient.leases" "$usb_if" ;;
+      dhcpcd) usb_client_run 30 -1 -4 -t 20 "$usb_if" ;;
+      udhcpc) usb_client_run 30 -i "$usb_if" -n -q -f ;;
+      nmcli) usb_client_run 30 device connect "$usb_if" ;;
+    esac
   fi
   usb_address=$(usb_own_address)
   usb_peer=
@@ -121,8 +137,8 @@ usb_take_address() {
     usb_peer=$(usb_dhcp_server || true)
   else
     [ -z "$usb_client" ] || say "the device's DHCP server gave no address: using $fallback_address/24"
-    $as_root ip addr add "$fallback_address/24" dev "$usb_if" ||
-      say "$fallback_address could not be set on $usb_if (ip said why above)"
+    ip addr add "$fallback_address/24" dev "$usb_if" 2>>"$usb_state/dhcp.log" ||
+      say "$fallback_address could not be set on $usb_if: $(tail -n 1 "$usb_state/dhcp.log")"
     usb_address=$fallback_address
   fi
   usb_peer=${usb_peer:-$fallback_peer}
@@ -131,10 +147,10 @@ usb_take_address() {
 # Gives back the lease, or takes the fallback address off again.
 usb_release() {
   case $usb_client in
-    dhclient) timeout 10 $as_root "$usb_client_path" -r -pf "$usb_state/dhclient.pid" -lf "$usb_state/dhclient.leases" "$usb_if" ;;
-    dhcpcd) timeout 10 $as_root "$usb_client_path" -k "$usb_if" ;;
-    nmcli) timeout 10 $as_root "$usb_client_path" device disconnect "$usb_if" ;;
-  esac >>"$usb_state/dhcp.log" 2>&1 || true
+    dhclient) usb_client_run 10 -r -pf "$usb_state/dhclient.pid" -lf "$usb_state/dhclient.leases" "$usb_if" ;;
+    dhcpcd) usb_client_run 10 -k "$usb_if" ;;
+    nmcli) usb_client_run 10 device disconnect "$usb_if" ;;
+  esac
   # The address the link had goes with it, as with an unplugged device's
   # interface, whatever the client did (udhcpc -q has ended with its
   # lease): the bridge then sees the link gone and, once it is back,
@@ -142,46 +158,19 @@ usb_release() {
   [ -n "$usb_address" ] || return 0
   cidr=$(ip -o -4 addr show dev "$usb_if" 2>/dev/null |
          awk -v address="$usb_address" '{ split($4, part, "/"); if (part[1] == address) { print $4; exit } }')
-  [ -z "$cidr" ] || $as_root ip addr del "$cidr" dev "$usb_if" 2>/dev/null || true
+  [ -z "$cidr" ] || ip addr del "$cidr" dev "$usb_if" 2>/dev/null || true
 }
 
-# The device docks on port 990, which is root's. As root the bridge binds
-# it directly; otherwise ports from 990 up are let to every user until the
-# wizard ends: one sysctl, undone then, with no package beyond procps (an
-# iptables redirect would need iptables and a second port).
+# The device docks on port 990, which is root's. A launcher run as root
+# binds it directly; for a user's, ports from 990 up are let to every user
+# until the wizard ends: one sysctl, undone then, with no package beyond
+# procps (an iptables redirect would need iptables and a second port).
 usb_allow_port() {
-  [ -n "$as_root" ] || return 0
   old=$(cat /proc/sys/net/ipv4/ip_unprivileged_port_start 2>/dev/null || true)
   [ -n "$old" ] && [ "$old" -gt 990 ] || return 0
   say "port 990, where the device docks, is root's: letting it to users until the wizard ends" \
-      "(sysctl net.ipv4.ip_unprivileged_port_start=990 through sudo, the way with nothing to install)"
-  $as_root "$(find_tool sysctl)" -qw net.ipv4.ip_unprivileged_port_start=990 && echo "$old" > "$usb_state/port_start"
-}
-
-usb_link_up() {
-  usb_state=$(mktemp -d "${TMPDIR:-/tmp}/tesh-usb.XXXXXX")
-  [ -n "$(find_tool ip)" ] || refuse "ip is not installed; it sets the link's address (Debian: apt-get install iproute2)"
-  usb_find_client
-  usb_await_interface
-  usb_take_address
-  usb_allow_port
-  export RAPI_DESKTOP="${RAPI_DESKTOP-$usb_address:5679}"
-  export RAPI_PEER="${RAPI_PEER-$usb_peer}"
-  say "the USB link is up on $usb_if: this PC $usb_address, the device $usb_peer; dock the device now" \
-      "(it docks as soon as the wizard listens)"
-}
-
-end_usb() {
-  [ -z "$watcher_pid" ] || kill "$watcher_pid" 2>/dev/null || true
-  watcher_pid=
-  [ -n "$usb_state" ] || return 0
-  say "ending the USB link on ${usb_if:-the device}: its address given back, what the script changed undone"
-  [ -z "$usb_if" ] || usb_release
-  if [ -s "$usb_state/port_start" ]; then
-    $as_root "$(find_tool sysctl)" -qw "net.ipv4.ip_unprivileged_port_start=$(cat "$usb_state/port_start")" || true
-  fi
-  rm -rf "$usb_state"
-  usb_state=
+      "(sysctl net.ipv4.ip_unprivileged_port_start=990, the way with nothing to install)"
+  "$(find_tool sysctl)" -qw net.ipv4.ip_unprivileged_port_start=990 && usb_port_start=$old
 }
 
 # The interface is there and its link is up (ip asks the kernel itself:
@@ -193,20 +182,42 @@ usb_present() {
   esac
 }
 
-# While the wizard runs: a re-plugged Windows Mobile device gets its
-# address again (the bridge then tells it that it listens); a pppd that
-# ends says why, and the wizard goes on.
-watch_link() {
-  trap - EXIT INT TERM HUP
-  if [ -n "$serial" ]; then
-    while kill -0 "$link_pid" 2>/dev/null; do sleep 1; done
-    pppd_ended ""
-    say "the wizard goes on; the device can dock again once the link is back (start the script anew)"
-    return 0
-  fi
-  [ -n "$usb" ] || return 0
+# Undoes what usb_keep did: the lease given back, the address taken off,
+# the port let back to root.
+usb_undo() {
+  trap '' HUP INT TERM
+  [ -z "$usb_busy" ] || kill "$usb_busy" 2>/dev/null
+  say "ending the USB link on $usb_if: its address given back, what the script changed undone"
+  usb_release
+  [ -z "$usb_port_start" ] || "$(find_tool sysctl)" -qw "net.ipv4.ip_unprivileged_port_start=$usb_port_start" || true
+  rm -rf "$usb_state"
+  exit 0
+}
+
+# The USB link's keeper's command, as root: usb_keep INTERFACE CLIENT
+# CLIENT_PATH [990]. Its first line says "up ADDRESS PEER" once the link
+# has its address (the device being PEER), or "failed WHY"; then, until it
+# is sent TERM (the launcher gone): a re-plugged device gets its address
+# again (the bridge then tells it that it listens), an unplugged one's is
+# given back.
+usb_keep() {
+  usb_if=$1
+  usb_client=$2
+  usb_client_path=$3
+  me=tesh-reader-setup
+  # A terminal that is gone, or a pipe whose reader is, stops no undoing.
+  say() { echo "$me: $*" >&2 2>/dev/null || true; }
+  trap '' PIPE
+  usb_state=$(mktemp -d "${TMPDIR:-/tmp}/tesh-usb.XXXXXX") || { echo "failed: no folder for the lease"; exit 1; }
+  trap usb_undo HUP INT TERM
+  usb_take_address
+  [ "${4:-}" != 990 ] || usb_allow_port
+  echo "up $usb_address $usb_peer"
+  exec >&2
   plugged=1
-  while sleep 1; do
+  while :; do
+    sleep 1 &
+    wait $!
     if usb_present; then
       [ -z "$plugged" ] || continue
       say "the device is back on $usb_if"
@@ -219,4 +230,31 @@ watch_link() {
       plugged=
     fi
   done
+}
+
+# The launcher's part: the interface awaited, the keeper started (through
+# sudo when not root) and its news taken.
+usb_link_up() {
+  [ -n "$(find_tool ip)" ] || refuse "ip is not installed; it sets the link's address (Debian: apt-get install iproute2)"
+  usb_find_client
+  usb_await_interface
+  link_needs_root "the USB link (its address, port 990)"
+  # shellcheck disable=SC2016 # expanded by the keeper's shell
+  start_keeper "" tells sh -c '. "$0/tesh-reader-setup-link.sh" && . "$0/tesh-reader-setup-usb.sh" && usb_keep "$@"' \
+    "$program" "$usb_if" "$usb_client" "$usb_client_path" ${as_root:+990}
+  case $started in
+    'up '*) ;;
+    '') refuse "the USB link's keeper did not start (sudo refused it?); run as root, or set the link up yourself" \
+          "(README.txt, \"Windows Mobile 5/6\")" ;;
+    *) echo "$me: the USB link could not be made: ${started#failed: }" >&2
+       exit 1 ;;
+  esac
+  # shellcheck disable=SC2086 # the keeper's words
+  set -- $started
+  usb_address=$2
+  usb_peer=$3
+  export RAPI_DESKTOP="${RAPI_DESKTOP-$usb_address:5679}"
+  export RAPI_PEER="${RAPI_PEER-$usb_peer}"
+  say "the USB link is up on $usb_if: this PC $usb_address, the device $usb_peer; dock the device now" \
+      "(it docks as soon as the wizard listens)"
 }

@@ -15,9 +15,9 @@
 # --usb [INTERFACE]), brings the link up (through sudo when not run as
 # root), and undoes it when the wizard ends. Run `tesh-reader-setup --help` for
 # every option and variable. Installed from the Debian package it is
-# /usr/bin/tesh-reader-setup with setup.exe, rapi.dll, rapidock.exe and
-# tesh-reader-setup-usb.sh in /usr/lib/tesh-reader-setup; from the zip, all
-# lie in one folder.
+# /usr/bin/tesh-reader-setup with setup.exe, rapi.dll, rapidock.exe,
+# tesh-reader-setup-link.sh and tesh-reader-setup-usb.sh in
+# /usr/lib/tesh-reader-setup; from the zip, all lie in one folder.
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 me=tesh-reader-setup
@@ -211,6 +211,8 @@ done
 [ -z "$serial" ] || [ -z "$usb" ] || refuse "--serial and --usb are two different cables: name one"
 program=$(find_program_folder) ||
   refuse "setup.exe, rapi.dll and rapidock.exe are neither beside $0 nor in $here/../lib/tesh-reader-setup"
+# shellcheck source=tesh-reader-setup-link.sh
+. "$program/tesh-reader-setup-link.sh"
 # shellcheck source=tesh-reader-setup-usb.sh
 . "$program/tesh-reader-setup-usb.sh"
 folder=$(choose_setup_folder "$folder")
@@ -235,17 +237,6 @@ if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] &&
        "Run the script in a desktop's terminal, or over ssh with -X." >&2
   exit 3
 fi
-
-# pppd, ip and the DHCP clients live in /usr/sbin or /sbin, which a user's
-# PATH may not name.
-find_tool() {
-  command -v "$1" 2>/dev/null && return 0
-  for dir in /usr/sbin /sbin; do
-    [ -x "$dir/$1" ] && { echo "$dir/$1"; return 0; }
-  done
-  return 0
-}
-find_pppd() { find_tool pppd; }
 
 # The link's two ends: as pppd makes them (README.txt), unless a road
 # below finds them otherwise.
@@ -308,129 +299,8 @@ for fonts in /usr/share/wine/fonts /usr/local/share/wine/fonts /opt/wine*/share/
   fi
 done
 
-# The link, in the background for as long as the wizard runs: the device
-# sends "CLIENT" and waits for "CLIENTSERVER" before PPP starts; persist
-# brings the link back when the device is taken out of its cradle and put
-# back, and keeps pppd through a hang-up too. So pppd is started by a small
-# keeper (as root, through the one sudo that may ask for a password) that
-# ends it as soon as the launcher is gone: it reads a pipe that only the
-# launcher holds open, and the launcher's end, however it comes (the wizard
-# closed, Ctrl+C, TERM, the terminal closed, an error here, even a KILL),
-# closes that pipe. Nothing is asked of sudo at the end.
-keeper='
-link=
-end() {
-  trap "" HUP INT TERM
-  [ -z "$link" ] || kill "$link" 2>/dev/null
-  [ -z "$link" ] || wait "$link" 2>/dev/null
-  exit 0
-}
-trap end HUP INT TERM
-exec 3<&0
-"$@" </dev/null >&2 &
-link=$!
-sleep 1
-if ! kill -0 "$link" 2>/dev/null; then
-  status=0
-  wait "$link" || status=$?
-  echo "ended $status"
-  exit 0
-fi
-echo "$link"
-exec >&2
-cat <&3 >/dev/null &
-watch=$!
-while kill -0 "$link" 2>/dev/null && kill -0 "$watch" 2>/dev/null; do
-  sleep 1 &
-  wait $!
-done
-end'
-link_pid=
-link_dir=
-link_log=
-as_root=
-wizard_pid=
-# Messages to a terminal that is gone fail; the cleanup goes on regardless.
-note() { say "$@" 2>/dev/null || true; }
-# The wizard, when the script ends before it (Ctrl+C, TERM, the terminal
-# closed): the prefix is the script's own, so every Wine process in it is
-# the wizard's. A Wine that ignores that is killed after 3 s: the wizard
-# ends within 5.
-end_wizard() {
-  [ -n "$wizard_pid" ] && kill -0 "$wizard_pid" 2>/dev/null || return 0
-  note "ending the wizard"
-  wineserver -k 2>/dev/null 9>&- || kill "$wizard_pid" 2>/dev/null || true
-  tenths=0
-  while kill -0 "$wizard_pid" 2>/dev/null && [ "$tenths" -lt 30 ]; do
-    sleep 0.1
-    tenths=$((tenths + 1))
-  done
-  kill -KILL "$wizard_pid" 2>/dev/null || true
-  wizard_pid=
-}
-# pppd: its keeper sees the pipe closed and ends it.
-end_link() {
-  [ -z "$link_dir" ] || rm -rf "$link_dir"
-  [ -n "$link_pid" ] || return 0
-  note "ending the link (pppd)"
-  exec 9>&-
-  wait "$link_pid" 2>/dev/null
-  link_pid=
-}
-# Why pppd ended, in its own words when it said why.
-pppd_ended() {
-  if grep -qs "/dev/ppp" "$link_log" || [ "$1" = 4 ]; then
-    echo "$me: pppd ended: this kernel has no PPP support loaded (no /dev/ppp). Load it: sudo modprobe ppp_generic" >&2
-  else
-    echo "$me: pppd ended${1:+ (status $1)}: $(tail -n 3 "$link_log" 2>/dev/null | tr '\n' ' ')" >&2
-  fi
-}
-# Whatever ends the script: the wizard, pppd's keeper's pipe, the USB link.
-end_all() {
-  set +e
-  trap '' HUP INT TERM
-  end_wizard
-  [ -z "${watcher_pid:-}" ] || kill "$watcher_pid" 2>/dev/null
-  end_link
-  end_usb
-}
-if [ -n "$serial" ] || [ -n "$usb" ]; then
-  if [ "$(id -u)" != 0 ]; then
-    if [ -n "$serial" ]; then
-      say "pppd needs root: starting it through sudo, which may ask for your password"
-    else
-      say "the USB link's address needs root: asking sudo once, which may ask for your password"
-      sudo -v || refuse "sudo did not allow it; run as root, or set the link up yourself (README.txt, \"Windows Mobile 5/6\")"
-    fi
-    as_root=sudo
-  fi
-  trap end_all EXIT
-  trap 'exit 130' INT
-  trap 'exit 143' TERM
-  trap 'exit 129' HUP
-fi
 if [ -n "$serial" ]; then
-  link_log=$(mktemp "${TMPDIR:-/tmp}/tesh-pppd.XXXXXX")
-  link_dir=$(mktemp -d "${TMPDIR:-/tmp}/$me.XXXXXX")
-  mkfifo "$link_dir/keep" "$link_dir/started"
-  $as_root sh -c "$keeper" keeper "$pppd" "$serial" "${speed:-115200}" connect "chat -v -t3 CLIENT CLIENTSERVER\\c" \
-    "$desktop_address:$RAPI_PEER" noauth local nodefaultroute crtscts lock persist maxfail 0 holdoff 1 nodetach \
-    <"$link_dir/keep" >"$link_dir/started" 2>"$link_log" &
-  link_pid=$!
-  exec 9>"$link_dir/keep"
-  started=
-  read -r started <"$link_dir/started" || true
-  rm -rf "$link_dir"
-  link_dir=
-  case $started in
-    '') refuse "pppd did not start (sudo refused it?); run as root, or bring the link up yourself (README.txt, step 2)" ;;
-    ended*)
-      # A pppd that cannot start at all ends within a moment: no wizard then.
-      pppd_ended "${started#ended }"
-      exit 1 ;;
-  esac
-  say "pppd makes the link on $serial at ${speed:-115200} bit/s: dock the device now" \
-      "(put it in its cradle, or plug in its cable)"
+  serial_link_up
 elif [ -n "$usb" ]; then
   usb_link_up
 elif command -v ip >/dev/null 2>&1; then

@@ -68,21 +68,62 @@ drainer.join()
 EOF
 }
 chmod a+w "$work/link"
-for how in int term hup; do
+# The USB road's root commands need real root here (the stand-in dhclient
+# sets the address, the sysctl is the namespace's): its launcher runs as
+# root but is told by a stand-in id that it is a user, so it takes the
+# road through the stand-in sudo. While the wizard runs the device is
+# unplugged and plugged in again (noted in link/replugged, with port 990's
+# sysctl as it was meanwhile).
+mkdir -p "$work/user"
+printf '#!/bin/sh\necho 65534\n' > "$work/user/id"
+chmod +x "$work/user/id"
+replug() {
+  wait_file "$work/link/wine.pid" 150 && ip link set "$usb" down &&
+    wait_file "$work/link/dhclient.released" 100 && ip link set "$usb" up &&
+    wait_log "$work/link/dhclient.args" "-1 -pf" 100 2 &&
+    cat /proc/sys/net/ipv4/ip_unprivileged_port_start > "$work/link/replugged"
+}
+# HOW | the launcher's arguments | the files that say it is ready
+ending_rows=(
+  "int|--serial /dev/null|pppd.pid"
+  "term|--serial /dev/null|pppd.pid"
+  "hup|--serial /dev/null|pppd.pid"
+  "hup|--usb $usb|replugged"
+)
+for row in "${ending_rows[@]}"; do
+  IFS='|' read -r how arguments ready <<< "$row"
   rm -f "$work/link/wine.ran" "$work/link/wine.pid" "$work/link/pppd.pid" "$work/link/pppd.ended" \
-    "$work/link/sudo.ran" "$work/link/sudo.again"
-  took=$(FAKE_WINE_SECONDS=60 FAKE_WINE_DEAF=1 PATH=$work/bin:$PATH TESH_WINE_PREFIX=$fake_prefix \
-    LAUNCHER_LOG=$work/ended-$how.log end_launcher "$how" "$work/link/wine.pid,$work/link/pppd.pid" \
-    setpriv --reuid=65534 --regid=65534 --clear-groups env HOME="$work" "$work/zip/tesh-reader-setup.sh" --serial /dev/null)
+    "$work/link/sudo.ran" "$work/link/sudo.again" "$work/link/dhclient."* "$work/link/replugged"
+  as_user=(setpriv --reuid=65534 --regid=65534 --clear-groups env HOME="$work")
+  path=$work/bin:$PATH
+  if [ "$ready" = replugged ]; then
+    as_user=(env HOME="$work")
+    path=$work/user:$path
+    sysctl -qw net.ipv4.ip_unprivileged_port_start=1024
+    replug &
+  fi
+  # shellcheck disable=SC2086 # the row's arguments are words
+  took=$(FAKE_WINE_SECONDS=60 FAKE_WINE_DEAF=1 PATH=$path TESH_WINE_PREFIX=$fake_prefix \
+    LAUNCHER_LOG=$work/ended-$how-$ready.log end_launcher "$how" "$work/link/wine.pid,$work/link/$ready" \
+    "${as_user[@]}" "$work/zip/tesh-reader-setup.sh" $arguments)
+  log=$work/ended-$how-$ready.log
+  how="$how $arguments"
   case $took in
     '' | *[!0-9]*) fail "$how: the launcher did not end ($took)" ;;
     *) [ "$took" -le 5000 ] || fail "$how: the launcher took $took ms to end, more than 5 s" ;;
   esac
-  wait_file "$work/link/pppd.ended" 50 || fail "$how: pppd was not ended"
+  if [ "$ready" = replugged ]; then
+    [ "$(cat "$work/link/replugged")" = 990 ] || fail "$how: port 990 was not let to users while the wizard ran"
+    released=$(grep -cs . "$work/link/dhclient.released")
+    [ "${released:-0}" -ge 2 ] || fail "$how: the lease was not given back at the end"
+    ip -o -4 addr show dev "$usb" | grep -q 169.254.2.2 && fail "$how: the link's address stayed"
+    [ "$(cat /proc/sys/net/ipv4/ip_unprivileged_port_start)" = 1024 ] || fail "$how: port 990 stayed let to users"
+  else
+    wait_file "$work/link/pppd.ended" 50 || fail "$how: pppd was not ended"
+  fi
   wine_pid=$(cat "$work/link/wine.pid" 2>/dev/null)
   [ -n "$wine_pid" ] && kill -0 "$wine_pid" 2>/dev/null && fail "$how: the wizard (deaf to the interrupt) still runs"
   [ -n "$wine_pid" ] && kill -KILL "$wine_pid" 2>/dev/null
   [ -e "$work/link/sudo.again" ] && fail "$how: sudo was asked a second time: $(cat "$work/link/sudo.again")"
-  grep -q "through sudo" "$work/ended-$how.log" || fail "$how: a user was not told that pppd starts through sudo"
+  grep -q "through sudo" "$log" || fail "$how: a user was not told that the link starts through sudo"
 done
-

@@ -69,7 +69,8 @@ trap 'exit 143' TERM INT
 
 # The Linux zip's folder, with a book: the launcher's setup folder.
 cp "$build/bin/setup.exe" "$build/bin/rapi.dll" "$build/bin/rapidock.exe" "$repo/packaging/linux/tesh-reader-setup.sh" \
-  "$repo/packaging/linux/tesh-reader-setup-usb.sh" "$build/samples/alice.vbk" "$work/zip/"
+  "$repo/packaging/linux/tesh-reader-setup-usb.sh" "$repo/packaging/linux/tesh-reader-setup-link.sh" \
+  "$build/samples/alice.vbk" "$work/zip/"
 
 # The stand-in pppd: its arguments one a line, its process id, and the
 # link's addresses once the script says (or after 60 s); it ends, noting
@@ -301,9 +302,9 @@ WINEPREFIX=$work/wine wineserver -k >/dev/null 2>&1
 # The stand-in Wine notes that the wizard started and its process id, and
 # runs for FAKE_WINE_SECONDS, deaf to Ctrl+C and TERM with FAKE_WINE_DEAF (as
 # a window program under Wine may be); a stand-in sudo (for a user who is
-# not root) notes itself and runs what it is given the first time only:
-# asked again, its credentials have expired, and it would ask for the
-# password again.
+# not root) notes itself and runs what it is given (with -v, nothing) the
+# first time only: asked again, its credentials have expired, and it would
+# ask for the password again.
 cat > "$work/bin/wine" <<EOF
 #!/bin/sh
 printf "%s\\n" "wine \$*" >> "$work/link/wine.ran"
@@ -318,6 +319,7 @@ if [ -e "$work/link/sudo.ran" ]; then
   exit 1
 fi
 echo "sudo \$*" >> "$work/link/sudo.ran"
+[ "\$1" != -v ] || exit 0
 exec "\$@"
 EOF
 chmod +x "$work/bin/wine" "$work/bin/sudo"
@@ -384,6 +386,7 @@ mkdir -p "$work/usr/bin" "$work/usr/lib/tesh-reader-setup" "$work/empty" "$work/
 cp "$repo/packaging/linux/tesh-reader-setup.sh" "$work/usr/bin/tesh-reader-setup"
 cp "$repo/packaging/linux/tesh-reader-setup.sh" "$work/lone/"
 cp "$build/bin/setup.exe" "$build/bin/rapi.dll" "$build/bin/rapidock.exe" "$repo/packaging/linux/tesh-reader-setup-usb.sh" \
+  "$repo/packaging/linux/tesh-reader-setup-link.sh" \
   "$work/usr/lib/tesh-reader-setup/"
 cp "$build/samples/tarnlib.dll.ppc300.arm" "$work/disc/"
 # LAUNCHER | CURRENT DIRECTORY | ARGUMENTS | exit status | a line the output must hold | setup.exe run

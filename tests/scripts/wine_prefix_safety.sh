@@ -166,7 +166,8 @@ done
 # The Linux zip's launcher, too, uses only a prefix it made itself (run
 # from a kit folder with a book, which it would otherwise take).
 kit=$(mktemp -d)
-cp "$repo/packaging/linux/tesh-reader-setup.sh" "$repo/packaging/linux/tesh-reader-setup-usb.sh" "$kit/"
+cp "$repo/packaging/linux/tesh-reader-setup.sh" "$repo/packaging/linux/tesh-reader-setup-usb.sh" \
+  "$repo/packaging/linux/tesh-reader-setup-link.sh" "$kit/"
 touch "$kit/setup.exe" "$kit/rapi.dll" "$kit/rapidock.exe" "$kit/alice.vbk"
 if out=$(DISPLAY=${DISPLAY:-:0} TESH_WINE_PREFIX=$foreign timeout 60 sh "$kit/tesh-reader-setup.sh" 2>&1) ||
    [[ "$out" != *"holds files this script did not make"* ]]; then
