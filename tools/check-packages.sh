@@ -166,6 +166,7 @@ file ./usr/share/icons/hicolor/64x64/apps/tesh-reader-setup.png -rw-r--r--
 file ./usr/share/man/man1/tesh-reader-setup.1.gz -rw-r--r--
 file ./usr/share/doc/tesh-reader-setup/copyright -rw-r--r--
 file ./usr/share/doc/tesh-reader-setup/changelog.gz -rw-r--r--
+file ./usr/share/doc/tesh-reader-setup/README.txt.gz -rw-r--r--
 entry Type Application
 entry Exec tesh-reader-setup
 entry Icon tesh-reader-setup

@@ -9,7 +9,8 @@
 #                                             the icon, taken out of setup.exe
 #   /usr/share/man/man1/tesh-reader-setup.1.gz   the manual page, made from
 #                                             the launcher's --help
-#   /usr/share/doc/tesh-reader-setup/         copyright, changelog.gz
+#   /usr/share/doc/tesh-reader-setup/         copyright, changelog.gz, and the kit's
+#                                             README.txt.gz, which the launcher names
 # The version is the build's (BUILD_DIR/packaging/debian/control).
 #
 #   tools/make-deb.sh BUILD_DIR OUT_DIR
@@ -50,6 +51,8 @@ install -m 0644 "$build/bin/setup.exe" "$build/bin/rapi.dll" "$build/bin/rapidoc
   "$repo/packaging/linux/tesh-reader-setup-usb.sh" "$repo/packaging/linux/tesh-reader-setup-link.sh" "$root/usr/lib/$name/"
 install -m 0644 "$sources/$name.desktop" "$root/usr/share/applications/"
 install -m 0644 "$sources/copyright" "$doc/"
+gzip -9n < "$build/packaging/linux/README.txt" > "$doc/README.txt.gz"
+chmod 0644 "$doc/README.txt.gz"
 
 # The icon's images, as setup.exe carries them (its first icon group).
 icons=$build/deb-icons

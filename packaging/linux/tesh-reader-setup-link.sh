@@ -153,7 +153,7 @@ serial_link_up() {
   start_keeper "$link_log" "$pppd" "$serial" "${speed:-115200}" connect "chat -v -t3 CLIENT CLIENTSERVER\\c" \
     "$desktop_address:$RAPI_PEER" noauth local nodefaultroute crtscts lock persist maxfail 0 holdoff 1 nodetach
   case $started in
-    '') refuse "pppd did not start (sudo refused it?); run as root, or bring the link up yourself (README.txt, step 2)" ;;
+    '') refuse "pppd did not start (sudo refused it?); run as root, or bring the link up yourself ($kit_readme, step 2)" ;;
     ended*)
       # A pppd that cannot start at all ends within a moment: no wizard then.
       pppd_ended "${started#ended }"

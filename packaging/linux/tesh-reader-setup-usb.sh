@@ -245,7 +245,7 @@ usb_link_up() {
   case $started in
     'up '*) ;;
     '') refuse "the USB link's keeper did not start (sudo refused it?); run as root, or set the link up yourself" \
-          "(README.txt, \"Windows Mobile 5/6\")" ;;
+          "($kit_readme, \"Windows Mobile 5/6\")" ;;
     *) echo "$me: the USB link could not be made: ${started#failed: }" >&2
        exit 1 ;;
   esac

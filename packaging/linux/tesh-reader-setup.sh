@@ -216,6 +216,10 @@ program=$(find_program_folder) ||
 # shellcheck source=tesh-reader-setup-usb.sh
 . "$program/tesh-reader-setup-usb.sh"
 folder=$(choose_setup_folder "$folder")
+# The kit's README.txt, which the messages below name: beside this script
+# in the zip, with the package's documents when installed.
+kit_readme=README.txt
+[ -f "$program/README.txt" ] || kit_readme=/usr/share/doc/tesh-reader-setup/README.txt.gz
 
 export WINEPREFIX="${TESH_WINE_PREFIX:-$(default_wine_prefix)}"
 marker=$WINEPREFIX/.tesh-reader-setup
@@ -308,7 +312,7 @@ elif command -v ip >/dev/null 2>&1; then
     '' | 127.* | 0.0.0.0) ;;
     *)
       if ! ip -o -4 addr show 2>/dev/null | grep -q "inet $desktop_address/"; then
-        say "$desktop_address is not on this PC yet: bring the link up (README.txt, step 2) or start with --serial /dev/ttyUSB0"
+        say "$desktop_address is not on this PC yet: bring the link up ($kit_readme, step 2) or start with --serial /dev/ttyUSB0"
       fi ;;
   esac
 fi

@@ -70,7 +70,7 @@ trap 'exit 143' TERM INT
 # The Linux zip's folder, with a book: the launcher's setup folder.
 cp "$build/bin/setup.exe" "$build/bin/rapi.dll" "$build/bin/rapidock.exe" "$repo/packaging/linux/tesh-reader-setup.sh" \
   "$repo/packaging/linux/tesh-reader-setup-usb.sh" "$repo/packaging/linux/tesh-reader-setup-link.sh" \
-  "$build/samples/alice.vbk" "$work/zip/"
+  "$build/packaging/linux/README.txt" "$build/samples/alice.vbk" "$work/zip/"
 
 # The stand-in pppd: its arguments one a line, its process id, and the
 # link's addresses once the script says (or after 60 s); it ends, noting
@@ -395,6 +395,7 @@ folder_rows=(
   "usr/bin/tesh-reader-setup|empty||2|Tesh Reader.exe.TAG.SUFFIX  and  tarnlib.dll.TAG.SUFFIX|"
   "usr/bin/tesh-reader-setup|empty|--folder $work/disc|0|setup folder: $work/disc|$work/usr/lib/tesh-reader-setup/setup.exe"
   "usr/bin/tesh-reader-setup|disc||0|setup folder: $work/disc|$work/usr/lib/tesh-reader-setup/setup.exe"
+  "usr/bin/tesh-reader-setup|disc||0|bring the link up (/usr/share/doc/tesh-reader-setup/README.txt.gz, step 2)|$work/usr/lib/tesh-reader-setup/setup.exe"
   "usr/bin/tesh-reader-setup|empty|--folder ../disc|0|setup folder: $work/disc|$work/usr/lib/tesh-reader-setup/setup.exe"
   "usr/bin/tesh-reader-setup|empty|--folder $work/no-such|2|--folder $work/no-such: no such folder|"
   "usr/bin/tesh-reader-setup|disc|--folder $work/empty|0|$work/empty holds no reader files and no books; the wizard's Browse|$work/usr/lib/tesh-reader-setup/setup.exe"
