@@ -121,10 +121,13 @@ if [ "${1:-}" = --in-namespace ]; then
   ip addr add $device/32 dev lo
   # Port 990 for a user, in this namespace only: the device's own port.
   sysctl -qw net.ipv4.ip_unprivileged_port_start=0
-  # The X server's files stay in this namespace; its socket is an abstract
-  # one, which the Debian system's programs reach in the same namespace.
-  mount -t tmpfs tmpfs /tmp
-  Xvfb :7 -nolisten tcp -screen 0 1024x768x24 >/dev/null 2>&1 &
+  # The X server's socket folder stays in this namespace (not all of /tmp:
+  # the checkout may lie there), and it keeps no lock file; its socket is
+  # also an abstract one, which the Debian system's programs reach in the
+  # same namespace.
+  mkdir -p /tmp/.X11-unix
+  mount -t tmpfs tmpfs /tmp/.X11-unix
+  Xvfb :7 -nolock -nolisten tcp -screen 0 1024x768x24 >/dev/null 2>&1 &
   xvfb=$!
   status=0
   "$repo/tools/debian-root.sh" run "$build/$system" "$build" bash "$build/deb-install/deb_install.sh" \
